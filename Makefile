@@ -1,0 +1,83 @@
+# Kestrel: the two commands a newcomer needs are `make run` and `make test`.
+# Every target first installs the Debian packages it needs when they are missing.
+
+BUILD_DIR      ?= build
+TEST_BUILD_DIR ?= build-test
+BENCH_BUILD_DIR ?= build-bench
+FUZZ_BUILD_DIR ?= build-fuzz
+SAMPLES_DIR    ?= $(BUILD_DIR)/samples
+FUZZ_SECONDS   ?= 60
+JOBS           ?= $(shell nproc)
+
+BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+                 libbenchmark-dev libcli11-dev nlohmann-json3-dev
+TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux
+RUN_PACKAGES   = $(BUILD_PACKAGES)
+FUZZ_PACKAGES  = $(BUILD_PACKAGES) clang libclang-rt-14-dev
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+define install_missing
+	@missing=""; for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+endef
+
+.PHONY: all build run test bench fuzz format format-check samples clean deps-build deps-test deps-fuzz
+
+all: build
+
+deps-build:
+	$(call install_missing,$(BUILD_PACKAGES))
+
+deps-test:
+	$(call install_missing,$(TEST_PACKAGES))
+
+deps-fuzz:
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+build: deps-build
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+samples: build
+	rm -rf $(SAMPLES_DIR)
+	$(BUILD_DIR)/samples/make-samples $(SAMPLES_DIR)
+
+run: samples
+	cd $(SAMPLES_DIR) && ../cli/kestrel-scan -r .
+
+test: deps-test format-check
+	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
+	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
+	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps-build
+	cmake -S . -B $(BENCH_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_BENCH=ON \
+	  -DKESTREL_BUILD_TESTS=OFF
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
+	$(BENCH_BUILD_DIR)/bench/kestrel-bench
+
+fuzz: deps-fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKESTREL_BUILD_FUZZ=ON -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_GUI=OFF
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz-scan make-samples
+	rm -rf $(FUZZ_BUILD_DIR)/seeds && $(FUZZ_BUILD_DIR)/samples/make-samples $(FUZZ_BUILD_DIR)/seeds
+	mkdir -p fuzz-corpus
+	$(FUZZ_BUILD_DIR)/fuzz/fuzz-scan -max_total_time=$(FUZZ_SECONDS) -max_len=200000 \
+	  -timeout=10 fuzz-corpus $(FUZZ_BUILD_DIR)/seeds
+
+SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
+
+format:
+	clang-format -i $(SOURCES)
+
+format-check:
+	@clang-format --dry-run --Werror $(SOURCES)
+
+clean:
+	rm -rf $(BUILD_DIR) $(TEST_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)

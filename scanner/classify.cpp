@@ -1,0 +1,127 @@
+// Classification: which reader a file gets, decided from signatures in its
+// first 512 bytes and from its name.
+
+#include <array>
+#include <string_view>
+
+#include "quill_scan.h"
+#include "text.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::int64_t kFirstBlockSize = 512;
+constexpr std::int64_t kNewHeaderBlockSize = 300;
+constexpr std::int64_t kMzRelocationTableOffset = 24; // e_lfarlc
+constexpr std::int64_t kMzNewHeaderOffset = 60;       // e_lfanew
+
+// The "NWProc" header of a NetWare-aware DOS program: the module name stands
+// 34 bytes after the tag, a count of 16-byte entries 98 bytes after it, and the
+// description after those entries.
+constexpr std::int64_t kNwProcNameOffset = 34;
+constexpr std::int64_t kNwProcEntryCountOffset = 98;
+constexpr std::int64_t kNwProcEntriesOffset = 100;
+constexpr std::int64_t kNwProcEntrySize = 16;
+
+// DOS overlays, drivers and message files, recognised by name alone.
+constexpr std::array<std::string_view, 9> kMarkerScanNames = {
+    ".OVL", ".COM", ".OBJ", ".RPL", ".SYS", ".LDI", ".DDI", ".PDI", ".MSG"};
+
+bool NameContains(const std::string& upperName, std::string_view part) {
+    return upperName.find(part) != std::string::npos;
+}
+
+} // namespace
+
+QuillScan::QuillScan(ReportSink& sink, ReportLayout layout, ReportLocale locale)
+    : Layout(layout), Locale(std::move(locale)), m_sink(sink) {}
+
+QuillScan::~QuillScan() {
+    CloseScanFile();
+}
+
+std::int64_t QuillScan::BufMatchAt(std::int64_t position, std::string_view text) const {
+    const std::int64_t i = position - 1;
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    const auto length = static_cast<std::int64_t>(text.size());
+    if (text.empty() || i < 0 || BufByte(i) != static_cast<std::uint8_t>(text[0]))
+        return 0;
+    if (2 * length <= size - i) {
+        std::int64_t k = 0;
+        while (k < length && BufByte(i + 2 * k) == static_cast<std::uint8_t>(text[k]) &&
+               BufByte(i + 2 * k + 1) == 0)
+            ++k;
+        if (k == length)
+            return -position;
+    }
+    if (length > size - i)
+        return 0;
+    return BufChars(i, length) == text ? position : 0;
+}
+
+void QuillScan::ScanFile(const std::string& directoryPath, const std::string& fileName) {
+    ClearScanRecord();
+    const std::string upperName = AsciiUpper(fileName);
+    const std::string fullPath = directoryPath + fileName;
+    if (OpenScanFile(fullPath) != 0)
+        return;
+    ReadBlock(kFirstBlockSize);
+
+    if (BufMatchAt(1, "NetWare Loadable Module") != 0) {
+        ParseNlm(directoryPath, fileName);
+    } else if (BufMatchAt(1, "MZ") != 0 && BufFind(1, "NWProc") != 0) {
+        const std::int64_t hit = BufFind(1, "NWProc");
+        const std::int64_t k = hit - 1;
+        // A 16-bit hit gives no offsets into the block, and past k = 412 the
+        // entry count would not lie inside it: the header is then not read.
+        if (hit > 0 && k + kNwProcEntryCountOffset + 2 <= kFirstBlockSize) {
+            Record.HdrName = BufZString(k + kNwProcNameOffset + 1);
+            const std::int64_t description =
+                k + kNwProcEntriesOffset + kNwProcEntrySize * BufWord(k + kNwProcEntryCountOffset);
+            if (description < kFirstBlockSize)
+                Record.HdrDescription = BufZString(description + 1);
+        }
+        ScanMarkers(directoryPath, fileName);
+    } else if (NameContains(upperName, ".LAN") || NameContains(upperName, ".DSK")) {
+        // A NetWare driver without the NLM signature: a length-prefixed description
+        // at an offset given by the byte after an optional 0xFF.
+        const std::int64_t q = BufByte(0) == 255 ? 2 : 1;
+        Record.HdrDescription = BufCountedString(q + BufByte(q));
+        ComposeReport(directoryPath, fileName, ScanFileLength());
+    } else if (BufMatchAt(1, "MZ") != 0) {
+        const std::int32_t relocations = BufWord(kMzRelocationTableOffset);
+        if (relocations % 16 == 0 && relocations >= 64) {
+            // The new-executable header. A pointer outside the file leaves the
+            // position where the first read ended, as a DOS loader would not care.
+            std::int64_t offset = BufDword(kMzNewHeaderOffset);
+            SeekScanFile(offset, 0);
+            ReadBlock(kNewHeaderBlockSize);
+            Record.ExeSignature = BufChars(0, 2);
+            if (Record.ExeSignature == "NE")
+                ParseNe();
+            else if (Record.ExeSignature == "PE")
+                ParsePe();
+            else if (Record.ExeSignature == "LX" || Record.ExeSignature == "LE")
+                ParseLxLe();
+            if (Record.HasVersionResource)
+                ComposeReport(directoryPath, fileName, ScanFileLength());
+            else
+                ScanMarkers(directoryPath, fileName);
+        } else {
+            Record.ExeSignature = "MZ";
+            ScanMarkers(directoryPath, fileName);
+        }
+    } else {
+        bool markerScan = false;
+        for (const std::string_view part : kMarkerScanNames)
+            markerScan = markerScan || NameContains(upperName, part);
+        if (markerScan)
+            ScanMarkers(directoryPath, fileName);
+        else
+            ComposeReport(directoryPath, fileName, ScanFileLength());
+    }
+    CloseScanFile();
+}
+
+} // namespace kestrel

@@ -1,0 +1,246 @@
+// The binary file reader: one scan file at a time, read in blocks into
+// FileBuffer, and accessors that pick numbers and texts out of the block.
+// Numbers in the scanned formats are little-endian.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "quill_scan.h"
+
+namespace kestrel {
+
+int QuillScan::OpenScanFile(const std::string& path) {
+    if (m_scanFile >= 0)
+        return 1;
+    // Only regular files are opened: a FIFO, socket or device could block the
+    // scan or change state on open. The descriptor is checked again, so a file
+    // replaced between the two calls is refused all the same.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 1;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0)
+        return 1;
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return 1;
+    }
+    m_scanFile = descriptor;
+    m_position = 0;
+    return 0;
+}
+
+void QuillScan::CloseScanFile() {
+    if (m_scanFile < 0)
+        return;
+    ::close(m_scanFile);
+    m_scanFile = -1;
+    m_position = 0;
+}
+
+std::int64_t QuillScan::ScanFileLength() const {
+    struct stat info {};
+    if (m_scanFile < 0 || ::fstat(m_scanFile, &info) != 0)
+        return 0;
+    return info.st_size;
+}
+
+int QuillScan::SeekScanFile(std::int64_t& offset, int origin) {
+    const std::int64_t last = ScanFileLength() - 1;
+    std::int64_t target = 0;
+    switch (origin) {
+    case 0:
+        target = offset;
+        if (target > last || target < 0)
+            return 1;
+        break;
+    case 1:
+        if (offset > last - m_position || offset < -m_position)
+            return 1;
+        target = m_position + offset;
+        break;
+    case 2:
+        // Counts backwards from the last byte; only a target before the start
+        // fails (and one too far on to be represented).
+        if (offset > last || offset < last - std::numeric_limits<std::int64_t>::max())
+            return 1;
+        target = last - offset;
+        break;
+    default:
+        return 0;
+    }
+    m_position = target;
+    offset = target;
+    return 0;
+}
+
+std::int64_t QuillScan::ReadBlock(std::int64_t count) {
+    if (count <= 0) {
+        BufferFill = count;
+        return BufferFill;
+    }
+    count = std::min(count, kMaxBlockSize);
+    const std::int64_t remaining = std::max<std::int64_t>(0, ScanFileLength() - m_position);
+    const std::int64_t wanted = std::min(count, remaining);
+    FileBuffer.assign(static_cast<std::size_t>(count), 0);
+    std::int64_t done = 0;
+    while (done < wanted && m_scanFile >= 0) {
+        const ssize_t got = ::pread(m_scanFile, FileBuffer.data() + done,
+                                    static_cast<std::size_t>(wanted - done), m_position + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            // A failed read counts no byte as read.
+            std::fill(FileBuffer.begin(), FileBuffer.end(), std::uint8_t{0});
+            BufferFill = 0;
+            return 0;
+        }
+        if (got == 0)
+            break; // the file shrank under us: what was read stands
+        done += got;
+    }
+    m_position += done;
+    BufferFill = done;
+    return BufferFill;
+}
+
+int QuillScan::BufByte(std::int64_t index) const {
+    if (index < 0 || index >= static_cast<std::int64_t>(FileBuffer.size()))
+        return 0;
+    return FileBuffer[static_cast<std::size_t>(index)];
+}
+
+std::int32_t QuillScan::BufWord(std::int64_t index) const {
+    if (index < 0 || index > static_cast<std::int64_t>(FileBuffer.size()) - 2)
+        return 0;
+    return BufByte(index) | (BufByte(index + 1) << 8);
+}
+
+std::int32_t QuillScan::BufDword(std::int64_t index) const {
+    if (index < 0 || index > static_cast<std::int64_t>(FileBuffer.size()) - 4)
+        return 0;
+    const std::uint32_t value = static_cast<std::uint32_t>(BufByte(index)) |
+                                static_cast<std::uint32_t>(BufByte(index + 1)) << 8 |
+                                static_cast<std::uint32_t>(BufByte(index + 2)) << 16 |
+                                static_cast<std::uint32_t>(BufByte(index + 3)) << 24;
+    return static_cast<std::int32_t>(value);
+}
+
+std::string QuillScan::BufZString(std::int64_t position) const {
+    return BufZStringN(position - 1, static_cast<std::int64_t>(FileBuffer.size()));
+}
+
+std::string QuillScan::BufZStringN(std::int64_t index, std::int64_t maxLength) const {
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    if (index < 0 || index >= size || maxLength <= 0)
+        return {};
+    const std::int64_t end = index + std::min(maxLength, size - index);
+    std::string text;
+    for (std::int64_t i = index; i < end && FileBuffer[static_cast<std::size_t>(i)] != 0; ++i)
+        text += static_cast<char>(FileBuffer[static_cast<std::size_t>(i)]);
+    return text;
+}
+
+std::string QuillScan::BufSecondString(std::int64_t index, std::int64_t length) const {
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    if (index < 0 || index >= size || length <= 0)
+        return {};
+    const std::int64_t end = index + std::min(length, size - index);
+    std::int64_t i = index;
+    while (i < end && BufByte(i) != 0)
+        ++i; // the first text
+    while (i < end && BufByte(i) == 0)
+        ++i; // the zero bytes between the two
+    if (i >= end)
+        return {};
+    return BufZStringN(i, end - i);
+}
+
+std::string QuillScan::BufCountedString(std::int64_t index) const {
+    if (index < 0)
+        return {};
+    return BufChars(index + 1, BufByte(index));
+}
+
+std::string QuillScan::BufChars(std::int64_t index, std::int64_t count) const {
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    if (index < 0 || index >= size || count <= 0)
+        return {};
+    const auto first = FileBuffer.begin() + index;
+    return std::string(first, first + std::min(count, size - index));
+}
+
+namespace {
+
+// A 16-bit code as one character: codes above 255 have none in the code page.
+char WideCodeCharacter(std::int32_t code) {
+    return code > 255 ? '_' : static_cast<char>(code);
+}
+
+} // namespace
+
+std::string QuillScan::BufWideString(std::int64_t index, std::int64_t length) const {
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    if (index < 0 || length <= 0)
+        return {};
+    // Every code lies inside the range and inside the buffer; an odd last byte is ignored.
+    const std::int64_t lastCode = std::min(index + length - 2, size - 2);
+    std::string text;
+    for (std::int64_t i = index; i <= lastCode; i += 2) {
+        const std::int32_t code = BufWord(i);
+        if (code == 0)
+            break;
+        text += WideCodeCharacter(code);
+    }
+    return text;
+}
+
+std::string QuillScan::BufWideText(std::int64_t index, std::int64_t length) const {
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    if (index < 0 || length <= 0)
+        return {};
+    const std::int64_t lastCode = std::min(index + length - 2, size - 2);
+    std::int64_t i = index;
+    while (i <= lastCode && BufWord(i) != 0)
+        i += 2; // the key
+    while (i <= lastCode && BufWord(i) == 0)
+        i += 2; // the zero padding after it
+    if (i > lastCode)
+        return {};
+    return BufWideString(i, lastCode - i + 2);
+}
+
+std::int64_t QuillScan::BufFind(std::int64_t start, std::string_view text) const {
+    if (text.empty())
+        return 0;
+    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    const auto length = static_cast<std::int64_t>(text.size());
+    const std::uint8_t* const data = FileBuffer.data();
+    const auto first = static_cast<std::uint8_t>(text[0]);
+    std::int64_t i = std::max<std::int64_t>(start - 1, 0);
+    while (i < size) {
+        const void* hit = std::memchr(data + i, first, static_cast<std::size_t>(size - i));
+        if (hit == nullptr)
+            return 0;
+        i = static_cast<const std::uint8_t*>(hit) - data;
+        if (2 * length <= size - i) {
+            std::int64_t k = 0;
+            while (k < length && data[i + 2 * k] == static_cast<std::uint8_t>(text[k]) &&
+                   data[i + 2 * k + 1] == 0)
+                ++k;
+            if (k == length)
+                return -(i + 1);
+        }
+        if (length <= size - i && std::memcmp(data + i, text.data(), text.size()) == 0)
+            return i + 1;
+        ++i;
+    }
+    return 0;
+}
+
+} // namespace kestrel

@@ -1,0 +1,11 @@
+// NE executables.
+
+#include "quill_scan.h"
+
+namespace kestrel {
+
+// Placeholder until the NE reader lands: it finds nothing, so the file goes
+// on to the marker scan.
+void QuillScan::ParseNe() {}
+
+} // namespace kestrel

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report_sink.h"
+#include "scan_record.h"
+
+namespace kestrel {
+
+// One block read is at most this many bytes, so no count taken from a file can
+// size an allocation beyond it. The largest block any reader asks for is the
+// 8192 bytes of the marker scan; version resources are at most 65535 bytes
+// long because their length field is 16 bits wide.
+inline constexpr std::int64_t kMaxBlockSize = 65536;
+
+// The scanner: the state of one file at a time (the scan-file slot, the block
+// last read and the scan record) and the operations that fill and report it.
+// Two QuillScan objects share nothing, so each thread may scan with its own.
+//
+// The operations answer with status codes and values, never exceptions:
+// 0 success and 1 failure for open and seek. Every accessor checks its range
+// against FileBuffer: a number whose bytes are not all inside it is 0, a text
+// stops at its end, a negative start gives the empty text. The scanner only
+// ever reads the files it scans.
+class QuillScan {
+public:
+    explicit QuillScan(ReportSink& sink, ReportLayout layout = {}, ReportLocale locale = {});
+    ~QuillScan();
+    QuillScan(const QuillScan&) = delete;
+    QuillScan& operator=(const QuillScan&) = delete;
+
+    // Scans one file and hands its report (or, for an NLM container, its
+    // reports) to the sink. `directoryPath` ends with "/". A file that cannot
+    // be opened, or that is not a regular file, yields no report.
+    void ScanFile(const std::string& directoryPath, const std::string& fileName);
+
+    // --- binary file reader (file_reader.cpp) ---
+    int OpenScanFile(const std::string& path);
+    void CloseScanFile();
+    std::int64_t ScanFileLength() const;
+    // origin 0 from the start, 1 from the current position, 2 backwards from
+    // the last byte. On success the offset becomes the new position.
+    int SeekScanFile(std::int64_t& offset, int origin);
+    std::int64_t ReadBlock(std::int64_t count);
+
+    int BufByte(std::int64_t index) const;
+    std::int32_t BufWord(std::int64_t index) const;
+    std::int32_t BufDword(std::int64_t index) const;
+    std::string BufZString(std::int64_t position) const; // 1-based position
+    std::string BufZStringN(std::int64_t index, std::int64_t maxLength) const;
+    std::string BufSecondString(std::int64_t index, std::int64_t length) const;
+    std::string BufCountedString(std::int64_t index) const;
+    std::string BufChars(std::int64_t index, std::int64_t count) const;
+    std::string BufWideString(std::int64_t index, std::int64_t length) const;
+    std::string BufWideText(std::int64_t index, std::int64_t length) const;
+    // 0 not found; +p found as 8-bit characters at 1-based position p;
+    // -p found as 16-bit little-endian characters at position p.
+    std::int64_t BufFind(std::int64_t start, std::string_view text) const;
+
+    // --- scan record and report composer (report.cpp) ---
+    void ClearScanRecord();
+    void ComposeReport(const std::string& directoryPath, const std::string& name,
+                       std::int64_t size);
+    void EmitLabelledValue(const std::string& label, const std::string& value);
+    static std::string NextTextLine(const std::string& text, std::int64_t& position);
+    static std::string PrintableText(std::string& text);
+    static std::string TakeWrappedPiece(std::string& text, std::int64_t width);
+    static std::string PadVersionColumn(std::string& text);
+
+    // --- classification (classify.cpp) ---
+    std::int64_t BufMatchAt(std::int64_t position, std::string_view text) const;
+
+    // --- NetWare Loadable Modules (nlm.cpp) ---
+    void ParseNlm(const std::string& directoryPath, const std::string& fileName);
+    void ParseNlmHeader();
+
+    // --- embedded markers and version-like text (markers.cpp) ---
+    void ScanMarkers(const std::string& directoryPath, const std::string& fileName);
+    std::string VersionLineAt(std::int64_t& position);
+    std::string SplitCopyrightText(std::string& text);
+
+    // --- Windows and OS/2 executables (pe.cpp, ne.cpp, lxle.cpp) ---
+    void ParsePe();
+    std::int32_t FindResourceEntry(std::int64_t directoryOffset, std::int32_t id);
+    void ParseNe();
+    void ParseLxLe();
+
+    // --- version resources (version_resource.cpp) ---
+    void ReadVersionResource();
+    void WalkVersionWide();
+    void WalkVersionNarrow();
+    void AddVersionString(const std::string& key, const std::string& value);
+    static std::int64_t RoundUp4(std::int64_t& value);
+
+    // The block last read; FileBuffer keeps the size of the request, and the
+    // bytes past BufferFill are 0.
+    std::vector<std::uint8_t> FileBuffer;
+    std::int64_t BufferFill = 0;
+    ScanRecord Record;
+    ReportLayout Layout;
+    ReportLocale Locale;
+
+private:
+    std::string FileTimeText(const std::string& path) const;
+    std::string SizeColumn(std::int64_t size) const;
+    std::optional<std::string> BriefText() const;
+    void AddListLine(const std::string& line);
+
+    ReportSink& m_sink;
+    int m_scanFile = -1;         // the scan-file slot: a descriptor, or -1 when free
+    std::int64_t m_position = 0; // 0-based position of the scan file
+};
+
+} // namespace kestrel

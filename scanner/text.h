@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// Record texts are code page 1252 bytes; report lines are UTF-8. The five bytes
+// the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1
+// control characters of the same number.
+std::string Cp1252ToUtf8(std::string_view bytes);
+
+// A name from the file system: valid UTF-8 passes unchanged, every byte that is
+// not part of a valid sequence becomes one U+FFFD.
+std::string SanitizeUtf8(std::string_view text);
+
+// Characters (code points) of valid UTF-8 text.
+std::size_t Utf8Length(std::string_view utf8);
+
+// The first `count` characters of valid UTF-8 text, padded with spaces to
+// exactly `count` characters when shorter. A cut never splits a character.
+std::string Utf8PadOrCut(std::string_view utf8, std::size_t count);
+
+// A list line holds no control character: every code below 32 becomes a space.
+std::string ReplaceControlCharacters(std::string line);
+
+// ASCII-only case mapping, as every name test and filter word of Kestrel uses.
+std::string AsciiUpper(std::string_view text);
+std::string AsciiLower(std::string_view text);
+
+} // namespace kestrel
