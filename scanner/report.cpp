@@ -116,7 +116,7 @@ std::optional<std::string> QuillScan::BriefText() const {
         std::string text = NextTextLine(r.GuessText, position);
         PrintableText(text);
         if (text.empty())
-            return {};
+            return std::string();
         text = text.substr(0, kBriefTextMax);
         return std::string(12, ' ') + PrintableText(text) + " ?";
     }
