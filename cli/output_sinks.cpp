@@ -1,5 +1,7 @@
 #include "output_sinks.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "text.h"

@@ -2,14 +2,14 @@
 // that the classification by content and by name (.LAN, .OVL) are all reached.
 // The input lives in a memory file; the names are links to it.
 
-#include "quill_scan.h"
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include "quill_scan.h"
 
 namespace {
 
@@ -39,8 +39,8 @@ struct MemoryFile {
             std::abort();
         std::size_t done = 0;
         while (done < size) {
-            const ssize_t wrote = ::pwrite(descriptor, data + done, size - done,
-                                           static_cast<off_t>(done));
+            const ssize_t wrote =
+                ::pwrite(descriptor, data + done, size - done, static_cast<off_t>(done));
             if (wrote <= 0)
                 std::abort();
             done += static_cast<std::size_t>(wrote);

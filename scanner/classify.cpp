@@ -34,13 +34,6 @@ bool NameContains(const std::string& upperName, std::string_view part) {
 
 } // namespace
 
-QuillScan::QuillScan(ReportSink& sink, ReportLayout layout, ReportLocale locale)
-    : Layout(layout), Locale(std::move(locale)), m_sink(sink) {}
-
-QuillScan::~QuillScan() {
-    CloseScanFile();
-}
-
 std::int64_t QuillScan::BufMatchAt(std::int64_t position, std::string_view text) const {
     const std::int64_t i = position - 1;
     const auto size = static_cast<std::int64_t>(FileBuffer.size());
@@ -60,6 +53,20 @@ std::int64_t QuillScan::BufMatchAt(std::int64_t position, std::string_view text)
     return BufChars(i, length) == text ? position : 0;
 }
 
+// The "NWProc" header at the 1-based position of a search hit. A 16-bit hit
+// gives no offsets into the block, and past k = 412 the entry count would not
+// lie inside it: the header is then not read.
+void QuillScan::ReadNwProcHeader(std::int64_t hit) {
+    const std::int64_t k = hit - 1;
+    if (hit <= 0 || k + kNwProcEntryCountOffset + 2 > kFirstBlockSize)
+        return;
+    Record.HdrName = BufZString(k + kNwProcNameOffset + 1);
+    const std::int64_t description =
+        k + kNwProcEntriesOffset + kNwProcEntrySize * BufWord(k + kNwProcEntryCountOffset);
+    if (description < kFirstBlockSize)
+        Record.HdrDescription = BufZString(description + 1);
+}
+
 void QuillScan::ScanFile(const std::string& directoryPath, const std::string& fileName) {
     ClearScanRecord();
     const std::string upperName = AsciiUpper(fileName);
@@ -70,18 +77,9 @@ void QuillScan::ScanFile(const std::string& directoryPath, const std::string& fi
 
     if (BufMatchAt(1, "NetWare Loadable Module") != 0) {
         ParseNlm(directoryPath, fileName);
-    } else if (BufMatchAt(1, "MZ") != 0 && BufFind(1, "NWProc") != 0) {
-        const std::int64_t hit = BufFind(1, "NWProc");
-        const std::int64_t k = hit - 1;
-        // A 16-bit hit gives no offsets into the block, and past k = 412 the
-        // entry count would not lie inside it: the header is then not read.
-        if (hit > 0 && k + kNwProcEntryCountOffset + 2 <= kFirstBlockSize) {
-            Record.HdrName = BufZString(k + kNwProcNameOffset + 1);
-            const std::int64_t description =
-                k + kNwProcEntriesOffset + kNwProcEntrySize * BufWord(k + kNwProcEntryCountOffset);
-            if (description < kFirstBlockSize)
-                Record.HdrDescription = BufZString(description + 1);
-        }
+    } else if (const std::int64_t hit = BufFind(1, "NWProc");
+               hit != 0 && BufMatchAt(1, "MZ") != 0) {
+        ReadNwProcHeader(hit);
         ScanMarkers(directoryPath, fileName);
     } else if (NameContains(upperName, ".LAN") || NameContains(upperName, ".DSK")) {
         // A NetWare driver without the NLM signature: a length-prefixed description

@@ -9,10 +9,18 @@
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "quill_scan.h"
 
 namespace kestrel {
+
+QuillScan::QuillScan(ReportSink& sink, ReportLayout layout, ReportLocale locale)
+    : Layout(layout), Locale(std::move(locale)), m_sink(sink) {}
+
+QuillScan::~QuillScan() {
+    CloseScanFile();
+}
 
 int QuillScan::OpenScanFile(const std::string& path) {
     if (m_scanFile >= 0)

@@ -108,6 +108,7 @@ private:
     std::string FileTimeText(const std::string& path) const;
     std::string SizeColumn(std::int64_t size) const;
     std::optional<std::string> BriefText() const;
+    void ReadNwProcHeader(std::int64_t hit);
     void AddListLine(const std::string& line);
 
     ReportSink& m_sink;
