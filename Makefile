@@ -11,7 +11,7 @@ JOBS           ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
                  libbenchmark-dev libcli11-dev nlohmann-json3-dev
-TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux
+TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux poppler-utils
 RUN_PACKAGES   = $(BUILD_PACKAGES)
 FUZZ_PACKAGES  = $(BUILD_PACKAGES) clang libclang-rt-14-dev
 

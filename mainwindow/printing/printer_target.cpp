@@ -1,0 +1,143 @@
+#include "printer_target.h"
+
+#include <algorithm>
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPrinter>
+
+#include "report_pages.h"
+
+namespace kestrel {
+namespace {
+
+// A twip is 1/20 of a typographic point (1/1440 inch).
+constexpr double kTwipsPerPoint = 20.0;
+constexpr double kTwipsPerInch = 1440.0;
+
+// The family asked for when the system has it in fixed pitch, else the
+// system's own fixed-pitch font: a proportional face would break the columns.
+QFont FixedPitchFont(const QString& family, double pointSize) {
+    QFont font(family);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    if (!QFontInfo(font).fixedPitch())
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(pointSize);
+    font.setBold(false);
+    return font;
+}
+
+} // namespace
+
+PrinterTarget::PrinterTarget(QPrinter& printer)
+    : m_printer(printer), m_sharesFile(!printer.outputFileName().isEmpty()) {
+    MeasureLines();
+}
+
+PrinterTarget::~PrinterTarget() {
+    Finish();
+}
+
+void PrinterTarget::SetFont(const QString& family, double pointSize) {
+    m_font = FixedPitchFont(family, pointSize);
+    if (m_painter.isActive())
+        m_painter.setFont(m_font);
+    MeasureLines();
+}
+
+void PrinterTarget::SetBold(bool bold) {
+    m_font.setBold(bold);
+    if (m_painter.isActive())
+        m_painter.setFont(m_font);
+}
+
+double PrinterTarget::TextHeight(const QString& text) {
+    return QFontMetricsF(m_font, &m_printer).boundingRect(text).height() * TwipsPerDeviceUnit();
+}
+
+int PrinterTarget::PageHeight() {
+    const double heightPoints = m_printer.pageLayout().paintRect(QPageLayout::Point).height();
+    return static_cast<int>(heightPoints * kTwipsPerPoint);
+}
+
+bool PrinterTarget::PrintLine(const QString& text) {
+    if (!m_painter.isActive()) {
+        if (!BeginDocument())
+            return false;
+    } else if (m_continuesOnNewPage) {
+        if (!NewPage())
+            return false;
+    }
+    m_continuesOnNewPage = false;
+    m_painter.drawText(QPointF(0.0, m_nextLineTop + m_ascent), text);
+    m_nextLineTop += m_lineHeight;
+    return true;
+}
+
+bool PrinterTarget::NewPage() {
+    if (!m_printer.newPage())
+        return false;
+    m_nextLineTop = 0.0;
+    return true;
+}
+
+// Beginning a printer again that writes to a file would truncate the file and
+// keep only the last document, so there the next document follows on a new page
+// and the file is closed by Finish.
+bool PrinterTarget::EndDocument() {
+    if (!m_painter.isActive())
+        return true;
+    if (m_sharesFile) {
+        m_continuesOnNewPage = true;
+        return true;
+    }
+    return m_painter.end();
+}
+
+// Qt's PDF and CUPS engines refuse abort(): there the job ends with what it
+// holds. Engines that can cancel a job (the Windows one) drop it.
+void PrinterTarget::AbortDocument() {
+    m_printer.abort();
+    if (m_painter.isActive())
+        m_painter.end();
+    m_continuesOnNewPage = false;
+}
+
+bool PrinterTarget::Finish() {
+    m_continuesOnNewPage = false;
+    if (!m_painter.isActive())
+        return true;
+    return m_painter.end();
+}
+
+bool PrinterTarget::BeginDocument() {
+    if (!m_painter.begin(&m_printer))
+        return false;
+    m_painter.setFont(m_font);
+    m_nextLineTop = 0.0;
+    return true;
+}
+
+void PrinterTarget::MeasureLines() {
+    const QFontMetricsF metrics(m_font, &m_printer);
+    m_ascent = metrics.ascent();
+    m_lineHeight = metrics.height();
+}
+
+double PrinterTarget::TwipsPerDeviceUnit() const {
+    return kTwipsPerInch / std::max(1, m_printer.logicalDpiY());
+}
+
+bool PrintOnPrinter(QPrinter& printer, const QStringList& lines, bool briefFormat,
+                    const QString& headerDate) {
+    const int copies = std::max(1, printer.copyCount());
+    printer.setCopyCount(1);
+    PrinterTarget target(printer);
+    const bool printed = PrintReport(lines, briefFormat, headerDate, copies, target);
+    return target.Finish() && printed;
+}
+
+} // namespace kestrel

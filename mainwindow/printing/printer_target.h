@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFont>
+#include <QPainter>
+#include <QString>
+#include <QStringList>
+
+#include "print_target.h"
+
+class QPrinter;
+
+namespace kestrel {
+
+// Prints on a QPrinter through a QPainter: each document is one print job, begun
+// by its first line. Lines are drawn as they stand, neither wrapped nor cut.
+class PrinterTarget final : public PrintTarget {
+public:
+    explicit PrinterTarget(QPrinter& printer);
+    ~PrinterTarget() override;
+    PrinterTarget(const PrinterTarget&) = delete;
+    PrinterTarget& operator=(const PrinterTarget&) = delete;
+
+    void SetFont(const QString& family, double pointSize) override;
+    void SetBold(bool bold) override;
+    double TextHeight(const QString& text) override;
+    // The height of the printable area, which is where the painter draws.
+    int PageHeight() override;
+    bool PrintLine(const QString& text) override;
+    bool NewPage() override;
+    bool EndDocument() override;
+    void AbortDocument() override;
+
+    // Closes the output file that several documents share (see EndDocument).
+    bool Finish();
+
+private:
+    bool BeginDocument();
+    void MeasureLines();
+    double TwipsPerDeviceUnit() const;
+
+    QPrinter& m_printer;
+    QPainter m_painter;
+    QFont m_font;
+    double m_ascent = 0.0;     // device units
+    double m_lineHeight = 0.0; // device units
+    double m_nextLineTop = 0.0;
+    bool m_sharesFile = false;         // every document goes to one output file
+    bool m_continuesOnNewPage = false; // the next document is appended to that file
+};
+
+// Prints the result list on a printer set up already (by the print dialog, or
+// a PDF file in the tests): its copy count is taken over as copies printed one
+// by one, and the printer itself is set to one copy.
+bool PrintOnPrinter(QPrinter& printer, const QStringList& lines, bool briefFormat,
+                    const QString& headerDate);
+
+} // namespace kestrel
