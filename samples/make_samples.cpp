@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
     const std::filesystem::path root = argv[1];
     std::filesystem::create_directories(root);
     kestrel::samples::WriteClassificationSamples(root);
+    kestrel::samples::WriteWindowsSamples(root / "WINDOWS");
     return 0;
 }

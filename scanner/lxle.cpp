@@ -1,11 +1,119 @@
-// LE and LX executables.
+// LX executables (OS/2) and LE executables (Windows virtual device drivers):
+// module name, description, imported modules and a driver's version resource.
+//
+// Offsets from the "LX" or "LE" signature (the header base), all 32 bits:
+//   88   e32_restab     resident-name table (from the header base)
+//   112  e32_impmod     import-module table (from the header base)
+//   116  e32_impmodcnt  number of import-module entries
+//   136  e32_nrestab    non-resident-name table (from the file start)
+//   184  the driver's version resource (from the file start), 0 when none
+// Name tables and the import-module table hold length-prefixed strings, one
+// after the other.
+
+#include <algorithm>
+#include <string>
 
 #include "quill_scan.h"
 
 namespace kestrel {
 
-// Placeholder until the LE and LX reader lands: it finds nothing, so the file goes
-// on to the marker scan.
-void QuillScan::ParseLxLe() {}
+namespace {
+
+constexpr std::int64_t kResidentNameTableOffset = 88;
+constexpr std::int64_t kImportModuleTableOffset = 112;
+constexpr std::int64_t kImportModuleCountOffset = 116;
+constexpr std::int64_t kNonResidentNameTableOffset = 136;
+constexpr std::int64_t kVersionResourceOffset = 184;
+
+// The module name is read from 9 bytes, the description from 200: a length
+// byte and up to 8 or 199 characters.
+constexpr std::int64_t kModuleNameBlockSize = 9;
+constexpr std::int64_t kDescriptionBlockSize = 200;
+// The import-module table is read as 9 bytes per entry: room for names of up
+// to 8 characters on average.
+constexpr std::int64_t kImportEntryBlockSize = 9;
+
+// The 16-bit resource header in front of the driver's version data: type 16
+// as 0xFF and a number, then the name as 0xFF and a number or as text, then
+// 16 bits of flags and 32 bits of size. Two shapes are recognised by their
+// first four bytes: a numeric name, or the text name VS_VERSION_INFO.
+constexpr std::int64_t kResourceHeaderBlockSize = 16;
+constexpr std::uint32_t kNumericNameHeader = 0xFF0010FF;
+constexpr std::uint32_t kTextNameHeader = 0x560010FF;
+constexpr std::int64_t kNumericNameHeaderSize = 12; // FF 10 00 FF id flags size
+constexpr std::int64_t kTextNameHeaderSize = 25;    // FF 10 00, the name and its zero, flags, size
+// The version data's length, taken at this offset of the header block: with a
+// numeric name it is the data's own first field.
+constexpr std::int64_t kVersionLengthOffset = 12;
+
+// The length-prefixed string at `index`, cut where the bytes read end.
+std::string CountedStringInBlock(const QuillScan& scan, std::int64_t index) {
+    const std::int64_t length =
+        std::min<std::int64_t>(scan.BufByte(index), scan.BufferFill - index - 1);
+    return scan.BufChars(index + 1, length);
+}
+
+// The first entry of a name table, read from a block of `blockSize` bytes.
+std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_t blockSize) {
+    if (scan.SeekScanFile(tableOffset, 0) != 0)
+        return {};
+    scan.ReadBlock(blockSize);
+    return CountedStringInBlock(scan, 0);
+}
+
+// Every name whole, each followed by ", ", the last one included. The walk
+// ends where the next name would start past the bytes read.
+void ReadImports(QuillScan& scan, std::int64_t tableOffset, std::int64_t count) {
+    if (scan.SeekScanFile(tableOffset, 0) != 0)
+        return;
+    scan.ReadBlock(kImportEntryBlockSize * count);
+    std::int64_t index = 0;
+    for (std::int64_t k = 0; k < count && index < scan.BufferFill; ++k) {
+        scan.Record.HdrImports += CountedStringInBlock(scan, index) + ", ";
+        index += scan.BufByte(index) + 1;
+    }
+}
+
+void ReadVersion(QuillScan& scan, std::int64_t resourceOffset) {
+    std::int64_t offset = resourceOffset;
+    if (scan.SeekScanFile(offset, 0) != 0)
+        return;
+    if (scan.ReadBlock(kResourceHeaderBlockSize) < kResourceHeaderBlockSize)
+        return;
+    const auto shape = static_cast<std::uint32_t>(scan.BufDword(0));
+    if (shape == kNumericNameHeader)
+        offset = resourceOffset + kNumericNameHeaderSize;
+    else if (shape == kTextNameHeader)
+        offset = resourceOffset + kTextNameHeaderSize;
+    else
+        return;
+    const std::int64_t size = scan.BufWord(kVersionLengthOffset);
+    if (size == 0 || scan.SeekScanFile(offset, 0) != 0)
+        return;
+    scan.ReadBlock(size);
+    scan.ReadVersionResource();
+}
+
+} // namespace
+
+void QuillScan::ParseLxLe() {
+    std::int64_t position = 0;
+    if (SeekScanFile(position, 1) != 0)
+        return;
+    const std::int64_t headerBase = position - BufferFill;
+    const std::int64_t residentNameTable = BufDword(kResidentNameTableOffset);
+    const std::int64_t importModuleTable = BufDword(kImportModuleTableOffset);
+    const std::int64_t importModuleCount = BufDword(kImportModuleCountOffset);
+    const std::int64_t nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
+    const std::int64_t versionResource = BufDword(kVersionResourceOffset);
+
+    Record.HdrName = ReadFirstName(*this, headerBase + residentNameTable, kModuleNameBlockSize);
+    if (nonResidentNameTable != 0)
+        Record.HdrDescription = ReadFirstName(*this, nonResidentNameTable, kDescriptionBlockSize);
+    if (importModuleCount > 0)
+        ReadImports(*this, headerBase + importModuleTable, importModuleCount);
+    if (versionResource != 0)
+        ReadVersion(*this, versionResource);
+}
 
 } // namespace kestrel

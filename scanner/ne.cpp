@@ -1,11 +1,185 @@
-// NE executables.
+// NE executables (16-bit Windows and OS/2): module name, description, imported
+// modules and, for Windows programs, the version resource.
+//
+// Offsets from the "NE" signature (the header base):
+//   30  ne_cmod       number of module-reference entries (16 bits)
+//   36  ne_rsrctab    resource table (16 bits, from the header base)
+//   38  ne_restab     resident-name table (16 bits, from the header base)
+//   40  ne_modtab     module-reference table (16 bits, from the header base)
+//   42  ne_imptab     imported-names table (16 bits, from the header base)
+//   44  ne_nrestab    non-resident-name table (32 bits, from the file start)
+//   54  ne_exetyp     target operating system, 2 for Windows
+// The name tables hold length-prefixed strings; the first resident name is the
+// module name, the first non-resident name the description.
+
+#include <algorithm>
+#include <string>
 
 #include "quill_scan.h"
 
 namespace kestrel {
 
-// Placeholder until the NE reader lands: it finds nothing, so the file goes
-// on to the marker scan.
-void QuillScan::ParseNe() {}
+namespace {
+
+constexpr std::int64_t kModuleReferenceCountOffset = 30;
+constexpr std::int64_t kResourceTableOffset = 36;
+constexpr std::int64_t kResidentNameTableOffset = 38;
+constexpr std::int64_t kModuleReferenceTableOffset = 40;
+constexpr std::int64_t kImportedNamesTableOffset = 42;
+constexpr std::int64_t kNonResidentNameTableOffset = 44;
+constexpr std::int64_t kTargetOperatingSystemOffset = 54;
+constexpr int kTargetWindows = 2;
+
+// The module name is read from 20 bytes, the description from 256: a length
+// byte and up to 19 or 255 characters.
+constexpr std::int64_t kModuleNameBlockSize = 20;
+constexpr std::int64_t kDescriptionBlockSize = 256;
+// The module-reference table and the imported-names table after it are read
+// as one block of this size, whatever the number of entries.
+constexpr std::int64_t kImportBlockSize = 8192;
+constexpr std::int64_t kModuleReferenceSize = 2;
+constexpr std::size_t kModuleNameColumns = 8;
+
+// The resource table: rscAlignShift, then TYPEINFO blocks (rtTypeID,
+// rtResourceCount, 4 reserved bytes), each followed by its NAMEINFO entries
+// (rnOffset and rnLength in alignment units, rnFlags, rnID, 4 reserved bytes).
+constexpr std::int64_t kFirstTypeBlockOffset = 2;
+constexpr std::int64_t kTypeHeaderSize = 8;
+constexpr std::int64_t kResourceEntrySize = 12;
+constexpr std::int32_t kVersionResourceType = 0x8010; // RT_VERSION, numeric
+constexpr std::int32_t kVersionResourceId = 0x8001;   // numeric ID 1
+// The flags the resource compiler gives a version resource (moveable, pure
+// and the discard bits), by which one with another ID is still recognised.
+constexpr std::int32_t kVersionResourceFlags = 0x0C30;
+// Positions are 16-bit counts of 2^shift bytes: from a shift of 16 on they
+// reach past the 2 GiB that the format's signed 32-bit file offsets hold.
+constexpr std::int32_t kMaxAlignmentShift = 15;
+
+// The length-prefixed string at `index`, cut where the bytes read end.
+std::string CountedStringInBlock(const QuillScan& scan, std::int64_t index) {
+    const std::int64_t length =
+        std::min<std::int64_t>(scan.BufByte(index), scan.BufferFill - index - 1);
+    return scan.BufChars(index + 1, length);
+}
+
+// The fields of the header that the steps below use.
+struct NeHeader {
+    std::int64_t base = 0; // file offset of the "NE" signature
+    std::int64_t moduleReferences = 0;
+    std::int64_t resourceTable = 0;
+    std::int64_t residentNameTable = 0;
+    std::int64_t moduleReferenceTable = 0;
+    std::int64_t importedNamesTable = 0;
+    std::int64_t nonResidentNameTable = 0;
+    int targetOperatingSystem = 0;
+};
+
+// Each module reference is the offset of its name in the imported-names
+// table; names are cut or padded to 8 characters, never cut at a dot.
+void ReadImports(QuillScan& scan, const NeHeader& header) {
+    std::int64_t offset = header.base + header.moduleReferenceTable;
+    if (scan.SeekScanFile(offset, 0) != 0)
+        return;
+    scan.ReadBlock(kImportBlockSize);
+    const std::int64_t referencesRead =
+        std::min(header.moduleReferences, scan.BufferFill / kModuleReferenceSize);
+    std::string& imports = scan.Record.HdrImports;
+    for (std::int64_t k = 0; k < referencesRead; ++k) {
+        if (!imports.empty())
+            imports += ", ";
+        const std::int64_t index = scan.BufWord(kModuleReferenceSize * k) +
+                                   header.importedNamesTable - header.moduleReferenceTable;
+        std::string name = CountedStringInBlock(scan, index);
+        name.resize(kModuleNameColumns, ' ');
+        imports += name;
+    }
+}
+
+struct ResourcePlace {
+    std::int64_t offset = 0; // 0 when no version resource was found
+    std::int64_t length = 0;
+};
+
+// The first resource of type 16 whose ID is 1 or whose flags are those of a
+// version resource, in the resource table held by the block.
+ResourcePlace FindVersionEntry(const QuillScan& scan, std::int64_t tableEnd) {
+    const std::int32_t alignmentShift = scan.BufWord(0);
+    if (alignmentShift > kMaxAlignmentShift)
+        return {};
+    std::int64_t pos = kFirstTypeBlockOffset;
+    while (pos + kTypeHeaderSize <= tableEnd) {
+        const std::int32_t typeId = scan.BufWord(pos);
+        if (typeId == 0)
+            return {};
+        std::int64_t count = scan.BufWord(pos + 2);
+        pos += kTypeHeaderSize;
+        if (typeId != kVersionResourceType) {
+            pos += kResourceEntrySize * count;
+            continue;
+        }
+        for (; count != 0; --count, pos += kResourceEntrySize) {
+            if (pos + kResourceEntrySize > tableEnd)
+                return {};
+            const bool matches = scan.BufWord(pos + 6) == kVersionResourceId ||
+                                 scan.BufWord(pos + 4) == kVersionResourceFlags;
+            // An entry whose position is 0 points nowhere and is passed over.
+            if (matches && scan.BufWord(pos) != 0)
+                return {std::int64_t{scan.BufWord(pos)} << alignmentShift,
+                        std::int64_t{scan.BufWord(pos + 2)} << alignmentShift};
+        }
+    }
+    return {};
+}
+
+// The resource table is taken to end where the resident-name table begins.
+void ReadVersion(QuillScan& scan, const NeHeader& header) {
+    std::int64_t offset = header.base + header.resourceTable;
+    if (scan.SeekScanFile(offset, 0) != 0)
+        return;
+    const std::int64_t limit = header.residentNameTable - header.resourceTable;
+    scan.ReadBlock(limit);
+    if (limit <= 0 || scan.BufferFill <= 0)
+        return;
+    const ResourcePlace version = FindVersionEntry(scan, std::min(limit, scan.BufferFill));
+    offset = version.offset;
+    if (version.offset == 0 || version.length <= 0 || scan.SeekScanFile(offset, 0) != 0)
+        return;
+    scan.ReadBlock(version.length);
+    scan.ReadVersionResource();
+}
+
+// The first entry of a name table, read from a block of `blockSize` bytes.
+std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_t blockSize) {
+    if (scan.SeekScanFile(tableOffset, 0) != 0)
+        return {};
+    scan.ReadBlock(blockSize);
+    return CountedStringInBlock(scan, 0);
+}
+
+} // namespace
+
+void QuillScan::ParseNe() {
+    std::int64_t position = 0;
+    if (SeekScanFile(position, 1) != 0)
+        return;
+    NeHeader header;
+    header.base = position - BufferFill;
+    header.moduleReferences = BufWord(kModuleReferenceCountOffset);
+    header.resourceTable = BufWord(kResourceTableOffset);
+    header.residentNameTable = BufWord(kResidentNameTableOffset);
+    header.moduleReferenceTable = BufWord(kModuleReferenceTableOffset);
+    header.importedNamesTable = BufWord(kImportedNamesTableOffset);
+    header.nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
+    header.targetOperatingSystem = BufByte(kTargetOperatingSystemOffset);
+
+    Record.HdrName =
+        ReadFirstName(*this, header.base + header.residentNameTable, kModuleNameBlockSize);
+    ReadImports(*this, header);
+    if (header.targetOperatingSystem == kTargetWindows)
+        ReadVersion(*this, header);
+    if (header.nonResidentNameTable != 0)
+        Record.HdrDescription =
+            ReadFirstName(*this, header.nonResidentNameTable, kDescriptionBlockSize);
+}
 
 } // namespace kestrel
