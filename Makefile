@@ -5,7 +5,7 @@ BUILD_DIR      ?= build
 TEST_BUILD_DIR ?= build-test
 BENCH_BUILD_DIR ?= build-bench
 FUZZ_BUILD_DIR ?= build-fuzz
-SAMPLES_DIR    ?= $(BUILD_DIR)/samples
+SAMPLES_DIR    ?= $(BUILD_DIR)/sample-files
 FUZZ_SECONDS   ?= 60
 JOBS           ?= $(shell nproc)
 

@@ -44,13 +44,8 @@ void WriteClassificationSamples(const std::filesystem::path& directory) {
     const auto write = [&](const char* name, const fixtures::Bytes& bytes) {
         fixtures::WriteFile(directory / name, bytes);
     };
-    write("PLAIN.NLM", ByteWriter(512).PutText(0, "NetWare Loadable Module").Data());
     write("NWUTIL.EXE", NwProcProgram());
     write("NE2000.LAN", LanDriver());
-    write("WINSTUB.EXE", fixtures::MakeNewExecutableStub("NE"));
-    write("PESTUB.DLL", fixtures::MakeNewExecutableStub("PE"));
-    write("OS2STUB.EXE", fixtures::MakeNewExecutableStub("LX"));
-    write("VXDSTUB.386", fixtures::MakeNewExecutableStub("LE"));
     write("EXTENDER.EXE", fixtures::MakeNewExecutableStub("BW"));
     write("DOSPROG.EXE", PlainDosProgram());
     fixtures::WriteFile(directory / "PROGRAM.OVL", "Overlay data\r\n");

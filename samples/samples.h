@@ -4,7 +4,9 @@
 
 namespace kestrel::samples {
 
-// One file for each way the scanner classifies a file.
+// The cases of the classification that no format reader covers: an "NWProc"
+// program, a driver named .LAN, a plain DOS program, an executable with an
+// unknown new header, an overlay by name and a text file.
 void WriteClassificationSamples(const std::filesystem::path& directory);
 
 // 32- and 64-bit Windows DLLs, 16-bit Windows and OS/2 programs, an OS/2 LX
