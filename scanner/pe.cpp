@@ -42,6 +42,10 @@ constexpr std::int64_t kSectionPointerToRawDataOffset = 20;
 // IMAGE_IMPORT_DESCRIPTOR: only the RVA of the module name is used.
 constexpr std::int64_t kImportDescriptorSize = 20;
 constexpr std::int64_t kImportNameRvaOffset = 12;
+// No linker writes more than a few hundred import descriptors; a crafted file
+// whose descriptors never close would otherwise grow the imports text with
+// every 20 bytes of the file.
+constexpr std::int64_t kMaxImportDescriptors = 4096;
 // A module name is read from at most 13 bytes: an 8.3 name and its zero.
 constexpr std::int64_t kImportNameBlockSize = 13;
 constexpr std::size_t kModuleNameColumns = 8;
@@ -175,12 +179,13 @@ std::optional<SectionMapping> SectionHolding(QuillScan& scan, const PeHeader& he
 }
 
 // The descriptors are mapped through ".idata" wherever the import directory
-// really lies; the walk ends at the descriptor whose name RVA is 0.
+// really lies; the walk ends at the descriptor whose name RVA is 0, or after
+// kMaxImportDescriptors of them.
 void ReadImports(QuillScan& scan, const PeHeader& header, const PeSections& sections) {
     const SectionMapping& idata = sections.idata;
     const std::int64_t descriptors = header.importDirectoryRva + idata.raw - idata.va;
-    for (std::int64_t k = 0;; k += kImportDescriptorSize) {
-        std::int64_t offset = descriptors + k;
+    for (std::int64_t n = 0; n < kMaxImportDescriptors; ++n) {
+        std::int64_t offset = descriptors + n * kImportDescriptorSize;
         if (scan.SeekScanFile(offset, 0) != 0)
             return;
         if (scan.ReadBlock(kImportDescriptorSize) < kImportDescriptorSize)

@@ -238,17 +238,22 @@ TEST_F(PeTest, ShortImportDescriptorEndsTheImports) {
     EXPECT_EQ(Scan(file).HdrImports, "KERNEL32, USER32  ") << "the exact fit is read";
 }
 
-TEST_F(PeTest, ImportWalkWithoutAClosingDescriptorEndsAtTheFileEnd) {
+TEST_F(PeTest, ImportWalkWithoutAClosingDescriptorEndsAtTheFileEndOrItsCap) {
     fixtures::PeLayout layout;
     Bytes file = MakePeModule(Module({"KERNEL32.dll"}), &layout);
     const std::size_t first = layout.sectionData[1];
     // Copy the first descriptor over everything up to the end of the file.
+    const auto fillWithDescriptors = [&](std::size_t count) {
+        file.resize(std::max(file.size(), first + 20 * count));
+        for (std::size_t k = 1; k < count; ++k)
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(first), 20,
+                        file.begin() + static_cast<std::ptrdiff_t>(first + 20 * k));
+    };
     const std::size_t count = (file.size() - first) / 20;
-    for (std::size_t k = 1; k < count; ++k)
-        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(first), 20,
-                    file.begin() + static_cast<std::ptrdiff_t>(first + 20 * k));
-    const std::string imports = Scan(file).HdrImports;
-    EXPECT_EQ(imports.size(), 8 * count + 2 * (count - 1));
+    fillWithDescriptors(count);
+    EXPECT_EQ(Scan(file).HdrImports.size(), 8 * count + 2 * (count - 1));
+    fillWithDescriptors(5000);
+    EXPECT_EQ(Scan(file).HdrImports.size(), 8 * 4096 + 2 * 4095u);
 }
 
 TEST_F(PeTest, VersionDataPastTheFileKeepsTheImports) {
