@@ -14,5 +14,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path root = argv[1];
     std::filesystem::create_directories(root);
     kestrel::samples::WriteClassificationSamples(root);
+    std::filesystem::create_directories(root / "NETWARE");
+    kestrel::samples::WriteNetWareSamples(root / "NETWARE");
     return 0;
 }
