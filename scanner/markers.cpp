@@ -9,11 +9,14 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <deque>
 #include <iterator>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "quill_scan.h"
 #include "text.h"
@@ -180,32 +183,68 @@ bool HasFilterWord(const std::string& guess) {
 
 // The guesses of one file: each line once, in the order found, each ended by
 // a carriage return and a line feed. A guess that already stands anywhere in
-// the collection (the same line again, or the part of a line that the start
-// of an overlapping block cut off) is not added.
+// the collection (the same line again, the part of a line that the edge of a
+// block cut off, or any other part of an earlier line) is not added.
 //
-// A file may hold thousands of version-like lines, most of them seen many
-// times over; the exact texts already judged are remembered, so only a text
-// not met before is searched for in the collection.
+// A file may hold thousands of version-like lines, so the collection is not
+// searched from end to end for every guess. A guess holds no line break, so
+// it can stand in the collection only inside one of its lines, and only in a
+// line that holds every four-character piece of the guess: the lines are
+// indexed by their pieces, and a guess is compared with the lines of its
+// rarest piece alone. A line seen before is known at once by its text.
 class GuessCollection {
 public:
     void Add(const std::string& guess) {
-        if (guess.empty() || m_contained.contains(guess) || m_filtered.contains(guess))
+        if (guess.empty() || m_lineSet.contains(guess) || Contains(guess) || HasFilterWord(guess))
             return;
-        if (HasFilterWord(guess)) {
-            m_filtered.insert(guess);
-            return;
+        const auto number = static_cast<std::uint32_t>(m_lines.size());
+        const std::string& line = m_lines.emplace_back(guess);
+        m_lineSet.insert(line);
+        for (std::size_t i = 0; i + kPieceLength <= line.size(); ++i) {
+            std::vector<std::uint32_t>& lines = m_linesByPiece[PieceAt(line, i)];
+            if (lines.empty() || lines.back() != number)
+                lines.push_back(number);
         }
-        m_contained.insert(guess);
-        if (m_text.find(guess) == std::string::npos)
-            m_text += guess + "\r\n";
+        m_text += line;
+        m_text += "\r\n";
     }
 
     const std::string& Text() const { return m_text; }
 
 private:
+    using Piece = std::uint32_t;
+    static constexpr std::size_t kPieceLength = sizeof(Piece);
+
+    static Piece PieceAt(std::string_view text, std::size_t i) {
+        Piece piece = 0;
+        for (std::size_t k = 0; k < kPieceLength; ++k)
+            piece = piece << 8 | static_cast<unsigned char>(text[i + k]);
+        return piece;
+    }
+
+    // Whether the guess stands anywhere in the collection.
+    bool Contains(std::string_view guess) const {
+        if (guess.size() < kPieceLength || guess.find_first_of("\r\n") != std::string::npos)
+            return m_text.find(guess) != std::string::npos;
+        const std::vector<std::uint32_t>* rarest = nullptr;
+        for (std::size_t i = 0; i + kPieceLength <= guess.size(); ++i) {
+            const auto found = m_linesByPiece.find(PieceAt(guess, i));
+            if (found == m_linesByPiece.end())
+                return false;
+            if (rarest == nullptr || found->second.size() < rarest->size())
+                rarest = &found->second;
+            if (rarest->size() == 1)
+                break; // no piece can narrow it down further
+        }
+        return std::any_of(rarest->begin(), rarest->end(), [&](std::uint32_t line) {
+            return m_lines[line].find(guess) != std::string::npos;
+        });
+    }
+
     std::string m_text;
-    std::unordered_set<std::string> m_contained; // texts that stand in m_text
-    std::unordered_set<std::string> m_filtered;  // texts that hold a filter word
+    std::deque<std::string> m_lines;                // the guesses added, in order
+    std::unordered_set<std::string_view> m_lineSet; // the same, by their text
+    std::unordered_map<Piece, std::vector<std::uint32_t>> m_linesByPiece;
 };
 
 // Every version-like line of the block last read.

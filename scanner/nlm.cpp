@@ -83,6 +83,12 @@ std::string LastTwo(const std::string& text) {
     return text.size() <= 2 ? text : text.substr(text.size() - 2);
 }
 
+// The last two digits of a value, with a leading zero below ten.
+std::string TwoDigits(std::int64_t value) {
+    const std::string digits = Digits(value);
+    return digits.size() == 1 ? std::string{'0', digits[0]} : LastTwo(digits);
+}
+
 std::string VersionText(std::int32_t major, std::int32_t minor, std::int32_t revision) {
     // Minor + 100 gives two digits for every minor version 0 to 99.
     std::string version = Digits(major) + "." + LastTwo(Digits(std::int64_t{minor} + 100));
@@ -92,7 +98,7 @@ std::string VersionText(std::int32_t major, std::int32_t minor, std::int32_t rev
 }
 
 std::string DateText(std::int32_t year, std::int32_t month, std::int32_t day) {
-    return Digits(year) + "-" + LastTwo("0" + Digits(month)) + "-" + LastTwo("0" + Digits(day));
+    return Digits(year) + "-" + TwoDigits(month) + "-" + TwoDigits(day);
 }
 
 } // namespace
@@ -113,7 +119,8 @@ void QuillScan::ParseNlmHeader() {
         std::int64_t p = longNames + std::ssize(kLongNamesTag);
         Record.HdrLong = BufCountedString(p);
         p += BufByte(p) + 2; // length byte, name, zero byte
-        Record.HdrLong += " " + BufCountedString(p);
+        Record.HdrLong += ' ';
+        Record.HdrLong += BufCountedString(p);
         p += BufByte(p) + 2;
 
         std::int64_t version = p;
@@ -191,7 +198,10 @@ void QuillScan::ParseNlm(const std::string& directoryPath, const std::string& fi
         const std::int32_t moduleLength = BufDword(kModuleLengthOffset);
         ClearScanRecord();
         ParseNlmHeader();
-        ComposeReport(directoryPath, "*" + Cp1252ToUtf8(Record.HdrName), moduleLength);
+        // The report names a contained module "*" and its module name.
+        std::string moduleName = "*";
+        moduleName += Cp1252ToUtf8(Record.HdrName);
+        ComposeReport(directoryPath, moduleName, moduleLength);
         if (moduleLength <= 0)
             return;
         module += moduleLength;
