@@ -89,7 +89,9 @@ std::optional<LineExtent> NarrowVersionLine(std::span<const std::uint8_t> block,
     const std::int64_t end = std::ssize(block) - 1; // the last index
     if (dot < 0 || dot > end)
         return std::nullopt;
-    const auto at = [&](std::int64_t i) -> std::int32_t { return block[static_cast<size_t>(i)]; };
+    const auto at = [&](std::int64_t i) -> std::int32_t {
+        return block[static_cast<std::size_t>(i)];
+    };
     // The digit runs are followed no further than one digit past their limit.
     std::int64_t left = dot;
     while (left > 0 && IsDigit(at(left - 1)) && dot - left <= kMaxDigitsBeforeDot)
@@ -126,7 +128,7 @@ std::optional<LineExtent> WideVersionLine(std::span<const std::uint8_t> block, s
     const auto at = [&](std::int64_t i) -> std::int32_t {
         if (i < 0 || i + 1 > end)
             return -1;
-        return block[static_cast<size_t>(i)] | block[static_cast<size_t>(i + 1)] << 8;
+        return block[static_cast<std::size_t>(i)] | block[static_cast<std::size_t>(i + 1)] << 8;
     };
     std::int64_t left = dot;
     while (left > 1 && IsDigit(at(left - 2)) && dot - left <= 2 * kMaxDigitsBeforeDot)
@@ -152,8 +154,8 @@ std::optional<LineExtent> WideVersionLine(std::span<const std::uint8_t> block, s
     return LineExtent{left, right};
 }
 
-// A printable first character whose code is the length of the rest is the
-// length byte of a Pascal string, not text.
+// A first character whose code is the length of the rest is the length byte
+// of a length-prefixed string, not text.
 void DropLengthByte(std::string& text) {
     if (!text.empty() &&
         static_cast<std::size_t>(static_cast<unsigned char>(text[0])) == text.size() - 1)

@@ -40,7 +40,7 @@ constexpr std::int64_t kDescriptionOffset = 130;
 // The description's length byte and zero byte, the stack size and a reserved dword.
 constexpr std::int64_t kVariablePartOffset = 140;
 
-// Bit 7 of the header version: the dependency table is not laid out as names.
+// Bit 7 of the header version: the module's dependency table is left unread.
 constexpr std::int32_t kHeaderVersionNoDependencyNames = 0x80;
 constexpr std::int32_t kContainerModuleType = 4;
 
@@ -144,6 +144,8 @@ void QuillScan::ParseNlmHeader() {
     const std::int32_t dependencyCount = BufDword(kDependencyCountOffset);
     if (dependencyCount <= 0)
         return;
+    // The table offset counts from the header start; a module shorter than the
+    // header block ends before a full block would have moved the position to.
     std::int64_t offset = headerStart + tableOffset;
     if (SeekScanFile(offset, 0) != 0)
         return;

@@ -288,5 +288,31 @@ TEST(MarkersTest, NwProcProgramKeepsItsHeaderFieldsBesideTheMarkers) {
     EXPECT_EQ(r.NwVersion, "1.02");
 }
 
+TEST(MarkersTest, DamagedFilesAreScannedToTheirEnd) {
+    // Random bytes sprinkled with markers, dots, digits and 16-bit text.
+    std::uint32_t state = 54321;
+    const auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    const std::string pieces[] = {"VeRsIoN=", "OvErLaY=", "CoPyRiGhT=", ".", "1.2", " V3.", "(c)"};
+    fixtures::TempTree tree;
+    testing::RecordingSink sink;
+    QuillScan scanner(sink);
+    for (int n = 0; n < 100; ++n) {
+        ByteWriter image(1 + next() % 20000);
+        for (std::size_t i = 0; i < image.Size(); ++i)
+            image.PutU8(i, static_cast<std::uint8_t>(next() >> 24));
+        for (int k = 0; k < 200; ++k) {
+            const std::string& piece = pieces[next() % 7];
+            const std::size_t at = next() % image.Size();
+            if (next() % 2 == 0)
+                image.PutText(at, piece);
+            else
+                image.PutWideText(at, piece);
+        }
+        tree.Add("X.OVL", image.Data());
+        scanner.ScanFile(tree.RootWithSeparator(), "X.OVL");
+    }
+    EXPECT_EQ(sink.reports.size(), 100u);
+}
+
 } // namespace
 } // namespace kestrel

@@ -235,5 +235,25 @@ TEST(NlmTest, ContainerWalkEnds) {
     EXPECT_EQ(Scan("X.NLM", fixtures::MakeNlmContainer(container)).reports.size(), 1u);
 }
 
+TEST(NlmTest, DamagedModulesAndContainersEndTheirParse) {
+    // Random headers and contents behind the signature, half of them
+    // containers: the sanitizers watch every read.
+    std::uint32_t state = 12345;
+    const auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    fixtures::TempTree tree;
+    testing::RecordingSink sink;
+    QuillScan scanner(sink);
+    for (int n = 0; n < 200; ++n) {
+        fixtures::ByteWriter image(600 + next() % 3000);
+        for (std::size_t i = 0; i < image.Size(); ++i)
+            image.PutU8(i, static_cast<std::uint8_t>(next() >> 24));
+        image.PutText(0, fixtures::kNlmSignature).PutU32(122, n % 2 == 0 ? 4 : next());
+        image.PutU32(62, next() % 4000).PutU32(70, next() % 4000).PutU32(102, next() % 1000);
+        tree.Add("X.NLM", image.Data());
+        scanner.ScanFile(tree.RootWithSeparator(), "X.NLM");
+    }
+    EXPECT_GE(sink.reports.size(), 200u);
+}
+
 } // namespace
 } // namespace kestrel
