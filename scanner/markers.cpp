@@ -162,25 +162,17 @@ void DropLengthByte(std::string& text) {
         text.erase(0, 1);
 }
 
-std::string TrimSpaces(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+void TrimSpaces(std::string& text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    text.erase(0, text.find_first_not_of(' '));
 }
 
 std::string VersionLineText(const QuillScan& scan, const LineExtent& line, bool wide) {
     std::string text = wide ? scan.BufWideString(line.first, line.last - line.first + 2)
                             : scan.BufChars(line.first, line.last - line.first + 1);
     DropLengthByte(text);
-    return TrimSpaces(text);
-}
-
-bool HasFilterWord(const std::string& guess) {
-    const std::string lower = AsciiLower(guess);
-    return std::any_of(
-        kGuessFilterWords.begin(), kGuessFilterWords.end(),
-        [&](std::string_view word) { return lower.find(word) != std::string::npos; });
+    TrimSpaces(text);
+    return text;
 }
 
 // The guesses of one file: each line once, in the order found, each ended by
@@ -215,6 +207,18 @@ public:
 
 private:
     using Piece = std::uint32_t;
+
+    bool HasFilterWord(const std::string& guess) {
+        m_lower = guess;
+        for (char& c : m_lower) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return std::any_of(
+            kGuessFilterWords.begin(), kGuessFilterWords.end(),
+            [&](std::string_view word) { return m_lower.find(word) != std::string::npos; });
+    }
+
     static constexpr std::size_t kPieceLength = sizeof(Piece);
 
     static Piece PieceAt(std::string_view text, std::size_t i) {
@@ -247,6 +251,7 @@ private:
     std::deque<std::string> m_lines;                // the guesses added, in order
     std::unordered_set<std::string_view> m_lineSet; // the same, by their text
     std::unordered_map<Piece, std::vector<std::uint32_t>> m_linesByPiece;
+    std::string m_lower; // the guess being filtered, in lower case
 };
 
 // Every version-like line of the block last read.
