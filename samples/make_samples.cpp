@@ -12,8 +12,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    std::filesystem::create_directories(root);
+    for (const char* folder : {"NETWARE", "WINDOWS"})
+        std::filesystem::create_directories(root / folder);
     kestrel::samples::WriteClassificationSamples(root);
+    kestrel::samples::WriteNetWareSamples(root / "NETWARE");
     kestrel::samples::WriteWindowsSamples(root / "WINDOWS");
     return 0;
 }

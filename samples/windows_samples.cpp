@@ -86,7 +86,6 @@ fixtures::Bytes LeDriver() {
 } // namespace
 
 void WriteWindowsSamples(const std::filesystem::path& directory) {
-    std::filesystem::create_directories(directory);
     const auto write = [&](const char* name, const fixtures::Bytes& bytes) {
         fixtures::WriteFile(directory / name, bytes);
     };
