@@ -39,6 +39,7 @@ int QuillScan::OpenScanFile(const std::string& path) {
         return 1;
     }
     m_scanFile = descriptor;
+    m_fileLength = info.st_size;
     m_position = 0;
     return 0;
 }
@@ -48,14 +49,14 @@ void QuillScan::CloseScanFile() {
         return;
     ::close(m_scanFile);
     m_scanFile = -1;
+    m_fileLength = 0;
     m_position = 0;
 }
 
+// The length as the file had it when it was opened: a file that grows or
+// shrinks under the scan is read as it was then (a short read is no error).
 std::int64_t QuillScan::ScanFileLength() const {
-    struct stat info {};
-    if (m_scanFile < 0 || ::fstat(m_scanFile, &info) != 0)
-        return 0;
-    return info.st_size;
+    return m_fileLength;
 }
 
 int QuillScan::SeekScanFile(std::int64_t& offset, int origin) {

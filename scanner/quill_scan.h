@@ -112,8 +112,9 @@ private:
     void AddListLine(const std::string& line);
 
     ReportSink& m_sink;
-    int m_scanFile = -1;         // the scan-file slot: a descriptor, or -1 when free
-    std::int64_t m_position = 0; // 0-based position of the scan file
+    int m_scanFile = -1;           // the scan-file slot: a descriptor, or -1 when free
+    std::int64_t m_fileLength = 0; // length of the scan file when it was opened
+    std::int64_t m_position = 0;   // 0-based position of the scan file
 };
 
 } // namespace kestrel
