@@ -5,7 +5,7 @@ BUILD_DIR      ?= build
 TEST_BUILD_DIR ?= build-test
 BENCH_BUILD_DIR ?= build-bench
 FUZZ_BUILD_DIR ?= build-fuzz
-SAMPLES_DIR    ?= $(BUILD_DIR)/samples
+SAMPLES_DIR    ?= $(BUILD_DIR)/sample-files
 FUZZ_SECONDS   ?= 60
 JOBS           ?= $(shell nproc)
 
@@ -48,8 +48,9 @@ samples: build
 	rm -rf $(SAMPLES_DIR)
 	$(BUILD_DIR)/samples/make-samples $(SAMPLES_DIR)
 
+# The window opens in the current directory of its process: the samples.
 run: samples
-	cd $(SAMPLES_DIR) && ../cli/kestrel-scan -r .
+	cd $(SAMPLES_DIR) && $(abspath $(BUILD_DIR))/mainwindow/kestrel
 
 test: deps-test format-check
 	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
