@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -12,12 +13,14 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
 #include "option_check_box.h"
+#include "print_stand_in.h"
 #include "result_list_model.h"
 #include "twips.h"
 #include "window_layout.h"
@@ -108,6 +111,8 @@ QString CurrentSpec(const QComboBox* combo) {
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     InitResources();
     m_results = new ResultListModel(this);
+    m_sink = std::make_unique<ResultListSink>(*m_results);
+    m_print = PrintResultLinesStandIn;
     CreateControls();
     ConnectHandlers();
     Form_Load();
@@ -220,6 +225,13 @@ void MainWindow::CreateCriteriaPanel() {
     cmbSearchSpec->setEditable(true);
     // Only a search enters a specification into the list, by its own rules.
     cmbSearchSpec->setInsertPolicy(QComboBox::NoInsert);
+    // Nothing is completed while typing, since the file list follows the text
+    // as typed; and a case-sensitive completer keeps the combo box from
+    // swapping the text for a Recent entry that differs only in case when the
+    // focus leaves it.
+    auto* noCompletion = new QCompleter(QStringList(), cmbSearchSpec);
+    noCompletion->setCaseSensitivity(Qt::CaseSensitive);
+    cmbSearchSpec->setCompleter(noCompletion);
     cmbSearchSpec->setEditText(kAllFilesPreset);
 
     const auto preset = [this](const char* name, const char* caption, const char* tip, int left) {
@@ -278,6 +290,9 @@ void MainWindow::ConnectHandlers() {
     connect(chkBrief, &QCheckBox::stateChanged, this, &MainWindow::chkBrief_Click);
     connect(cmdExit, &QPushButton::clicked, this, &MainWindow::cmdExit_Click);
     connect(cmdSearch, &QPushButton::clicked, this, &MainWindow::cmdSearch_Click);
+    connect(cmdPrint, &QPushButton::clicked, this, &MainWindow::cmdPrint_Click);
+    connect(lstFoundFiles->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &MainWindow::lstFoundFiles_Scroll);
 }
 
 // --- load, unload and layout --------------------------------------------------
@@ -486,7 +501,5 @@ void MainWindow::cmdExit_Click() {
     else
         SearchRunning = false;
 }
-
-void MainWindow::cmdSearch_Click() {}
 
 } // namespace kestrel

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include <QStringList>
 #include <QWidget>
 
+#include "walk.h"
 #include "window_settings.h"
 
 class QComboBox;
@@ -20,6 +25,7 @@ class DriveList;
 class FileList;
 class OptionCheckBox;
 class ResultListModel;
+class ResultListSink;
 
 // The main window "frmMain": the search criteria, the options, the result
 // list and the three buttons at the bottom. Every control is a member named
@@ -33,6 +39,17 @@ public:
     ~MainWindow() override;
 
     ResultListModel& ResultList() { return *m_results; }
+
+    // What Print hands the result list to: the report printer, which shows
+    // the print dialog and prints; false when cancelled or failed.
+    using PrintFunction =
+        std::function<bool(QWidget* parent, const QStringList& lines, bool briefFormat)>;
+    void SetPrintFunction(PrintFunction print) { m_print = std::move(print); }
+
+Q_SIGNALS:
+    // One more file was handed to the scanner; `count` is the counter's value.
+    // Sent before the window processes its pending events.
+    void FileScanned(qint64 count);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -70,13 +87,39 @@ private:
     void chkBrief_Click();
     void cmdExit_Click();
     void cmdSearch_Click();
+    void cmdPrint_Click();
+
+    // The search and its three states: idle, searching, finished.
+    void RunSearch();
+    void EnterSearchingState();
+    void ScanSelectedFiles(const std::vector<std::string>& selected);
+    void WalkDirectory(const std::string& root);
+    WalkHooks SearchHooks();
+    ReportLayout SearchLayout() const;
+    void ShowPathCaption(const std::string& text, std::size_t maxLength = 60);
+    void EnterFinishedState();
+    void ResetForNewSearch();
+    void EnterIntoRecentList(const QString& spec);
+
+    // Result list scrolling.
+    void lstFoundFiles_Scroll();
+    void SnapResultList();
+    int TopIndex() const;
+    void SetTopIndex(int index);
 
     // Form-level fields: true while a search runs; the directory the last
     // search started in.
     bool SearchRunning = false;
     std::string SearchRoot;
 
+    // The top line of the result list when the last snap ended.
+    int LastTopIndex = 0;
+
     ResultListModel* m_results = nullptr;
+    std::unique_ptr<ResultListSink> m_sink;
+    PrintFunction m_print;
+    qint64 m_scannedCount = 0;
+    bool m_snapping = false;
     bool m_unloaded = false;
 
     // The controls, in the order the window stores them.
