@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -96,6 +97,7 @@ private:
     void WalkDirectory(const std::string& root);
     WalkHooks SearchHooks();
     ReportLayout SearchLayout() const;
+    void ShowCount();
     void ShowPathCaption(const std::string& text, std::size_t maxLength = 60);
     void EnterFinishedState();
     void ResetForNewSearch();
@@ -119,6 +121,7 @@ private:
     std::unique_ptr<ResultListSink> m_sink;
     PrintFunction m_print;
     qint64 m_scannedCount = 0;
+    QElapsedTimer m_countShown; // since lblCount last showed the count
     bool m_snapping = false;
     bool m_unloaded = false;
 

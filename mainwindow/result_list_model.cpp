@@ -12,7 +12,11 @@ constexpr std::size_t kMaxLines = std::numeric_limits<int>::max() - 1;
 
 } // namespace
 
-ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
+ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {
+    m_showTimer.setSingleShot(true);
+    m_showTimer.setInterval(kShowIntervalMs);
+    connect(&m_showTimer, &QTimer::timeout, this, &ResultListModel::Flush);
+}
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shownCount;
@@ -29,9 +33,12 @@ void ResultListModel::AppendLine(std::string_view line) {
         return;
     m_starts.push_back(m_text.size());
     m_text.append(line);
+    if (!m_showTimer.isActive())
+        m_showTimer.start();
 }
 
 void ResultListModel::Flush() {
+    m_showTimer.stop();
     const int total = static_cast<int>(m_starts.size());
     if (total == m_shownCount)
         return;
@@ -41,6 +48,7 @@ void ResultListModel::Flush() {
 }
 
 void ResultListModel::Clear() {
+    m_showTimer.stop();
     beginResetModel();
     m_text.clear();
     m_text.shrink_to_fit();

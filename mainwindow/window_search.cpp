@@ -25,6 +25,11 @@ namespace kestrel {
 
 namespace {
 
+// While a search runs, the counter's caption is redrawn at most this often,
+// and whenever the walk enters a directory: a redraw after every file costs
+// more than the scan of a small file. The count itself is always exact.
+constexpr qint64 kCountShowIntervalMs = 50;
+
 const QString kContinueCaption = QStringLiteral("&Continue");
 const QString kCancelCaption = QStringLiteral("&Cancel");
 
@@ -56,6 +61,7 @@ void MainWindow::RunSearch() {
     SearchRunning = true;
     const std::string root = dirList->Path();
     EnterIntoRecentList(cmbSearchSpec->currentText());
+    m_countShown.start();
     if (selected.empty())
         WalkDirectory(root);
     else
@@ -109,18 +115,20 @@ ReportLayout MainWindow::SearchLayout() const {
 
 WalkHooks MainWindow::SearchHooks() {
     WalkHooks hooks;
-    hooks.showCaption = [this](const std::string& caption) { ShowPathCaption(caption, 60); };
+    hooks.showCaption = [this](const std::string& caption) {
+        ShowCount();
+        ShowPathCaption(caption, 60);
+    };
     hooks.fileScanned = [this] {
         ++m_scannedCount;
-        lblCount->setText(QString::number(m_scannedCount));
+        if (m_countShown.hasExpired(kCountShowIntervalMs))
+            ShowCount();
         Q_EMIT FileScanned(m_scannedCount);
     };
     // The scan file is closed here: the window takes its pending events, so
-    // Cancel, a resize or a redraw gets through.
-    hooks.yield = [this] {
-        m_results->Flush();
-        QCoreApplication::processEvents();
-    };
+    // Cancel, a resize or a redraw gets through, and the list shows the new
+    // reports when their time has come.
+    hooks.yield = [] { QCoreApplication::processEvents(); };
     hooks.cancelled = [this] { return !SearchRunning; };
     return hooks;
 }
@@ -138,11 +146,17 @@ void MainWindow::ScanSelectedFiles(const std::vector<std::string>& selected) {
     walk.ScanSelectedFiles(dirList->Path(), selected);
 }
 
+void MainWindow::ShowCount() {
+    lblCount->setText(QString::number(m_scannedCount));
+    m_countShown.restart();
+}
+
 void MainWindow::ShowPathCaption(const std::string& text, std::size_t maxLength) {
     lblShowPath->setText(QString::fromStdString(ShortenCaption(text, maxLength)));
 }
 
 void MainWindow::EnterFinishedState() {
+    ShowCount();
     m_results->Flush();
     // The view lays out new lines on its next turn; the snap needs them now.
     lstFoundFiles->doItemsLayout();

@@ -1,10 +1,12 @@
-// Result list scrolling: the top of the list snaps to the first line of a
-// file's report, and the caption names that file's directory.
+// The result list: its lines reach the view in batches, and scrolling snaps
+// its top to the first line of a file's report while the caption names that
+// file's directory.
 
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 
 #include "result_list_model.h"
 #include "result_scrolling.h"
@@ -49,6 +51,7 @@ class WindowScrollingTest : public QObject {
 private Q_SLOTS:
     void init() { m_settings.Clear(); }
 
+    void queuedLinesAreShownInOneInsertion();
     void snapTarget_data();
     void snapTarget();
     void scrollingSnapsTheTop_data();
@@ -69,6 +72,36 @@ void WindowScrollingTest::ShowFinishedWindow(MainWindow& window) {
     QVERIFY(testing::ShowAndActivate(window));
     QTest::mouseClick(Find<QPushButton>(window, "cmdSearch"), Qt::LeftButton);
     QCOMPARE(Find<QPushButton>(window, "cmdSearch")->text(), QStringLiteral("&Continue"));
+}
+
+void WindowScrollingTest::queuedLinesAreShownInOneInsertion() {
+    ResultListModel model;
+    QSignalSpy insertions(&model, &QAbstractItemModel::rowsInserted);
+    for (int i = 0; i < 1000; ++i)
+        model.AppendLine("line " + std::to_string(i));
+    QCOMPARE(model.rowCount(), 0);
+    QTRY_COMPARE(model.rowCount(), 1000); // shown when their time comes
+    QCOMPARE(insertions.count(), 1);
+    QCOMPARE(insertions[0][1].toInt(), 0);
+    QCOMPARE(insertions[0][2].toInt(), 999);
+    QCOMPARE(model.data(model.index(999)).toString(), QStringLiteral("line 999"));
+
+    model.AppendLine("Ünïcode line");
+    model.Flush(); // at once
+    QCOMPARE(model.rowCount(), 1001);
+    QCOMPARE(model.LineText(1000), QStringLiteral("Ünïcode line"));
+    model.Flush();
+    QCOMPARE(insertions.count(), 2);
+
+    QCOMPARE(model.Line(1001), std::string_view());
+    QCOMPARE(model.Line(-1), std::string_view());
+    QVERIFY(!model.data(model.index(1001)).isValid());
+    model.AppendLine("queued, then cleared");
+    model.Clear();
+    QCOMPARE(model.rowCount(), 0);
+    QTest::qWait(2 * ResultListModel::kShowIntervalMs);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(insertions.count(), 2);
 }
 
 void WindowScrollingTest::snapTarget_data() {

@@ -4,14 +4,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QListView>
+#include <QLocale>
 #include <QPushButton>
 #include <QScrollBar>
 
 #include "directory_list.h"
 #include "file_list.h"
 #include "result_list_model.h"
+#include "window_locale.h"
 #include "window_test_support.h"
 
 namespace kestrel {
@@ -90,6 +93,7 @@ private Q_SLOTS:
     void searchEntersTheRecentList();
     void briefFormatAndHideSwitchesReachTheReport();
     void printHandsTheListToThePrinter();
+    void fileTimesInTheSystemLocale();
 
 private:
     fixtures::TempTree m_tree;
@@ -195,19 +199,23 @@ void WindowSearchTest::counterAndStatusCaption() {
     QVERIFY(testing::ShowAndActivate(window));
     SetSpec(window, "*.lan;*.txt");
     Find<QCheckBox>(window, "chkSubdirs")->setChecked(true);
-    // The counter as each file is handed on, and the caption meanwhile.
-    QStringList counts;
+    // The count as each file is handed on, and the captions meanwhile. The
+    // counter's caption is redrawn now and then and whenever the walk enters
+    // a directory, so it never runs ahead and is exact at each directory.
+    QList<qint64> counts;
     QStringList captions;
     connect(&window, &MainWindow::FileScanned, &window, [&](qint64 count) {
-        counts << Text(window, "lblCount");
-        QCOMPARE(counts.last(), QString::number(count));
-        if (!captions.contains(Text(window, "lblShowPath")))
+        counts << count;
+        const qint64 shown = Text(window, "lblCount").toLongLong();
+        QVERIFY(shown <= count);
+        if (!captions.contains(Text(window, "lblShowPath"))) {
             captions << Text(window, "lblShowPath");
+            QVERIFY(shown >= count - 1);
+        }
     });
     Click(window, "cmdSearch");
-    QCOMPARE(counts, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                                  QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
-                                  QStringLiteral("7")}));
+    QCOMPARE(counts, (QList<qint64>{1, 2, 3, 4, 5, 6, 7}));
+    QCOMPARE(Text(window, "lblCount"), QStringLiteral("7"));
     const QString root = QString::fromStdString(m_tree.Root().string());
     QCOMPARE(captions,
              (QStringList{QStringLiteral("   3 files in ") + root,
@@ -449,6 +457,25 @@ void WindowSearchTest::printHandsTheListToThePrinter() {
     QCOMPARE(window.ResultList().LineCount(), 3);
     QCOMPARE(Text(window, "cmdSearch"), QStringLiteral("&Continue"));
     QVERIFY(Find<QWidget>(window, "cmdPrint")->isEnabled());
+}
+
+void WindowSearchTest::fileTimesInTheSystemLocale() {
+    const ReportLocale locale = SystemReportLocale();
+    const QLocale system = QLocale::system();
+    QCOMPARE(locale.groupSeparator, system.groupSeparator().toStdString());
+    const QDate day(2024, 1, 2);
+    const QString date = system.toString(day, QLocale::ShortFormat);
+    const auto secondsAt = [&](QTime time) { return QDateTime(day, time).toSecsSinceEpoch(); };
+    // At exactly midnight the date alone; else the time follows, to the second.
+    QCOMPARE(locale.formatFileTime(secondsAt(QTime(0, 0))), date.toStdString());
+    const QString afternoon =
+        QString::fromStdString(locale.formatFileTime(secondsAt(QTime(15, 4, 7))));
+    QVERIFY2(afternoon.startsWith(date + QLatin1Char(' ')), qPrintable(afternoon));
+    QVERIFY2(afternoon.contains(QStringLiteral("04")) && afternoon.contains(QStringLiteral("07")),
+             qPrintable(afternoon));
+    // The time kept from one file is not given to the next.
+    QCOMPARE(locale.formatFileTime(secondsAt(QTime(0, 0))), date.toStdString());
+    QCOMPARE(QString::fromStdString(locale.formatFileTime(secondsAt(QTime(15, 4, 7)))), afternoon);
 }
 
 } // namespace kestrel
