@@ -1,15 +1,16 @@
 #pragma once
 
-#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWidget>
 
 #include "main_window.h"
 #include "temp_tree.h"
@@ -17,16 +18,14 @@
 namespace kestrel::testing {
 
 // The settings store of the tests: a folder of its own, so no test reads or
-// writes a user's settings, and every window starts from what the test wrote.
+// writes a user's settings. Cleared before each test.
 class IsolatedSettings {
 public:
-    IsolatedSettings() { QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Folder()); }
-    ~IsolatedSettings() { Clear(); }
-
-    QString Folder() const { return m_folder.path(); }
+    IsolatedSettings() {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_folder.path());
+    }
     QString FilePath() const { return m_folder.path() + QStringLiteral("/Kestrel/Kestrel.ini"); }
     void Clear() const { QFile::remove(FilePath()); }
-    // The store as the window opens it.
     static std::unique_ptr<QSettings> Open() {
         return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                            QStringLiteral("Kestrel"), QStringLiteral("Kestrel"));
@@ -36,9 +35,34 @@ private:
     QTemporaryDir m_folder;
 };
 
-// A control of the window by its design name; a missing one ends the test
-// run, since every later check would only repeat the fault.
-template <typename Control>
+// The process's current directory for as long as the object lives: the
+// window opens in it.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::filesystem::path& path) : m_previous(QDir::currentPath()) {
+        QDir::setCurrent(QString::fromStdString(path.string()));
+    }
+    ~CurrentDirectory() { QDir::setCurrent(m_previous); }
+
+private:
+    QString m_previous;
+};
+
+// A window opened in `directory` as a user sees it: shown and active, so
+// keys and focus work.
+struct OpenWindow {
+    explicit OpenWindow(const std::filesystem::path& directory) : here(directory) {
+        window.show();
+        QApplication::setActiveWindow(&window);
+        active = QTest::qWaitForWindowActive(&window);
+    }
+    CurrentDirectory here;
+    MainWindow window;
+    bool active = false;
+};
+
+// A control of the window by its design name; a missing one ends the run.
+template <typename Control = QWidget>
 Control* Find(const QWidget& window, const char* name) {
     auto* control = window.findChild<Control*>(QString::fromLatin1(name));
     if (control == nullptr)
@@ -46,24 +70,15 @@ Control* Find(const QWidget& window, const char* name) {
     return control;
 }
 
-// The window as a user sees it: shown and active, so keys and focus work.
-inline bool ShowAndActivate(QWidget& window) {
-    window.show();
-    QApplication::setActiveWindow(&window);
-    return QTest::qWaitForWindowActive(&window);
+// The caption of a button or label.
+inline QString Text(const QWidget& window, const char* name) {
+    if (auto* button = window.findChild<QAbstractButton*>(QString::fromLatin1(name)))
+        return button->text();
+    return Find<QLabel>(window, name)->text();
 }
 
-// Runs each test in a directory of its own: the window opens in the current
-// directory of the process.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::string& path) : m_previous(QDir::currentPath()) {
-        QDir::setCurrent(QString::fromStdString(path));
-    }
-    ~CurrentDirectory() { QDir::setCurrent(m_previous); }
-
-private:
-    QString m_previous;
-};
+inline void Click(const QWidget& window, const char* name) {
+    QTest::mouseClick(Find(window, name), Qt::LeftButton);
+}
 
 } // namespace kestrel::testing
