@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
@@ -100,10 +102,6 @@ bool IsOnSomeScreen(const QRect& outer) {
     const QList<QScreen*> screens = QGuiApplication::screens();
     return std::any_of(screens.begin(), screens.end(),
                        [&](const QScreen* screen) { return screen->geometry().intersects(outer); });
-}
-
-QString CurrentSpec(const QComboBox* combo) {
-    return combo->currentText();
 }
 
 } // namespace
@@ -457,7 +455,7 @@ void MainWindow::cmdAll_Click() {
 
 void MainWindow::cmbSearchSpec_Change() {
     // A refused pattern leaves the file list as it was.
-    filList->SetPattern(CurrentSpec(cmbSearchSpec));
+    filList->SetPattern(cmbSearchSpec->currentText());
 }
 
 void MainWindow::cmbSearchSpec_Click() {
