@@ -48,8 +48,9 @@ samples: build
 	rm -rf $(SAMPLES_DIR)
 	$(BUILD_DIR)/samples/make-samples $(SAMPLES_DIR)
 
+# The window opens in the current directory of its process: the samples.
 run: samples
-	cd $(SAMPLES_DIR) && ../cli/kestrel-scan -r .
+	cd $(SAMPLES_DIR) && $(abspath $(BUILD_DIR))/mainwindow/kestrel
 
 test: deps-test format-check
 	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
@@ -61,6 +62,7 @@ bench: deps-build
 	  -DKESTREL_BUILD_TESTS=OFF
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	$(BENCH_BUILD_DIR)/bench/kestrel-bench
+	$(BENCH_BUILD_DIR)/bench/window/window-bench
 
 fuzz: deps-fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -60,7 +60,10 @@ bool DirectoryWalk::YieldAndTestCancel() {
 }
 
 void DirectoryWalk::AddDirectoryLine(const std::string& directoryPath) {
-    m_sink.AddLine(ReplaceControlCharacters("[" + SanitizeUtf8(directoryPath) + "]"));
+    std::string line = "[";
+    line += SanitizeUtf8(directoryPath);
+    line += ']';
+    m_sink.AddLine(ReplaceControlCharacters(std::move(line)));
 }
 
 bool DirectoryWalk::ScanOneFile(const std::string& directoryPath, const std::string& name) {

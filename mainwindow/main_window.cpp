@@ -1,0 +1,503 @@
+#include "main_window.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDir>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+
+#include "directory_list.h"
+#include "drive_list.h"
+#include "file_list.h"
+#include "option_check_box.h"
+#include "report_printer.h"
+#include "result_list_model.h"
+#include "twips.h"
+#include "window_layout.h"
+
+static void InitResources() {
+    Q_INIT_RESOURCE(kestrel);
+}
+
+namespace kestrel {
+
+namespace {
+
+const QString kExitCaption = QStringLiteral("E&xit");
+const QString kSearchCaption = QStringLiteral("&Search");
+
+// The grey of the two main buttons: RGB 192, 192, 192.
+const QColor kMainButtonColour(192, 192, 192);
+
+// The design fonts. Where the system lacks the family, the nearest one of the
+// same kind stands in; the result list is always fixed-pitch.
+QFont DesignFont(const QStringList& families, qreal pointSize, bool bold, QFont::StyleHint hint) {
+    QFont font;
+    font.setFamilies(families);
+    font.setStyleHint(hint);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+QFont WindowFont() {
+    return DesignFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                       QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                       QStringLiteral("DejaVu Sans")},
+                      8.25, true, QFont::SansSerif);
+}
+
+QFont FixedPitch(QFont font) {
+    font.setFixedPitch(true);
+    if (QFontInfo(font).fixedPitch())
+        return font;
+    QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fallback.setPointSizeF(font.pointSizeF());
+    fallback.setBold(font.bold());
+    return fallback;
+}
+
+QFont TerminalFont() {
+    return FixedPitch(DesignFont({QStringLiteral("Terminal"), QStringLiteral("Fixedsys"),
+                                  QStringLiteral("DejaVu Sans Mono")},
+                                 9, true, QFont::TypeWriter));
+}
+
+QFont ResultListFont() {
+    return FixedPitch(DesignFont({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
+                                  QStringLiteral("Courier"), QStringLiteral("DejaVu Sans Mono")},
+                                 8.25, false, QFont::TypeWriter));
+}
+
+// A control of the design: its name as objectName, its design rectangle.
+template <typename Control>
+Control* Design(Control* control, const char* name, int left, int top, int width, int height) {
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(DesignRect(left, top, width, height));
+    return control;
+}
+
+void SetTop(QWidget* control, double top) {
+    control->move(control->x(), TwipsToPixels(top));
+}
+
+void FillWithParentBackground(QWidget* control) {
+    control->setAutoFillBackground(true);
+    control->setBackgroundRole(QPalette::Window);
+}
+
+bool IsOnSomeScreen(const QRect& outer) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(),
+                       [&](const QScreen* screen) { return screen->geometry().intersects(outer); });
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
+    InitResources();
+    m_results = new ResultListModel(this);
+    m_sink = std::make_unique<ResultListSink>(*m_results);
+    m_print = PrintResultLines;
+    CreateControls();
+    ConnectHandlers();
+    Form_Load();
+}
+
+MainWindow::~MainWindow() = default;
+
+// --- the design -------------------------------------------------------------
+
+void MainWindow::CreateControls() {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Kestrel for Windows (1.0)"));
+    setWindowIcon(QIcon(QStringLiteral(":/kestrel_icon.xpm")));
+    // A sizable window with a minimise box and no maximise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(WindowFont());
+    FillWithParentBackground(this);
+    setMinimumSize(TwipsToPixels(kDesignClientWidth), TwipsToPixels(kDesignClientHeight));
+    resize(minimumSize());
+
+    const auto checkBox = [this](const char* name, const char* caption, const char* tip, int top) {
+        auto* box = Design(new OptionCheckBox(QString::fromLatin1(caption), this), name, 6240, top,
+                           2415, 255);
+        box->setToolTip(QString::fromLatin1(tip));
+        return box;
+    };
+    chkVersion = checkBox("chkVersion", "Hide Version Info", "Hides File and Productversion", 4800);
+    chkDebug = checkBox("chkDebug", "Hide Programmer Info", "Hides Comments and Filenames", 5520);
+    chkCompany =
+        checkBox("chkCompany", "Hide Company Info", "Hides Trademarks and Copyright", 5280);
+    chkImport =
+        checkBox("chkImport", "Hide Imports", "Hides imported DLLs, NLMs and Overlays", 5040);
+
+    cmdPrint =
+        Design(new QPushButton(QStringLiteral("&Print"), this), "cmdPrint", 3960, 5160, 1560, 600);
+
+    // The logo: the 180-pixel bitmap inside a 2-pixel sunken border.
+    Picture3 = Design(new QLabel(this), "Picture3", 6240, 960, 2760, 2760);
+    Picture3->setFont(TerminalFont());
+    Picture3->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Picture3->setLineWidth(2);
+    Picture3->setAlignment(Qt::AlignCenter);
+    Picture3->setPixmap(QPixmap(QStringLiteral(":/kestrel_logo.xpm")));
+
+    // These two are designed on the menu colour, which is the window's own:
+    // unfilled, they show it and match the four below them.
+    chkBrief = checkBox("chkBrief", "Brief Format", "Display one line per file", 4560);
+    chkSubdirs =
+        checkBox("chkSubdirs", "Scan Subdirectories", "Scan all subdirectories for pattern", 4320);
+
+    CreateResultsPanel();
+    CreateCriteriaPanel();
+
+    cmdSearch = Design(new QPushButton(kSearchCaption, this), "cmdSearch", 360, 5160, 1560, 600);
+    cmdExit = Design(new QPushButton(kExitCaption, this), "cmdExit", 2160, 5160, 1560, 600);
+    for (QPushButton* button : {cmdSearch, cmdExit}) {
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, kMainButtonColour);
+        button->setPalette(palette);
+    }
+    // Enter clicks the button that has the focus, and cmdSearch when the
+    // focus is on a control that is not a button (keyPressEvent).
+    for (QPushButton* button : {cmdSearch, cmdExit, cmdPrint})
+        button->setAutoDefault(true);
+    cmdSearch->setDefault(true);
+
+    // The two frames only draw a border behind the buttons and option boxes.
+    fraButtons = Design(new QGroupBox(this), "fraButtons", 120, 4920, 5535, 975);
+    fraButtons->setFont(TerminalFont());
+    fraOptions = Design(new QGroupBox(QStringLiteral("Options"), this), "fraOptions", 6000, 4080,
+                        2775, 1815);
+    fraOptions->lower();
+    fraButtons->lower();
+
+    SetTabOrder();
+}
+
+void MainWindow::CreateResultsPanel() {
+    // Its design position is replaced when the window loads.
+    Picture2 = Design(new QFrame(this), "Picture2", 8520, 840, 9135, 4935);
+    FillWithParentBackground(Picture2);
+    Picture2->hide();
+
+    lstFoundFiles = Design(new QListView(Picture2), "lstFoundFiles", 120, 480, 9015, 3840);
+    lstFoundFiles->setFont(ResultListFont());
+    lstFoundFiles->setUniformItemSizes(true);
+    lstFoundFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstFoundFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstFoundFiles->setModel(m_results);
+
+    fraCount = Design(new QGroupBox(Picture2), "fraCount", 120, 0, 9015, 375);
+    lblCount = Design(new QLabel(QStringLiteral("0"), fraCount), "lblCount", 1440, 120, 1095, 255);
+    lblShowPath = Design(new QLabel(QStringLiteral("CurrentPath"), fraCount), "lblShowPath", 2640,
+                         120, 6255, 255);
+    lblfound = Design(new QLabel(QStringLiteral("Files Scanned:"), fraCount), "lblfound", 120, 120,
+                      1455, 255);
+    FillWithParentBackground(lblCount);
+    FillWithParentBackground(lblfound);
+    // The caption's last characters run under the count's first: the count wins.
+    lblCount->raise();
+}
+
+void MainWindow::CreateCriteriaPanel() {
+    Picture1 = Design(new QFrame(this), "Picture1", 0, 0, 5775, 4815);
+    FillWithParentBackground(Picture1);
+
+    cmbSearchSpec = Design(new QComboBox(Picture1), "cmbSearchSpec", 120, 600, 5535, 315);
+    cmbSearchSpec->setEditable(true);
+    // Only a search enters a specification into the list, by its own rules.
+    cmbSearchSpec->setInsertPolicy(QComboBox::NoInsert);
+    // Nothing is completed while typing, since the file list follows the text
+    // as typed; and a case-sensitive completer keeps the combo box from
+    // swapping the text for a Recent entry that differs only in case when the
+    // focus leaves it.
+    auto* noCompletion = new QCompleter(QStringList(), cmbSearchSpec);
+    noCompletion->setCaseSensitivity(Qt::CaseSensitive);
+    cmbSearchSpec->setCompleter(noCompletion);
+    cmbSearchSpec->setEditText(kAllFilesPreset);
+
+    const auto preset = [this](const char* name, const char* caption, const char* tip, int left) {
+        auto* button = Design(new QPushButton(QString::fromLatin1(caption), Picture1), name, left,
+                              120, 960, 375);
+        button->setToolTip(QString::fromLatin1(tip));
+        button->setAutoDefault(true);
+        return button;
+    };
+    cmdWindows = preset("cmdWindows", "DosWin", "Selects DOS and Windows executables", 3600);
+    cmdAll = preset("cmdAll", "All Files", "Selects all files", 2520);
+    cmdNetWare = preset("cmdNetWare", "NetWare", "Selects NLM type files", 4680);
+
+    drvList = Design(new DriveList(Picture1), "drvList", 2640, 960, 3015, 315);
+    dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320, 3015, 3465);
+    filList = Design(new FileList(Picture1), "filList", 120, 960, 2415, 3795);
+
+    lblCriteria = Design(new QLabel(QStringLiteral("Search &Criteria:"), Picture1), "lblCriteria",
+                         120, 240, 1335, 255);
+    FillWithParentBackground(lblCriteria);
+    // Alt+C goes to the control after the label in the tab order.
+    lblCriteria->setBuddy(filList);
+}
+
+void MainWindow::SetTabOrder() {
+    // Tab positions 0 to 26; labels, frames, panels and hidden or disabled
+    // controls are passed over when the focus moves.
+    QWidget* const order[] = {
+        cmdSearch,  cmdExit,       Picture1,   lblCriteria, filList,     dirList,    drvList,
+        Picture2,   lstFoundFiles, chkSubdirs, chkBrief,    Picture3,    fraButtons, cmdPrint,
+        chkImport,  chkCompany,    chkDebug,   chkVersion,  fraOptions,  cmdNetWare, cmdAll,
+        cmdWindows, cmbSearchSpec, fraCount,   lblfound,    lblShowPath, lblCount};
+    // Only controls that take the focus join the chain: a panel placed in it
+    // would carry its children along.
+    QWidget* previous = nullptr;
+    for (QWidget* control : order) {
+        if (!(control->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
+void MainWindow::ConnectHandlers() {
+    connect(cmdNetWare, &QPushButton::clicked, this, &MainWindow::cmdNetWare_Click);
+    connect(cmdWindows, &QPushButton::clicked, this, &MainWindow::cmdWindows_Click);
+    connect(cmdAll, &QPushButton::clicked, this, &MainWindow::cmdAll_Click);
+    connect(cmbSearchSpec, &QComboBox::editTextChanged, this, &MainWindow::cmbSearchSpec_Change);
+    connect(cmbSearchSpec, &QComboBox::activated, this, &MainWindow::cmbSearchSpec_Click);
+    cmbSearchSpec->installEventFilter(this);
+    cmbSearchSpec->lineEdit()->installEventFilter(this);
+    connect(dirList, &DirectoryList::PathChanged, this, &MainWindow::DirList_Change);
+    dirList->installEventFilter(this);
+    connect(drvList, &DriveList::DriveChanged, this, &MainWindow::DrvList_Change);
+    connect(chkBrief, &QCheckBox::stateChanged, this, &MainWindow::chkBrief_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &MainWindow::cmdExit_Click);
+    connect(cmdSearch, &QPushButton::clicked, this, &MainWindow::cmdSearch_Click);
+    connect(cmdPrint, &QPushButton::clicked, this, &MainWindow::cmdPrint_Click);
+    connect(lstFoundFiles->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &MainWindow::lstFoundFiles_Scroll);
+}
+
+// --- load, unload and layout --------------------------------------------------
+
+void MainWindow::Form_Load() {
+    // The window opens in the current directory of the process.
+    if (!dirList->SetPath(QDir::currentPath().toStdString()) &&
+        !dirList->SetPath(QDir::homePath().toStdString()))
+        dirList->SetPath("/");
+
+    {
+        const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+                                 QString::fromLatin1(kSettingsName),
+                                 QString::fromLatin1(kSettingsName));
+        ApplyStoredGeometry(ReadGeometry(settings));
+        cmbSearchSpec->addItems(ReadRecentList(settings));
+    }
+    PlacePanelsAtLoad();
+
+    filList->SetShowHidden(true);
+    cmbSearchSpec->setEditText(kAllFilesPreset);
+    cmdPrint->setEnabled(false);
+}
+
+void MainWindow::Form_Unload() {
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromLatin1(kSettingsName), QString::fromLatin1(kSettingsName));
+    WriteGeometry(settings, CurrentGeometry());
+    QStringList recent;
+    for (int i = 0; i < cmbSearchSpec->count(); ++i)
+        recent.append(cmbSearchSpec->itemText(i));
+    WriteRecentList(settings, recent);
+    settings.sync();
+}
+
+void MainWindow::ApplyStoredGeometry(const StoredGeometry& geometry) {
+    QRect outer(TwipsToPixels(geometry.left), TwipsToPixels(geometry.top),
+                TwipsToPixels(geometry.width), TwipsToPixels(geometry.height));
+    if (!IsOnSomeScreen(outer))
+        outer.moveTo(TwipsToPixels(kDefaultLeft), TwipsToPixels(kDefaultTop));
+    move(outer.topLeft());
+    // The stored size is the outer one; the frame is taken at its design size,
+    // so a size written at unload comes back the same whatever the frame.
+    resize(outer.width() - TwipsToPixels(kDesignFrameWidth),
+           outer.height() - TwipsToPixels(kDesignFrameHeight));
+}
+
+StoredGeometry MainWindow::CurrentGeometry() const {
+    // A minimised or maximised window writes the geometry it returns to, so
+    // it never opens off screen or at the size of the screen next time.
+    QRect client = geometry();
+    if ((windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) &&
+        normalGeometry().isValid())
+        client = normalGeometry();
+    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
+    StoredGeometry stored;
+    stored.left = PixelsToTwips(client.left() - frameOffset.x());
+    stored.top = PixelsToTwips(client.top() - frameOffset.y());
+    stored.width = PixelsToTwips(client.width()) + kDesignFrameWidth;
+    stored.height = PixelsToTwips(client.height()) + kDesignFrameHeight;
+    return stored;
+}
+
+void MainWindow::PlacePanelsAtLoad() {
+    const int w = PixelsToTwips(width());
+    const int h = PixelsToTwips(height());
+    Picture1->setGeometry(0, 0, TwipsToPixels(5775), TwipsToPixels(h - 1320));
+    Picture2->setGeometry(0, 0, TwipsToPixels(w), TwipsToPixels(h - 1320));
+}
+
+void MainWindow::LayoutPass() {
+    // The minimum size is the window's own, so the client area is never
+    // smaller than the design when this runs.
+    if (isMinimized())
+        return;
+    const WindowLayout layout =
+        ComputeWindowLayout(PixelsToTwips(width()), PixelsToTwips(height()));
+    Picture1->resize(Picture1->width(), TwipsToPixels(layout.picture1Height));
+    filList->resize(filList->width(), TwipsToPixels(layout.filListHeight));
+    dirList->resize(dirList->width(), TwipsToPixels(layout.dirListHeight));
+    Picture2->resize(TwipsToPixels(layout.picture2Width), TwipsToPixels(layout.picture2Height));
+    lstFoundFiles->resize(TwipsToPixels(layout.lstFoundFilesWidth),
+                          TwipsToPixels(layout.lstFoundFilesHeight));
+    Picture3->move(TwipsToPixels(layout.picture3Left), TwipsToPixels(layout.picture3Top));
+    SetTop(fraButtons, layout.fraButtonsTop);
+    SetTop(fraOptions, layout.fraOptionsTop);
+    for (QWidget* button : {cmdExit, cmdSearch, cmdPrint})
+        SetTop(button, layout.buttonsTop);
+    QWidget* const boxes[] = {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug};
+    for (std::size_t i = 0; i < std::size(boxes); ++i)
+        SetTop(boxes[i], layout.checkBoxTops[i]);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayoutPass();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Restoring a minimised window lays it out again.
+    if (event->type() == QEvent::WindowStateChange)
+        LayoutPass();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // A running search stops at its next test; the window goes at once.
+    SearchRunning = false;
+    Form_Unload();
+    event->accept();
+}
+
+// --- keyboard and focus ---------------------------------------------------------
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Enter that no control took is the default button's.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        cmdSearch->isVisible() && cmdSearch->isEnabled()) {
+        cmdSearch->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == cmbSearchSpec || watched == cmbSearchSpec->lineEdit()) &&
+        event->type() == QEvent::FocusIn) {
+        cmbSearchSpec_GotFocus();
+    } else if ((watched == cmbSearchSpec || watched == cmbSearchSpec->lineEdit()) &&
+               event->type() == QEvent::KeyPress) {
+        // The editable combo box keeps Enter to itself; the search takes it.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            keyPressEvent(static_cast<QKeyEvent*>(event));
+            return true;
+        }
+    } else if (watched == dirList && event->type() == QEvent::FocusOut) {
+        // Switching to another program is no loss of focus to the window.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            DirList_LostFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- the criteria handlers -------------------------------------------------------
+
+void MainWindow::cmdNetWare_Click() {
+    cmbSearchSpec->setEditText(kNetWarePreset);
+}
+
+void MainWindow::cmdWindows_Click() {
+    cmbSearchSpec->setEditText(kDosWinPreset);
+}
+
+void MainWindow::cmdAll_Click() {
+    cmbSearchSpec->setEditText(kAllFilesPreset);
+}
+
+void MainWindow::cmbSearchSpec_Change() {
+    // A refused pattern leaves the file list as it was.
+    filList->SetPattern(cmbSearchSpec->currentText());
+}
+
+void MainWindow::cmbSearchSpec_Click() {
+    cmbSearchSpec_Change();
+}
+
+void MainWindow::cmbSearchSpec_GotFocus() {
+    // Typing replaces the whole specification.
+    cmbSearchSpec->lineEdit()->selectAll();
+}
+
+void MainWindow::DirList_Change() {
+    filList->SetPath(dirList->Path());
+    drvList->ShowDriveOf(dirList->Path());
+}
+
+void MainWindow::DirList_LostFocus() {
+    // A directory only highlighted becomes the open one when the focus leaves.
+    const std::string highlighted = dirList->List(dirList->ListIndex());
+    if (!highlighted.empty())
+        dirList->SetPath(highlighted);
+}
+
+void MainWindow::DrvList_Change() {
+    // A volume that cannot be read sends the drive list back to the volume
+    // of the directory still shown.
+    if (!dirList->SetPath(drvList->Drive()))
+        drvList->ShowDriveOf(dirList->Path());
+}
+
+void MainWindow::chkBrief_Click() {
+    const Qt::CheckState hideState =
+        chkBrief->checkState() == Qt::Checked ? Qt::PartiallyChecked : Qt::Unchecked;
+    for (OptionCheckBox* box : {chkImport, chkCompany, chkVersion, chkDebug})
+        box->setCheckState(hideState);
+}
+
+void MainWindow::cmdExit_Click() {
+    if (cmdExit->text() == kExitCaption)
+        close();
+    else
+        SearchRunning = false;
+}
+
+} // namespace kestrel

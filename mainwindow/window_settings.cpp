@@ -1,0 +1,123 @@
+#include "window_settings.h"
+
+#include <algorithm>
+
+#include <QSettings>
+
+namespace kestrel {
+
+namespace {
+
+// A position or size in twips never goes beyond what Qt accepts for a window
+// (QWIDGETSIZE_MAX pixels), so a doctored value cannot overflow on the way
+// to pixels.
+constexpr double kMaxGeometryTwips = 16777215.0 * 15;
+
+QString RecentKey(int index) {
+    return QString::fromLatin1(kRecentSection) + QLatin1Char('/') + QString::number(index);
+}
+
+int ReadGeometryValue(const QSettings& settings, const char* key, int fallback) {
+    const QString text =
+        settings.value(QString::fromLatin1(key), QString::number(fallback)).toString();
+    return static_cast<int>(LeadingNumber(text));
+}
+
+bool IsPreset(const QString& lowerSpec) {
+    return lowerSpec == kNetWarePreset || lowerSpec == kDosWinPreset ||
+           lowerSpec == kAllFilesPreset;
+}
+
+// A specification of nothing but separators and spaces names no pattern and
+// searches every file, as "*.*" does.
+bool HasPattern(const QString& spec) {
+    return std::any_of(spec.begin(), spec.end(),
+                       [](QChar c) { return c != QLatin1Char(' ') && c != QLatin1Char(';'); });
+}
+
+} // namespace
+
+const QString kNetWarePreset =
+    QStringLiteral("*.nlm;*.lan;*.dsk;*.nam;*.ham;*.cdm;*.psm;*.msl;*.mpm;*.xlm");
+const QString kDosWinPreset =
+    QStringLiteral("*.com;*.exe;*.dll;*.vxd;*.ocx;*.sys;*.drv;*.tlb;"
+                   "*.386;*.tsk;*.tsp;*.fon;*.scr;*.olb;*.mpd;*.pdr;*.acm");
+const QString kAllFilesPreset = QStringLiteral("*.*");
+
+double LeadingNumber(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == QLatin1Char(' ') || text[i] == QLatin1Char('\t')))
+        ++i;
+    double sign = 1;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        sign = text[i] == QLatin1Char('-') ? -1 : 1;
+        ++i;
+    }
+    double value = 0;
+    for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
+        value = std::min(value * 10 + (text[i].unicode() - '0'), kMaxGeometryTwips);
+    if (i < text.size() && text[i] == QLatin1Char('.')) {
+        double scale = 0.1;
+        for (++i; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i) {
+            value += (text[i].unicode() - '0') * scale;
+            scale /= 10;
+        }
+    }
+    return std::clamp(sign * value, -kMaxGeometryTwips, kMaxGeometryTwips);
+}
+
+QString AsciiLowerCase(const QString& text) {
+    QString lower = text;
+    for (QChar& c : lower) {
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    }
+    return lower;
+}
+
+bool EnterRecentSpec(QStringList& recent, const QString& spec) {
+    const QString lower = AsciiLowerCase(spec);
+    if (IsPreset(lower) || !HasPattern(lower))
+        return false;
+    for (const QString& entry : recent) {
+        if (AsciiLowerCase(entry) == lower)
+            return false;
+    }
+    recent.prepend(lower);
+    while (recent.size() > kRecentCount)
+        recent.removeLast();
+    return true;
+}
+
+StoredGeometry ReadGeometry(const QSettings& settings) {
+    StoredGeometry geometry;
+    geometry.top = ReadGeometryValue(settings, kKeyTop, kDefaultTop);
+    geometry.left = ReadGeometryValue(settings, kKeyLeft, kDefaultLeft);
+    geometry.height = ReadGeometryValue(settings, kKeyHeight, kDefaultHeight);
+    geometry.width = ReadGeometryValue(settings, kKeyWidth, kDefaultWidth);
+    return geometry;
+}
+
+void WriteGeometry(QSettings& settings, const StoredGeometry& geometry) {
+    settings.setValue(QString::fromLatin1(kKeyTop), QString::number(geometry.top));
+    settings.setValue(QString::fromLatin1(kKeyLeft), QString::number(geometry.left));
+    settings.setValue(QString::fromLatin1(kKeyHeight), QString::number(geometry.height));
+    settings.setValue(QString::fromLatin1(kKeyWidth), QString::number(geometry.width));
+}
+
+QStringList ReadRecentList(const QSettings& settings) {
+    QStringList recent;
+    for (int i = 0; i < kRecentCount; ++i) {
+        const QString entry = settings.value(RecentKey(i), QString()).toString();
+        if (!entry.isEmpty())
+            recent.append(entry);
+    }
+    return recent;
+}
+
+void WriteRecentList(QSettings& settings, const QStringList& recent) {
+    for (int i = 0; i < kRecentCount; ++i)
+        settings.setValue(RecentKey(i), i < recent.size() ? recent[i] : QString());
+}
+
+} // namespace kestrel

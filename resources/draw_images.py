@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Draws the window icon and the logo of Kestrel as XPM files.
+
+The icon is 32 by 32 pixels: an hourglass under a red prohibition sign.
+The logo is 180 by 180 pixels: a maker's mark (a kestrel in flight inside a
+lozenge) and the name KESTREL in cut-out letters on a red ground.
+Both keep to 16 colours. Run from any folder; the files land beside this one.
+
+    python3 resources/draw_images.py
+"""
+
+import math
+import os
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write_xpm(path, name, pixels, palette):
+    """pixels: rows of one-character colour keys; palette: key -> colour."""
+    height = len(pixels)
+    width = len(pixels[0])
+    lines = ["/* XPM */", f"static const char *{name}[] = {{",
+             f'"{width} {height} {len(palette)} 1",']
+    for key, colour in palette.items():
+        lines.append(f'"{key} c {colour}",')
+    for i, row in enumerate(pixels):
+        lines.append(f'"{row}"' + ("," if i + 1 < height else ""))
+    lines.append("};")
+    with open(path, "w", encoding="ascii") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+def inside_polygon(x, y, points):
+    """Even-odd rule for the pixel centre (x + 0.5, y + 0.5)."""
+    px, py = x + 0.5, y + 0.5
+    inside = False
+    for i, (x1, y1) in enumerate(points):
+        x2, y2 = points[i - 1]
+        if (y1 > py) != (y2 > py):
+            cross = x1 + (py - y1) * (x2 - x1) / (y2 - y1)
+            if px < cross:
+                inside = not inside
+    return inside
+
+
+# --- the icon -------------------------------------------------------------
+
+ICON_PALETTE = {
+    ".": "None",
+    "k": "#000000",  # outlines
+    "w": "#8B5A2B",  # the hourglass's wooden ends
+    "g": "#C0C0C0",  # glass
+    "s": "#E8C000",  # sand
+    "r": "#E00000",  # the sign
+    "d": "#800000",  # the sign's edge
+}
+
+
+def hourglass_pixel(x, y):
+    if 4 <= y <= 6 and 8 <= x <= 23:
+        return "k" if y in (4, 6) or x in (8, 23) else "w"
+    if 25 <= y <= 27 and 8 <= x <= 23:
+        return "k" if y in (25, 27) or x in (8, 23) else "w"
+    if 7 <= y <= 24:
+        # The glass narrows from 6 pixels either side to the waist at 15/16.
+        half = 1 + abs(y - 15.5) * 5 / 8.5
+        offset = abs(x - 15.5)
+        if offset > half + 0.5:
+            return None
+        if offset > half - 0.5:
+            return "k"
+        top_sand = 11 <= y <= 15
+        bottom_sand = y >= 20
+        trickle = 16 <= y <= 19 and x in (15, 16)
+        return "s" if top_sand or bottom_sand or trickle else "g"
+    return None
+
+
+def sign_pixel(x, y):
+    cx, cy = 15.5, 15.5
+    dx, dy = x + 0.5 - 16, y + 0.5 - 16
+    distance = math.hypot(x - cx, y - cy)
+    if 12.0 <= distance <= 15.6:
+        return "d" if distance > 15.0 or distance < 12.6 else "r"
+    # The bar runs from the upper left to the lower right.
+    if distance < 12.6 and abs(dx - dy) / math.sqrt(2) <= 1.9:
+        return "r"
+    return None
+
+
+def draw_icon():
+    rows = []
+    for y in range(32):
+        row = ""
+        for x in range(32):
+            row += sign_pixel(x, y) or hourglass_pixel(x, y) or "."
+        rows.append(row)
+    return rows
+
+
+# --- the logo -------------------------------------------------------------
+
+LOGO_PALETTE = {
+    "r": "#C00000",  # the red ground
+    "d": "#600000",  # its border and the shadow inside the cut-outs
+    "w": "#FFFFFF",  # the mark
+    "c": "#FFF4D8",  # the paper seen through the cut-out letters
+    "h": "#FF6060",  # the light edge below the cut-outs
+}
+
+GLYPHS = {
+    "K": ["X...X", "X..X.", "X.X..", "XX...", "X.X..", "X..X.", "X...X"],
+    "E": ["XXXXX", "X....", "X....", "XXXX.", "X....", "X....", "XXXXX"],
+    "S": [".XXXX", "X....", "X....", ".XXX.", "....X", "....X", "XXXX."],
+    "T": ["XXXXX", "..X..", "..X..", "..X..", "..X..", "..X..", "..X.."],
+    "R": ["XXXX.", "X...X", "X...X", "XXXX.", "X.X..", "X..X.", "X...X"],
+    "L": ["X....", "X....", "X....", "X....", "X....", "X....", "XXXXX"],
+}
+
+LETTER_SCALE = 4        # one glyph cell is 4 by 4 pixels
+LETTER_GAP = 4          # pixels between letters
+LETTERS_TOP = 124
+MARK_CENTRE = (90, 62)
+MARK_RADIUS = 50        # half diagonal of the lozenge
+MARK_LINE = 4
+
+# A kestrel seen from below: small head, pointed swept wings, long fanned tail.
+BIRD = [(0, -24), (3, -22), (5, -17), (7, -12), (22, -10), (36, -2), (24, 0), (9, 3), (6, 10),
+        (10, 27), (0, 25), (-10, 27), (-6, 10), (-9, 3), (-24, 0), (-36, -2), (-22, -10),
+        (-7, -12), (-5, -17), (-3, -22)]
+
+
+def in_letters(x, y):
+    word = "KESTREL"
+    width = len(word) * 5 * LETTER_SCALE + (len(word) - 1) * LETTER_GAP
+    left = (180 - width) // 2
+    if not LETTERS_TOP <= y < LETTERS_TOP + 7 * LETTER_SCALE:
+        return False
+    for i, letter in enumerate(word):
+        x0 = left + i * (5 * LETTER_SCALE + LETTER_GAP)
+        if x0 <= x < x0 + 5 * LETTER_SCALE:
+            row = (y - LETTERS_TOP) // LETTER_SCALE
+            column = (x - x0) // LETTER_SCALE
+            return GLYPHS[letter][row][column] == "X"
+    return False
+
+
+def logo_pixel(x, y):
+    if x < 3 or y < 3 or x > 176 or y > 176:
+        return "d"
+    if in_letters(x, y):
+        # A cut-out: the paper behind, in shadow along its upper and left edges.
+        shaded = not in_letters(x - 1, y) or not in_letters(x, y - 1)
+        return "d" if shaded else "c"
+    if in_letters(x, y - 1) or in_letters(x - 1, y):
+        return "h"
+    cx, cy = MARK_CENTRE
+    lozenge = abs(x + 0.5 - cx) + abs(y + 0.5 - cy)
+    if MARK_RADIUS - MARK_LINE <= lozenge <= MARK_RADIUS:
+        return "w"
+    if inside_polygon(x - cx, y - cy, BIRD):
+        return "w"
+    return "r"
+
+
+def draw_logo():
+    return ["".join(logo_pixel(x, y) for x in range(180)) for y in range(180)]
+
+
+if __name__ == "__main__":
+    write_xpm(os.path.join(HERE, "kestrel_icon.xpm"), "kestrel_icon", draw_icon(), ICON_PALETTE)
+    write_xpm(os.path.join(HERE, "kestrel_logo.xpm"), "kestrel_logo", draw_logo(), LOGO_PALETTE)

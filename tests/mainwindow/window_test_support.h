@@ -1,0 +1,84 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "main_window.h"
+#include "temp_tree.h"
+
+namespace kestrel::testing {
+
+// The settings store of the tests: a folder of its own, so no test reads or
+// writes a user's settings. Cleared before each test.
+class IsolatedSettings {
+public:
+    IsolatedSettings() {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_folder.path());
+    }
+    QString FilePath() const { return m_folder.path() + QStringLiteral("/Kestrel/Kestrel.ini"); }
+    void Clear() const { QFile::remove(FilePath()); }
+    static std::unique_ptr<QSettings> Open() {
+        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                           QStringLiteral("Kestrel"), QStringLiteral("Kestrel"));
+    }
+
+private:
+    QTemporaryDir m_folder;
+};
+
+// The process's current directory for as long as the object lives: the
+// window opens in it.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::filesystem::path& path) : m_previous(QDir::currentPath()) {
+        QDir::setCurrent(QString::fromStdString(path.string()));
+    }
+    ~CurrentDirectory() { QDir::setCurrent(m_previous); }
+
+private:
+    QString m_previous;
+};
+
+// A window opened in `directory` as a user sees it: shown and active, so
+// keys and focus work.
+struct OpenWindow {
+    explicit OpenWindow(const std::filesystem::path& directory) : here(directory) {
+        window.show();
+        QApplication::setActiveWindow(&window);
+        active = QTest::qWaitForWindowActive(&window);
+    }
+    CurrentDirectory here;
+    MainWindow window;
+    bool active = false;
+};
+
+// A control of the window by its design name; a missing one ends the run.
+template <typename Control = QWidget>
+Control* Find(const QWidget& window, const char* name) {
+    auto* control = window.findChild<Control*>(QString::fromLatin1(name));
+    if (control == nullptr)
+        qFatal("no control %s of the expected kind", name);
+    return control;
+}
+
+// The caption of a button or label.
+inline QString Text(const QWidget& window, const char* name) {
+    if (auto* button = window.findChild<QAbstractButton*>(QString::fromLatin1(name)))
+        return button->text();
+    return Find<QLabel>(window, name)->text();
+}
+
+inline void Click(const QWidget& window, const char* name) {
+    QTest::mouseClick(Find(window, name), Qt::LeftButton);
+}
+
+} // namespace kestrel::testing
