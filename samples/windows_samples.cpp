@@ -37,8 +37,8 @@ fixtures::Bytes PeDll(bool pe32Plus) {
     fixtures::PeModule module;
     module.pe32Plus = pe32Plus;
     module.imports = {"KERNEL32.dll", "USER32.dll", "GDI32.dll", "MSVCRT.dll"};
-    module.resources =
-        fixtures::VersionResourceTree(fixtures::EncodeWideVersion(fixtures::MakeVersionTree(info)));
+    module.resources = fixtures::VersionResourceTree(
+        fixtures::EncodeVersion(fixtures::MakeVersionTree(info), fixtures::VersionLayout::Wide));
     return fixtures::MakePeModule(module);
 }
 
@@ -51,7 +51,8 @@ fixtures::Bytes WindowsNeProgram() {
     module.resources = {{.typeId = fixtures::kNeVersionType,
                          .id = fixtures::kNeNumeric | 1,
                          .flags = fixtures::kNeVersionFlags,
-                         .data = fixtures::EncodeNarrowVersion(fixtures::MakeVersionTree(info))}};
+                         .data = fixtures::EncodeVersion(fixtures::MakeVersionTree(info),
+                                                         fixtures::VersionLayout::Narrow)}};
     return fixtures::BuildNe(module);
 }
 
@@ -79,7 +80,8 @@ fixtures::Bytes LeDriver() {
     module.signature = "LE";
     module.moduleName = "VNETSUP";
     module.description = "VNETSUP Virtual Device (Version 4.0)";
-    module.versionResource = fixtures::EncodeNarrowVersion(fixtures::MakeVersionTree(info));
+    module.versionResource =
+        fixtures::EncodeVersion(fixtures::MakeVersionTree(info), fixtures::VersionLayout::Narrow);
     return fixtures::BuildLx(module);
 }
 

@@ -10,97 +10,70 @@ namespace kestrel {
 namespace {
 
 using fixtures::Bytes;
+using fixtures::ByteWriter;
 using fixtures::LxModule;
 using fixtures::LxVersionHeader;
 
-Bytes Version(const std::u16string& description) {
-    fixtures::VersionInfo info;
-    info.fileType = 5; // VFT_VXD
-    info.tables = {{.languageAndCodePage = "040904E4",
-                    .strings = {{"FileDescription", description}, {"FileVersion", u"4.00.950"}}}};
-    return fixtures::EncodeNarrowVersion(fixtures::MakeVersionTree(info));
-}
-
 LxModule Os2Module() {
-    LxModule module;
-    module.moduleName = "PMHELPER";
-    module.description = "Presentation Manager helper";
-    module.importedModules = {"DOSCALLS", "VIOCALLS"};
-    return module;
+    return {.moduleName = "PMHELPER",
+            .description = "Presentation Manager helper",
+            .importedModules = {"DOSCALLS", "VIOCALLS", "PMWIN"}};
 }
 
 LxModule Driver(LxVersionHeader header = LxVersionHeader::NumericName) {
-    LxModule module;
-    module.signature = "LE";
-    module.moduleName = "VNETSUP";
-    module.description = "VNETSUP Virtual Device";
-    module.versionResource = Version(u"Network support");
-    module.versionHeader = header;
-    return module;
+    return {.signature = "LE",
+            .moduleName = "VNETSUP",
+            .description = "VNETSUP Virtual Device",
+            .importedModules = {"VMM"},
+            .versionResource = fixtures::MakeVersionResource(
+                {{"FileDescription", u"Network support"}, {"FileVersion", u"4.00.950"}},
+                fixtures::VersionLayout::Narrow),
+            .versionHeader = header};
 }
 
-void PutU32(Bytes& file, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-class LxLeTest : public ::testing::Test {
-protected:
-    ScanRecord Scan(const Bytes& file) {
-        tree.Add("MODULE.DLL", file);
-        testing::RecordingSink sink;
-        QuillScan scanner(sink);
-        scanner.ScanFile(tree.RootWithSeparator(), "MODULE.DLL");
-        EXPECT_EQ(sink.reports.size(), 1u);
-        return sink.reports.empty() ? ScanRecord{} : sink.reports[0].record;
-    }
-
+ScanRecord Scan(const Bytes& file) {
     fixtures::TempTree tree;
-};
+    tree.Add("MODULE.DLL", file);
+    testing::RecordingSink sink;
+    QuillScan(sink).ScanFile(tree.RootWithSeparator(), "MODULE.DLL");
+    EXPECT_EQ(sink.reports.size(), 1u);
+    return sink.reports.at(0).record;
+}
 
-TEST_F(LxLeTest, Os2ModuleReadsNameDescriptionAndWholeImportNames) {
+// Name, description, imports and the file description of the version.
+std::string Fields(const ScanRecord& r) {
+    return r.HdrName + "|" + r.HdrDescription + "|" + r.HdrImports + "|" + r.ResValue(1);
+}
+
+TEST(LxLeTest, Os2ModuleReadsNameDescriptionAndWholeImportNames) {
     LxModule module = Os2Module();
-    module.importedModules = {"DOSCALLS", "VIOCALLS", "PMWIN"};
     const ScanRecord r = Scan(BuildLx(module));
     EXPECT_EQ(r.ExeSignature, "LX");
-    EXPECT_EQ(r.HdrName, "PMHELPER");
-    EXPECT_EQ(r.HdrDescription, "Presentation Manager helper");
-    EXPECT_EQ(r.HdrImports, "DOSCALLS, VIOCALLS, PMWIN, ") << "the separator follows every name";
-    EXPECT_FALSE(r.HasVersionResource);
+    // The separator follows every name, the last one too.
+    EXPECT_EQ(Fields(r), "PMHELPER|Presentation Manager helper|DOSCALLS, VIOCALLS, PMWIN, |");
+    module.moduleName = "LONGMODULENAME";
+    EXPECT_EQ(Scan(BuildLx(module)).HdrName, "LONGMODU") << "read from nine bytes";
 }
 
-TEST_F(LxLeTest, DriverVersionIsReadBehindBothResourceHeaderShapes) {
+TEST(LxLeTest, DriverVersionIsReadBehindBothResourceHeaderShapesOnly) {
     for (const LxVersionHeader header : {LxVersionHeader::NumericName, LxVersionHeader::TextName}) {
         const ScanRecord r = Scan(BuildLx(Driver(header)));
         EXPECT_EQ(r.ExeSignature, "LE");
-        EXPECT_EQ(r.HdrName, "VNETSUP");
-        EXPECT_EQ(r.ResValue(1), "Network support");
+        EXPECT_EQ(Fields(r), "VNETSUP|VNETSUP Virtual Device|VMM, |Network support");
         EXPECT_EQ(r.ResValue(2), "4.00.950");
     }
-}
-
-TEST_F(LxLeTest, OtherResourceHeaderShapeIsNotRead) {
     fixtures::LxLayout layout;
-    Bytes file = BuildLx(Driver(), &layout);
-    file[layout.versionResource + 3] = 0x12; // FF 10 00 12
-    EXPECT_FALSE(Scan(file).HasVersionResource);
-}
-
-TEST_F(LxLeTest, DriverWithoutNonResidentNamesKeepsTheDescriptionEmpty) {
+    const Bytes file = BuildLx(Driver(), &layout);
+    EXPECT_FALSE(Scan(ByteWriter().PutBytes(0, file).PutU8(layout.versionResource + 3, 0x12).Data())
+                     .HasVersionResource)
+        << "FF 10 00 12";
+    // Without a non-resident-name table the description stays empty.
     LxModule module = Driver();
     module.description = "";
-    const ScanRecord r = Scan(BuildLx(module));
-    EXPECT_EQ(r.HdrDescription, "");
-    EXPECT_TRUE(r.HasVersionResource);
+    EXPECT_EQ(Fields(Scan(BuildLx(module))), "VNETSUP||VMM, |Network support");
 }
 
-TEST_F(LxLeTest, ModuleNameIsReadFromNineBytes) {
-    LxModule module = Os2Module();
-    module.moduleName = "LONGMODULENAME";
-    EXPECT_EQ(Scan(BuildLx(module)).HdrName, "LONGMODU");
-}
-
-TEST_F(LxLeTest, ImportsStopWhereTheNextNameWouldStartPastTheBytesRead) {
+TEST(LxLeTest, ImportsStopWhereTheNextNameWouldStartPastTheBytesRead) {
     // Two entries, 18 bytes read: a first name of 20 characters is cut to the
     // 17 that were read, and the second would start past them.
     LxModule module = Os2Module();
@@ -111,49 +84,37 @@ TEST_F(LxLeTest, ImportsStopWhereTheNextNameWouldStartPastTheBytesRead) {
     EXPECT_EQ(Scan(BuildLx(module)).HdrImports, "DOSCALLS1, VIOCALL, ");
 }
 
-TEST_F(LxLeTest, EachStepEndsOnItsOwnAtAFailedSeek) {
+TEST(LxLeTest, EachStepEndsOnItsOwnAtAFailedSeek) {
     fixtures::LxLayout layout;
-    LxModule module = Driver();
-    module.importedModules = {"VMM"};
-    Bytes file = BuildLx(module, &layout);
-    const std::size_t base = layout.headerBase;
-
-    Bytes noVersion = file;
-    PutU32(noVersion, base + fixtures::kLxVersionResourceOffset, 0x7FFF0000);
-    ScanRecord r = Scan(noVersion);
-    EXPECT_FALSE(r.HasVersionResource);
-    EXPECT_EQ(r.HdrImports, "VMM, ");
-    EXPECT_EQ(r.HdrDescription, "VNETSUP Virtual Device");
-
-    Bytes noNames = file;
-    PutU32(noNames, base + 88, 0x7FFF0000);  // e32_restab
-    PutU32(noNames, base + 112, 0x7FFF0000); // e32_impmod
-    PutU32(noNames, base + fixtures::kLxNonResidentNameTableOffset, 0x7FFF0000);
-    r = Scan(noNames);
-    EXPECT_EQ(r.HdrName, "");
-    EXPECT_EQ(r.HdrImports, "");
-    EXPECT_EQ(r.HdrDescription, "");
-    EXPECT_EQ(r.ResValue(1), "Network support");
+    const Bytes file = BuildLx(Driver(), &layout);
+    const auto pastTheFile = [&](std::initializer_list<std::size_t> fields) {
+        ByteWriter damaged;
+        damaged.PutBytes(0, file);
+        for (const std::size_t field : fields)
+            damaged.PutU32(layout.headerBase + field, 0x7FFF0000);
+        return Fields(Scan(damaged.Data()));
+    };
+    EXPECT_EQ(pastTheFile({fixtures::kLxVersionResourceOffset}),
+              "VNETSUP|VNETSUP Virtual Device|VMM, |");
+    EXPECT_EQ(
+        pastTheFile({fixtures::kLxResidentNameTableOffset, fixtures::kLxImportModuleTableOffset,
+                     fixtures::kLxNonResidentNameTableOffset}),
+        "|||Network support");
 }
 
-TEST_F(LxLeTest, HeaderBlockReachingTheFileEndParsesNothing) {
-    // The description and the version placed before the header, which ends the file.
+TEST(LxLeTest, HeaderBlockReachingTheFileEndParsesNothing) {
+    // The header moved to the end, its 300-byte block ending the file; the
+    // description and the version stay before it.
     fixtures::LxLayout layout;
     const Bytes driver = BuildLx(Driver(), &layout);
-    const std::size_t newBase = ((driver.size() + 15) / 16) * 16;
-    Bytes file = driver;
-    file.resize(newBase);
-    file.insert(file.end(), driver.begin() + static_cast<std::ptrdiff_t>(layout.headerBase),
-                driver.end());
-    PutU32(file, 60, static_cast<std::uint32_t>(newBase)); // e_lfanew
-    file.resize(newBase + 300);
-    ScanRecord r = Scan(file);
-    EXPECT_EQ(r.HdrDescription, "");
-    EXPECT_FALSE(r.HasVersionResource);
-    file.push_back(0);
-    r = Scan(file);
-    EXPECT_EQ(r.HdrDescription, "VNETSUP Virtual Device");
-    EXPECT_EQ(r.ResValue(1), "Network support");
+    const std::size_t newBase = (driver.size() + 15) / 16 * 16;
+    ByteWriter file;
+    file.PutBytes(0, driver).PutU32(60, static_cast<std::uint32_t>(newBase)); // e_lfanew
+    file.PutBytes(newBase, Bytes(driver.begin() + layout.headerBase,
+                                 driver.begin() + layout.headerBase + 300));
+    EXPECT_EQ(Fields(Scan(file.Data())), "|||");
+    EXPECT_EQ(Fields(Scan(file.PutU8(newBase + 300, 0).Data())),
+              "VNETSUP|VNETSUP Virtual Device|VMM, |Network support");
 }
 
 } // namespace

@@ -10,314 +10,219 @@ namespace kestrel {
 namespace {
 
 using fixtures::Bytes;
+using fixtures::ByteWriter;
 using fixtures::PeModule;
 
 Bytes Version(const std::u16string& description) {
-    fixtures::VersionInfo info;
-    info.tables = {{.languageAndCodePage = "040904B0",
-                    .strings = {{"FileDescription", description}, {"FileVersion", u"5.1"}}}};
-    return fixtures::EncodeWideVersion(fixtures::MakeVersionTree(info));
+    return fixtures::MakeVersionResource(
+        {{"FileDescription", description}, {"FileVersion", u"5.1"}}, fixtures::VersionLayout::Wide);
 }
 
 PeModule Module(std::vector<std::string> imports = {"KERNEL32.dll"}) {
-    PeModule module;
-    module.imports = std::move(imports);
-    module.resources = fixtures::VersionResourceTree(Version(u"Widget"));
-    return module;
+    return {.imports = std::move(imports),
+            .resources = fixtures::VersionResourceTree(Version(u"Widget"))};
 }
 
-void PutU32(Bytes& file, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-class PeTest : public ::testing::Test {
-protected:
-    // The record of one scan of `file`, through the classification.
-    ScanRecord Scan(const Bytes& file) {
-        tree.Add("MODULE.DLL", file);
-        testing::RecordingSink sink;
-        QuillScan scanner(sink);
-        scanner.ScanFile(tree.RootWithSeparator(), "MODULE.DLL");
-        EXPECT_EQ(sink.reports.size(), 1u);
-        return sink.reports.empty() ? ScanRecord{} : sink.reports[0].record;
-    }
-
+// The record of one scan of `file`, through the classification.
+ScanRecord Scan(const Bytes& file) {
     fixtures::TempTree tree;
+    tree.Add("MODULE.DLL", file);
+    testing::RecordingSink sink;
+    QuillScan(sink).ScanFile(tree.RootWithSeparator(), "MODULE.DLL");
+    EXPECT_EQ(sink.reports.size(), 1u);
+    return sink.reports.at(0).record;
+}
+
+// `file` with the 32-bit value at `at` replaced.
+Bytes Patched(const Bytes& file, std::size_t at, std::uint32_t value) {
+    return ByteWriter().PutBytes(0, file).PutU32(at, value).Data();
+}
+
+// The imports and the file description of the version, as one text.
+std::string Found(const ScanRecord& r) {
+    return r.HdrImports + "|" + r.ResValue(1);
+}
+
+// Names are cut at their dot or to eight columns, and padded to eight.
+const std::vector<std::string> kImports = {
+    "KERNEL32.dll",      "USER32.dll", "MSVCRT40ABC.DLL", "ABCDEFGHIJ", ".hidden",
+    "ABCDEFGHIJKLM.DLL", // the dot lies past the 13 bytes read
 };
+const std::string kImportColumns = "KERNEL32, USER32  , MSVCRT40, ABCDEFGH,         , ABCDEFGH|";
 
-TEST_F(PeTest, Pe32ReadsImportsAndVersionStrings) {
-    const ScanRecord r = Scan(MakePeModule(Module({"KERNEL32.dll", "USER32.dll", "GDI32.dll"})));
-    EXPECT_EQ(r.ExeSignature, "PE");
-    EXPECT_EQ(r.HdrImports, "KERNEL32, USER32  , GDI32   ");
-    EXPECT_EQ(r.ResValue(1), "Widget");
-    EXPECT_EQ(r.ResValue(2), "5.1");
-    EXPECT_TRUE(r.HasVersionResource);
-    EXPECT_EQ(r.HdrName, "");
-    EXPECT_EQ(r.HdrDescription, "");
+TEST(PeTest, Pe32AndPe32PlusReadImportsAndVersionStrings) {
+    for (const bool pe32Plus : {false, true}) {
+        PeModule module = Module(kImports);
+        module.pe32Plus = pe32Plus;
+        const ScanRecord r = Scan(MakePeModule(module));
+        EXPECT_EQ(r.ExeSignature, "PE");
+        EXPECT_EQ(Found(r), kImportColumns + "Widget") << pe32Plus;
+        EXPECT_EQ(r.ResValue(2), "5.1");
+    }
 }
 
-TEST_F(PeTest, Pe32PlusReadsTheDirectoriesOfThe64BitOptionalHeader) {
-    PeModule module = Module({"KERNEL32.dll", "ntdll.dll"});
-    module.pe32Plus = true;
-    const ScanRecord r = Scan(MakePeModule(module));
-    EXPECT_EQ(r.HdrImports, "KERNEL32, ntdll   ");
-    EXPECT_EQ(r.ResValue(1), "Widget");
-}
-
-TEST_F(PeTest, Pe32KeepsItsDirectoryOffsetsWhatever144And152Hold) {
-    fixtures::PeLayout layout;
-    Bytes file = MakePeModule(Module(), &layout);
-    // Data directories 3 and 4 (exception, security) of a PE32 file.
-    PutU32(file, layout.headerBase + 144, 0x7000);
-    PutU32(file, layout.headerBase + 152, 0x7000);
-    const ScanRecord r = Scan(file);
-    EXPECT_EQ(r.HdrImports, "KERNEL32");
-    EXPECT_EQ(r.ResValue(1), "Widget");
-}
-
-TEST_F(PeTest, ImportNamesAreCutAtTheirDotOrToEightColumns) {
-    const ScanRecord r = Scan(MakePeModule(Module({
-        "KERNEL32.dll", "USER32.dll", "MSVCRT40ABC.DLL", "ABCDEFGHIJ", ".hidden",
-        "ABCDEFGHIJKLM.DLL", // the dot lies past the 13 bytes read
-    })));
-    const std::string eightSpaces(8, ' ');
-    EXPECT_EQ(r.HdrImports,
-              "KERNEL32, USER32  , MSVCRT40, ABCDEFGH, " + eightSpaces + ", ABCDEFGH");
-}
-
-TEST_F(PeTest, ImportsAreReadOnlyThroughASectionNamedIdata) {
+TEST(PeTest, SectionsAreFoundByTheirNamesAndTheLastMatchWins) {
     PeModule module = Module();
     module.importSectionName = ".rdata";
-    const ScanRecord r = Scan(MakePeModule(module));
-    EXPECT_EQ(r.HdrImports, "");
-    EXPECT_EQ(r.ResValue(1), "Widget") << "the resource walk is a step of its own";
-}
-
-TEST_F(PeTest, ResourceSectionNameIsComparedByItsFirstFiveCharacters) {
+    EXPECT_EQ(Found(Scan(MakePeModule(module))), "|Widget") << "a step of its own each";
+    // Only the first five characters of the resource section's name count.
     for (const auto& [name, found] : std::vector<std::pair<std::string, bool>>{
              {".rsrc", true}, {".rsrc2", true}, {".RSRC", false}, {"rsrc", false}}) {
-        PeModule module = Module();
+        module = Module();
         module.resourceSectionName = name;
         EXPECT_EQ(Scan(MakePeModule(module)).HasVersionResource, found) << name;
     }
-}
-
-TEST_F(PeTest, LastMatchingSectionWins) {
-    fixtures::PeImage image = MakePeImage(Module());
     // A first ".rsrc" whose raw data holds no resource directory.
+    fixtures::PeImage image = MakePeImage(Module());
     image.sections.insert(image.sections.begin() + 1,
                           {.name = ".rsrc", .virtualAddress = 0x6000, .data = Bytes(64, 0)});
-    const ScanRecord r = Scan(BuildPe(image));
-    EXPECT_EQ(r.ResValue(1), "Widget");
+    EXPECT_EQ(Scan(BuildPe(image)).ResValue(1), "Widget");
 }
 
-// Import names that lie outside ".idata": the descriptors in ".idata", the
-// names in a section ".names" loaded at 0x5000 with a virtual size of 0x40.
-class PeNameMappingTest : public PeTest {
-protected:
-    Bytes Build(std::uint32_t nameOffsetInNames, std::uint32_t nameRva) {
-        fixtures::PeImage image = MakePeImage(Module({"KERNEL32.dll"}));
-        Bytes names(0x200, 0);
-        const std::string text = "FARNAME.DLL";
-        std::copy(text.begin(), text.end(), names.begin() + nameOffsetInNames);
-        image.sections.push_back(
-            {.name = ".names", .virtualAddress = 0x5000, .data = names, .virtualSize = 0x40});
+// The descriptors lie in ".idata"; a name outside it is mapped through the
+// section that holds it, else through the last section read, but a name
+// right at the end of the raw data of ".idata" is still in it.
+TEST(PeTest, ImportNameOutsideIdataIsMappedThroughItsSectionOrTheLastOne) {
+    const auto importsWithName = [](std::size_t section, std::uint32_t offset, std::uint32_t rva) {
+        fixtures::PeImage image = MakePeImage(Module());
+        fixtures::PeSection& idata = image.sections[1];
+        idata.sizeOfRawData = idata.virtualSize = static_cast<std::uint32_t>(idata.data.size());
+        image.sections.push_back({.name = ".names", .virtualAddress = 0x5000, .virtualSize = 0x40});
+        fixtures::PeSection& names = image.sections[section];
+        names.data = ByteWriter().PutBytes(0, names.data).PutZText(offset, "FAR.DLL").Data();
         fixtures::PeLayout layout;
-        Bytes file = BuildPe(image, &layout);
-        const std::size_t descriptor = layout.sectionData[1]; // .idata starts with it
-        PutU32(file, descriptor + 12, nameRva);
-        return file;
-    }
-};
-
-TEST_F(PeNameMappingTest, NameInAnotherSectionIsMappedThroughThatSection) {
-    EXPECT_EQ(Scan(Build(0x10, 0x5010)).HdrImports, "FARNAME ");
+        const Bytes file = BuildPe(image, &layout);
+        return Scan(Patched(file, layout.sectionData[1] + 12, rva)).HdrImports;
+    };
+    EXPECT_EQ(importsWithName(3, 0x10, 0x5010), "FAR     ");
+    EXPECT_EQ(importsWithName(3, 0x100, 0x5100), "FAR     ") << "past the 0x40 bytes of .names";
+    const std::uint32_t idataSize =
+        static_cast<std::uint32_t>(MakePeImage(Module()).sections[1].data.size());
+    EXPECT_EQ(importsWithName(1, idataSize, fixtures::kPeImportRva + idataSize), "FAR     ");
 }
 
-TEST_F(PeNameMappingTest, NameInNoSectionIsMappedThroughTheLastSection) {
-    // 0x5100 lies past the 0x40 bytes of ".names", the last section.
-    EXPECT_EQ(Scan(Build(0x100, 0x5100)).HdrImports, "FARNAME ");
-}
-
-TEST_F(PeTest, NameAtTheEndOfIdataRawDataIsMappedThroughIdata) {
-    fixtures::PeImage image = MakePeImage(Module({"KERNEL32.dll"}));
-    fixtures::PeSection& idata = image.sections[1];
-    const std::uint32_t size = static_cast<std::uint32_t>(idata.data.size());
-    idata.sizeOfRawData = size;
-    idata.virtualSize = size; // the section walk would not find the name
-    const std::string text = "EDGE.DLL";
-    idata.data.insert(idata.data.end(), text.begin(), text.end());
-    idata.data.push_back(0);
-    fixtures::PeLayout layout;
-    Bytes file = BuildPe(image, &layout);
-    PutU32(file, layout.sectionData[1] + 12, fixtures::kPeImportRva + size);
-    EXPECT_EQ(Scan(file).HdrImports, "EDGE    ");
-}
-
-// Resource trees with a version resource that only the first ID entries reach.
-fixtures::PeResourceName VersionName(std::uint32_t id, const std::u16string& description,
-                                     std::u16string name = {}) {
+// A version resource under a name entry, in one language.
+fixtures::PeResource VersionName(std::uint32_t id, const std::u16string& description,
+                                 std::u16string name = {}) {
     return {.id = id,
             .name = std::move(name),
-            .languages = {{.id = 0x409, .data = Version(description)}}};
+            .children = {{.id = 0x409, .data = Version(description)}}};
 }
 
-TEST_F(PeTest, FirstIdEntryAtTheNameAndLanguageLevelIsUsed) {
+TEST(PeTest, OnlyTheFirstIdEntryAtTheNameAndLanguageLevelsIsUsed) {
     PeModule module = Module();
     module.resources = {
-        {.id = 3, .names = {VersionName(1, u"an icon")}}, // RT_ICON, before type 16
-        {.id = 0, .name = u"CUSTOM", .names = {VersionName(1, u"a named type")}},
+        {.id = 3, .children = {VersionName(1, u"an icon")}}, // RT_ICON, before type 16
+        {.name = u"CUSTOM", .children = {VersionName(1, u"a named type")}},
         {.id = 16,
-         .names = {VersionName(0, u"named", u"NAMED"), VersionName(7, u"first ID"),
-                   VersionName(1, u"second ID")}},
+         .children = {VersionName(0, u"named", u"NAMED"), VersionName(7, u"first ID"),
+                      VersionName(1, u"second ID")}},
     };
-    module.resources[2].names[1].languages.push_back({.id = 0x407, .data = Version(u"German")});
+    module.resources[2].children[1].children.push_back({.id = 0x407, .data = Version(u"German")});
     EXPECT_EQ(Scan(MakePeModule(module)).ResValue(1), "first ID");
-}
-
-TEST_F(PeTest, VersionWithOnlyNamedEntriesAtTheNameLevelIsNotFound) {
-    PeModule module = Module();
-    module.resources = {{.id = 16, .names = {VersionName(0, u"named", u"VERSION")}}};
+    module.resources = {{.id = 16, .children = {VersionName(0, u"named", u"VERSION")}}};
     EXPECT_FALSE(Scan(MakePeModule(module)).HasVersionResource);
 }
 
-// --- damaged files: each walk ends on its own and keeps what it found ---
-
-TEST_F(PeTest, SectionTablePastTheFileEndsEverything) {
+TEST(PeTest, DamagedFieldEndsItsOwnStepAndKeepsWhatTheOthersFound) {
+    const PeModule module = Module(kImports);
     fixtures::PeLayout layout;
-    Bytes file = MakePeModule(Module(), &layout);
-    file[layout.headerBase + fixtures::kPeSizeOfOptionalHeaderOffset] = 0xFF;
-    file[layout.headerBase + fixtures::kPeSizeOfOptionalHeaderOffset + 1] = 0xFF;
-    const ScanRecord r = Scan(file);
-    EXPECT_EQ(r.HdrImports, "");
-    EXPECT_FALSE(r.HasVersionResource);
+    const Bytes file = MakePeModule(module, &layout);
+    const std::size_t base = layout.headerBase;
+    const std::size_t dataEntry =
+        layout.sectionData[2] +
+        BuildResourceSection(fixtures::kPeResourceRva, module.resources).dataEntryOffsets[0];
+    const struct {
+        const char* field;
+        std::size_t at;
+        std::uint32_t value;
+        std::string found;
+    } cases[] = {
+        // A PE32 file keeps its directories at 128 and 136.
+        {"the exception directory", base + 144, 0x7FFF0000, kImportColumns + "Widget"},
+        {"the security directory", base + 152, 0x7FFF0000, kImportColumns + "Widget"},
+        {"SizeOfOptionalHeader: the section table past the file", base + 20, 0xFFFF, "|"},
+        {"NumberOfSections: past the table", base + 6, 0xFFFF, kImportColumns + "Widget"},
+        {"the import directory", base + 128, 0x7FFF0000, "|Widget"},
+        // No separator dangles after the first name.
+        {"the second name", layout.sectionData[1] + 20 + 12, 0x7FFF0000, "KERNEL32|Widget"},
+        {"the version data", dataEntry, 0x7FFF0000, kImportColumns},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Found(Scan(Patched(file, c.at, c.value))), c.found) << c.field;
 }
 
-TEST_F(PeTest, SectionCountPastTheTableStillFindsTheSections) {
-    fixtures::PeLayout layout;
-    Bytes file = MakePeModule(Module(), &layout);
-    file[layout.headerBase + fixtures::kPeNumberOfSectionsOffset] = 0xFF;
-    file[layout.headerBase + fixtures::kPeNumberOfSectionsOffset + 1] = 0xFF;
-    const ScanRecord r = Scan(file);
-    EXPECT_EQ(r.HdrImports, "KERNEL32");
-    EXPECT_EQ(r.ResValue(1), "Widget");
-}
-
-TEST_F(PeTest, ImportDirectoryPastTheFileKeepsTheVersion) {
-    fixtures::PeImage image = MakePeImage(Module());
-    image.importDirectoryRva = 0x7FFF0000;
-    const ScanRecord r = Scan(BuildPe(image));
-    EXPECT_EQ(r.HdrImports, "");
-    EXPECT_EQ(r.ResValue(1), "Widget");
-}
-
-TEST_F(PeTest, FailedNameSeekEndsTheImportsWithoutADanglingSeparator) {
-    fixtures::PeLayout layout;
-    Bytes file = MakePeModule(Module({"KERNEL32.dll", "USER32.dll", "GDI32.dll"}), &layout);
-    // The second name RVA lies in no section and maps past the end of the file.
-    PutU32(file, layout.sectionData[1] + 20 + 12, 0x7FFF0000);
-    EXPECT_EQ(Scan(file).HdrImports, "KERNEL32");
-}
-
-TEST_F(PeTest, ShortImportDescriptorEndsTheImports) {
+TEST(PeTest, ShortImportDescriptorEndsTheImports) {
     // Names first, then the descriptors, at the end of the file.
-    const fixtures::PeImportSection imports = fixtures::BuildImportSection(
-        fixtures::kPeImportRva, {"KERNEL32.dll", "USER32.dll"}, false, true);
-    fixtures::PeImage image;
-    image.importDirectoryRva = fixtures::kPeImportRva + imports.directoryOffset;
-    image.sections = {
-        {.name = ".idata", .virtualAddress = fixtures::kPeImportRva, .data = imports.data}};
+    const PeModule module{.imports = {"KERNEL32.dll", "USER32.dll"}, .importNamesFirst = true};
     fixtures::PeLayout layout;
-    Bytes file = BuildPe(image, &layout);
-    const std::size_t descriptors = layout.sectionData[0] + imports.directoryOffset;
+    Bytes file = MakePeModule(module, &layout);
+    const std::size_t descriptors =
+        layout.sectionData[1] + MakePeImage(module).importDirectoryRva - fixtures::kPeImportRva;
     // The whole first descriptor, then 19 bytes of the second: its name RVA is there.
     file.resize(descriptors + 20 + 19);
     EXPECT_EQ(Scan(file).HdrImports, "KERNEL32");
-    file.resize(descriptors + 20 + 20);
+    file.push_back(0);
     EXPECT_EQ(Scan(file).HdrImports, "KERNEL32, USER32  ") << "the exact fit is read";
 }
 
-TEST_F(PeTest, ImportWalkWithoutAClosingDescriptorEndsAtTheFileEndOrItsCap) {
+TEST(PeTest, ImportWalkWithoutAClosingDescriptorEndsAtTheFileEndOrItsCap) {
     fixtures::PeLayout layout;
-    Bytes file = MakePeModule(Module({"KERNEL32.dll"}), &layout);
+    const Bytes file = MakePeModule(Module(), &layout);
     const std::size_t first = layout.sectionData[1];
-    // Copy the first descriptor over everything up to the end of the file.
-    const auto fillWithDescriptors = [&](std::size_t count) {
-        file.resize(std::max(file.size(), first + 20 * count));
+    const Bytes descriptor(file.begin() + first, file.begin() + first + 20);
+    // The first descriptor copied over the rest of the file, or 5000 times.
+    for (const std::size_t count : {(file.size() - first) / 20, std::size_t{5000}}) {
+        ByteWriter copies;
+        copies.PutBytes(0, file);
         for (std::size_t k = 1; k < count; ++k)
-            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(first), 20,
-                        file.begin() + static_cast<std::ptrdiff_t>(first + 20 * k));
-    };
-    const std::size_t count = (file.size() - first) / 20;
-    fillWithDescriptors(count);
-    EXPECT_EQ(Scan(file).HdrImports.size(), 8 * count + 2 * (count - 1));
-    fillWithDescriptors(5000);
-    EXPECT_EQ(Scan(file).HdrImports.size(), 8 * 4096 + 2 * 4095u);
+            copies.PutBytes(first + 20 * k, descriptor);
+        const std::size_t read = std::min<std::size_t>(count, 4096);
+        EXPECT_EQ(Scan(copies.Data()).HdrImports.size(), 8 * read + 2 * (read - 1));
+    }
 }
 
-TEST_F(PeTest, VersionDataPastTheFileKeepsTheImports) {
-    PeModule module = Module();
-    const fixtures::PeResourceSection resources =
-        fixtures::BuildResourceSection(fixtures::kPeResourceRva, module.resources);
-    fixtures::PeLayout layout;
-    Bytes file = MakePeModule(module, &layout);
-    PutU32(file, layout.sectionData[2] + resources.dataEntryOffsets[0], 0x7FFF0000);
-    const ScanRecord r = Scan(file);
-    EXPECT_FALSE(r.HasVersionResource);
-    EXPECT_EQ(r.HdrImports, "KERNEL32");
-}
-
-TEST_F(PeTest, ShortDataEntryEndsTheResourceWalk) {
+TEST(PeTest, ShortResourceDataEntryEndsTheResourceWalk) {
     const PeModule module = Module();
     const fixtures::PeResourceSection resources =
-        fixtures::BuildResourceSection(fixtures::kPeResourceRva, module.resources);
+        BuildResourceSection(fixtures::kPeResourceRva, module.resources);
     fixtures::PeLayout layout;
-    const Bytes whole = MakePeModule(module, &layout);
+    const Bytes file = MakePeModule(module, &layout);
     const std::size_t rsrc = layout.sectionData[2];
-    const std::size_t languageEntry = rsrc + resources.directoryOffsets[2] + 16;
-
-    // A data entry moved to the file's end with only its RVA and size there.
-    Bytes file = whole;
-    const std::size_t moved = file.size();
-    file.insert(file.end(),
-                whole.begin() + static_cast<std::ptrdiff_t>(rsrc + resources.dataEntryOffsets[0]),
-                whole.begin() +
-                    static_cast<std::ptrdiff_t>(rsrc + resources.dataEntryOffsets[0] + 8));
-    PutU32(file, languageEntry + 4, static_cast<std::uint32_t>(moved - rsrc));
-    EXPECT_FALSE(Scan(file).HasVersionResource);
-    file.insert(file.end(), 8, 0);
-    EXPECT_TRUE(Scan(file).HasVersionResource) << "the whole entry is read";
+    const std::size_t dataEntry = rsrc + resources.dataEntryOffsets[0];
+    // The language entry led to a copy of the data entry at the file's end,
+    // of which only the RVA and size are there.
+    ByteWriter moved;
+    moved.PutBytes(0, file).PutBytes(file.size(),
+                                     Bytes(file.begin() + dataEntry, file.begin() + dataEntry + 8));
+    moved.PutU32(rsrc + resources.leafEntryOffsets[0] + 4,
+                 static_cast<std::uint32_t>(file.size() - rsrc));
+    EXPECT_FALSE(Scan(moved.Data()).HasVersionResource);
+    moved.Reserve(file.size() + 16);
+    EXPECT_TRUE(Scan(moved.Data()).HasVersionResource) << "the whole entry is read";
 }
 
 // The reader's precondition: the header block was read and the file goes on
 // after it. When the block reached the end of the file, the position query
 // fails and nothing is parsed.
-TEST(PeParserTest, HeaderBlockAtTheEndOfTheFileParsesNothing) {
+TEST(PeTest, HeaderBlockAtTheEndOfTheFileParsesNothing) {
     fixtures::TempTree tree;
     fixtures::PeLayout layout;
     const Bytes file = MakePeModule(Module(), &layout);
-    const auto path = tree.Add("MODULE.DLL", file);
     testing::RecordingSink sink;
     QuillScan scanner(sink);
-    ASSERT_EQ(scanner.OpenScanFile(path.string()), 0);
-    const Bytes header(file.begin() + static_cast<std::ptrdiff_t>(layout.headerBase),
-                       file.begin() + static_cast<std::ptrdiff_t>(layout.headerBase + 300));
-
-    std::int64_t offset = static_cast<std::int64_t>(file.size() - 300);
-    ASSERT_EQ(scanner.SeekScanFile(offset, 0), 0);
-    scanner.ReadBlock(300);
-    scanner.FileBuffer = header;
-    scanner.ParsePe();
-    EXPECT_EQ(scanner.Record.HdrImports, "");
-    EXPECT_FALSE(scanner.Record.HasVersionResource);
-
-    offset = static_cast<std::int64_t>(layout.headerBase);
-    ASSERT_EQ(scanner.SeekScanFile(offset, 0), 0);
-    scanner.ReadBlock(300);
-    scanner.ParsePe();
-    EXPECT_EQ(scanner.Record.HdrImports, "KERNEL32");
-    EXPECT_TRUE(scanner.Record.HasVersionResource);
+    ASSERT_EQ(scanner.OpenScanFile(tree.Add("MODULE.DLL", file).string()), 0);
+    const Bytes header(file.begin() + layout.headerBase, file.begin() + layout.headerBase + 300);
+    for (const std::size_t at : {file.size() - 300, layout.headerBase}) {
+        std::int64_t offset = static_cast<std::int64_t>(at);
+        ASSERT_EQ(scanner.SeekScanFile(offset, 0), 0);
+        scanner.ReadBlock(300);
+        scanner.FileBuffer = header;
+        scanner.ClearScanRecord();
+        scanner.ParsePe();
+        EXPECT_EQ(scanner.Record.HdrImports, at == layout.headerBase ? "KERNEL32" : "");
+        EXPECT_EQ(scanner.Record.HasVersionResource, at == layout.headerBase);
+    }
 }
 
 } // namespace

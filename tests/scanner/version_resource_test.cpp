@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "quill_scan.h"
@@ -7,255 +9,168 @@
 namespace kestrel {
 namespace {
 
+using fixtures::Bytes;
 using fixtures::VersionEntry;
-using fixtures::VersionInfo;
+using fixtures::VersionLayout;
 using fixtures::VersionString;
 
-const std::vector<VersionString> kAllKnownKeys = {
-    {"CompanyName", u"Acme Software"},     {"FileDescription", u"Widget Library"},
-    {"FileVersion", u"4.10.1998"},         {"InternalName", u"WIDGET"},
-    {"LegalCopyright", u"Copyright Acme"}, {"LegalTrademarks", u"Widget is a mark of Acme"},
-    {"OriginalFilename", u"WIDGET.DLL"},   {"ProductName", u"Widget Suite"},
-    {"ProductVersion", u"4.10"},           {"Comments", u"For testing"},
-    {"PrivateBuild", u"Nightly"},
-};
+constexpr VersionLayout kBothLayouts[] = {VersionLayout::Wide, VersionLayout::Narrow};
 
-VersionInfo OneTable(std::vector<VersionString> strings) {
-    VersionInfo info;
-    info.tables = {{.languageAndCodePage = "040904E4", .strings = std::move(strings)}};
-    return info;
+VersionEntry OneTable(std::vector<VersionString> strings) {
+    return fixtures::MakeVersionTree({.tables = {{.strings = std::move(strings)}}});
 }
+
+// The rows in use: each known key's row that holds one, and every row after
+// them up to the last in use, as "row:key=value; ".
+std::string Rows(const ScanRecord& r) {
+    std::string rows;
+    for (int row = 1; row <= r.ResStringCount; ++row) {
+        if (row > kResStringKnownRows || !r.ResKey(row).empty())
+            rows += std::to_string(row) + ":" + r.ResKey(row) + "=" + r.ResValue(row) + "; ";
+    }
+    return rows;
+}
+
+// The Translation entry of the narrow layout, which has no type field to
+// tell its raw bytes (0x0409, 1252) from text: stored up to their first zero.
+const std::string kNarrowTranslation = "Translation=\x09\x04\xE4\x04; ";
 
 class VersionResourceTest : public ::testing::Test {
 protected:
-    // The block as a parser leaves it: the whole resource read from index 0.
-    void Read(const fixtures::Bytes& block, std::int64_t bytesRead = -1) {
+    // The record after reading a block as a parser leaves it: the resource
+    // from index 0, `bytesRead` of it read.
+    const ScanRecord& Read(const Bytes& block, std::int64_t bytesRead = -1) {
+        scanner.ClearScanRecord();
         scanner.FileBuffer = block;
         scanner.BufferFill = bytesRead < 0 ? static_cast<std::int64_t>(block.size()) : bytesRead;
         scanner.ReadVersionResource();
+        return scanner.Record;
     }
-    const ScanRecord& record() const { return scanner.Record; }
 
     testing::RecordingSink sink;
     QuillScan scanner{sink};
 };
 
-void ExpectAllKnownKeysInTheirRows(const ScanRecord& r) {
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"FileDescription", "Widget Library"},
-        {"FileVersion", "4.10.1998"},
-        {"ProductName", "Widget Suite"},
-        {"ProductVersion", "4.10"},
-        {"LegalCopyright", "Copyright Acme"},
-        {"CompanyName", "Acme Software"},
-        {"LegalTrademarks", "Widget is a mark of Acme"},
-        {"InternalName", "WIDGET"},
-        {"OriginalFilename", "WIDGET.DLL"},
-        {"Comments", "For testing"},
-    };
-    for (int row = 1; row <= 10; ++row) {
-        EXPECT_EQ(r.ResKey(row), rows[row - 1].first) << "row " << row;
-        EXPECT_EQ(r.ResValue(row), rows[row - 1].second) << "row " << row;
+TEST_F(VersionResourceTest, KnownKeysTakeTheirRowsAndOtherKeysFollowFromRow11) {
+    const std::vector<std::string> rows = {"FileDescription", "FileVersion",    "ProductName",
+                                           "ProductVersion",  "LegalCopyright", "CompanyName",
+                                           "LegalTrademarks", "InternalName",   "OriginalFilename",
+                                           "Comments",        "PrivateBuild"};
+    // Written in alphabetical order, so no row follows from the order; each
+    // value is its key backwards.
+    std::vector<std::string> keys = rows;
+    std::sort(keys.begin(), keys.end());
+    std::vector<VersionString> strings;
+    for (const std::string& key : keys)
+        strings.push_back({key, std::u16string(key.rbegin(), key.rend())});
+    for (const VersionLayout layout : kBothLayouts) {
+        const ScanRecord& r = Read(EncodeVersion(OneTable(strings), layout));
+        for (int row = 1; row <= 11; ++row) {
+            const std::string& key = rows[static_cast<std::size_t>(row - 1)];
+            EXPECT_EQ(r.ResKey(row), key);
+            EXPECT_EQ(r.ResValue(row), std::string(key.rbegin(), key.rend()));
+        }
+        const bool narrow = layout == VersionLayout::Narrow;
+        EXPECT_EQ(r.ResStringCount, narrow ? 12 : 11);
+        EXPECT_EQ(r.ResKey(12) + "=" + r.ResValue(12) + "; ", narrow ? kNarrowTranslation : "=; ");
     }
-    EXPECT_EQ(r.ResKey(11), "PrivateBuild");
-    EXPECT_EQ(r.ResValue(11), "Nightly");
-    EXPECT_TRUE(r.HasVersionResource);
-}
-
-TEST_F(VersionResourceTest, WideLayoutStoresKnownKeysInTheirRowsAndOthersFromRow11) {
-    Read(EncodeWideVersion(MakeVersionTree(OneTable(kAllKnownKeys))));
-    ExpectAllKnownKeysInTheirRows(record());
-    EXPECT_EQ(record().ResStringCount, 11) << "Translation has raw bytes (type 0)";
-}
-
-TEST_F(VersionResourceTest, NarrowLayoutStoresKnownKeysAndTheTranslationEntry) {
-    Read(EncodeNarrowVersion(MakeVersionTree(OneTable(kAllKnownKeys))));
-    ExpectAllKnownKeysInTheirRows(record());
-    // No type field tells the raw Translation bytes from text: they are stored
-    // as characters up to their first zero byte (0x0409, 1252 = 09 04 E4 04).
-    EXPECT_EQ(record().ResKey(12), "Translation");
-    EXPECT_EQ(record().ResValue(12), std::string("\x09\x04\xE4\x04"));
-    EXPECT_EQ(record().ResStringCount, 12);
 }
 
 TEST_F(VersionResourceTest, KnownKeysAreMatchedByCaseSensitivePrefix) {
-    Read(EncodeWideVersion(MakeVersionTree(OneTable({
-        {"Company", u"Short key"},
-        {"FileVersionX", u"prefixed"},
-        {"fileversion", u"lower case"},
-        {"ProductNameExtra", u"also a prefix"},
-    }))));
-    EXPECT_EQ(record().ResKey(6), "Company");
-    EXPECT_EQ(record().ResValue(6), "Short key");
-    EXPECT_EQ(record().ResKey(2), "FileVersionX");
-    EXPECT_EQ(record().ResValue(2), "prefixed");
-    EXPECT_EQ(record().ResKey(3), "ProductNameExtra");
-    EXPECT_EQ(record().ResKey(11), "fileversion");
-    EXPECT_EQ(record().ResStringCount, 11);
+    const ScanRecord& r = Read(EncodeVersion(OneTable({{"Company", u"Short key"},
+                                                       {"FileVersionX", u"prefixed"},
+                                                       {"fileversion", u"lower case"},
+                                                       {"ProductNameExtra", u"also a prefix"}}),
+                                             VersionLayout::Wide));
+    EXPECT_EQ(Rows(r), "2:FileVersionX=prefixed; 3:ProductNameExtra=also a prefix; "
+                       "6:Company=Short key; 11:fileversion=lower case; ");
 }
 
-TEST_F(VersionResourceTest, TwoStringTablesLeaveTheLaterValuesAndRepeatOtherKeys) {
-    VersionInfo info;
-    info.tables = {
-        {.languageAndCodePage = "040704E4",
-         .strings = {{"FileDescription", u"Widget-Bibliothek"}, {"SpecialBuild", u"de"}}},
-        {.languageAndCodePage = "040904E4",
-         .strings = {{"FileDescription", u"Widget Library"}, {"SpecialBuild", u"en"}}},
-    };
-    for (const bool wide : {true, false}) {
-        scanner.ClearScanRecord();
-        const VersionEntry tree = MakeVersionTree(info);
-        Read(wide ? EncodeWideVersion(tree) : EncodeNarrowVersion(tree));
-        EXPECT_EQ(record().ResValue(1), "Widget Library") << wide;
-        EXPECT_EQ(record().ResKey(11), "SpecialBuild") << wide;
-        EXPECT_EQ(record().ResValue(11), "de") << wide;
-        EXPECT_EQ(record().ResKey(12), "SpecialBuild") << wide;
-        EXPECT_EQ(record().ResValue(12), "en") << wide;
+TEST_F(VersionResourceTest, TwoStringTablesLeaveTheLaterValuesAndEmptyValuesArePassedOver) {
+    const VersionEntry tree = fixtures::MakeVersionTree(
+        {.tables = {{.languageAndCodePage = "040704E4",
+                     .strings = {{"FileDescription", u"Widget-Bibliothek"},
+                                 {"SpecialBuild", u"de"},
+                                 {"Comments", u""}}},
+                    {.strings = {{"FileDescription", u"Widget Library"},
+                                 {"SpecialBuild", u"en"},
+                                 {"PrivateBuild", u""},
+                                 {"Extra", u"x"}}}}});
+    for (const VersionLayout layout : kBothLayouts) {
+        const ScanRecord& r = Read(EncodeVersion(tree, layout));
+        EXPECT_EQ(Rows(r), "1:FileDescription=Widget Library; 11:SpecialBuild=de; "
+                           "12:SpecialBuild=en; 13:Extra=x; " +
+                               (layout == VersionLayout::Narrow ? "14:" + kNarrowTranslation : ""));
     }
 }
 
 TEST_F(VersionResourceTest, WideCodesAbove255BecomeUnderscoresAndLatin1Stays) {
-    Read(EncodeWideVersion(MakeVersionTree(OneTable({
-        {"FileDescription", u"\u263A Smiley \u00E9t\u00E9"},
-        {"LegalCopyright", u"\u00A9 1996"},
-    }))));
-    EXPECT_EQ(record().ResValue(1), "_ Smiley \xE9t\xE9");
-    EXPECT_EQ(record().ResValue(5), "\xA9 1996");
+    const ScanRecord& r =
+        Read(EncodeVersion(OneTable({{"FileDescription", u"\u263A Smiley \u00E9t\u00E9"},
+                                     {"LegalCopyright", u"\u00A9 1996"}}),
+                           VersionLayout::Wide));
+    EXPECT_EQ(r.ResValue(1), "_ Smiley \xE9t\xE9");
+    EXPECT_EQ(r.ResValue(5), "\xA9 1996");
 }
 
-TEST_F(VersionResourceTest, WideRootOfTextTypeIsWalkedAlike) {
-    VersionEntry tree = MakeVersionTree(OneTable({{"FileVersion", u"1.0"}}));
-    tree.type = 1;
-    Read(EncodeWideVersion(tree));
-    EXPECT_EQ(record().ResValue(2), "1.0");
-}
-
-TEST_F(VersionResourceTest, WideValuedEntryOfRawTypeIsNotStored) {
-    VersionEntry tree = MakeVersionTree(OneTable({{"FileVersion", u"1.0"}, {"Extra", u"x"}}));
-    tree.children[0].children[0].children[0].type = 0;
-    Read(EncodeWideVersion(tree));
-    EXPECT_EQ(record().ResValue(2), "");
-    EXPECT_EQ(record().ResKey(11), "Extra");
-}
-
-TEST_F(VersionResourceTest, EmptyValueIsPassedOverLikeAContainer) {
-    const VersionInfo info = OneTable(
-        {{"Comments", u""}, {"FileVersion", u"2.0"}, {"PrivateBuild", u""}, {"Extra", u"x"}});
-    for (const bool wide : {true, false}) {
-        scanner.ClearScanRecord();
-        const VersionEntry tree = MakeVersionTree(info);
-        Read(wide ? EncodeWideVersion(tree) : EncodeNarrowVersion(tree));
-        EXPECT_EQ(record().ResKey(10), "") << wide;
-        EXPECT_EQ(record().ResValue(2), "2.0") << wide;
-        EXPECT_EQ(record().ResKey(11), "Extra") << wide;
-    }
+TEST_F(VersionResourceTest, WideLayoutStoresValuedEntriesOfTextTypeOnly) {
+    VersionEntry tree =
+        OneTable({{"FileVersion", u"1.0"}, {"ProductName", u"raw"}, {"Extra", u"x"}});
+    tree.type = 1; // a root of text type is walked alike
+    tree.children[0].children[0].children[1].type = 0;
+    const ScanRecord& r = Read(EncodeVersion(tree, VersionLayout::Wide));
+    EXPECT_EQ(Rows(r), "2:FileVersion=1.0; 11:Extra=x; ");
 }
 
 TEST_F(VersionResourceTest, BlockOfNeitherLayoutIsIgnored) {
-    fixtures::Bytes block = EncodeWideVersion(MakeVersionTree(OneTable(kAllKnownKeys)));
+    Bytes block = EncodeVersion(OneTable({{"FileVersion", u"1.0"}}), VersionLayout::Wide);
     block[6] = 'v'; // the root key no longer begins with "VS"
-    Read(block);
-    EXPECT_FALSE(record().HasVersionResource);
-    EXPECT_EQ(record().ResStringCount, 10);
+    EXPECT_FALSE(Read(block).HasVersionResource);
 }
 
-// A table of three strings whose entries the tests below damage; the offsets
-// are those of the entries in the order written.
-struct ThreeStrings {
-    fixtures::Bytes block;
-    std::vector<std::size_t> offsets;
-    std::size_t stringFileInfo() const { return offsets[1]; }
-    std::size_t string(int n) const { return offsets[3 + n]; }
-    std::size_t stringEnd(int n) const {
-        return string(n) + (block[string(n)] | block[string(n) + 1] << 8);
-    }
-};
-
-ThreeStrings MakeThreeStrings(bool wide) {
-    ThreeStrings t;
-    const VersionEntry tree = MakeVersionTree(
-        OneTable({{"FileDescription", u"one"}, {"FileVersion", u"two"}, {"ProductName", u"3"}}));
-    t.block = wide ? EncodeWideVersion(tree, &t.offsets) : EncodeNarrowVersion(tree, &t.offsets);
-    return t;
-}
-
-void PutU16(fixtures::Bytes& block, std::size_t at, std::uint16_t value) {
-    block[at] = static_cast<std::uint8_t>(value);
-    block[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-TEST_F(VersionResourceTest, WalkEndsAtAnEntryLengthBelowTheHeaderSize) {
-    for (const bool wide : {true, false}) {
-        for (const std::uint16_t length : {0, wide ? 5 : 3}) {
-            scanner.ClearScanRecord();
-            ThreeStrings t = MakeThreeStrings(wide);
-            PutU16(t.block, t.string(1), length);
-            Read(t.block);
-            EXPECT_EQ(record().ResValue(1), "one") << wide << " " << length;
-            EXPECT_EQ(record().ResValue(2), "") << "the walk ended, " << wide;
-            EXPECT_EQ(record().ResValue(3), "") << "the walk ended, " << wide;
+TEST_F(VersionResourceTest, WalkEndsAtAnEntryItCannotTrustKeepingThePairsBefore) {
+    for (const VersionLayout layout : kBothLayouts) {
+        // The root, StringFileInfo, the table, the three strings, ...
+        std::vector<std::size_t> at;
+        const Bytes block = EncodeVersion(
+            OneTable({{"FileDescription", u"one"}, {"FileVersion", u"two"}, {"ProductName", u"3"}}),
+            layout, &at);
+        const auto readWithLength = [&](std::size_t entry, std::uint16_t length) {
+            return Read(fixtures::ByteWriter().PutBytes(0, block).PutU16(entry, length).Data());
+        };
+        // A length below the header size, or one running past the bytes read.
+        const std::uint16_t headerSize = layout == VersionLayout::Wide ? 6 : 4;
+        for (const std::uint16_t length : {0, headerSize - 1, 0x7000}) {
+            EXPECT_EQ(Rows(readWithLength(at[4], length)), "1:FileDescription=one; ") << length;
         }
-    }
-}
-
-TEST_F(VersionResourceTest, WalkEndsAtAnEntryRunningPastTheBytesRead) {
-    for (const bool wide : {true, false}) {
-        scanner.ClearScanRecord();
-        ThreeStrings t = MakeThreeStrings(wide);
-        PutU16(t.block, t.string(1), 0x7000);
-        Read(t.block);
-        EXPECT_EQ(record().ResValue(1), "one") << wide;
-        EXPECT_EQ(record().ResValue(2), "") << wide;
-        EXPECT_EQ(record().ResValue(3), "") << wide;
+        // A container running past the bytes read, before any pair is stored.
+        EXPECT_FALSE(readWithLength(at[1], 0xFFF0).HasVersionResource);
+        // A root length beyond them: the walk goes as far as the bytes read.
+        EXPECT_EQ(readWithLength(at[0], 0xFFFF).ResValue(3), "3");
     }
 }
 
 TEST_F(VersionResourceTest, TruncatedBlockKeepsTheTablesReadWhole) {
-    VersionInfo info;
-    info.tables = {{.languageAndCodePage = "040704E4", .strings = {{"FileDescription", u"de"}}},
-                   {.languageAndCodePage = "040904E4", .strings = {{"FileVersion", u"en"}}}};
     std::vector<std::size_t> offsets;
-    const fixtures::Bytes block = EncodeNarrowVersion(MakeVersionTree(info), &offsets);
+    const Bytes block = EncodeVersion(
+        fixtures::MakeVersionTree({.tables = {{.languageAndCodePage = "040704E4",
+                                               .strings = {{"FileDescription", u"de"}}},
+                                              {.strings = {{"FileVersion", u"en"}}}}}),
+        VersionLayout::Narrow, &offsets);
     const auto cutAt = [&](std::size_t bytesRead) {
-        scanner.ClearScanRecord();
-        fixtures::Bytes cut = block;
+        Bytes cut = block;
         std::fill(cut.begin() + static_cast<std::ptrdiff_t>(bytesRead), cut.end(), 0);
-        Read(cut, static_cast<std::int64_t>(bytesRead));
+        return Read(cut, static_cast<std::int64_t>(bytesRead));
     };
     // Root, StringFileInfo, table, string, table, string, VarFileInfo, Translation.
     // StringFileInfo runs past a cut inside the second table: nothing is read.
-    cutAt(offsets[5] + 2);
-    EXPECT_FALSE(record().HasVersionResource);
+    EXPECT_FALSE(cutAt(offsets[5] + 2).HasVersionResource);
     // A cut inside VarFileInfo keeps both tables.
-    cutAt(offsets[7] + 2);
-    EXPECT_EQ(record().ResValue(1), "de");
-    EXPECT_EQ(record().ResValue(2), "en");
-    EXPECT_EQ(record().ResStringCount, 10);
+    EXPECT_EQ(Rows(cutAt(offsets[7] + 2)), "1:FileDescription=de; 2:FileVersion=en; ");
     // The exact fit reads the Translation entry too; one byte less does not.
-    cutAt(block.size());
-    EXPECT_EQ(record().ResKey(11), "Translation");
-    cutAt(block.size() - 1);
-    EXPECT_EQ(record().ResKey(11), "");
-}
-
-TEST_F(VersionResourceTest, RootLengthBeyondTheBlockEndsAtTheBytesRead) {
-    for (const bool wide : {true, false}) {
-        scanner.ClearScanRecord();
-        ThreeStrings t = MakeThreeStrings(wide);
-        PutU16(t.block, 0, 0xFFFF);
-        Read(t.block);
-        EXPECT_EQ(record().ResValue(3), "3") << wide;
-    }
-}
-
-TEST_F(VersionResourceTest, ContainerRunningPastTheBytesReadStoresNothing) {
-    for (const bool wide : {true, false}) {
-        scanner.ClearScanRecord();
-        ThreeStrings t = MakeThreeStrings(wide);
-        PutU16(t.block, t.stringFileInfo(), 0xFFF0);
-        Read(t.block);
-        EXPECT_FALSE(record().HasVersionResource) << wide;
-    }
+    EXPECT_EQ(Rows(cutAt(block.size() - 1)), "1:FileDescription=de; 2:FileVersion=en; ");
+    EXPECT_EQ(Rows(cutAt(block.size())),
+              "1:FileDescription=de; 2:FileVersion=en; 11:" + kNarrowTranslation);
 }
 
 TEST_F(VersionResourceTest, KeysBeyondThe30ExtraRowsAreDropped) {
@@ -265,20 +180,11 @@ TEST_F(VersionResourceTest, KeysBeyondThe30ExtraRowsAreDropped) {
         strings.push_back({"Key" + number, std::u16string(number.begin(), number.end())});
     }
     strings.push_back({"FileVersion", u"still stored"});
-    Read(EncodeWideVersion(MakeVersionTree(OneTable(strings))));
-    EXPECT_EQ(record().ResStringCount, 40);
-    EXPECT_EQ(record().ResKey(40), "Key30");
-    EXPECT_EQ(record().ResValue(40), "30");
-    EXPECT_EQ(record().ResValue(2), "still stored") << "known keys keep their rows";
-}
-
-TEST_F(VersionResourceTest, RoundUp4StoresTheRoundedValueBack) {
-    for (const auto& [value, rounded] : std::vector<std::pair<std::int64_t, std::int64_t>>{
-             {0, 0}, {1, 4}, {3, 4}, {4, 4}, {5, 8}, {38, 40}}) {
-        std::int64_t v = value;
-        EXPECT_EQ(QuillScan::RoundUp4(v), rounded);
-        EXPECT_EQ(v, rounded);
-    }
+    const ScanRecord& r = Read(EncodeVersion(OneTable(strings), VersionLayout::Wide));
+    EXPECT_EQ(r.ResStringCount, 40);
+    EXPECT_EQ(r.ResKey(40), "Key30");
+    EXPECT_EQ(r.ResValue(40), "30");
+    EXPECT_EQ(r.ResValue(2), "still stored") << "known keys keep their rows";
 }
 
 } // namespace
