@@ -81,4 +81,18 @@ inline void Click(const QWidget& window, const char* name) {
     QTest::mouseClick(Find(window, name), Qt::LeftButton);
 }
 
+// The window's state in short: the captions of Search and Exit, then for the
+// panels, the options and Print whether each is visible and enabled ("10" is
+// shown but greyed).
+inline QString StateOf(const QWidget& window) {
+    QStringList state = {Text(window, "cmdSearch"), Text(window, "cmdExit")};
+    for (const char* name : {"Picture1", "Picture2", "Picture3", "fraOptions", "chkSubdirs",
+                             "chkBrief", "chkDebug", "cmdPrint"})
+        state << QString::number(Find(window, name)->isVisible()) +
+                     QString::number(Find(window, name)->isEnabled());
+    return state.join(QLatin1Char(' '));
+}
+
+inline const QString kIdleState = QStringLiteral("&Search E&xit 11 01 11 11 11 11 11 10");
+
 } // namespace kestrel::testing
