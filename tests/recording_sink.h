@@ -3,7 +3,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "quill_scan.h"
 #include "report_sink.h"
+#include "temp_tree.h"
 
 namespace kestrel::testing {
 
@@ -27,5 +31,22 @@ public:
     std::vector<std::string> lines;
     std::vector<Report> reports;
 };
+
+// Everything the scanner reported for one file written from `bytes` under
+// `name` in a temporary directory.
+inline RecordingSink ScanOneFile(const fixtures::Bytes& bytes, const std::string& name) {
+    fixtures::TempTree tree;
+    tree.Add(name, bytes);
+    RecordingSink sink;
+    QuillScan(sink).ScanFile(tree.RootWithSeparator(), name);
+    return sink;
+}
+
+// The record of the one report of such a file.
+inline ScanRecord ScanOneRecord(const fixtures::Bytes& bytes, const std::string& name) {
+    RecordingSink sink = ScanOneFile(bytes, name);
+    EXPECT_EQ(sink.reports.size(), 1u) << name;
+    return sink.reports.empty() ? ScanRecord{} : sink.reports[0].record;
+}
 
 } // namespace kestrel::testing

@@ -3,7 +3,6 @@
 #include "lx_builder.h"
 #include "quill_scan.h"
 #include "recording_sink.h"
-#include "temp_tree.h"
 #include "version_resource_builder.h"
 
 namespace kestrel {
@@ -32,12 +31,7 @@ LxModule Driver(LxVersionHeader header = LxVersionHeader::NumericName) {
 }
 
 ScanRecord Scan(const Bytes& file) {
-    fixtures::TempTree tree;
-    tree.Add("MODULE.DLL", file);
-    testing::RecordingSink sink;
-    QuillScan(sink).ScanFile(tree.RootWithSeparator(), "MODULE.DLL");
-    EXPECT_EQ(sink.reports.size(), 1u);
-    return sink.reports.at(0).record;
+    return testing::ScanOneRecord(file, "MODULE.DLL");
 }
 
 // Name, description, imports and the file description of the version.

@@ -19,12 +19,7 @@ using fixtures::TextLines;
 
 // The record of one scan of `image`, written as a file called `name`.
 ScanRecord ScanProgram(const ByteWriter& image, const std::string& name = "PROG.EXE") {
-    fixtures::TempTree tree;
-    tree.Add(name, image.Data());
-    testing::RecordingSink sink;
-    QuillScan(sink).ScanFile(tree.RootWithSeparator(), name);
-    EXPECT_EQ(sink.reports.size(), 1u);
-    return sink.reports.at(0).record;
+    return testing::ScanOneRecord(image.Data(), name);
 }
 
 // A DOS program holding `text` from offset 0x101.

@@ -3,7 +3,6 @@
 #include "ne_builder.h"
 #include "quill_scan.h"
 #include "recording_sink.h"
-#include "temp_tree.h"
 #include "version_resource_builder.h"
 
 namespace kestrel {
@@ -33,12 +32,7 @@ NeModule WindowsProgram() {
 }
 
 ScanRecord Scan(const Bytes& file) {
-    fixtures::TempTree tree;
-    tree.Add("PROGRAM.EXE", file);
-    testing::RecordingSink sink;
-    QuillScan(sink).ScanFile(tree.RootWithSeparator(), "PROGRAM.EXE");
-    EXPECT_EQ(sink.reports.size(), 1u);
-    return sink.reports.at(0).record;
+    return testing::ScanOneRecord(file, "PROGRAM.EXE");
 }
 
 // `file` with the 16-bit value at `at` replaced.

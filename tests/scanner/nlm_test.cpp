@@ -17,11 +17,7 @@ using fixtures::NlmVersion;
 
 // Scans one file written from `bytes` and keeps everything the scanner reported.
 testing::RecordingSink Scan(const fixtures::Bytes& bytes) {
-    fixtures::TempTree tree;
-    tree.Add("SERVER.NLM", bytes);
-    testing::RecordingSink sink;
-    QuillScan(sink).ScanFile(tree.RootWithSeparator(), "SERVER.NLM");
-    return sink;
+    return testing::ScanOneFile(bytes, "SERVER.NLM");
 }
 
 ScanRecord ScanModule(const NlmModule& module) {

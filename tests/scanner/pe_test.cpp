@@ -25,12 +25,7 @@ PeModule Module(std::vector<std::string> imports = {"KERNEL32.dll"}) {
 
 // The record of one scan of `file`, through the classification.
 ScanRecord Scan(const Bytes& file) {
-    fixtures::TempTree tree;
-    tree.Add("MODULE.DLL", file);
-    testing::RecordingSink sink;
-    QuillScan(sink).ScanFile(tree.RootWithSeparator(), "MODULE.DLL");
-    EXPECT_EQ(sink.reports.size(), 1u);
-    return sink.reports.at(0).record;
+    return testing::ScanOneRecord(file, "MODULE.DLL");
 }
 
 // `file` with the 32-bit value at `at` replaced.
