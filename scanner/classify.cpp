@@ -1,7 +1,9 @@
 // Classification: which reader a file gets, decided from signatures in its
 // first 512 bytes and from its name.
 
+#include <algorithm>
 #include <array>
+#include <fcntl.h>
 #include <string_view>
 
 #include "quill_scan.h"
@@ -69,10 +71,38 @@ void QuillScan::ReadNwProcHeader(std::int64_t hit) {
 
 void QuillScan::ScanFile(const std::string& directoryPath, const std::string& fileName) {
     ClearScanRecord();
-    const std::string upperName = AsciiUpper(fileName);
-    const std::string fullPath = directoryPath + fileName;
-    if (OpenScanFile(fullPath) != 0)
+    if (OpenScanFile(directoryPath + fileName) != 0)
         return;
+    ClassifyAndParse(directoryPath, fileName);
+    CloseScanFile();
+}
+
+void QuillScan::ScanFileAt(int directoryDescriptor, const std::string& directoryPath,
+                           const std::string& fileName) {
+    ClearScanRecord();
+    if (OpenScanFileAt(directoryDescriptor, fileName) != 0)
+        return;
+    ClassifyAndParse(directoryPath, fileName);
+    CloseScanFile();
+}
+
+void QuillScan::ScanSourceAs(ScanSource& source, const std::string& directoryPath,
+                             const std::string& name, std::int64_t modified) {
+    ClearScanRecord();
+    if (m_scanFile >= 0 || m_source != nullptr)
+        return;
+    m_source = &source;
+    m_fileLength = std::max<std::int64_t>(source.Length(), 0);
+    m_fileTime = modified;
+    m_position = 0;
+    ClassifyAndParse(directoryPath, name);
+    CloseScanFile();
+}
+
+// Reads the first block and hands the open scan file to the one reader its
+// signatures and name call for; every path ends in the file's report.
+void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::string& fileName) {
+    const std::string upperName = AsciiUpper(fileName);
     ReadBlock(kFirstBlockSize);
 
     if (BufMatchAt(1, "NetWare Loadable Module") != 0) {
@@ -119,7 +149,6 @@ void QuillScan::ScanFile(const std::string& directoryPath, const std::string& fi
         else
             ComposeReport(directoryPath, fileName, ScanFileLength());
     }
-    CloseScanFile();
 }
 
 } // namespace kestrel

@@ -23,15 +23,20 @@ QuillScan::~QuillScan() {
 }
 
 int QuillScan::OpenScanFile(const std::string& path) {
-    if (m_scanFile >= 0)
+    return OpenScanFileAt(AT_FDCWD, path);
+}
+
+int QuillScan::OpenScanFileAt(int directoryDescriptor, const std::string& name) {
+    if (m_scanFile >= 0 || m_source != nullptr)
         return 1;
     // Only regular files are opened: a FIFO, socket or device could block the
     // scan or change state on open. The descriptor is checked again, so a file
     // replaced between the two calls is refused all the same.
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstatat(directoryDescriptor, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode))
         return 1;
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int descriptor =
+        ::openat(directoryDescriptor, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (descriptor < 0)
         return 1;
     if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -40,16 +45,18 @@ int QuillScan::OpenScanFile(const std::string& path) {
     }
     m_scanFile = descriptor;
     m_fileLength = info.st_size;
+    m_fileTime = static_cast<std::int64_t>(info.st_mtime);
     m_position = 0;
     return 0;
 }
 
 void QuillScan::CloseScanFile() {
-    if (m_scanFile < 0)
-        return;
-    ::close(m_scanFile);
+    if (m_scanFile >= 0)
+        ::close(m_scanFile);
     m_scanFile = -1;
+    m_source = nullptr;
     m_fileLength = 0;
+    m_fileTime = kNoFileTime;
     m_position = 0;
 }
 
@@ -98,11 +105,16 @@ std::int64_t QuillScan::ReadBlock(std::int64_t count) {
     const std::int64_t wanted = std::min(count, remaining);
     FileBuffer.assign(static_cast<std::size_t>(count), 0);
     std::int64_t done = 0;
-    while (done < wanted && m_scanFile >= 0) {
-        const ssize_t got = ::pread(m_scanFile, FileBuffer.data() + done,
-                                    static_cast<std::size_t>(wanted - done), m_position + done);
-        if (got < 0 && errno == EINTR)
-            continue;
+    while (done < wanted) {
+        std::int64_t got = -1;
+        if (m_source != nullptr) {
+            got = m_source->ReadAt(m_position + done, FileBuffer.data() + done, wanted - done);
+        } else if (m_scanFile >= 0) {
+            got = ::pread(m_scanFile, FileBuffer.data() + done,
+                          static_cast<std::size_t>(wanted - done), m_position + done);
+            if (got < 0 && errno == EINTR)
+                continue;
+        }
         if (got < 0) {
             // A failed read counts no byte as read.
             std::fill(FileBuffer.begin(), FileBuffer.end(), std::uint8_t{0});

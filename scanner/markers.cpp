@@ -362,6 +362,10 @@ void QuillScan::ScanMarkers(const std::string& directoryPath, const std::string&
             Record.CopyrightText = std::move(*value);
         if (Record.NwVersion.empty())
             CollectGuesses(*this, guesses);
+        // A whole file may be gigabytes long: a stop asked for by the front
+        // end is honoured between blocks, and the file then gets no report.
+        if (StopRequested())
+            return;
         offset = -kBlockOverlap;
         SeekScanFile(offset, 1);
         ReadBlock(kMarkerBlockSize);

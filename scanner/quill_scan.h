@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "report_sink.h"
 #include "scan_record.h"
+#include "scan_source.h"
 
 namespace kestrel {
 
@@ -37,9 +39,31 @@ public:
     // reports) to the sink. `directoryPath` ends with "/". A file that cannot
     // be opened, or that is not a regular file, yields no report.
     void ScanFile(const std::string& directoryPath, const std::string& fileName);
+    // The same for a file named relative to an open directory, so that a file
+    // whose full path is longer than the system allows is still scanned; the
+    // report names it by `directoryPath` and `fileName`.
+    void ScanFileAt(int directoryDescriptor, const std::string& directoryPath,
+                    const std::string& fileName);
+    // The same for bytes that are not a file on disk (a member of a
+    // container), reported under `directoryPath` and `name` with the time
+    // `modified` (seconds since the epoch; kNoFileTime for none).
+    void ScanSourceAs(ScanSource& source, const std::string& directoryPath, const std::string& name,
+                      std::int64_t modified);
+    static constexpr std::int64_t kNoFileTime = INT64_MIN;
+
+    // The stop test of a search run on another thread: when the flag is set,
+    // a scan that reads a whole file stops between two blocks and gives no
+    // report for that file. The flag must outlive the scans.
+    void SetStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
+    bool StopRequested() const {
+        return m_stop != nullptr && m_stop->load(std::memory_order_relaxed);
+    }
 
     // --- binary file reader (file_reader.cpp) ---
     int OpenScanFile(const std::string& path);
+    // Opens `name` in the open directory `directoryDescriptor` (AT_FDCWD for
+    // the current one), with the same rules as OpenScanFile.
+    int OpenScanFileAt(int directoryDescriptor, const std::string& name);
     void CloseScanFile();
     std::int64_t ScanFileLength() const;
     // origin 0 from the start, 1 from the current position, 2 backwards from
@@ -105,16 +129,21 @@ public:
     ReportLocale Locale;
 
 private:
-    std::string FileTimeText(const std::string& path) const;
+    std::string FileTimeText() const;
+    void ClassifyAndParse(const std::string& directoryPath, const std::string& fileName);
     std::string SizeColumn(std::int64_t size) const;
     std::optional<std::string> BriefText() const;
     void ReadNwProcHeader(std::int64_t hit);
     void AddListLine(const std::string& line);
 
     ReportSink& m_sink;
-    int m_scanFile = -1;           // the scan-file slot: a descriptor, or -1 when free
-    std::int64_t m_fileLength = 0; // length of the scan file when it was opened
-    std::int64_t m_position = 0;   // 0-based position of the scan file
+    // The scan-file slot holds a descriptor or a source, or neither when free.
+    int m_scanFile = -1;
+    ScanSource* m_source = nullptr;
+    std::int64_t m_fileLength = 0;             // length of the scan file when it was opened
+    std::int64_t m_fileTime = kNoFileTime;     // its time of last change, in seconds
+    std::int64_t m_position = 0;               // 0-based position of the scan file
+    const std::atomic<bool>* m_stop = nullptr; // set by the front end to stop a scan
 };
 
 } // namespace kestrel

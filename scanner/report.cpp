@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <ctime>
 #include <optional>
-#include <sys/stat.h>
 
 #include "quill_scan.h"
 #include "text.h"
@@ -55,11 +54,10 @@ void QuillScan::ClearScanRecord() {
     Record = ScanRecord{};
 }
 
-std::string QuillScan::FileTimeText(const std::string& path) const {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !Locale.formatFileTime)
+std::string QuillScan::FileTimeText() const {
+    if (m_fileTime == kNoFileTime || !Locale.formatFileTime)
         return {};
-    return Locale.formatFileTime(static_cast<std::int64_t>(info.st_mtime));
+    return Locale.formatFileTime(m_fileTime);
 }
 
 std::string QuillScan::SizeColumn(std::int64_t size) const {
@@ -126,8 +124,7 @@ std::optional<std::string> QuillScan::BriefText() const {
 void QuillScan::ComposeReport(const std::string& directoryPath, const std::string& name,
                               std::int64_t size) {
     const ScanRecord& r = Record;
-    const std::string modified =
-        IsEmbeddedModuleName(name) ? std::string() : FileTimeText(directoryPath + name);
+    const std::string modified = IsEmbeddedModuleName(name) ? std::string() : FileTimeText();
     const std::string nameColumn = Utf8PadOrCut(SanitizeUtf8(name), kNameColumns);
 
     if (Layout.brief) {

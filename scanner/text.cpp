@@ -129,10 +129,20 @@ std::string Utf8PadOrCut(std::string_view utf8, std::size_t count) {
 }
 
 std::string ReplaceControlCharacters(std::string line) {
-    for (char& c : line) {
-        if (static_cast<std::uint8_t>(c) < 32)
-            c = ' ';
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(line[i]);
+        const auto next = i + 1 < line.size() ? static_cast<std::uint8_t>(line[i + 1]) : 0;
+        if (byte < 0x20 || byte == 0x7F) {
+            line[out++] = ' ';
+        } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            line[out++] = ' '; // a C1 control is two bytes in UTF-8
+            ++i;
+        } else {
+            line[out++] = line[i];
+        }
     }
+    line.resize(out);
     return line;
 }
 

@@ -22,7 +22,8 @@ std::size_t Utf8Length(std::string_view utf8);
 // exactly `count` characters when shorter. A cut never splits a character.
 std::string Utf8PadOrCut(std::string_view utf8, std::size_t count);
 
-// A list line holds no control character: every code below 32 becomes a space.
+// A list line holds no control character: every C0 control (below 32), DEL
+// and C1 control (U+0080 to U+009F) becomes one space.
 std::string ReplaceControlCharacters(std::string line);
 
 // ASCII-only case mapping, as every name test and filter word of Kestrel uses.
