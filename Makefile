@@ -27,7 +27,8 @@ define install_missing
 	fi
 endef
 
-.PHONY: all build run test bench fuzz format format-check samples clean deps-build deps-test deps-fuzz
+.PHONY: all build run test golden bench fuzz format format-check samples clean deps-build deps-test \
+        deps-fuzz
 
 all: build
 
@@ -56,6 +57,13 @@ test: deps-test format-check
 	cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON
 	cmake --build $(TEST_BUILD_DIR) -j $(JOBS)
 	cd $(TEST_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@tools/ratio
+
+# The expected output of kestrel-scan over the samples (tests/golden/), written
+# anew after a change meant to alter it: read the diff before committing it.
+golden: build
+	tests/golden/run.sh $(BUILD_DIR)/cli/kestrel-scan $(BUILD_DIR)/samples/make-samples --update
+	@git diff --stat -- tests/golden
 
 bench: deps-build
 	cmake -S . -B $(BENCH_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTREL_BUILD_BENCH=ON \

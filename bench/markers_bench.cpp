@@ -108,9 +108,9 @@ fixtures::Bytes ProgramTemplate() {
         const std::string text = std::string(strings[n % 9]) + " #" + std::to_string(n % 17);
         image.PutU8(offset - 1, 0);
         if (n % 5 == 0)
-            image.PutWideText(offset, text).PutU16(offset + 2 * text.size(), 0);
+            image.PutWideText(offset, std::u16string(text.begin(), text.end()));
         else
-            image.PutZText(offset, text);
+            image.PutText(offset, text);
     }
     image.PutU8(0, 0); // neither an MZ nor an NLM signature
     return image.Data();

@@ -6,8 +6,8 @@
 #include <benchmark/benchmark.h>
 
 #include "byte_writer.h"
-#include "mz_builder.h"
 #include "quill_scan.h"
+#include "sample_builder.h"
 #include "temp_tree.h"
 #include "walk.h"
 
@@ -21,11 +21,14 @@ public:
 // Ten directories of `filesPerDirectory` small files: DOS programs, new-style
 // executable stubs and text files, the mix of an old program directory.
 void FillTree(const kestrel::fixtures::TempTree& tree, int filesPerDirectory) {
+    using kestrel::fixtures::BuildSample;
+    using kestrel::fixtures::Describe;
     using kestrel::fixtures::WriteFile;
-    kestrel::fixtures::ByteWriter dos(2048);
-    kestrel::fixtures::PutMzHeader(dos, {0x1C, 0});
-    dos.PutZText(600, "Utility version 2.10, (c) 1993");
-    const auto pe = kestrel::fixtures::MakeNewExecutableStub("PE", 0x80, 4096);
+    const auto dos = BuildSample(Describe(R"({"format": "mz", "size": 2048,
+        "put": [{"at": 600, "text": "Utility version 2.10, (c) 1993"}]})"));
+    const auto pe = BuildSample(Describe(R"({"format": "mz", "new_header": "PE", "size": 4096})"));
+    const auto text =
+        BuildSample(Describe(R"({"put": [{"at": 0, "lines": ["README for version 1.0"]}]})"));
     for (int d = 0; d < 10; ++d) {
         const auto directory = tree.Root() / ("DIR" + std::to_string(d));
         std::filesystem::create_directories(directory);
@@ -33,13 +36,13 @@ void FillTree(const kestrel::fixtures::TempTree& tree, int filesPerDirectory) {
             const auto stem = directory / ("FILE" + std::to_string(f));
             switch (f % 3) {
             case 0:
-                WriteFile(stem.string() + ".EXE", dos.Data());
+                WriteFile(stem.string() + ".EXE", dos);
                 break;
             case 1:
                 WriteFile(stem.string() + ".DLL", pe);
                 break;
             default:
-                WriteFile(stem.string() + ".TXT", "README for version 1.0\r\n");
+                WriteFile(stem.string() + ".TXT", text);
             }
         }
     }

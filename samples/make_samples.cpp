@@ -1,8 +1,6 @@
-// Writes the sample files of `make run`: every format the scanner reads, built
-// from the same field-by-field builders as the tests.
+// Writes the sample files of `make run` and of the golden-output test.
 
 #include <cstdio>
-#include <filesystem>
 
 #include "samples.h"
 
@@ -11,11 +9,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make-samples DIRECTORY\n");
         return 2;
     }
-    const std::filesystem::path root = argv[1];
-    for (const char* folder : {"NETWARE", "WINDOWS"})
-        std::filesystem::create_directories(root / folder);
-    kestrel::samples::WriteClassificationSamples(root);
-    kestrel::samples::WriteNetWareSamples(root / "NETWARE");
-    kestrel::samples::WriteWindowsSamples(root / "WINDOWS");
+    kestrel::samples::WriteSamples(argv[1]);
     return 0;
 }

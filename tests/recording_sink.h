@@ -1,13 +1,14 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "memory_source.h"
 #include "quill_scan.h"
-#include "report_sink.h"
-#include "temp_tree.h"
+#include "sample_builder.h"
 
 namespace kestrel::testing {
 
@@ -16,37 +17,49 @@ class RecordingSink : public ReportSink {
 public:
     struct Report {
         ScanRecord record;
-        std::string directory;
         std::string name;
         std::int64_t size;
-        std::string modified;
     };
-
     void AddLine(const std::string& line) override { lines.push_back(line); }
     void AddReport(const ReportInfo& report) override {
-        reports.push_back(
-            {report.record, report.directory, report.name, report.size, report.modified});
+        reports.push_back({report.record, report.name, report.size});
     }
 
     std::vector<std::string> lines;
     std::vector<Report> reports;
 };
 
-// Everything the scanner reported for one file written from `bytes` under
-// `name` in a temporary directory.
-inline RecordingSink ScanOneFile(const fixtures::Bytes& bytes, const std::string& name) {
-    fixtures::TempTree tree;
-    tree.Add(name, bytes);
+// Everything the scanner reports for the file a description builds, named
+// by its "file" field (FILE.BIN when none).
+inline RecordingSink Scan(const fixtures::Json& description, ReportLocale locale = {}) {
+    fixtures::MemorySource source(fixtures::BuildSample(description));
     RecordingSink sink;
-    QuillScan(sink).ScanFile(tree.RootWithSeparator(), name);
+    QuillScan(sink, {}, std::move(locale))
+        .ScanSourceAs(source, "/samples/", description.value("file", "FILE.BIN"), 1);
     return sink;
 }
 
 // The record of the one report of such a file.
-inline ScanRecord ScanOneRecord(const fixtures::Bytes& bytes, const std::string& name) {
-    RecordingSink sink = ScanOneFile(bytes, name);
-    EXPECT_EQ(sink.reports.size(), 1u) << name;
-    return sink.reports.empty() ? ScanRecord{} : sink.reports[0].record;
+inline ScanRecord ScanRecordOf(const fixtures::Json& description) {
+    const RecordingSink sink = Scan(description);
+    EXPECT_EQ(sink.reports.size(), 1u);
+    return sink.reports.empty() ? ScanRecord{} : sink.reports.back().record;
 }
+
+// A row of a table-driven test: its name (the test's name in ctest), a
+// description or a change merged over a base one, and what is expected.
+struct Row {
+    const char* name;
+    const char* description;
+    const char* expected;
+};
+
+// The name generator of a suite of rows that each have a name.
+struct RowName {
+    template <class T>
+    std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+        return info.param.name;
+    }
+};
 
 } // namespace kestrel::testing

@@ -42,10 +42,12 @@ constexpr int kLinesPerFile = 8;
 void BuildTree(const std::filesystem::path& root, int files) {
     const std::filesystem::path samples = root / "samples";
     std::filesystem::create_directories(samples);
-    kestrel::samples::WriteClassificationSamples(samples);
+    kestrel::samples::WriteSamples(samples);
     std::vector<std::filesystem::path> sources;
-    for (const auto& entry : std::filesystem::directory_iterator(samples))
-        sources.push_back(entry.path());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(samples)) {
+        if (entry.is_regular_file() && entry.file_size() < 1000000)
+            sources.push_back(entry.path());
+    }
     std::sort(sources.begin(), sources.end());
     for (int i = 0; i < files; ++i) {
         const std::filesystem::path directory =

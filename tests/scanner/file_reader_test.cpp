@@ -1,9 +1,9 @@
 #include <climits>
+#include <functional>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include "byte_writer.h"
 #include "quill_scan.h"
 #include "recording_sink.h"
 #include "temp_tree.h"
@@ -11,181 +11,159 @@
 namespace kestrel {
 namespace {
 
-using fixtures::ByteWriter;
-
-class FileReaderTest : public ::testing::Test {
+// The block reader on a file whose byte i is i % 251 + 1, never 0.
+class FileReader : public ::testing::Test {
 protected:
-    void OpenFile(const fixtures::Bytes& bytes) {
-        const auto path = tree.Add("scan.bin", bytes);
-        ASSERT_EQ(scanner.OpenScanFile(path.string()), 0);
+    void Open(std::int64_t length) {
+        fixtures::Bytes bytes(static_cast<std::size_t>(length));
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>(i % 251 + 1);
+        ASSERT_EQ(scanner.OpenScanFile(tree.Add("scan.bin", bytes).string()), 0);
     }
-    // The position as the readers learn it: a seek by 0 from the current position.
-    std::int64_t Position() {
-        std::int64_t offset = 0;
-        return scanner.SeekScanFile(offset, 1) == 0 ? offset : -1;
+    void ReadAt(std::int64_t offset, std::int64_t count) {
+        if (count != 0)
+            scanner.SeekScanFile(offset, 0);
+        scanner.ReadBlock(count);
     }
-    void SetBuffer(const ByteWriter& image) { scanner.FileBuffer = image.Data(); }
 
     fixtures::TempTree tree;
     testing::RecordingSink sink;
     QuillScan scanner{sink};
 };
 
-TEST_F(FileReaderTest, ShortReadKeepsRequestedSizeWithZeroTail) {
-    OpenFile(fixtures::Bytes(100, 0xAA));
-    EXPECT_EQ(scanner.ReadBlock(512), 100);
-    EXPECT_EQ(scanner.BufferFill, 100);
-    ASSERT_EQ(scanner.FileBuffer.size(), 512u);
-    EXPECT_EQ(scanner.FileBuffer[99], 0xAA);
-    EXPECT_EQ(scanner.FileBuffer[100], 0);
-    EXPECT_EQ(scanner.FileBuffer[511], 0);
-    EXPECT_EQ(Position(), -1) << "at the end of the file the position query fails";
+struct SeekRow {
+    const char* name;
+    std::int64_t length, readAt, readCount, offset;
+    int origin, result;
+    std::int64_t offsetAfter;
+};
+
+class Seek : public FileReader, public ::testing::WithParamInterface<SeekRow> {};
+
+TEST_P(Seek, ResultAndOffset) {
+    const SeekRow& row = GetParam();
+    Open(row.length);
+    ReadAt(row.readAt, row.readCount);
+    std::int64_t offset = row.offset;
+    EXPECT_EQ(scanner.SeekScanFile(offset, row.origin), row.result);
+    EXPECT_EQ(offset, row.offsetAfter);
 }
 
-TEST_F(FileReaderTest, OverlappingBlocksThroughRelativeSeek) {
-    OpenFile(fixtures::Bytes(10000, 1));
-    EXPECT_EQ(scanner.ReadBlock(8192), 8192);
-    std::int64_t offset = -256;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 1), 0);
-    EXPECT_EQ(offset, 7936);
-    EXPECT_EQ(scanner.ReadBlock(8192), 2064);
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Seek,
+    ::testing::Values(SeekRow{"FromStartToLastByte", 5000, 0, 0, 4999, 0, 0, 4999},
+                      SeekRow{"FromStartToLength", 5000, 0, 0, 5000, 0, 1, 5000},
+                      SeekRow{"FromStartBeforeStart", 5000, 0, 0, -1, 0, 1, -1},
+                      SeekRow{"BackToOverlapABlock", 10000, 0, 8192, -256, 1, 0, 7936},
+                      SeekRow{"CurrentAfterABlock", 5000, 1000, 300, 0, 1, 0, 1300},
+                      SeekRow{"CurrentAtTheEnd", 5000, 4900, 300, 0, 1, 1, 0},
+                      SeekRow{"BackFromLastByte", 5000, 0, 0, 0, 2, 0, 4999},
+                      SeekRow{"BackToTheStart", 5000, 0, 0, 4999, 2, 0, 0},
+                      SeekRow{"BackBeforeTheStart", 5000, 0, 0, 5000, 2, 1, 5000},
+                      SeekRow{"BackTooFar", 5000, 0, 0, LLONG_MIN, 2, 1, LLONG_MIN},
+                      SeekRow{"EmptyFileFromStart", 0, 0, 0, 0, 0, 1, 0},
+                      SeekRow{"EmptyFileFromCurrent", 0, 0, 0, 0, 1, 1, 0},
+                      SeekRow{"UnknownOrigin", 5000, 0, 0, 7, 9, 0, 7}),
+    testing::RowName());
+
+struct ReadRow {
+    const char* name;
+    std::int64_t length, at, count, fill, bufferSize;
+};
+
+class Read : public FileReader, public ::testing::WithParamInterface<ReadRow> {};
+
+// Every row reads 4 bytes at 0 first: a request of 0 or less keeps them.
+TEST_P(Read, FillAndBuffer) {
+    const ReadRow& row = GetParam();
+    Open(row.length);
+    ReadAt(0, 4);
+    ReadAt(row.at, row.count);
+    EXPECT_EQ(scanner.BufferFill, row.fill);
+    EXPECT_EQ(std::ssize(scanner.FileBuffer), row.bufferSize);
+    if (row.fill > 0) {
+        EXPECT_EQ(scanner.BufByte(row.fill - 1), (row.at + row.fill - 1) % 251 + 1);
+    }
+    if (row.count <= 0) {
+        EXPECT_EQ(scanner.BufByte(3), 4) << "the block read before is kept";
+    } else if (row.fill < row.bufferSize) {
+        EXPECT_EQ(scanner.BufByte(row.fill), 0) << "the tail past the bytes read is 0";
+    }
 }
 
-TEST_F(FileReaderTest, SeekBoundsForEachOrigin) {
-    OpenFile(fixtures::Bytes(5000, 0));
-    std::int64_t offset = 5000;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 0), 1);
-    EXPECT_EQ(offset, 5000) << "a failed seek leaves the offset as it was";
-    offset = 4999;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 0), 0);
-    offset = -1;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 0), 1);
-    offset = 0;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 2), 0);
-    EXPECT_EQ(offset, 4999) << "origin 2 counts back from the last byte";
-    offset = 5000;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 2), 1);
-    offset = LLONG_MIN;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 2), 1) << "no overflow past the end";
-    offset = 7;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 9), 0);
-    EXPECT_EQ(offset, 7) << "an unknown origin moves nothing";
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Read,
+    ::testing::Values(ReadRow{"ShortReadKeepsTheRequestedSize", 100, 0, 512, 100, 512},
+                      ReadRow{"SecondOverlappingBlock", 10000, 7936, 8192, 2064, 8192},
+                      ReadRow{"LastByte", 5000, 4999, 16, 1, 16},
+                      ReadRow{"ClippedToTheLargestBlock", 200000, 0, 1000000000, 65536, 65536},
+                      ReadRow{"EmptyFile", 0, 0, 16, 0, 16},
+                      ReadRow{"ZeroRequestKeepsTheBlock", 5000, 0, 0, 0, 4},
+                      ReadRow{"NegativeRequestKeepsTheBlock", 5000, 0, -5, -5, 4}),
+    testing::RowName());
+
+struct AccessorRow {
+    const char* name;
+    std::function<std::string(const QuillScan&)> read;
+    std::string expected;
+};
+
+class Accessor : public FileReader, public ::testing::WithParamInterface<AccessorRow> {};
+
+// The 41 bytes of one block: 0x1234, 0x80000000, a counted "A\0B", "KEY\0\0VAL\0",
+// the 16-bit codes K 0 0 V U+263A W 0, "NOZERO" and a 16-bit "Q" that ends it.
+TEST_P(Accessor, ReadsInsideTheBlockOnly) {
+    const auto block = fixtures::Describe(R"({"put": [
+        {"at": 0, "u16": 4660}, {"at": 2, "u32": 2147483648}, {"at": 6, "counted": "A\u0000B"},
+        {"at": 10, "text": "KEY\u0000\u0000VAL\u0000"}, {"at": 19, "wide": "K\u0000\u0000V☺W"},
+        {"at": 33, "text": "NOZERO"}, {"at": 39, "wide": "Q"}]})");
+    ASSERT_EQ(scanner.OpenScanFile(tree.Add("scan.bin", fixtures::BuildSample(block)).string()), 0);
+    ASSERT_EQ(scanner.ReadBlock(41), 41);
+    EXPECT_EQ(GetParam().read(scanner), GetParam().expected);
 }
 
-TEST_F(FileReaderTest, PositionAfterBlockGivesBlockStart) {
-    OpenFile(fixtures::Bytes(5000, 0));
-    std::int64_t offset = 1000;
-    ASSERT_EQ(scanner.SeekScanFile(offset, 0), 0);
-    scanner.ReadBlock(300);
-    EXPECT_EQ(Position() - scanner.BufferFill, 1000);
-    offset = 4900;
-    ASSERT_EQ(scanner.SeekScanFile(offset, 0), 0);
-    scanner.ReadBlock(300);
-    EXPECT_EQ(scanner.BufferFill, 100);
-    EXPECT_EQ(Position(), -1);
-}
+using S = const QuillScan&;
+const auto n = [](std::int64_t value) { return std::to_string(value); };
 
-TEST_F(FileReaderTest, EmptyFileRefusesEverySeek) {
-    OpenFile({});
-    std::int64_t offset = 0;
-    EXPECT_EQ(scanner.SeekScanFile(offset, 0), 1);
-    EXPECT_EQ(scanner.SeekScanFile(offset, 1), 1);
-    EXPECT_EQ(scanner.ReadBlock(16), 0);
-    EXPECT_EQ(scanner.FileBuffer, fixtures::Bytes(16, 0));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Accessor,
+    ::testing::Values(
+        AccessorRow{"WordIsLittleEndian", [](S s) { return n(s.BufWord(0)); }, "4660"},
+        AccessorRow{"DwordIsSigned", [](S s) { return n(s.BufDword(2)); }, "-2147483648"},
+        AccessorRow{"WordExactFitAtTheEnd", [](S s) { return n(s.BufWord(39)); }, "81"},
+        AccessorRow{"WordOnePastTheEnd", [](S s) { return n(s.BufWord(40)); }, "0"},
+        AccessorRow{"DwordExactFitAtTheEnd", [](S s) { return n(s.BufDword(37)); }, "5328722"},
+        AccessorRow{"DwordOnePastTheEnd", [](S s) { return n(s.BufDword(38)); }, "0"},
+        AccessorRow{"ByteBeforeTheStart", [](S s) { return n(s.BufByte(-1)); }, "0"},
+        AccessorRow{"CountedTextHoldsAZero", [](S s) { return s.BufCountedString(6); },
+                    std::string("A\0B", 3)},
+        AccessorRow{"CountedTextCutAtTheEnd", [](S s) { return s.BufCountedString(38); },
+                    std::string("Q\0", 2)},
+        AccessorRow{"SecondText", [](S s) { return s.BufSecondString(10, 12); }, "VAL"},
+        AccessorRow{"SecondTextNeedsAZero", [](S s) { return s.BufSecondString(33, 6); }, ""},
+        AccessorRow{"TextFromAZero", [](S s) { return s.BufZString(14); }, ""},
+        AccessorRow{"CharsCutAtTheEnd", [](S s) { return s.BufChars(38, 100); },
+                    std::string("OQ\0", 3)},
+        AccessorRow{"WideTextAfterKeyAndZeros", [](S s) { return s.BufWideText(19, 14); }, "V_W"},
+        AccessorRow{"WideStringOfWholeCodes", [](S s) { return s.BufWideString(25, 3); }, "V"},
+        AccessorRow{"WideStringFromAZero", [](S s) { return s.BufWideString(21, 10); }, ""},
+        AccessorRow{"FindNarrow", [](S s) { return n(s.BufFind(1, "VAL")); }, "16"},
+        AccessorRow{"FindWideFirstAtOneIndex", [](S s) { return n(s.BufFind(12, "K")); }, "-20"},
+        AccessorRow{"FindWideExactFitAtTheEnd", [](S s) { return n(s.BufFind(1, "Q")); }, "-40"},
+        AccessorRow{"FindNarrowExactFitAtTheEnd",
+                    [](S s) { return n(s.BufFind(1, std::string_view("Q\0", 2))); }, "40"}),
+    testing::RowName());
 
-TEST_F(FileReaderTest, NonPositiveRequestKeepsBufferAndLargeRequestIsClipped) {
-    OpenFile(fixtures::Bytes(200000, 7));
-    scanner.ReadBlock(4);
-    EXPECT_EQ(scanner.ReadBlock(0), 0);
-    EXPECT_EQ(scanner.ReadBlock(-5), -5);
-    EXPECT_EQ(scanner.FileBuffer, fixtures::Bytes(4, 7));
-    EXPECT_EQ(scanner.ReadBlock(1'000'000'000), kMaxBlockSize);
-    EXPECT_EQ(scanner.FileBuffer.size(), static_cast<std::size_t>(kMaxBlockSize));
-}
-
-TEST_F(FileReaderTest, OneFileAtATimeAndOnlyRegularFiles) {
+TEST_F(FileReader, OneFileAtATimeAndOnlyRegularFiles) {
     const auto first = tree.Add("a.bin", "first");
-    const auto second = tree.Add("b.bin", "second");
     ASSERT_EQ(scanner.OpenScanFile(first.string()), 0);
-    EXPECT_EQ(scanner.OpenScanFile(second.string()), 1);
+    EXPECT_EQ(scanner.OpenScanFile(tree.Add("b.bin", "second").string()), 1);
     EXPECT_EQ(scanner.ScanFileLength(), 5) << "the first file stays open";
     scanner.CloseScanFile();
-    scanner.CloseScanFile();
-    const auto fifo = tree.Root() / "pipe";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    EXPECT_EQ(scanner.OpenScanFile(fifo.string()), 1) << "a FIFO is never opened";
+    ASSERT_EQ(::mkfifo((tree.Root() / "pipe").c_str(), 0644), 0);
+    EXPECT_EQ(scanner.OpenScanFile((tree.Root() / "pipe").string()), 1) << "never a FIFO";
     EXPECT_EQ(scanner.OpenScanFile(tree.Root().string()), 1);
     EXPECT_EQ(scanner.OpenScanFile((tree.Root() / "missing").string()), 1);
-}
-
-TEST_F(FileReaderTest, NumbersAreLittleEndianAndZeroWhenNotWhollyInside) {
-    SetBuffer(ByteWriter()
-                  .PutU16(0, 0x1234)
-                  .PutU32(2, 0x80000000u)
-                  .PutU32(6, 0x7FFFFFFFu)
-                  .PutU32(10, 0xFFFFFFFFu));
-    EXPECT_EQ(scanner.BufWord(0), 4660);
-    EXPECT_EQ(scanner.BufDword(2), INT_MIN);
-    EXPECT_EQ(scanner.BufDword(6), INT_MAX);
-    EXPECT_EQ(scanner.BufDword(10), -1);
-    EXPECT_EQ(scanner.BufWord(12), 0xFFFF) << "a word ending exactly at the end is read";
-    EXPECT_EQ(scanner.BufWord(13), 0);
-    EXPECT_EQ(scanner.BufDword(11), 0);
-    EXPECT_EQ(scanner.BufByte(14), 0);
-    EXPECT_EQ(scanner.BufByte(-1), 0);
-    EXPECT_EQ(scanner.BufDword(-2), 0);
-}
-
-TEST_F(FileReaderTest, EightBitTexts) {
-    SetBuffer(ByteWriter()
-                  .PutU8(0, 3)
-                  .PutText(1, std::string("A\0B", 3))
-                  .PutZText(4, "KEY")
-                  .PutU8(8, 0)
-                  .PutZText(9, "VAL")
-                  .PutText(13, "NOZERO"));
-    EXPECT_EQ(scanner.BufCountedString(0), std::string("A\0B", 3));
-    EXPECT_EQ(scanner.BufSecondString(4, 12), "VAL");
-    EXPECT_EQ(scanner.BufSecondString(13, 6), "") << "no zero after the first text";
-    EXPECT_EQ(scanner.BufZString(5), "KEY");
-    EXPECT_EQ(scanner.BufZString(8), "") << "started at a zero byte";
-    EXPECT_EQ(scanner.BufZStringN(9, 2), "VA");
-    EXPECT_EQ(scanner.BufChars(7, 3), std::string("\0\0V", 3));
-    EXPECT_EQ(scanner.BufZString(14), "NOZERO") << "stops at the end of the buffer";
-    EXPECT_EQ(scanner.BufChars(16, 100), "ERO");
-    EXPECT_EQ(scanner.BufCountedString(18), "") << "a count past the end gives what is inside";
-    EXPECT_EQ(scanner.BufChars(-1, 4), "");
-    EXPECT_EQ(scanner.BufZString(0), "");
-    EXPECT_EQ(scanner.BufSecondString(-3, 12), "");
-}
-
-TEST_F(FileReaderTest, WideTexts) {
-    ByteWriter image;
-    image.PutU16(0, 0x004B).PutU16(2, 0).PutU16(4, 0).PutU16(6, 0x0056).PutU16(8, 0x263A);
-    image.PutU16(10, 0x0057).PutU16(12, 0);
-    SetBuffer(image);
-    EXPECT_EQ(scanner.BufWideText(0, 14), "V_W");
-    EXPECT_EQ(scanner.BufWideString(6, 8), "V_W");
-    EXPECT_EQ(scanner.BufWideString(6, 3), "V") << "a code must lie wholly inside the range";
-    EXPECT_EQ(scanner.BufWideString(2, 10), "");
-    EXPECT_EQ(scanner.BufWideString(10, 1000), "W");
-    EXPECT_EQ(scanner.BufWideText(6, 1000), "") << "no second text before the end";
-}
-
-TEST_F(FileReaderTest, FindTriesWideFormBeforeNarrowAtEachIndex) {
-    ByteWriter image(64);
-    image.PutWideText(10, "AB").PutText(20, "AB");
-    SetBuffer(image);
-    EXPECT_EQ(scanner.BufFind(1, "AB"), -11);
-    EXPECT_EQ(scanner.BufFind(12, "AB"), 21);
-    EXPECT_EQ(scanner.BufFind(22, "AB"), 0);
-    EXPECT_EQ(scanner.BufFind(1, ""), 0);
-    EXPECT_EQ(scanner.BufFind(-5, "AB"), -11) << "a start before the buffer starts at its start";
-    SetBuffer(ByteWriter().PutText(0, "xxVeRsIoN=").PutZText(10, "4.11"));
-    EXPECT_EQ(scanner.BufZString(scanner.BufFind(1, "VeRsIoN=") + 8), "4.11");
-    SetBuffer(ByteWriter().PutText(0, "xxA"));
-    EXPECT_EQ(scanner.BufFind(1, "AB"), 0) << "a match may not run past the end";
 }
 
 } // namespace

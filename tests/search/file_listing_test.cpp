@@ -3,82 +3,70 @@
 #include <gtest/gtest.h>
 
 #include "file_listing.h"
+#include "recording_sink.h"
 #include "temp_tree.h"
 
 namespace kestrel {
 namespace {
 
 using Names = std::vector<std::string>;
+using testing::Row;
 
-TEST(SearchSpecTest, PatternsAreTrimmedEmptyOnesSkippedSlashRefused) {
+TEST(SearchSpec, PatternsAreTrimmedEmptyOnesSkippedSlashRefused) {
     EXPECT_EQ(ParseSearchSpec(" *.nlm ; ;*.lan;"), (Names{"*.nlm", "*.lan"}));
     EXPECT_EQ(ParseSearchSpec(" ; "), Names{});
-    EXPECT_EQ(ParseSearchSpec(""), Names{});
     EXPECT_FALSE(ParseSearchSpec("*.nlm;sub/*.exe").has_value());
     EXPECT_TRUE(MatchesAnyPattern("anything", Names{})) << "no pattern left matches every name";
 }
 
-struct MatchCase {
-    const char* name;
-    const char* pattern;
-    bool matches;
-};
+// A name, a pattern, and "yes" or "no".
+class Wildcard : public ::testing::TestWithParam<Row> {};
 
-class PatternTest : public ::testing::TestWithParam<MatchCase> {};
-
-TEST_P(PatternTest, Matches) {
-    EXPECT_EQ(MatchesPattern(GetParam().name, GetParam().pattern), GetParam().matches)
-        << GetParam().name << " against " << GetParam().pattern;
+TEST_P(Wildcard, Matches) {
+    const std::string text = GetParam().description;
+    const std::size_t space = text.find(' ');
+    EXPECT_EQ(MatchesPattern(text.substr(0, space), text.substr(space + 1)) ? "yes" : "no",
+              std::string(GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Wildcards, PatternTest,
-    ::testing::Values(MatchCase{"SERVER.NLM", "*.nlm", true},
-                      MatchCase{"server.nlm", "*.NLM", true},
-                      MatchCase{"server.nlm.bak", "*.nlm", false}, MatchCase{"README", "*.*", true},
-                      MatchCase{"README", "*", true}, MatchCase{".hidden", "*.*", true},
-                      MatchCase{"README", "READ*.*", true},
-                      MatchCase{"README.TXT", "READ*.*", true}, MatchCase{"README", "*.txt", false},
-                      MatchCase{"A.EXE", "?.exe", true}, MatchCase{"AB.EXE", "?.exe", false},
-                      MatchCase{"\xC3\xA9.exe", "?.exe", true},
-                      MatchCase{"\xC3\x89T\xC3\x89.TXT", "\xC3\xA9t\xC3\xA9.txt", false},
-                      MatchCase{"aaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*c", false},
-                      MatchCase{"x.386", "*.386", true}));
+    Rules, Wildcard,
+    ::testing::Values(Row{"StarDot", "SERVER.NLM *.nlm", "yes"},
+                      Row{"LettersFolded", "server.nlm *.NLM", "yes"},
+                      Row{"StarDotWholeExtension", "server.nlm.bak *.nlm", "no"},
+                      Row{"StarDotStarWithoutDot", "README *.*", "yes"},
+                      Row{"DotFile", ".hidden *.*", "yes"},
+                      Row{"DotStarMatchesNoExtension", "README READ*.*", "yes"},
+                      Row{"ExtensionNeeded", "README *.txt", "no"},
+                      Row{"QuestionMarkOneCharacter", "A.EXE ?.exe", "yes"},
+                      Row{"QuestionMarkNotTwo", "AB.EXE ?.exe", "no"},
+                      Row{"QuestionMarkOneUtf8Character", "\xC3\xA9.exe ?.exe", "yes"},
+                      Row{"NonAsciiLettersNotFolded", "\xC3\x89T\xC3\x89 \xC3\xA9t\xC3\xA9", "no"},
+                      Row{"ManyStarsNoMatch", "aaaaaaaaaaaaaaaaaaaaaab *a*a*a*a*a*c", "no"}),
+    testing::RowName());
 
-TEST(ListingOrderTest, LettersFoldOtherBytesUnsignedTiesByteWise) {
+TEST(ListingOrder, LettersFoldedOtherBytesUnsignedTiesByteWise) {
     Names names = {"b.txt", "A.txt", "a.txt", "_x", "\xC3\xA9", "Zed", "a", "10", "9"};
     std::sort(names.begin(), names.end(), ListingOrderLess);
     EXPECT_EQ(names, (Names{"10", "9", "_x", "a", "A.txt", "a.txt", "b.txt", "Zed", "\xC3\xA9"}));
 }
 
-class DirectoryListingTest : public ::testing::Test {
-protected:
+TEST(DirectoryListing, RegularFilesAndLinksToThemAndSubdirectoriesWithoutLinks) {
     fixtures::TempTree tree;
-};
-
-TEST_F(DirectoryListingTest, RegularFilesAndLinksToThemHiddenIncluded) {
-    tree.Add("b.nlm", "x");
-    tree.Add("A.NLM", "x");
-    tree.Add(".hidden.nlm", "x");
-    tree.Add("notes.txt", "x");
+    for (const char* name : {"b.nlm", "A.NLM", ".hidden.nlm", "notes.txt", "beta/x", "Alpha/x"})
+        tree.Add(name, "x");
     tree.AddDirectory("dir.nlm");
     std::filesystem::create_symlink("b.nlm", tree.Root() / "link.nlm");
     std::filesystem::create_symlink("missing", tree.Root() / "dangling.nlm");
-    ASSERT_EQ(::mkfifo((tree.Root() / "pipe.nlm").c_str(), 0644), 0);
-    EXPECT_EQ(ListMatchingFiles(tree.Root().string(), {"*.nlm"}),
-              (Names{".hidden.nlm", "A.NLM", "b.nlm", "link.nlm"}));
-    EXPECT_EQ(ListMatchingFiles(tree.Root().string(), {"*.txt", "a*"}),
-              (Names{"A.NLM", "notes.txt"}));
-    EXPECT_EQ(ListMatchingFiles((tree.Root() / "missing").string(), {}), Names{});
-}
-
-TEST_F(DirectoryListingTest, SubdirectoriesLeaveLinksOutUnlessAskedFor) {
-    tree.AddDirectory("beta");
-    tree.AddDirectory("Alpha");
-    tree.Add("file", "x");
     std::filesystem::create_directory_symlink(tree.Root() / "beta", tree.Root() / "gamma");
-    EXPECT_EQ(ListSubdirectories(tree.Root().string()), (Names{"Alpha", "beta"}));
-    EXPECT_EQ(ListSubdirectories(tree.Root().string(), true), (Names{"Alpha", "beta", "gamma"}));
+    ASSERT_EQ(::mkfifo((tree.Root() / "pipe.nlm").c_str(), 0644), 0);
+    const std::string root = tree.Root().string();
+    EXPECT_EQ(ListMatchingFiles(root, {"*.nlm"}),
+              (Names{".hidden.nlm", "A.NLM", "b.nlm", "link.nlm"}));
+    EXPECT_EQ(ListMatchingFiles(root, {"*.txt", "a*"}), (Names{"A.NLM", "notes.txt"}));
+    EXPECT_EQ(ListMatchingFiles(root + "/missing", {}), Names{});
+    EXPECT_EQ(ListSubdirectories(root), (Names{"Alpha", "beta", "dir.nlm"}));
+    EXPECT_EQ(ListSubdirectories(root, true), (Names{"Alpha", "beta", "dir.nlm", "gamma"}));
 }
 
 } // namespace
