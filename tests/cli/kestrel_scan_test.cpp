@@ -2,8 +2,8 @@
 // for file PATHs, its directory lines. What it prints for a tree is the
 // golden-output test's.
 
-#include <array>
-#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -23,25 +23,22 @@ struct Outcome {
     std::string err;
 };
 
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // The command line with "~" for the tree's root, run through the shell with
 // a time limit so that a scan that blocks fails instead of hanging.
 Outcome RunScan(const fixtures::TempTree& tree, std::string arguments) {
     for (std::size_t at; (at = arguments.find('~')) != std::string::npos;)
         arguments.replace(at, 1, tree.Root().string());
-    const std::string err = (tree.Root() / "err.txt").string();
-    FILE* pipe =
-        ::popen(("timeout 60 " KESTREL_SCAN_PATH " " + arguments + " 2>" + err).c_str(), "r");
-    Outcome run;
-    std::array<char, 4096> buffer{};
-    while (const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        run.out.append(buffer.data(), got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    FILE* in = std::fopen(err.c_str(), "r");
-    while (const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in))
-        run.err.append(buffer.data(), got);
-    std::fclose(in);
-    return run;
+    const auto out = tree.Root() / "out.txt";
+    const auto err = tree.Root() / "err.txt";
+    const int status = std::system(("timeout 60 " KESTREL_SCAN_PATH " " + arguments + " >" +
+                                    out.string() + " 2>" + err.string())
+                                       .c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
 }
 
 // Arguments, and the exit status followed by what standard error must hold.

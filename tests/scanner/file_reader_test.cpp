@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "quill_scan.h"
 #include "recording_sink.h"
 #include "temp_tree.h"
 
@@ -20,86 +19,63 @@ protected:
             bytes[i] = static_cast<std::uint8_t>(i % 251 + 1);
         ASSERT_EQ(scanner.OpenScanFile(tree.Add("scan.bin", bytes).string()), 0);
     }
-    void ReadAt(std::int64_t offset, std::int64_t count) {
-        if (count != 0)
-            scanner.SeekScanFile(offset, 0);
-        scanner.ReadBlock(count);
-    }
 
     fixtures::TempTree tree;
     testing::RecordingSink sink;
     QuillScan scanner{sink};
 };
 
-struct SeekRow {
+// A file of `length` bytes: 4 bytes read at 0, then `count` at `at` giving
+// `fill` bytes in a block of `size`; then a seek by `seek` from `origin`
+// giving `result` and the offset `after`.
+struct BlockRow {
     const char* name;
-    std::int64_t length, readAt, readCount, offset;
+    std::int64_t length, at, count, fill, size, seek;
     int origin, result;
-    std::int64_t offsetAfter;
+    std::int64_t after;
 };
 
-class Seek : public FileReader, public ::testing::WithParamInterface<SeekRow> {};
+class Block : public FileReader, public ::testing::WithParamInterface<BlockRow> {};
 
-TEST_P(Seek, ResultAndOffset) {
-    const SeekRow& row = GetParam();
+TEST_P(Block, ReadThenSeek) {
+    const BlockRow& row = GetParam();
     Open(row.length);
-    ReadAt(row.readAt, row.readCount);
-    std::int64_t offset = row.offset;
-    EXPECT_EQ(scanner.SeekScanFile(offset, row.origin), row.result);
-    EXPECT_EQ(offset, row.offsetAfter);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, Seek,
-    ::testing::Values(SeekRow{"FromStartToLastByte", 5000, 0, 0, 4999, 0, 0, 4999},
-                      SeekRow{"FromStartToLength", 5000, 0, 0, 5000, 0, 1, 5000},
-                      SeekRow{"FromStartBeforeStart", 5000, 0, 0, -1, 0, 1, -1},
-                      SeekRow{"BackToOverlapABlock", 10000, 0, 8192, -256, 1, 0, 7936},
-                      SeekRow{"CurrentAfterABlock", 5000, 1000, 300, 0, 1, 0, 1300},
-                      SeekRow{"CurrentAtTheEnd", 5000, 4900, 300, 0, 1, 1, 0},
-                      SeekRow{"BackFromLastByte", 5000, 0, 0, 0, 2, 0, 4999},
-                      SeekRow{"BackToTheStart", 5000, 0, 0, 4999, 2, 0, 0},
-                      SeekRow{"BackBeforeTheStart", 5000, 0, 0, 5000, 2, 1, 5000},
-                      SeekRow{"BackTooFar", 5000, 0, 0, LLONG_MIN, 2, 1, LLONG_MIN},
-                      SeekRow{"EmptyFileFromStart", 0, 0, 0, 0, 0, 1, 0},
-                      SeekRow{"EmptyFileFromCurrent", 0, 0, 0, 0, 1, 1, 0},
-                      SeekRow{"UnknownOrigin", 5000, 0, 0, 7, 9, 0, 7}),
-    testing::RowName());
-
-struct ReadRow {
-    const char* name;
-    std::int64_t length, at, count, fill, bufferSize;
-};
-
-class Read : public FileReader, public ::testing::WithParamInterface<ReadRow> {};
-
-// Every row reads 4 bytes at 0 first: a request of 0 or less keeps them.
-TEST_P(Read, FillAndBuffer) {
-    const ReadRow& row = GetParam();
-    Open(row.length);
-    ReadAt(0, 4);
-    ReadAt(row.at, row.count);
-    EXPECT_EQ(scanner.BufferFill, row.fill);
-    EXPECT_EQ(std::ssize(scanner.FileBuffer), row.bufferSize);
+    scanner.ReadBlock(4);
+    std::int64_t offset = row.at;
+    scanner.SeekScanFile(offset, 0);
+    EXPECT_EQ(scanner.ReadBlock(row.count), row.fill);
+    EXPECT_EQ(std::ssize(scanner.FileBuffer), row.size);
     if (row.fill > 0) {
         EXPECT_EQ(scanner.BufByte(row.fill - 1), (row.at + row.fill - 1) % 251 + 1);
     }
     if (row.count <= 0) {
         EXPECT_EQ(scanner.BufByte(3), 4) << "the block read before is kept";
-    } else if (row.fill < row.bufferSize) {
+    } else if (row.fill < row.size) {
         EXPECT_EQ(scanner.BufByte(row.fill), 0) << "the tail past the bytes read is 0";
     }
+    offset = row.seek;
+    EXPECT_EQ(scanner.SeekScanFile(offset, row.origin), row.result);
+    EXPECT_EQ(offset, row.after);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rules, Read,
-    ::testing::Values(ReadRow{"ShortReadKeepsTheRequestedSize", 100, 0, 512, 100, 512},
-                      ReadRow{"SecondOverlappingBlock", 10000, 7936, 8192, 2064, 8192},
-                      ReadRow{"LastByte", 5000, 4999, 16, 1, 16},
-                      ReadRow{"ClippedToTheLargestBlock", 200000, 0, 1000000000, 65536, 65536},
-                      ReadRow{"EmptyFile", 0, 0, 16, 0, 16},
-                      ReadRow{"ZeroRequestKeepsTheBlock", 5000, 0, 0, 0, 4},
-                      ReadRow{"NegativeRequestKeepsTheBlock", 5000, 0, -5, -5, 4}),
+    Rules, Block,
+    ::testing::Values(
+        BlockRow{"ShortReadKeepsTheRequestedSize", 100, 0, 512, 100, 512, 0, 1, 1, 0},
+        BlockRow{"SecondOverlappingBlock", 10000, 7936, 8192, 2064, 8192, 0, 1, 1, 0},
+        BlockRow{"BackToOverlapABlock", 10000, 0, 8192, 8192, 8192, -256, 1, 0, 7936},
+        BlockRow{"CurrentAfterABlock", 5000, 1000, 300, 300, 300, 0, 1, 0, 1300},
+        BlockRow{"LastByteAndBackFromIt", 5000, 4999, 16, 1, 16, 0, 2, 0, 4999},
+        BlockRow{"ClippedToTheLargestBlock", 200000, 0, 1000000000, 65536, 65536, 0, 1, 0, 65536},
+        BlockRow{"ZeroRequestKeepsTheBlock", 5000, 0, 0, 0, 4, 4999, 0, 0, 4999},
+        BlockRow{"NegativeRequestKeepsTheBlock", 5000, 0, -5, -5, 4, 5000, 0, 1, 5000},
+        BlockRow{"EmptyFileFromStart", 0, 0, 16, 0, 16, 0, 0, 1, 0},
+        BlockRow{"EmptyFileFromCurrent", 0, 0, 16, 0, 16, 0, 1, 1, 0},
+        BlockRow{"FromStartBeforeStart", 5000, 0, 4, 4, 4, -1, 0, 1, -1},
+        BlockRow{"BackToTheStart", 5000, 0, 4, 4, 4, 4999, 2, 0, 0},
+        BlockRow{"BackBeforeTheStart", 5000, 0, 4, 4, 4, 5000, 2, 1, 5000},
+        BlockRow{"BackTooFar", 5000, 0, 4, 4, 4, LLONG_MIN, 2, 1, LLONG_MIN},
+        BlockRow{"UnknownOrigin", 5000, 0, 4, 4, 4, 7, 9, 0, 7}),
     testing::RowName());
 
 struct AccessorRow {

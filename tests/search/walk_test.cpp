@@ -99,8 +99,6 @@ TEST_F(Walk, SelectedFilesShareOneDirectoryLineAndAreCountedOpenOrNot) {
 }
 
 TEST(WalkText, PathsAndCaptions) {
-    EXPECT_EQ(DirectoryWithSeparator("/"), "/");
-    EXPECT_EQ(DirectoryWithSeparator("/data"), "/data/");
     EXPECT_EQ(NormalDirectoryPath("/data/./x/../y//"), "/data/y");
     EXPECT_EQ(NormalDirectoryPath("/.."), "/");
     EXPECT_EQ(FileCountCaption(12345, "/data"), "2345 files in /data");
