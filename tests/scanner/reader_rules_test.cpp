@@ -22,10 +22,6 @@ struct RuleRow {
     std::string expected;
 };
 
-std::ostream& operator<<(std::ostream& out, const RuleRow& row) {
-    return out << row.name;
-}
-
 std::vector<RuleRow> LoadRules() {
     std::vector<RuleRow> rows;
     for (const auto& entry : std::filesystem::directory_iterator(KESTREL_RULES_DIR)) {

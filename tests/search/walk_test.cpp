@@ -23,15 +23,12 @@ protected:
         hooks.cancelled = [this] { return cancelAfter >= 0 && scanned >= cancelAfter; };
         return DirectoryWalk(scanner, sink, patterns, recursive, hooks);
     }
-    // Directory lines with the root as "~", and report names.
+    // Directory lines with the root as "~", and the names of the brief lines.
     Lines Outline() const {
         Lines names;
-        for (std::string line : sink.lines) {
-            if (line.starts_with('['))
-                line = "[~" + line.substr(root.size() + 1);
-            if (!line.starts_with(' '))
-                names.push_back(line.substr(0, line.find(' ')));
-        }
+        for (const std::string& line : sink.lines)
+            names.push_back(line.starts_with('[') ? "[~" + line.substr(root.size() + 1)
+                                                  : line.substr(0, line.find(' ')));
         return names;
     }
 
