@@ -103,6 +103,7 @@ void QuillScan::ScanSourceAs(ScanSource& source, const std::string& directoryPat
 // signatures and name call for; every path ends in the file's report.
 void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::string& fileName) {
     const std::string upperName = AsciiUpper(fileName);
+    StartObservedFile();
     ReadBlock(kFirstBlockSize);
 
     if (BufMatchAt(1, "NetWare Loadable Module") != 0) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -95,6 +96,29 @@ int QuillScan::SeekScanFile(std::int64_t& offset, int origin) {
     return 0;
 }
 
+// Reads up to `count` bytes at `offset`: the number read (fewer only at the
+// end of the file), or -1 when the bytes cannot be read.
+std::int64_t QuillScan::ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+    std::int64_t done = 0;
+    while (done < count) {
+        std::int64_t got = -1;
+        if (m_source != nullptr) {
+            got = m_source->ReadAt(offset + done, into + done, count - done);
+        } else if (m_scanFile >= 0) {
+            got = ::pread(m_scanFile, into + done, static_cast<std::size_t>(count - done),
+                          offset + done);
+            if (got < 0 && errno == EINTR)
+                continue;
+        }
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break; // the file shrank under us: what was read stands
+        done += got;
+    }
+    return done;
+}
+
 std::int64_t QuillScan::ReadBlock(std::int64_t count) {
     if (count <= 0) {
         BufferFill = count;
@@ -104,30 +128,54 @@ std::int64_t QuillScan::ReadBlock(std::int64_t count) {
     const std::int64_t remaining = std::max<std::int64_t>(0, ScanFileLength() - m_position);
     const std::int64_t wanted = std::min(count, remaining);
     FileBuffer.assign(static_cast<std::size_t>(count), 0);
-    std::int64_t done = 0;
-    while (done < wanted) {
-        std::int64_t got = -1;
-        if (m_source != nullptr) {
-            got = m_source->ReadAt(m_position + done, FileBuffer.data() + done, wanted - done);
-        } else if (m_scanFile >= 0) {
-            got = ::pread(m_scanFile, FileBuffer.data() + done,
-                          static_cast<std::size_t>(wanted - done), m_position + done);
-            if (got < 0 && errno == EINTR)
-                continue;
-        }
-        if (got < 0) {
-            // A failed read counts no byte as read.
-            std::fill(FileBuffer.begin(), FileBuffer.end(), std::uint8_t{0});
-            BufferFill = 0;
-            return 0;
-        }
-        if (got == 0)
-            break; // the file shrank under us: what was read stands
-        done += got;
+    const std::int64_t done = ReadAt(m_position, FileBuffer.data(), wanted);
+    if (done < 0) {
+        // A failed read counts no byte as read.
+        std::fill(FileBuffer.begin(), FileBuffer.end(), std::uint8_t{0});
+        BufferFill = 0;
+        return 0;
+    }
+    // The observer takes the bytes that follow those it has seen.
+    if (m_observing && m_position <= m_observedUpTo && m_observedUpTo < m_position + done) {
+        const std::int64_t skip = m_observedUpTo - m_position;
+        m_observer->AddBytes(
+            std::span<const std::uint8_t>(FileBuffer)
+                .subspan(static_cast<std::size_t>(skip), static_cast<std::size_t>(done - skip)));
+        m_observedUpTo = m_position + done;
     }
     m_position += done;
     BufferFill = done;
     return BufferFill;
+}
+
+void QuillScan::StartObservedFile() {
+    m_observing = m_observer != nullptr;
+    m_observedUpTo = 0;
+    if (m_observing)
+        m_observer->StartFile();
+}
+
+// Hands the observer the bytes the readers left unread, a block at a time;
+// false when a stop was asked for on the way. A read that fails leaves the
+// observer short of the file's length.
+bool QuillScan::ObserveRestOfFile() {
+    if (!m_observing)
+        return true;
+    m_observing = false;
+    std::vector<std::uint8_t> block;
+    while (m_observedUpTo < ScanFileLength()) {
+        if (StopRequested())
+            return false;
+        const std::int64_t count = std::min(kMaxBlockSize, ScanFileLength() - m_observedUpTo);
+        block.resize(static_cast<std::size_t>(count));
+        const std::int64_t got = ReadAt(m_observedUpTo, block.data(), count);
+        if (got <= 0)
+            return true;
+        m_observer->AddBytes(
+            std::span<const std::uint8_t>(block).first(static_cast<std::size_t>(got)));
+        m_observedUpTo += got;
+    }
+    return true;
 }
 
 int QuillScan::BufByte(std::int64_t index) const {

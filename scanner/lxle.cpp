@@ -7,13 +7,20 @@
 //   116  e32_impmodcnt  number of import-module entries
 //   136  e32_nrestab    non-resident-name table (from the file start)
 //   184  the driver's version resource (from the file start), 0 when none
+//   8    e32_cpu        CPU type (16 bits; facts only)
+//   10   e32_os         target system (16 bits; facts only)
+//   16   e32_mflags     module flags, the module type among them (facts only)
 // Name tables and the import-module table hold length-prefixed strings, one
 // after the other.
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "quill_scan.h"
+#include "text.h"
 
 namespace kestrel {
 
@@ -94,6 +101,74 @@ void ReadVersion(QuillScan& scan, std::int64_t resourceOffset) {
     scan.ReadVersionResource();
 }
 
+// --- the facts beside the report ---
+
+constexpr std::int64_t kCpuOffset = 8;
+constexpr std::int64_t kOsOffset = 10;
+constexpr std::int64_t kModuleFlagsOffset = 16;
+// The module type bits of the flags: program, library, protected-memory
+// library, physical or virtual device driver.
+constexpr std::uint32_t kModuleTypeMask = 0x00038000;
+// The header facts are given when the bytes read hold the module flags.
+constexpr std::int64_t kHeaderFactsBytes = kModuleFlagsOffset + 4;
+
+// "@#vendor:revision#@description", the build level OS/2 tools read from a
+// module's description.
+std::optional<BuildLevel> ParseBuildLevel(std::string_view text) {
+    constexpr std::string_view kOpen = "@#";
+    constexpr std::string_view kClose = "#@";
+    if (!text.starts_with(kOpen))
+        return std::nullopt;
+    const std::size_t colon = text.find(':', kOpen.size());
+    const std::size_t close = colon == std::string_view::npos ? colon : text.find(kClose, colon);
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return BuildLevel{Cp1252ToUtf8(text.substr(kOpen.size(), colon - kOpen.size())),
+                      Cp1252ToUtf8(text.substr(colon + 1, close - colon - 1)),
+                      Cp1252ToUtf8(text.substr(close + kClose.size()))};
+}
+
+LxFacts ReadHeaderFacts(const QuillScan& scan) {
+    return {static_cast<std::uint16_t>(scan.BufWord(kCpuOffset)),
+            static_cast<std::uint16_t>(scan.BufWord(kOsOffset)),
+            static_cast<std::uint32_t>(scan.BufDword(kModuleFlagsOffset)) & kModuleTypeMask,
+            std::nullopt};
+}
+
+// Every name of the import module table, whole, in table order. The table
+// is read a block at a time; a name that runs past a full block starts the
+// next one.
+std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOffset,
+                                           std::int64_t count) {
+    std::vector<std::string> modules;
+    const std::int64_t wanted = std::min(count, kMaxImportedModules);
+    if (count > kMaxImportedModules)
+        scan.Record.Facts.limitsReached.push_back("more than " +
+                                                  std::to_string(kMaxImportedModules) +
+                                                  " import modules: the first are read");
+    const std::int64_t blockSize = std::min(kMaxBlockSize, wanted * kMaxModuleNameBytes);
+    std::int64_t blockStart = tableOffset;
+    std::int64_t index = 0;
+    bool fullBlock = false;
+    for (std::int64_t k = 0; k < wanted; ++k) {
+        if (k == 0 || (fullBlock && index + 1 + scan.BufByte(index) > scan.BufferFill)) {
+            blockStart += index;
+            index = 0;
+            std::int64_t offset = blockStart;
+            if (scan.SeekScanFile(offset, 0) != 0)
+                break;
+            fullBlock = scan.ReadBlock(blockSize) == blockSize;
+        }
+        if (index >= scan.BufferFill)
+            break;
+        const std::string name = CountedStringInBlock(scan, index);
+        if (!name.empty())
+            modules.push_back(Cp1252ToUtf8(name));
+        index += scan.BufByte(index) + 1;
+    }
+    return modules;
+}
+
 } // namespace
 
 void QuillScan::ParseLxLe() {
@@ -106,6 +181,9 @@ void QuillScan::ParseLxLe() {
     const std::int64_t importModuleCount = BufDword(kImportModuleCountOffset);
     const std::int64_t nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
     const std::int64_t versionResource = BufDword(kVersionResourceOffset);
+    std::optional<LxFacts> headerFacts;
+    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes)
+        headerFacts = ReadHeaderFacts(*this);
 
     Record.HdrName = ReadFirstName(*this, headerBase + residentNameTable, kModuleNameBlockSize);
     if (nonResidentNameTable != 0)
@@ -114,6 +192,16 @@ void QuillScan::ParseLxLe() {
         ReadImports(*this, headerBase + importModuleTable, importModuleCount);
     if (versionResource != 0)
         ReadVersion(*this, versionResource);
+
+    if (headerFacts) {
+        headerFacts->buildLevel = ParseBuildLevel(Record.HdrDescription);
+        Record.Facts.lx = headerFacts;
+    }
+    if (ReadsFacts())
+        Record.Facts.imports =
+            importModuleCount > 0
+                ? ReadLoaderImports(*this, headerBase + importModuleTable, importModuleCount)
+                : std::vector<std::string>{};
 }
 
 } // namespace kestrel

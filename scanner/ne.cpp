@@ -9,13 +9,17 @@
 //   42  ne_imptab     imported-names table (16 bits, from the header base)
 //   44  ne_nrestab    non-resident-name table (32 bits, from the file start)
 //   54  ne_exetyp     target operating system, 2 for Windows
+//   2, 3            linker version, major and minor (facts only)
+//   62, 63          expected Windows version, minor and major (facts only)
 // The name tables hold length-prefixed strings; the first resident name is the
 // module name, the first non-resident name the description.
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "quill_scan.h"
+#include "text.h"
 
 namespace kestrel {
 
@@ -156,6 +160,75 @@ std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_
     return CountedStringInBlock(scan, 0);
 }
 
+// --- the facts beside the report ---
+
+constexpr std::int64_t kLinkerMajorOffset = 2;
+constexpr std::int64_t kLinkerMinorOffset = 3;
+constexpr std::int64_t kExpectedWindowsMinorOffset = 62;
+constexpr std::int64_t kExpectedWindowsMajorOffset = 63;
+// The header facts are given when the bytes read hold the expected version.
+constexpr std::int64_t kHeaderFactsBytes = 64;
+// Room for a length byte and the longest name it can count.
+constexpr std::int64_t kCountedNameBlockSize = 256;
+
+NeFacts ReadHeaderFacts(const QuillScan& scan) {
+    const auto byte = [&](std::int64_t at) { return static_cast<std::uint8_t>(scan.BufByte(at)); };
+    return {byte(kTargetOperatingSystemOffset), byte(kExpectedWindowsMajorOffset),
+            byte(kExpectedWindowsMinorOffset), byte(kLinkerMajorOffset), byte(kLinkerMinorOffset)};
+}
+
+bool BlockHoldsCountedName(const QuillScan& scan, std::int64_t at) {
+    return at + 1 + scan.BufByte(at) <= scan.BufferFill;
+}
+
+// Every module reference's full name, in table order: the references first,
+// then the names from a block of the imported-names table.
+std::vector<std::string> ReadLoaderImports(QuillScan& scan, const NeHeader& header) {
+    std::vector<std::string> modules;
+    std::int64_t offset = header.base + header.moduleReferenceTable;
+    if (header.moduleReferences == 0 || scan.SeekScanFile(offset, 0) != 0)
+        return modules;
+    const std::int64_t wanted = std::min(header.moduleReferences, kMaxImportedModules);
+    if (header.moduleReferences > kMaxImportedModules)
+        scan.Record.Facts.limitsReached.push_back("more than " +
+                                                  std::to_string(kMaxImportedModules) +
+                                                  " module references: the first are read");
+    scan.ReadBlock(wanted * kModuleReferenceSize);
+    std::vector<std::int64_t> nameOffsets;
+    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill / kModuleReferenceSize); ++k)
+        nameOffsets.push_back(scan.BufWord(kModuleReferenceSize * k));
+    if (nameOffsets.empty())
+        return modules;
+    const std::int64_t names = header.base + header.importedNamesTable;
+    offset = names;
+    if (scan.SeekScanFile(offset, 0) != 0)
+        return modules;
+    const std::int64_t last = *std::max_element(nameOffsets.begin(), nameOffsets.end());
+    scan.ReadBlock(last + kCountedNameBlockSize);
+    // A name the block does not hold whole (past the largest block, or cut
+    // by the end of the file) is read again by itself.
+    std::vector<std::string> found(nameOffsets.size());
+    std::vector<std::size_t> later;
+    for (std::size_t k = 0; k < nameOffsets.size(); ++k) {
+        if (BlockHoldsCountedName(scan, nameOffsets[k]))
+            found[k] = CountedStringInBlock(scan, nameOffsets[k]);
+        else
+            later.push_back(k);
+    }
+    for (const std::size_t k : later) {
+        offset = names + nameOffsets[k];
+        if (scan.SeekScanFile(offset, 0) != 0)
+            continue;
+        scan.ReadBlock(kCountedNameBlockSize);
+        found[k] = CountedStringInBlock(scan, 0);
+    }
+    for (const std::string& name : found) {
+        if (!name.empty())
+            modules.push_back(Cp1252ToUtf8(name));
+    }
+    return modules;
+}
+
 } // namespace
 
 void QuillScan::ParseNe() {
@@ -171,6 +244,8 @@ void QuillScan::ParseNe() {
     header.importedNamesTable = BufWord(kImportedNamesTableOffset);
     header.nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
     header.targetOperatingSystem = BufByte(kTargetOperatingSystemOffset);
+    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes)
+        Record.Facts.ne = ReadHeaderFacts(*this);
 
     Record.HdrName =
         ReadFirstName(*this, header.base + header.residentNameTable, kModuleNameBlockSize);
@@ -180,6 +255,8 @@ void QuillScan::ParseNe() {
     if (header.nonResidentNameTable != 0)
         Record.HdrDescription =
             ReadFirstName(*this, header.nonResidentNameTable, kDescriptionBlockSize);
+    if (ReadsFacts())
+        Record.Facts.imports = ReadLoaderImports(*this, header);
 }
 
 } // namespace kestrel

@@ -15,9 +15,12 @@
 // (major, minor, revision, year, month, day) and the "CoPyRiGhT=" record with
 // a length-prefixed text.
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "quill_scan.h"
 #include "text.h"
@@ -109,6 +112,10 @@ void QuillScan::ParseNlmHeader() {
     const std::int64_t headerStart = m_position - BufferFill;
     Record.HdrName = BufCountedString(kModuleNameOffset);
     Record.HdrDescription = BufCountedString(kDescriptionOffset);
+    // The facts list the dependencies whole (the report cuts them to 8).
+    std::optional<std::vector<std::string>>& dependencies = Record.Facts.imports;
+    if (ReadsFacts())
+        dependencies.emplace();
 
     // The long names, version and copyright follow the description; where the
     // tags are not at their place they are looked for further on in the block.
@@ -157,6 +164,15 @@ void QuillScan::ParseNlmHeader() {
         if (!Record.HdrImports.empty())
             Record.HdrImports += ", ";
         std::string name = BufCountedString(i);
+        if (dependencies && n == kMaxImportedModules)
+            Record.Facts.limitsReached.push_back("more than " +
+                                                 std::to_string(kMaxImportedModules) +
+                                                 " module dependencies: the first are read");
+        // The facts take each name whole, as far as the bytes read hold it.
+        const std::string whole =
+            BufChars(i + 1, std::min<std::int64_t>(BufByte(i), filled - i - 1));
+        if (dependencies && n < kMaxImportedModules && !whole.empty())
+            dependencies->push_back(Cp1252ToUtf8(whole));
         name.resize(kDependencyColumns, ' ');
         Record.HdrImports += name;
         i += BufByte(i) + 1;
@@ -185,7 +201,7 @@ void QuillScan::ParseNlm(const std::string& directoryPath, const std::string& fi
     // Each contained module names the distance to the next one. The walk only
     // ever moves forward, so it ends at the end of the file.
     std::int64_t module = directory + BufDword(kContainerFirstModuleOffset);
-    while (module < ScanFileLength()) {
+    while (module < ScanFileLength() && !StopRequested()) {
         offset = module;
         if (SeekScanFile(offset, 0) != 0)
             return;
@@ -199,6 +215,8 @@ void QuillScan::ParseNlm(const std::string& directoryPath, const std::string& fi
         }
         const std::int32_t moduleLength = BufDword(kModuleLengthOffset);
         ClearScanRecord();
+        if (ReadsFacts())
+            Record.Facts.embeddedIn = fileName;
         ParseNlmHeader();
         // The report names a contained module "*" and its module name.
         std::string moduleName = "*";

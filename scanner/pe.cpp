@@ -9,12 +9,18 @@
 // table, entry 2 the resource table. Imports are read only through a section
 // named ".idata" and resources only through one named ".rsrc", as the
 // linkers of the time laid them out.
+//
+// The facts beside the report read the imports as the loader finds them:
+// the import (entry 1) and delay-load import (entry 13) directories, each
+// RVA mapped through whichever section holds it.
 
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quill_scan.h"
+#include "text.h"
 
 namespace kestrel {
 
@@ -235,6 +241,258 @@ void ReadVersion(QuillScan& scan, const PeHeader& header, const SectionMapping& 
     scan.ReadVersionResource();
 }
 
+// --- the facts beside the report ---
+
+// IMAGE_FILE_HEADER, from the header base.
+constexpr std::int64_t kMachineOffset = 4;
+constexpr std::int64_t kTimeDateStampOffset = 8;
+constexpr std::int64_t kCharacteristicsOffset = 22;
+// The optional header's fields, from its start; the same offsets in PE32 and
+// PE32+ up to the data directories, except ImageBase (8 bytes wide in PE32+,
+// where BaseOfData is left out).
+constexpr std::int64_t kMajorLinkerVersionOffset = 2;
+constexpr std::int64_t kMinorLinkerVersionOffset = 3;
+constexpr std::int64_t kSizeOfCodeOffset = 4;
+constexpr std::int64_t kSizeOfInitializedDataOffset = 8;
+constexpr std::int64_t kSizeOfUninitializedDataOffset = 12;
+constexpr std::int64_t kAddressOfEntryPointOffset = 16;
+constexpr std::int64_t kPe32ImageBaseOffset = 28;
+constexpr std::int64_t kOperatingSystemVersionOffset = 40; // major, then minor
+constexpr std::int64_t kImageVersionOffset = 44;
+constexpr std::int64_t kSubsystemVersionOffset = 48;
+constexpr std::int64_t kSizeOfImageOffset = 56;
+constexpr std::int64_t kSizeOfHeadersOffset = 60;
+constexpr std::int64_t kSubsystemOffset = 68;
+// The header facts are given when the bytes read hold everything up to the
+// Subsystem field.
+constexpr std::int64_t kHeaderFactsBytes = kOptionalHeaderOffset + kSubsystemOffset + 2;
+// NumberOfRvaAndSizes and the data directories, from the optional header.
+constexpr std::int64_t kPe32NumberOfRvaAndSizesOffset = 92;
+constexpr std::int64_t kPe32PlusNumberOfRvaAndSizesOffset = 108;
+constexpr std::int64_t kPe32DataDirectoriesOffset = 96;
+constexpr std::int64_t kPe32PlusDataDirectoriesOffset = 112;
+constexpr std::int64_t kDataDirectorySize = 8;
+constexpr std::int64_t kImportDirectoryEntry = 1;
+constexpr std::int64_t kDelayImportDirectoryEntry = 13;
+
+// IMAGE_DELAYLOAD_DESCRIPTOR: Attributes, then the name's RVA. Without the
+// RVA bit in Attributes, a 32-bit image's descriptor holds virtual addresses
+// (as the delay-load helper of Visual C++ 6 wrote them).
+constexpr std::int64_t kDelayDescriptorSize = 32;
+constexpr std::int64_t kDelayNameOffset = 4;
+constexpr std::int32_t kDelayAttributeRva = 1;
+
+// The sections as the loader places them, for mapping RVAs to file offsets.
+struct LoadedSection {
+    std::int64_t va = 0;
+    std::int64_t size = 0; // the larger of virtual size and raw size
+    std::int64_t raw = 0;
+    std::int64_t rawSize = 0;
+};
+
+// Where the bytes at an RVA lie in the file, and how many follow there: past
+// a section's raw data the loader gives zeros.
+struct FilePlace {
+    std::int64_t offset = 0;
+    std::int64_t available = 0;
+};
+
+// What the loader needs from the headers to find the import tables.
+struct LoaderView {
+    bool pe32Plus = false;
+    std::int64_t imageBase = 0; // PE32 only: delay descriptors with addresses
+    std::int64_t sizeOfImage = 0;
+    std::int64_t sizeOfHeaders = 0;
+    std::int64_t importDirectoryRva = 0;
+    std::int64_t delayImportDirectoryRva = 0;
+    std::vector<LoadedSection> sections;
+
+    // The place of an RVA: through the first section that holds it, or as it
+    // stands inside the headers, which are loaded at the image base.
+    std::optional<FilePlace> Place(std::int64_t rva) const {
+        for (const LoadedSection& section : sections) {
+            if (section.va <= rva && rva - section.va < section.size)
+                return FilePlace{rva - section.va + section.raw,
+                                 std::max<std::int64_t>(section.rawSize - (rva - section.va), 0)};
+        }
+        if (rva >= 0 && rva < sizeOfHeaders)
+            return FilePlace{rva, sizeOfHeaders - rva};
+        return std::nullopt;
+    }
+};
+
+std::int64_t Unsigned(std::int32_t value) {
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint16_t Word16(const QuillScan& scan, std::int64_t index) {
+    return static_cast<std::uint16_t>(scan.BufWord(index));
+}
+
+// The file and optional header fields, from the header block.
+PeFacts ReadHeaderFacts(const QuillScan& scan) {
+    constexpr std::int64_t o = kOptionalHeaderOffset;
+    PeFacts pe;
+    pe.machine = Word16(scan, kMachineOffset);
+    pe.timeDateStamp = static_cast<std::uint32_t>(scan.BufDword(kTimeDateStampOffset));
+    pe.characteristics = Word16(scan, kCharacteristicsOffset);
+    pe.magic = Word16(scan, o);
+    pe.majorLinkerVersion = static_cast<std::uint8_t>(scan.BufByte(o + kMajorLinkerVersionOffset));
+    pe.minorLinkerVersion = static_cast<std::uint8_t>(scan.BufByte(o + kMinorLinkerVersionOffset));
+    pe.sizeOfCode = static_cast<std::uint32_t>(scan.BufDword(o + kSizeOfCodeOffset));
+    pe.sizeOfInitializedData =
+        static_cast<std::uint32_t>(scan.BufDword(o + kSizeOfInitializedDataOffset));
+    pe.sizeOfUninitializedData =
+        static_cast<std::uint32_t>(scan.BufDword(o + kSizeOfUninitializedDataOffset));
+    pe.addressOfEntryPoint =
+        static_cast<std::uint32_t>(scan.BufDword(o + kAddressOfEntryPointOffset));
+    pe.majorOperatingSystemVersion = Word16(scan, o + kOperatingSystemVersionOffset);
+    pe.minorOperatingSystemVersion = Word16(scan, o + kOperatingSystemVersionOffset + 2);
+    pe.majorImageVersion = Word16(scan, o + kImageVersionOffset);
+    pe.minorImageVersion = Word16(scan, o + kImageVersionOffset + 2);
+    pe.majorSubsystemVersion = Word16(scan, o + kSubsystemVersionOffset);
+    pe.minorSubsystemVersion = Word16(scan, o + kSubsystemVersionOffset + 2);
+    pe.subsystem = Word16(scan, o + kSubsystemOffset);
+    return pe;
+}
+
+// The RVA of data directory `entry`, or 0 when the header has no such entry
+// or it lies past the bytes read.
+std::int64_t DataDirectoryRva(const QuillScan& scan, bool pe32Plus, std::int64_t entry) {
+    constexpr std::int64_t o = kOptionalHeaderOffset;
+    const std::int64_t count = Unsigned(scan.BufDword(
+        o + (pe32Plus ? kPe32PlusNumberOfRvaAndSizesOffset : kPe32NumberOfRvaAndSizesOffset)));
+    const std::int64_t at =
+        o + (pe32Plus ? kPe32PlusDataDirectoriesOffset : kPe32DataDirectoriesOffset) +
+        entry * kDataDirectorySize;
+    if (entry >= count || at + 4 > scan.BufferFill)
+        return 0;
+    return Unsigned(scan.BufDword(at));
+}
+
+LoaderView ReadLoaderView(const QuillScan& scan, bool pe32Plus) {
+    constexpr std::int64_t o = kOptionalHeaderOffset;
+    LoaderView view;
+    view.pe32Plus = pe32Plus;
+    view.imageBase = pe32Plus ? 0 : Unsigned(scan.BufDword(o + kPe32ImageBaseOffset));
+    view.sizeOfImage = Unsigned(scan.BufDword(o + kSizeOfImageOffset));
+    view.sizeOfHeaders = Unsigned(scan.BufDword(o + kSizeOfHeadersOffset));
+    view.importDirectoryRva = DataDirectoryRva(scan, pe32Plus, kImportDirectoryEntry);
+    view.delayImportDirectoryRva = DataDirectoryRva(scan, pe32Plus, kDelayImportDirectoryEntry);
+    return view;
+}
+
+void ReadLoadedSections(QuillScan& scan, const PeHeader& header, LoaderView& view) {
+    const std::int64_t sectionsRead = ReadSectionTable(scan, header);
+    for (std::int64_t i = 0; i < sectionsRead; ++i) {
+        const std::int64_t e = i * kSectionHeaderSize;
+        const std::int64_t virtualSize = Unsigned(scan.BufDword(e + kSectionVirtualSizeOffset));
+        const std::int64_t rawSize = Unsigned(scan.BufDword(e + kSectionSizeOfRawDataOffset));
+        view.sections.push_back({Unsigned(scan.BufDword(e + kSectionVirtualAddressOffset)),
+                                 std::max(virtualSize, rawSize),
+                                 Unsigned(scan.BufDword(e + kSectionPointerToRawDataOffset)),
+                                 rawSize});
+    }
+}
+
+// The layout of one kind of descriptor table.
+struct DescriptorTable {
+    std::int64_t descriptorSize;
+    std::int64_t nameOffset;
+    bool delayLoad;
+};
+constexpr DescriptorTable kImportTable{kImportDescriptorSize, kImportNameRvaOffset, false};
+constexpr DescriptorTable kDelayImportTable{kDelayDescriptorSize, kDelayNameOffset, true};
+
+bool AllZero(const QuillScan& scan, std::int64_t index, std::int64_t count) {
+    for (std::int64_t i = index; i < index + count; ++i) {
+        if (scan.BufByte(i) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The name RVAs of the descriptors from `rva` up to the all-zero one. A
+// table cut by the end of the file or of its section's raw data (zeros
+// follow there) ends with what was found; one that goes on past
+// kMaxImportedModules descriptors is cut there.
+std::vector<std::int64_t> ReadNameRvas(QuillScan& scan, const LoaderView& view, std::int64_t rva,
+                                       const DescriptorTable& table) {
+    std::vector<std::int64_t> names;
+    const std::optional<FilePlace> place = view.Place(rva);
+    if (!place)
+        return names;
+    // Descriptors are read a block at a time; one more than the cap tells
+    // whether the table goes on past it.
+    const std::int64_t perBlock = kMaxBlockSize / table.descriptorSize;
+    std::int64_t done = 0; // bytes of the table read
+    for (std::int64_t n = 0; n <= kMaxImportedModules;) {
+        std::int64_t offset = place->offset + done;
+        if (scan.SeekScanFile(offset, 0) != 0)
+            return names;
+        const std::int64_t wanted = std::min(perBlock, kMaxImportedModules + 1 - n);
+        scan.ReadBlock(std::min(wanted * table.descriptorSize, place->available - done));
+        const std::int64_t whole =
+            std::max<std::int64_t>(scan.BufferFill, 0) / table.descriptorSize;
+        for (std::int64_t i = 0; i < whole; ++i, ++n) {
+            const std::int64_t d = i * table.descriptorSize;
+            if (AllZero(scan, d, table.descriptorSize))
+                return names;
+            if (n == kMaxImportedModules) {
+                scan.Record.Facts.limitsReached.push_back(
+                    "more than " + std::to_string(kMaxImportedModules) +
+                    " import descriptors: the first are read");
+                return names;
+            }
+            std::int64_t nameRva = Unsigned(scan.BufDword(d + table.nameOffset));
+            const bool addresses =
+                table.delayLoad && !view.pe32Plus && (scan.BufDword(d) & kDelayAttributeRva) == 0;
+            if (addresses && nameRva >= view.imageBase &&
+                nameRva - view.imageBase < view.sizeOfImage)
+                nameRva -= view.imageBase;
+            names.push_back(nameRva);
+        }
+        if (whole < wanted)
+            return names; // the end of the file or of the raw data
+        done += whole * table.descriptorSize;
+    }
+    return names;
+}
+
+// The module names the descriptors point to, as stored; a name that cannot
+// be mapped or is empty is left out.
+std::vector<std::string> ReadModuleNames(QuillScan& scan, const LoaderView& view,
+                                         std::int64_t directoryRva, const DescriptorTable& table) {
+    std::vector<std::string> modules;
+    if (directoryRva == 0)
+        return modules;
+    for (const std::int64_t nameRva : ReadNameRvas(scan, view, directoryRva, table)) {
+        const std::optional<FilePlace> place = view.Place(nameRva);
+        std::int64_t offset = place ? place->offset : 0;
+        if (nameRva == 0 || !place || scan.SeekScanFile(offset, 0) != 0)
+            continue;
+        scan.ReadBlock(std::min(kMaxModuleNameBytes + 1, place->available));
+        std::string name = scan.BufZStringN(0, std::max<std::int64_t>(scan.BufferFill, 0));
+        if (std::ssize(name) > kMaxModuleNameBytes) {
+            name.resize(kMaxModuleNameBytes);
+            scan.Record.Facts.limitsReached.push_back("an imported module name longer than " +
+                                                      std::to_string(kMaxModuleNameBytes) +
+                                                      " bytes: cut");
+        }
+        if (!name.empty())
+            modules.push_back(Cp1252ToUtf8(name));
+    }
+    return modules;
+}
+
+void ReadLoaderImports(QuillScan& scan, const PeHeader& header, LoaderView view) {
+    ReadLoadedSections(scan, header, view);
+    ScanFacts& facts = scan.Record.Facts;
+    facts.imports = ReadModuleNames(scan, view, view.importDirectoryRva, kImportTable);
+    facts.delayImports =
+        ReadModuleNames(scan, view, view.delayImportDirectoryRva, kDelayImportTable);
+}
+
 } // namespace
 
 void QuillScan::ParsePe() {
@@ -251,11 +509,19 @@ void QuillScan::ParsePe() {
     header.resourceDirectoryRva =
         BufDword(pe32Plus ? kPe32PlusResourceDirectoryOffset : kPe32ResourceDirectoryOffset);
 
+    std::optional<LoaderView> loader;
+    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes) {
+        Record.Facts.pe = ReadHeaderFacts(*this);
+        loader = ReadLoaderView(*this, pe32Plus);
+    }
+
     const PeSections sections = FindSections(*this, header);
     if (sections.idata.raw != 0)
         ReadImports(*this, header, sections);
     if (sections.rsrc.raw != 0)
         ReadVersion(*this, header, sections.rsrc);
+    if (loader)
+        ReadLoaderImports(*this, header, *loader);
 }
 
 } // namespace kestrel

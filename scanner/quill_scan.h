@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_observer.h"
 #include "report_sink.h"
 #include "scan_record.h"
 #include "scan_source.h"
@@ -18,6 +19,15 @@ namespace kestrel {
 // 8192 bytes of the marker scan; version resources are at most 65535 bytes
 // long because their length field is 16 bits wide.
 inline constexpr std::int64_t kMaxBlockSize = 65536;
+
+// The imported modules listed for one file (the facts beside the report): no
+// linker writes more than a few hundred, and a crafted table that never ends
+// would otherwise grow the list with every descriptor of the file.
+inline constexpr std::int64_t kMaxImportedModules = 4096;
+// A module name in the facts is at most this many bytes: Windows paths hold
+// 260 characters (MAX_PATH) and the 8-bit name tables of NE, LE and LX
+// modules at most 255.
+inline constexpr std::int64_t kMaxModuleNameBytes = 256;
 
 // The scanner: the state of one file at a time (the scan-file slot, the block
 // last read and the scan record) and the operations that fill and report it.
@@ -58,6 +68,15 @@ public:
     bool StopRequested() const {
         return m_stop != nullptr && m_stop->load(std::memory_order_relaxed);
     }
+
+    // Whether the readers also fill Record.Facts (for the JSON and CSV
+    // writers); off by default, as the facts cost reads the report needs not.
+    void SetReadFacts(bool on) { m_readFacts = on; }
+    bool ReadsFacts() const { return m_readFacts; }
+
+    // An observer of every file's bytes (a digest), or null for none. It
+    // must outlive the scans.
+    void SetByteObserver(ByteObserver* observer) { m_observer = observer; }
 
     // --- binary file reader (file_reader.cpp) ---
     int OpenScanFile(const std::string& path);
@@ -135,6 +154,9 @@ private:
     std::optional<std::string> BriefText() const;
     void ReadNwProcHeader(std::int64_t hit);
     void AddListLine(const std::string& line);
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count);
+    void StartObservedFile();
+    bool ObserveRestOfFile();
 
     ReportSink& m_sink;
     // The scan-file slot holds a descriptor or a source, or neither when free.
@@ -144,6 +166,10 @@ private:
     std::int64_t m_fileTime = kNoFileTime;     // its time of last change, in seconds
     std::int64_t m_position = 0;               // 0-based position of the scan file
     const std::atomic<bool>* m_stop = nullptr; // set by the front end to stop a scan
+    bool m_readFacts = false;
+    ByteObserver* m_observer = nullptr;
+    bool m_observing = false;        // the observer has not seen the whole file yet
+    std::int64_t m_observedUpTo = 0; // the bytes before this offset were seen
 };
 
 } // namespace kestrel

@@ -123,8 +123,12 @@ std::optional<std::string> QuillScan::BriefText() const {
 
 void QuillScan::ComposeReport(const std::string& directoryPath, const std::string& name,
                               std::int64_t size) {
+    // A digest sees every byte of the file before the file's first report.
+    if (!ObserveRestOfFile())
+        return; // stopped on the way: no report
     const ScanRecord& r = Record;
-    const std::string modified = IsEmbeddedModuleName(name) ? std::string() : FileTimeText();
+    const bool embedded = IsEmbeddedModuleName(name);
+    const std::string modified = embedded ? std::string() : FileTimeText();
     const std::string nameColumn = Utf8PadOrCut(SanitizeUtf8(name), kNameColumns);
 
     if (Layout.brief) {
@@ -169,7 +173,8 @@ void QuillScan::ComposeReport(const std::string& directoryPath, const std::strin
         if (r.NwVersion.empty() && r.HdrDescription.empty())
             EmitLabelledValue(" ??Guess          :", r.GuessText);
     }
-    m_sink.AddReport(ReportInfo{r, directoryPath, name, size, modified});
+    m_sink.AddReport(
+        ReportInfo{r, directoryPath, name, size, modified, embedded ? kNoFileTime : m_fileTime});
 }
 
 void QuillScan::EmitLabelledValue(const std::string& label, const std::string& value) {

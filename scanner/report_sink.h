@@ -15,6 +15,8 @@ struct ReportInfo {
     const std::string& name;      // file name, or "*" and the module name
     std::int64_t size;
     std::string modified; // the date text of the report, "" for an embedded module
+    // The same time in seconds since 1970 (UTC), or INT64_MIN when there is none.
+    std::int64_t modifiedTime = INT64_MIN;
 };
 
 // Where reports go: the window's result list, standard output or a JSON writer.

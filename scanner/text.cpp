@@ -87,6 +87,22 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
     return out;
 }
 
+std::string Utf16ToUtf8(std::u16string_view units) {
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char32_t unit = units[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            AppendUtf8(out, high || low ? char32_t{0xFFFD} : unit);
+        }
+    }
+    return out;
+}
+
 std::string SanitizeUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());

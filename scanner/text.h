@@ -11,6 +11,10 @@ namespace kestrel {
 // control characters of the same number.
 std::string Cp1252ToUtf8(std::string_view bytes);
 
+// UTF-16 text (16-bit version resource strings) as UTF-8; a surrogate
+// without its pair becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view units);
+
 // A name from the file system: valid UTF-8 passes unchanged, every byte that is
 // not part of a valid sequence becomes one U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
