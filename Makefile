@@ -10,7 +10,7 @@ FUZZ_SECONDS   ?= 60
 JOBS           ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-                 libbenchmark-dev libcli11-dev nlohmann-json3-dev
+                 libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev
 TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux poppler-utils
 RUN_PACKAGES   = $(BUILD_PACKAGES)
 FUZZ_PACKAGES  = $(BUILD_PACKAGES) clang libclang-rt-14-dev

@@ -1,5 +1,6 @@
 // kestrel-scan: the report of Kestrel on standard output, as text or JSON Lines.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -76,6 +77,15 @@ int main(int argc, char** argv) {
     app.add_flag("--hide-company", layout.hideCompany, "hide the company group");
     app.add_flag("--hide-programmer", layout.hideProgrammer, "hide the programmer group");
     app.add_flag("--json", json, "one JSON object per report, one per line");
+    // --- the CSV writer and the digests ---
+    bool csv = false;
+    std::vector<std::string> hashes;
+    app.add_flag("--csv", csv,
+                 "one CSV row per report (RFC 4180, header row), instead of the text report");
+    app.add_option("--hash", hashes,
+                   "add the file's digest: sha256, sha1 or md5 (repeatable; JSON and CSV)")
+        ->allow_extra_args(false)
+        ->check(CLI::IsMember({"sha256", "sha1", "md5"}));
     auto* progress = app.add_flag("--progress", progressOn, "progress on standard error");
     app.add_flag("--no-progress", progressOff, "no progress on standard error")->excludes(progress);
     app.set_version_flag("--version", "kestrel-scan 1.0");
@@ -96,19 +106,51 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+    const bool layoutChosen = layout.brief || layout.hideVersion || layout.hideImports ||
+                              layout.hideCompany || layout.hideProgrammer;
+    if (csv && (json || layoutChosen)) {
+        std::fprintf(stderr, "kestrel-scan: --csv writes every field: it takes neither --json "
+                             "nor --brief nor --hide-*\n");
+        return kUsage;
+    }
+    if (!hashes.empty() && !json && !csv) {
+        std::fprintf(stderr, "kestrel-scan: --hash adds digests to --json or --csv output\n");
+        return kUsage;
+    }
+
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    std::vector<std::string> algorithms;
+    for (const std::string& name : hashes) {
+        if (std::find(algorithms.begin(), algorithms.end(), name) == algorithms.end())
+            algorithms.push_back(name);
+    }
+    std::unique_ptr<kestrel::FileDigests> digests;
+    if (!algorithms.empty())
+        digests = std::make_unique<kestrel::FileDigests>(algorithms);
+    bool reportProblems = false;
+    const kestrel::ReportProblem problem = [&](const std::string& path, const std::string& text) {
+        std::fprintf(stderr, "kestrel-scan: %s: %s\n", path.c_str(), text.c_str());
+        reportProblems = true;
+    };
     std::unique_ptr<kestrel::ReportSink> sink;
-    if (json)
-        sink = std::make_unique<kestrel::JsonSink>(stdout);
-    else
+    if (json) {
+        sink = std::make_unique<kestrel::JsonSink>(stdout, digests.get(), problem);
+    } else if (csv) {
+        auto csvSink = std::make_unique<kestrel::CsvSink>(stdout, digests.get(), problem);
+        std::fputs((csvSink->HeaderRow() + "\r\n").c_str(), stdout);
+        sink = std::move(csvSink);
+    } else {
         sink = std::make_unique<kestrel::TextSink>(stdout);
+    }
 
     const bool showProgress = progressOn || (!progressOff && ::isatty(STDERR_FILENO));
     kestrel::ProgressLine progressLine(stderr, showProgress);
     InstallInterruptHandler();
 
     kestrel::QuillScan scanner(*sink, layout);
+    scanner.SetReadFacts(json || csv);
+    scanner.SetByteObserver(digests.get());
     kestrel::WalkHooks hooks;
     hooks.showCaption = [&](const std::string& caption) { progressLine.SetCaption(caption); };
     hooks.fileScanned = [&] { progressLine.CountFile(); };
@@ -161,5 +203,5 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (cancelled || g_interrupted)
         return kCancelled;
-    return status;
+    return reportProblems ? kPathFailed : status;
 }

@@ -1,7 +1,15 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "byte_observer.h"
 #include "report_sink.h"
 
 namespace kestrel {
@@ -17,15 +25,81 @@ private:
     std::FILE* m_out;
 };
 
+// The digests of each scanned file, computed with OpenSSL's libcrypto while
+// the scanner reads it. The names are those of --hash: sha256, sha1, md5.
+class FileDigests : public ByteObserver {
+public:
+    static bool IsKnownAlgorithm(const std::string& name);
+    // `names` are known algorithms, each given once.
+    explicit FileDigests(std::vector<std::string> names);
+    ~FileDigests() override;
+    FileDigests(const FileDigests&) = delete;
+    FileDigests& operator=(const FileDigests&) = delete;
+
+    void StartFile() override;
+    void AddBytes(std::span<const std::uint8_t> bytes) override;
+
+    const std::vector<std::string>& Names() const { return m_names; }
+    // The digests of the file just scanned, in lower-case hexadecimal, in
+    // the order of the names; nothing when fewer than `size` bytes were seen.
+    std::optional<std::vector<std::string>> Finish(std::int64_t size);
+
+private:
+    struct Contexts;
+    std::vector<std::string> m_names;
+    std::unique_ptr<Contexts> m_contexts;
+    std::int64_t m_bytesSeen = 0;
+};
+
+// Told of what goes wrong with one report beside it (a digest that could not
+// be computed, a limit reached while the facts were read): the text follows
+// the report's path, as in "kestrel-scan: PATH: TEXT".
+using ReportProblem = std::function<void(const std::string& path, const std::string& text)>;
+
+// One report as a JSON object: the report's fields, then the facts beside
+// them and the digests. `digests` may be null.
+nlohmann::ordered_json ReportObject(const ReportInfo& report, FileDigests* digests,
+                                    const ReportProblem& problem);
+
+// RFC 3339 with the local offset ("2024-05-01T12:34:56+02:00"), or "" for
+// QuillScan::kNoFileTime.
+std::string Rfc3339LocalTime(std::int64_t secondsSinceEpoch);
+
 // The report as JSON Lines: one object per report, nothing for list lines.
 class JsonSink : public ReportSink {
 public:
-    explicit JsonSink(std::FILE* out) : m_out(out) {}
+    JsonSink(std::FILE* out, FileDigests* digests = nullptr, ReportProblem problem = {})
+        : m_out(out), m_digests(digests), m_problem(std::move(problem)) {}
     void AddLine(const std::string&) override {}
     void AddReport(const ReportInfo& report) override;
 
 private:
     std::FILE* m_out;
+    FileDigests* m_digests;
+    ReportProblem m_problem;
 };
+
+// The report as CSV (RFC 4180): a header row of the JSON object's scalar
+// values (nested ones named "pe.machine"), lists joined with "; ", then one
+// row per report. Rows end with CR LF.
+class CsvSink : public ReportSink {
+public:
+    CsvSink(std::FILE* out, FileDigests* digests = nullptr, ReportProblem problem = {});
+    void AddLine(const std::string&) override {}
+    void AddReport(const ReportInfo& report) override;
+    // The header row, written once before the first report.
+    std::string HeaderRow() const;
+
+private:
+    std::FILE* m_out;
+    FileDigests* m_digests;
+    ReportProblem m_problem;
+    std::vector<std::string> m_columns; // JSON pointers into the report object
+    bool m_headerWritten = false;
+};
+
+// One CSV field: quoted when it holds a comma, a quote, CR or LF, with its
+// quotes doubled.
+std::string CsvField(const std::string& text);
 
 } // namespace kestrel
