@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CountingSink sink;
     for (const bool brief : {false, true}) {
         kestrel::QuillScan scanner(sink, {.brief = brief});
+        scanner.SetReadFacts(true); // the facts beside the report are fuzzed too
         for (const char* name : {"INPUT.BIN", "INPUT.LAN", "INPUT.OVL"})
             scanner.ScanSourceAs(source, "/fuzz/", name, 0);
     }

@@ -63,7 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"MissingPath", "~/GONE ~", "1 kestrel-scan: "},
                       Row{"NotARegularFile", "~/PIPE", "1 not a regular file"},
                       Row{"PatternWithASlash", "-s 'SUB/*' ~", "2 kestrel-scan: "},
-                      Row{"UnknownOption", "--no-such-option ~", "2"}, Row{"NoPath", "", "2"}),
+                      Row{"UnknownOption", "--no-such-option ~", "2"}, Row{"NoPath", "", "2"},
+                      Row{"CsvWithJson", "--csv --json ~", "2 --csv"},
+                      Row{"CsvWithALayout", "--csv --hide-imports ~", "2 --csv"},
+                      Row{"HashWithoutJsonOrCsv", "--hash md5 ~", "2 --hash"},
+                      Row{"UnknownHash", "--json --hash sha512 ~", "2 sha512"}),
     testing::RowName());
 
 TEST(FilePaths, ConsecutiveFilesOfADirectoryShareItsLine) {

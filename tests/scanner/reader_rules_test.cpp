@@ -55,7 +55,9 @@ std::string Latin1(const std::string& bytes) {
 }
 
 // "Report" is the report's name and size; "Res" every row in use of the
-// version resource table as "row:key=value; ", "Res1" the value of row 1.
+// version resource table as "row:key=value; ", "Res1" the value of row 1;
+// "Imports" and "DelayImports" the facts' lists, each name followed by " ",
+// or "-" for none.
 std::string Field(const testing::RecordingSink::Report& report, const std::string& field) {
     const ScanRecord& r = report.record;
     if (field == "Report")
@@ -65,6 +67,14 @@ std::string Field(const testing::RecordingSink::Report& report, const std::strin
         if (row > kResStringKnownRows || !r.ResKey(row).empty())
             rows += std::to_string(row) + ":" + r.ResKey(row) + "=" + r.ResValue(row) + "; ";
     }
+    const auto list = [](const std::optional<std::vector<std::string>>& names) {
+        std::string text = names ? "" : "-";
+        for (const std::string& name : names.value_or(std::vector<std::string>{}))
+            text += name + " ";
+        return text;
+    };
+    if (field == "Imports" || field == "DelayImports")
+        return list(field == "Imports" ? r.Facts.imports : r.Facts.delayImports);
     const std::map<std::string, std::string> texts = {{"ExeSignature", r.ExeSignature},
                                                       {"HdrName", r.HdrName},
                                                       {"HdrDescription", r.HdrDescription},
