@@ -1,5 +1,7 @@
 #include "file_list.h"
 
+#include <algorithm>
+
 #include "directory_list.h"
 #include "file_listing.h"
 #include "walk.h"
@@ -65,6 +67,16 @@ std::vector<std::string> FileList::SelectedNames() const {
             names.push_back(List(i));
     }
     return names;
+}
+
+std::size_t FileList::SelectNames(const std::vector<std::string>& names) {
+    std::size_t selected = 0;
+    for (int i = 0; i < count(); ++i) {
+        const bool wanted = std::find(names.begin(), names.end(), List(i)) != names.end();
+        item(i)->setSelected(wanted);
+        selected += wanted ? 1 : 0;
+    }
+    return selected;
 }
 
 } // namespace kestrel

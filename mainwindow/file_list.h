@@ -36,6 +36,8 @@ public:
     bool Selected(int index) const;
     // The names of the selected entries, in list order.
     std::vector<std::string> SelectedNames() const;
+    // Selects the entries of these names and no others; the number selected.
+    std::size_t SelectNames(const std::vector<std::string>& names);
 
 private:
     void Fill();

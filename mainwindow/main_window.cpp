@@ -1,29 +1,37 @@
 #include "main_window.h"
 
 #include <algorithm>
+#include <cstdlib>
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QShortcut>
+#include <QTimer>
 
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
 #include "option_check_box.h"
-#include "report_printer.h"
 #include "result_list_model.h"
+#include "result_list_view.h"
+#include "search_worker.h"
 #include "twips.h"
 #include "window_layout.h"
 
@@ -35,8 +43,9 @@ namespace kestrel {
 
 namespace {
 
-const QString kExitCaption = QStringLiteral("E&xit");
-const QString kSearchCaption = QStringLiteral("&Search");
+// For this long after a search ends, a click on Exit is ignored: it was the
+// Cancel button a moment ago, and a click meant for Cancel must never quit.
+constexpr qint64 kExitGuardMs = 700;
 
 // The grey of the two main buttons: RGB 192, 192, 192.
 const QColor kMainButtonColour(192, 192, 192);
@@ -98,10 +107,28 @@ void FillWithParentBackground(QWidget* control) {
     control->setBackgroundRole(QPalette::Window);
 }
 
-bool IsOnSomeScreen(const QRect& outer) {
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    return std::any_of(screens.begin(), screens.end(),
-                       [&](const QScreen* screen) { return screen->geometry().intersects(outer); });
+QList<QRect> AvailableScreenAreas() {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas.append(screen->availableGeometry());
+    return areas;
+}
+
+// Within a pixel: the rounding of a scale factor that is not whole, which
+// moves a window that was never moved.
+bool SameWithinAPixel(const QRect& a, const QRect& b) {
+    return std::abs(a.left() - b.left()) <= 1 && std::abs(a.top() - b.top()) <= 1 &&
+           std::abs(a.width() - b.width()) <= 1 && std::abs(a.height() - b.height()) <= 1;
+}
+
+// The local files and folders of a drop, in the order given.
+QStringList LocalPaths(const QMimeData* data) {
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
 }
 
 } // namespace
@@ -109,14 +136,29 @@ bool IsOnSomeScreen(const QRect& outer) {
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     InitResources();
     m_results = new ResultListModel(this);
-    m_sink = std::make_unique<ResultListSink>(*m_results);
-    m_print = PrintResultLines;
+    m_worker = new SearchWorker(this);
+    m_takeProgress = new QTimer(this);
+    m_takeProgress->setInterval(SearchWorker::kTakeIntervalMs);
+    m_print = [this](QWidget* dialogParent, const ReportLines& lines, bool briefFormat) {
+        return m_printer.Print(dialogParent, lines, briefFormat);
+    };
+    m_askSaveName = [](QWidget* dialogParent, const QString& suggested) {
+        return QFileDialog::getSaveFileName(dialogParent, QStringLiteral("Save Report As"),
+                                            suggested,
+                                            QStringLiteral("Text files (*.txt);;All files (*)"));
+    };
     CreateControls();
+    CreateActions();
     ConnectHandlers();
     Form_Load();
 }
 
-MainWindow::~MainWindow() = default;
+// A search still running stops, and its thread is waited for before the
+// window it reports to goes.
+MainWindow::~MainWindow() {
+    m_worker->Stop();
+    m_worker->Join();
+}
 
 // --- the design -------------------------------------------------------------
 
@@ -130,6 +172,7 @@ void MainWindow::CreateControls() {
                    Qt::WindowCloseButtonHint);
     setFont(WindowFont());
     FillWithParentBackground(this);
+    setAcceptDrops(true);
     setMinimumSize(TwipsToPixels(kDesignClientWidth), TwipsToPixels(kDesignClientHeight));
     resize(minimumSize());
 
@@ -187,6 +230,7 @@ void MainWindow::CreateControls() {
     fraOptions->lower();
     fraButtons->lower();
 
+    FitLabelsToText();
     SetTabOrder();
 }
 
@@ -196,12 +240,11 @@ void MainWindow::CreateResultsPanel() {
     FillWithParentBackground(Picture2);
     Picture2->hide();
 
-    lstFoundFiles = Design(new QListView(Picture2), "lstFoundFiles", 120, 480, 9015, 3840);
+    InstallResultListAccessibility();
+    lstFoundFiles =
+        Design(new ResultListView(*m_results, Picture2), "lstFoundFiles", 120, 480, 9015, 3840);
     lstFoundFiles->setFont(ResultListFont());
-    lstFoundFiles->setUniformItemSizes(true);
-    lstFoundFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstFoundFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lstFoundFiles->setModel(m_results);
+    lstFoundFiles->setAccessibleName(QStringLiteral("Results"));
 
     fraCount = Design(new QGroupBox(Picture2), "fraCount", 120, 0, 9015, 375);
     lblCount = Design(new QLabel(QStringLiteral("0"), fraCount), "lblCount", 1440, 120, 1095, 255);
@@ -246,12 +289,71 @@ void MainWindow::CreateCriteriaPanel() {
     drvList = Design(new DriveList(Picture1), "drvList", 2640, 960, 3015, 315);
     dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320, 3015, 3465);
     filList = Design(new FileList(Picture1), "filList", 120, 960, 2415, 3795);
+    cmbSearchSpec->setAccessibleName(QStringLiteral("Search Criteria"));
+    drvList->setAccessibleName(QStringLiteral("Drives"));
+    dirList->setAccessibleName(QStringLiteral("Directories"));
+    filList->setAccessibleName(QStringLiteral("Files"));
 
     lblCriteria = Design(new QLabel(QStringLiteral("Search &Criteria:"), Picture1), "lblCriteria",
                          120, 240, 1335, 255);
     FillWithParentBackground(lblCriteria);
     // Alt+C goes to the control after the label in the tab order.
     lblCriteria->setBuddy(filList);
+}
+
+// The result list's context menu and the window's keys. Copy and Select All
+// are the list's own; the others work wherever the focus is.
+void MainWindow::CreateActions() {
+    const auto action = [](const char* text, const QKeySequence& keys, QWidget* owner) {
+        auto* added = new QAction(QString::fromLatin1(text), owner);
+        added->setShortcut(keys);
+        added->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        owner->addAction(added);
+        return added;
+    };
+    m_copyAction = action("&Copy", QKeySequence::Copy, lstFoundFiles);
+    m_selectAllAction = action("Select &All", QKeySequence::SelectAll, lstFoundFiles);
+    auto* separator = new QAction(lstFoundFiles);
+    separator->setSeparator(true);
+    lstFoundFiles->addAction(separator);
+    m_saveAction = action("&Save Report As...", QKeySequence(Qt::CTRL | Qt::Key_S), this);
+    lstFoundFiles->addAction(m_saveAction);
+    lstFoundFiles->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_copyAction->setEnabled(false);
+    m_saveAction->setEnabled(false);
+    connect(m_copyAction, &QAction::triggered, this, &MainWindow::CopySelectedLines);
+    connect(m_selectAllAction, &QAction::triggered, lstFoundFiles, &ResultListView::SelectAll);
+    connect(m_saveAction, &QAction::triggered, this, &MainWindow::SaveReportAs);
+
+    const auto key = [this](const QKeySequence& keys, auto handler) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
+    };
+    key(QKeySequence(Qt::Key_Escape), &MainWindow::CancelSearch);
+    key(QKeySequence(Qt::Key_F5), &MainWindow::SearchAgain);
+    key(QKeySequence(Qt::CTRL | Qt::Key_Q), &QWidget::close);
+    key(QKeySequence(Qt::CTRL | Qt::Key_P), [this] {
+        if (cmdPrint->isEnabled())
+            cmdPrint_Click();
+    });
+}
+
+// A label or check box is never narrower than its text, whatever font stands
+// in for the design's; and the count keeps a space after "Files Scanned:".
+void MainWindow::FitLabelsToText() {
+    for (QWidget* control : {static_cast<QWidget*>(lblCriteria), static_cast<QWidget*>(lblfound),
+                             static_cast<QWidget*>(chkSubdirs), static_cast<QWidget*>(chkBrief),
+                             static_cast<QWidget*>(chkVersion), static_cast<QWidget*>(chkImport),
+                             static_cast<QWidget*>(chkCompany), static_cast<QWidget*>(chkDebug)})
+        control->resize(std::max(control->width(), control->sizeHint().width()), control->height());
+    const QFontMetrics metrics(lblfound->font());
+    const int countLeft =
+        lblfound->x() + metrics.horizontalAdvance(lblfound->text() + QLatin1Char(' '));
+    if (countLeft > lblCount->x()) {
+        const int shift = countLeft - lblCount->x();
+        lblCount->move(countLeft, lblCount->y());
+        lblShowPath->setGeometry(lblShowPath->x() + shift, lblShowPath->y(),
+                                 lblShowPath->width() - shift, lblShowPath->height());
+    }
 }
 
 void MainWindow::SetTabOrder() {
@@ -291,6 +393,10 @@ void MainWindow::ConnectHandlers() {
     connect(cmdPrint, &QPushButton::clicked, this, &MainWindow::cmdPrint_Click);
     connect(lstFoundFiles->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &MainWindow::lstFoundFiles_Scroll);
+    connect(lstFoundFiles, &ResultListView::SelectionChanged, this,
+            [this] { m_copyAction->setEnabled(!lstFoundFiles->Selection().empty()); });
+    connect(m_worker, &SearchWorker::ProgressReady, this, &MainWindow::TakeSearchProgress);
+    connect(m_takeProgress, &QTimer::timeout, this, &MainWindow::TakeSearchProgress);
 }
 
 // --- load, unload and layout --------------------------------------------------
@@ -330,30 +436,45 @@ void MainWindow::Form_Unload() {
 }
 
 void MainWindow::ApplyStoredGeometry(const StoredGeometry& geometry) {
-    QRect outer(TwipsToPixels(geometry.left), TwipsToPixels(geometry.top),
-                TwipsToPixels(geometry.width), TwipsToPixels(geometry.height));
-    if (!IsOnSomeScreen(outer))
-        outer.moveTo(TwipsToPixels(kDefaultLeft), TwipsToPixels(kDefaultTop));
-    move(outer.topLeft());
+    const QRect stored(TwipsToPixels(geometry.left), TwipsToPixels(geometry.top),
+                       TwipsToPixels(geometry.width), TwipsToPixels(geometry.height));
+    const QRect outer = PlaceOnScreens(stored, AvailableScreenAreas());
+    m_loadedGeometry = geometry;
+    if (outer.topLeft() != stored.topLeft()) {
+        m_loadedGeometry.left = PixelsToTwips(outer.left());
+        m_loadedGeometry.top = PixelsToTwips(outer.top());
+    }
     // The stored size is the outer one; the frame is taken at its design size,
     // so a size written at unload comes back the same whatever the frame.
-    resize(outer.width() - TwipsToPixels(kDesignFrameWidth),
-           outer.height() - TwipsToPixels(kDesignFrameHeight));
+    m_loadedRect = QRect(outer.topLeft(), outer.size() - QSize(TwipsToPixels(kDesignFrameWidth),
+                                                               TwipsToPixels(kDesignFrameHeight)));
+    move(m_loadedRect.topLeft());
+    resize(m_loadedRect.size());
+    m_normalRect = QRect(pos(), size());
+    if (geometry.maximised)
+        setWindowState(Qt::WindowMaximized);
+}
+
+// The place and size a maximised or minimised window returns to: written
+// instead of the screen's, so the window never opens off screen or at the size
+// of the screen in its normal state.
+void MainWindow::KeepNormalGeometry() {
+    if (isVisible() &&
+        !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        m_normalRect = QRect(pos(), size());
 }
 
 StoredGeometry MainWindow::CurrentGeometry() const {
-    // A minimised or maximised window writes the geometry it returns to, so
-    // it never opens off screen or at the size of the screen next time.
-    QRect client = geometry();
-    if ((windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) &&
-        normalGeometry().isValid())
-        client = normalGeometry();
-    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
-    StoredGeometry stored;
-    stored.left = PixelsToTwips(client.left() - frameOffset.x());
-    stored.top = PixelsToTwips(client.top() - frameOffset.y());
-    stored.width = PixelsToTwips(client.width()) + kDesignFrameWidth;
-    stored.height = PixelsToTwips(client.height()) + kDesignFrameHeight;
+    // A window not moved or resized since it was loaded writes what was read,
+    // so the round trip is exact whatever the scale and the frame.
+    StoredGeometry stored = m_loadedGeometry;
+    if (!SameWithinAPixel(m_normalRect, m_loadedRect)) {
+        stored.left = PixelsToTwips(m_normalRect.left());
+        stored.top = PixelsToTwips(m_normalRect.top());
+        stored.width = PixelsToTwips(m_normalRect.width()) + kDesignFrameWidth;
+        stored.height = PixelsToTwips(m_normalRect.height()) + kDesignFrameHeight;
+    }
+    stored.maximised = (windowState() & Qt::WindowMaximized) != 0;
     return stored;
 }
 
@@ -389,7 +510,13 @@ void MainWindow::LayoutPass() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    KeepNormalGeometry();
     LayoutPass();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    KeepNormalGeometry();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -400,10 +527,54 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // A running search stops at its next test; the window goes at once.
-    SearchRunning = false;
+    // A running search stops within a fraction of a second, inside a file
+    // too, and its thread is waited for: nothing is left running.
+    m_worker->Stop();
+    m_worker->Join();
     Form_Unload();
     event->accept();
+}
+
+// --- opening a folder ------------------------------------------------------------
+
+bool MainWindow::OpenPath(const QString& path) {
+    return OpenPaths({path});
+}
+
+// A folder opens in the criteria; files open their folder, with those of them
+// that lie in it selected. Anything else changes nothing.
+bool MainWindow::OpenPaths(const QStringList& paths) {
+    if (paths.isEmpty() || m_state == SearchState::Searching)
+        return false;
+    const QFileInfo first(paths.first());
+    const QString directory = first.isDir() ? first.absoluteFilePath() : first.absolutePath();
+    if (!(first.isDir() || first.isFile()) || !IsListableDirectory(directory.toStdString()))
+        return false;
+    if (m_state == SearchState::Finished)
+        ResetForNewSearch();
+    dirList->SetPath(directory.toStdString());
+    std::vector<std::string> names;
+    for (const QString& path : paths) {
+        const QFileInfo file(path);
+        if (file.isFile() && file.absolutePath() == directory)
+            names.push_back(file.fileName().toStdString());
+    }
+    // Files the search specification leaves out are shown by all files.
+    if (!names.empty() && filList->SelectNames(names) < names.size()) {
+        cmbSearchSpec->setEditText(kAllFilesPreset);
+        filList->SelectNames(names);
+    }
+    return true;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (m_state != SearchState::Searching && !LocalPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    if (OpenPaths(LocalPaths(event->mimeData())))
+        event->acceptProposedAction();
 }
 
 // --- keyboard and focus ---------------------------------------------------------
@@ -494,10 +665,10 @@ void MainWindow::chkBrief_Click() {
 }
 
 void MainWindow::cmdExit_Click() {
-    if (cmdExit->text() == kExitCaption)
+    if (m_state == SearchState::Searching)
+        CancelSearch();
+    else if (!m_searchEnded.isValid() || m_searchEnded.hasExpired(kExitGuardMs))
         close();
-    else
-        SearchRunning = false;
 }
 
 } // namespace kestrel

@@ -1,23 +1,24 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <QElapsedTimer>
-#include <QStringList>
+#include <QString>
 #include <QWidget>
 
-#include "walk.h"
+#include "report_printer.h"
+#include "report_sink.h"
 #include "window_settings.h"
 
+class QAction;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QListView;
 class QPushButton;
+class QTimer;
 
 namespace kestrel {
 
@@ -25,8 +26,18 @@ class DirectoryList;
 class DriveList;
 class FileList;
 class OptionCheckBox;
+class ReportLines;
 class ResultListModel;
-class ResultListSink;
+class ResultListView;
+class SearchWorker;
+
+// The captions the two main buttons take outside a search.
+inline const QString kSearchCaption = QStringLiteral("&Search");
+inline const QString kExitCaption = QStringLiteral("E&xit");
+
+// The three states of the window: the criteria shown (idle), a search running,
+// and its results shown until Continue (finished).
+enum class SearchState { Idle, Searching, Finished };
 
 // The main window "frmMain": the search criteria, the options, the result
 // list and the three buttons at the bottom. Every control is a member named
@@ -40,30 +51,39 @@ public:
     ~MainWindow() override;
 
     ResultListModel& ResultList() { return *m_results; }
+    SearchState State() const { return m_state; }
+
+    // Opens a directory in the criteria, or a file's directory with the file
+    // selected, as `kestrel PATH` and a drop do. False, and nothing changed,
+    // for a path that is neither.
+    bool OpenPath(const QString& path);
+    bool OpenPaths(const QStringList& paths);
 
     // What Print hands the result list to: the report printer, which shows
     // the print dialog and prints; false when cancelled or failed.
     using PrintFunction =
-        std::function<bool(QWidget* parent, const QStringList& lines, bool briefFormat)>;
+        std::function<bool(QWidget* parent, const ReportLines& lines, bool briefFormat)>;
     void SetPrintFunction(PrintFunction print) { m_print = std::move(print); }
-
-Q_SIGNALS:
-    // One more file was handed to the scanner; `count` is the counter's value.
-    // Sent before the window processes its pending events.
-    void FileScanned(qint64 count);
+    // What Save Report As asks for the file with; an empty name cancels.
+    using SaveNameFunction = std::function<QString(QWidget* parent, const QString& suggested)>;
+    void SetSaveNameFunction(SaveNameFunction ask) { m_askSaveName = std::move(ask); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
     void CreateCriteriaPanel();
     void CreateResultsPanel();
-    void CreateOptions();
+    void CreateActions();
+    void FitLabelsToText();
     void SetTabOrder();
     void ConnectHandlers();
 
@@ -72,6 +92,7 @@ private:
     void Form_Unload();
     void ApplyStoredGeometry(const StoredGeometry& geometry);
     StoredGeometry CurrentGeometry() const;
+    void KeepNormalGeometry();
     void PlacePanelsAtLoad();
     void LayoutPass();
 
@@ -90,12 +111,13 @@ private:
     void cmdSearch_Click();
     void cmdPrint_Click();
 
-    // The search and its three states: idle, searching, finished.
+    // The search and its three states.
     void RunSearch();
+    void SearchAgain();
+    void RefuseSearch(const QString& reason);
     void EnterSearchingState();
-    void ScanSelectedFiles(const std::vector<std::string>& selected);
-    void WalkDirectory(const std::string& root);
-    WalkHooks SearchHooks();
+    void CancelSearch();
+    void TakeSearchProgress();
     ReportLayout SearchLayout() const;
     void ShowCount();
     void ShowPathCaption(const std::string& text, std::size_t maxLength = 60);
@@ -109,21 +131,38 @@ private:
     int TopIndex() const;
     void SetTopIndex(int index);
 
-    // Form-level fields: true while a search runs; the directory the last
-    // search started in.
-    bool SearchRunning = false;
-    std::string SearchRoot;
+    // Getting the results out.
+    void CopySelectedLines();
+    void SaveReportAs();
 
+    // The directory the last search started in.
+    std::string SearchRoot;
     // The top line of the result list when the last snap ended.
     int LastTopIndex = 0;
 
+    SearchState m_state = SearchState::Idle;
+    SearchWorker* m_worker = nullptr;
     ResultListModel* m_results = nullptr;
-    std::unique_ptr<ResultListSink> m_sink;
     PrintFunction m_print;
+    SaveNameFunction m_askSaveName;
+    ReportPrinter m_printer;
+    QString m_lastSaveName;
     qint64 m_scannedCount = 0;
-    QElapsedTimer m_countShown; // since lblCount last showed the count
+    QElapsedTimer m_searchEnded;      // since the last search ended
+    QTimer* m_takeProgress = nullptr; // while a search runs
+    bool m_listFull = false;          // the last search stopped because the list was full
     bool m_snapping = false;
     bool m_unloaded = false;
+    // The geometry as read at load, the rectangle it gave (the frame's top
+    // left and the client size, in pixels), and that rectangle as it stands
+    // while the window is neither maximised nor minimised.
+    StoredGeometry m_loadedGeometry;
+    QRect m_loadedRect;
+    QRect m_normalRect;
+
+    QAction* m_copyAction = nullptr;
+    QAction* m_selectAllAction = nullptr;
+    QAction* m_saveAction = nullptr;
 
     // The controls, in the order the window stores them.
     OptionCheckBox* chkVersion = nullptr;
@@ -135,7 +174,7 @@ private:
     OptionCheckBox* chkBrief = nullptr;
     OptionCheckBox* chkSubdirs = nullptr;
     QFrame* Picture2 = nullptr;
-    QListView* lstFoundFiles = nullptr;
+    ResultListView* lstFoundFiles = nullptr;
     QGroupBox* fraCount = nullptr;
     QLabel* lblCount = nullptr;
     QLabel* lblShowPath = nullptr;

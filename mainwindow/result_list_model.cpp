@@ -2,11 +2,13 @@
 
 #include <limits>
 
+#include <QIODevice>
+
 namespace kestrel {
 
 namespace {
 
-// A list view counts its rows in an int: lines past this are dropped rather
+// A list view counts its rows in an int: lines past this are refused rather
 // than wrapping the count.
 constexpr std::size_t kMaxLines = std::numeric_limits<int>::max() - 1;
 
@@ -28,43 +30,49 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     return LineText(index.row());
 }
 
-void ResultListModel::AppendLine(std::string_view line) {
-    if (m_starts.size() >= kMaxLines)
-        return;
-    m_starts.push_back(m_text.size());
-    m_text.append(line);
+bool ResultListModel::Append(const LineBuffer& lines) {
+    if (lines.Count() > kMaxLines - m_lines.Count() || !m_lines.Append(lines))
+        return false;
+    for (std::size_t i = 0; i < lines.Count(); ++i)
+        m_longestQueued = std::max(m_longestQueued, lines.Line(i).size());
     if (!m_showTimer.isActive())
         m_showTimer.start();
+    return true;
+}
+
+bool ResultListModel::AppendLine(std::string_view line, LineKind kind) {
+    LineBuffer one;
+    return one.Append(line, kind) && Append(one);
 }
 
 void ResultListModel::Flush() {
     m_showTimer.stop();
-    const int total = static_cast<int>(m_starts.size());
+    const auto total = static_cast<int>(m_lines.Count());
     if (total == m_shownCount)
         return;
     beginInsertRows(QModelIndex(), m_shownCount, total - 1);
     m_shownCount = total;
     endInsertRows();
+    if (m_longestQueued > m_longestShown) {
+        m_longestShown = m_longestQueued;
+        Q_EMIT LongestLineChanged(m_longestShown);
+    }
 }
 
 void ResultListModel::Clear() {
     m_showTimer.stop();
     beginResetModel();
-    m_text.clear();
-    m_text.shrink_to_fit();
-    m_starts.clear();
-    m_starts.shrink_to_fit();
+    m_lines.Clear();
     m_shownCount = 0;
+    m_longestQueued = 0;
+    m_longestShown = 0;
     endResetModel();
 }
 
 std::string_view ResultListModel::Line(int index) const {
     if (index < 0 || index >= m_shownCount)
         return {};
-    const auto row = static_cast<std::size_t>(index);
-    const std::size_t start = m_starts[row];
-    const std::size_t end = row + 1 < m_starts.size() ? m_starts[row + 1] : m_text.size();
-    return std::string_view(m_text).substr(start, end - start);
+    return m_lines.Line(static_cast<std::size_t>(index));
 }
 
 QString ResultListModel::LineText(int index) const {
@@ -72,12 +80,21 @@ QString ResultListModel::LineText(int index) const {
     return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }
 
-QStringList ResultListModel::AllLines() const {
-    QStringList lines;
-    lines.reserve(m_shownCount);
-    for (int i = 0; i < m_shownCount; ++i)
-        lines.append(LineText(i));
-    return lines;
+LineKind ResultListModel::Kind(int index) const {
+    if (index < 0 || index >= m_shownCount)
+        return LineKind::InReport;
+    return m_lines.Kind(static_cast<std::size_t>(index));
+}
+
+bool ResultListModel::WriteLines(QIODevice& device, int first, int last) const {
+    for (int i = std::max(first, 0); i <= last && i < m_shownCount; ++i) {
+        const std::string_view line = Line(i);
+        if (device.write(line.data(), static_cast<qint64>(line.size())) !=
+                static_cast<qint64>(line.size()) ||
+            !device.putChar('\n'))
+            return false;
+    }
+    return true;
 }
 
 } // namespace kestrel

@@ -1,26 +1,23 @@
 #pragma once
 
-#include <cstddef>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include <QAbstractListModel>
-#include <QStringList>
 #include <QTimer>
 
-#include "report_sink.h"
+#include "line_buffer.h"
+#include "report_lines.h"
+
+class QIODevice;
 
 namespace kestrel {
 
-// The lines of the result list. Lines are kept as UTF-8 in one block of
-// text, so a million of them take little more than their characters, and
-// they reach the view in batches: AppendLine queues a line, and the queued
-// lines are shown with one insertion at most every kShowIntervalMs, or at
-// once by Flush. Each insertion makes the view lay out all its rows again,
-// which for a million lines takes tens of milliseconds: an insertion per
+// The lines of the result list and their kinds, in one LineBuffer. New lines
+// are queued and reach the view in batches: one insertion at most every
+// kShowIntervalMs, or at once by Flush. Each insertion makes the view lay out
+// its rows again, which for millions of lines takes a while: an insertion per
 // file would stall the window.
-class ResultListModel : public QAbstractListModel {
+class ResultListModel : public QAbstractListModel, public ReportLines {
     Q_OBJECT
 
 public:
@@ -32,33 +29,36 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    void AppendLine(std::string_view line);
+    // Queues the lines. False when the list can take no more (it counts its
+    // rows in an int, and memory ends somewhere): the lines are dropped.
+    bool Append(const LineBuffer& lines);
+    bool AppendLine(std::string_view line, LineKind kind);
     void Flush();
     void Clear();
 
     // Lines shown, queued ones not counted.
-    int LineCount() const { return m_shownCount; }
+    int LineCount() const override { return m_shownCount; }
     // A shown line; empty outside the list.
     std::string_view Line(int index) const;
-    QString LineText(int index) const;
-    QStringList AllLines() const;
+    QString LineText(int index) const override;
+    LineKind Kind(int index) const override;
+    // The bytes of the longest line shown, which is at least its characters.
+    std::size_t LongestLine() const { return m_longestShown; }
+
+    // Lines first to last, each followed by "\n", in UTF-8. False when the
+    // device refused a write.
+    bool WriteLines(QIODevice& device, int first, int last) const;
+
+Q_SIGNALS:
+    // A line longer than any shown before has been shown.
+    void LongestLineChanged(std::size_t bytes);
 
 private:
-    std::string m_text;
-    std::vector<std::size_t> m_starts; // where each line begins in m_text
+    LineBuffer m_lines;
     int m_shownCount = 0;
+    std::size_t m_longestQueued = 0;
+    std::size_t m_longestShown = 0;
     QTimer m_showTimer;
-};
-
-// The window's report sink: every line of the composer and the walk goes to
-// the result list.
-class ResultListSink : public ReportSink {
-public:
-    explicit ResultListSink(ResultListModel& model) : m_model(model) {}
-    void AddLine(const std::string& line) override { m_model.AppendLine(line); }
-
-private:
-    ResultListModel& m_model;
 };
 
 } // namespace kestrel

@@ -1,48 +1,47 @@
 #include "result_scrolling.h"
 
-#include "result_list_model.h"
+#include <algorithm>
+
+#include "report_lines.h"
 
 namespace kestrel {
 
-bool IsDirectoryLine(const ResultListModel& lines, int index) {
-    return lines.Line(index).starts_with('[');
+namespace {
+
+bool IsReportStart(const ReportLines& lines, int index) {
+    return lines.Kind(index) == LineKind::ReportStart;
 }
 
-bool IsFileLine(const ResultListModel& lines, int index) {
-    if (index < 0 || index >= lines.LineCount())
-        return false;
-    const std::string_view line = lines.Line(index);
-    return !line.starts_with(' ') && !line.starts_with('[');
-}
+} // namespace
 
-int SnapTopIndex(const ResultListModel& lines, int top, int lastTop) {
+int SnapTopIndex(const ReportLines& lines, int top, int lastTop) {
     if (top >= lastTop) {
-        for (int i = top; i < lines.LineCount(); ++i) {
-            if (IsFileLine(lines, i))
+        for (int i = std::max(top, 0); i < lines.LineCount(); ++i) {
+            if (IsReportStart(lines, i))
                 return i;
         }
         return -1;
     }
-    for (int i = top; i >= 0; --i) {
-        if (IsFileLine(lines, i))
+    for (int i = std::min(top, lines.LineCount() - 1); i >= 0; --i) {
+        if (IsReportStart(lines, i))
             return i;
     }
     return -1;
 }
 
-int DirectoryLineAtOrAbove(const ResultListModel& lines, int index) {
+int DirectoryLineAtOrAbove(const ReportLines& lines, int index) {
     for (int i = std::min(index, lines.LineCount() - 1); i >= 0; --i) {
-        if (IsDirectoryLine(lines, i))
+        if (lines.Kind(i) == LineKind::Directory)
             return i;
     }
     return -1;
 }
 
-std::string DirectoryOfLine(const ResultListModel& lines, int index) {
-    const std::string_view line = lines.Line(index);
+std::string DirectoryOfLine(const ReportLines& lines, int index) {
+    const QString line = lines.LineText(index);
     if (line.size() < 2)
         return {};
-    return std::string(line.substr(1, line.size() - 2));
+    return line.mid(1, line.size() - 2).toStdString();
 }
 
 } // namespace kestrel

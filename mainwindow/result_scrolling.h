@@ -4,21 +4,18 @@
 
 namespace kestrel {
 
-class ResultListModel;
-
-// How the result list's lines are told apart by their first character.
-bool IsDirectoryLine(const ResultListModel& lines, int index);
-bool IsFileLine(const ResultListModel& lines, int index); // a report's first line
+class ReportLines;
 
 // Where the top of the result list snaps after a scroll from `lastTop` to
-// `top`: down (or not moved), the first file line from `top` on; up, the
-// nearest file line at or above `top`. -1 when there is none.
-int SnapTopIndex(const ResultListModel& lines, int top, int lastTop);
+// `top`: down (or not moved), the first line of a report from `top` on; up,
+// the nearest one at or above `top`. -1 when there is none. Lines are told
+// apart by their kinds.
+int SnapTopIndex(const ReportLines& lines, int top, int lastTop);
 
 // The nearest directory line at or above `index`, or -1.
-int DirectoryLineAtOrAbove(const ResultListModel& lines, int index);
+int DirectoryLineAtOrAbove(const ReportLines& lines, int index);
 
 // The directory a directory line names: the line without its brackets.
-std::string DirectoryOfLine(const ResultListModel& lines, int index);
+std::string DirectoryOfLine(const ReportLines& lines, int index);
 
 } // namespace kestrel

@@ -1,34 +1,41 @@
-// The window's search: from the Search button through the walk to the
-// finished state, Continue back to the criteria, and the result list's
-// scrolling, which snaps its top to the first line of a file's report.
+// The window's search: from the Search button through the walk, which runs on
+// a thread of its own, to the finished state, Continue back to the criteria;
+// the result list's scrolling, which snaps its top to the first line of a
+// report; and getting the results out: Print, Copy and Save Report As.
 
-#include <QCheckBox>
+#include <algorithm>
+#include <utility>
+
+#include <QAction>
+#include <QBuffer>
+#include <QClipboard>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QFrame>
+#include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "directory_list.h"
 #include "file_list.h"
+#include "file_listing.h"
 #include "main_window.h"
 #include "option_check_box.h"
-#include "quill_scan.h"
 #include "result_list_model.h"
+#include "result_list_view.h"
 #include "result_scrolling.h"
+#include "search_worker.h"
+#include "walk.h"
 #include "window_locale.h"
 
 namespace kestrel {
 
 namespace {
-
-// While a search runs, the counter's caption is redrawn at most this often,
-// and whenever the walk enters a directory: a redraw after every file costs
-// more than the scan of a small file. The count itself is always exact.
-constexpr qint64 kCountShowIntervalMs = 50;
 
 const QString kContinueCaption = QStringLiteral("&Continue");
 const QString kCancelCaption = QStringLiteral("&Cancel");
@@ -40,14 +47,14 @@ void MainWindow::cmdSearch_Click() {
 }
 
 void MainWindow::RunSearch() {
-    if (cmdSearch->text() == kContinueCaption) {
+    if (m_state == SearchState::Finished) {
         ResetForNewSearch();
         cmbSearchSpec->setFocus(Qt::OtherFocusReason);
         return;
     }
     // The button keeps its caption while a search runs; a click then would
-    // start a second walk inside the first, so it is ignored.
-    if (SearchRunning)
+    // start a second search, so it is ignored.
+    if (m_state == SearchState::Searching)
         return;
     // Enter with the directory list focused: a directory only highlighted is
     // opened, and that is all.
@@ -56,21 +63,46 @@ void MainWindow::RunSearch() {
         dirList->SetPath(highlighted);
         return;
     }
-    const std::vector<std::string> selected = filList->SelectedNames();
+    const QString spec = cmbSearchSpec->currentText();
+    if (!ParseSearchSpec(spec.toStdString())) {
+        RefuseSearch(QStringLiteral("Not searched: a search pattern cannot hold \"/\"."));
+        return;
+    }
+    SearchRequest request;
+    request.selected = filList->SelectedNames();
     EnterSearchingState();
-    SearchRunning = true;
-    const std::string root = dirList->Path();
-    EnterIntoRecentList(cmbSearchSpec->currentText());
-    m_countShown.start();
-    if (selected.empty())
-        WalkDirectory(root);
-    else
-        ScanSelectedFiles(selected);
-    SearchRunning = false;
-    EnterFinishedState();
+    request.root = dirList->Path();
+    EnterIntoRecentList(spec);
+    request.patterns = filList->Patterns();
+    // Selected files are the search: no subdirectory is visited.
+    request.recursive = request.selected.empty() && chkSubdirs->checkState() == Qt::Checked;
+    request.layout = SearchLayout();
+    request.locale = SystemReportLocale();
+    m_worker->Start(std::move(request));
+    m_takeProgress->start();
+}
+
+// F5: a search with the criteria as they stand, from the finished state too.
+void MainWindow::SearchAgain() {
+    if (m_state == SearchState::Finished)
+        ResetForNewSearch();
+    if (m_state == SearchState::Idle)
+        RunSearch();
+}
+
+// Nothing is searched and nothing enters the Recent list; the results panel
+// says why, and Continue returns to the criteria as after a search.
+void MainWindow::RefuseSearch(const QString& reason) {
+    EnterSearchingState();
+    lblShowPath->setText(reason);
+    m_state = SearchState::Finished;
+    cmdSearch->setText(kContinueCaption);
+    cmdSearch->setFocus(Qt::OtherFocusReason);
+    cmdExit->setText(kExitCaption);
 }
 
 void MainWindow::EnterSearchingState() {
+    m_state = SearchState::Searching;
     Picture2->move(0, 0);
     Picture1->hide();
     Picture3->hide();
@@ -84,6 +116,11 @@ void MainWindow::EnterSearchingState() {
     for (QWidget* box : {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug})
         box->hide();
     filList->SetPattern(cmbSearchSpec->currentText());
+}
+
+void MainWindow::CancelSearch() {
+    if (m_state == SearchState::Searching)
+        m_worker->Stop();
 }
 
 void MainWindow::EnterIntoRecentList(const QString& spec) {
@@ -113,42 +150,28 @@ ReportLayout MainWindow::SearchLayout() const {
     return layout;
 }
 
-WalkHooks MainWindow::SearchHooks() {
-    WalkHooks hooks;
-    hooks.showCaption = [this](const std::string& caption) {
-        ShowCount();
-        ShowPathCaption(caption, 60);
-    };
-    hooks.fileScanned = [this] {
-        ++m_scannedCount;
-        if (m_countShown.hasExpired(kCountShowIntervalMs))
-            ShowCount();
-        Q_EMIT FileScanned(m_scannedCount);
-    };
-    // The scan file is closed here: the window takes its pending events, so
-    // Cancel, a resize or a redraw gets through, and the list shows the new
-    // reports when their time has come.
-    hooks.yield = [] { QCoreApplication::processEvents(); };
-    hooks.cancelled = [this] { return !SearchRunning; };
-    return hooks;
-}
-
-void MainWindow::WalkDirectory(const std::string& root) {
-    QuillScan scanner(*m_sink, SearchLayout(), SystemReportLocale());
-    DirectoryWalk walk(scanner, *m_sink, filList->Patterns(),
-                       chkSubdirs->checkState() == Qt::Checked, SearchHooks());
-    walk.WalkDirectory(root);
-}
-
-void MainWindow::ScanSelectedFiles(const std::vector<std::string>& selected) {
-    QuillScan scanner(*m_sink, SearchLayout(), SystemReportLocale());
-    DirectoryWalk walk(scanner, *m_sink, filList->Patterns(), false, SearchHooks());
-    walk.ScanSelectedFiles(dirList->Path(), selected);
+// The walk's progress since it was last taken: new lines for the list, the
+// counter, the status caption, and at the end the finished state.
+void MainWindow::TakeSearchProgress() {
+    if (m_state != SearchState::Searching)
+        return;
+    SearchProgress progress = m_worker->TakeProgress();
+    if (progress.listFull || !m_results->Append(progress.lines)) {
+        m_listFull = true;
+        m_worker->Stop();
+    }
+    m_scannedCount = progress.scannedCount;
+    ShowCount();
+    if (progress.caption)
+        ShowPathCaption(*progress.caption, 60);
+    if (progress.finished) {
+        m_worker->Join();
+        EnterFinishedState();
+    }
 }
 
 void MainWindow::ShowCount() {
     lblCount->setText(QString::number(m_scannedCount));
-    m_countShown.restart();
 }
 
 void MainWindow::ShowPathCaption(const std::string& text, std::size_t maxLength) {
@@ -156,28 +179,36 @@ void MainWindow::ShowPathCaption(const std::string& text, std::size_t maxLength)
 }
 
 void MainWindow::EnterFinishedState() {
+    m_state = SearchState::Finished;
+    m_takeProgress->stop();
+    m_searchEnded.start();
     ShowCount();
     m_results->Flush();
-    // The view lays out new lines on its next turn; the snap needs them now.
-    lstFoundFiles->doItemsLayout();
     SnapResultList();
+    if (m_listFull)
+        lblShowPath->setText(QStringLiteral("The result list is full: the search stopped early."));
     cmdPrint->setEnabled(true);
+    m_saveAction->setEnabled(true);
     cmdSearch->setText(kContinueCaption);
     cmdSearch->setFocus(Qt::OtherFocusReason);
-    cmdExit->setText(QStringLiteral("E&xit"));
+    cmdExit->setText(kExitCaption);
 }
 
 void MainWindow::ResetForNewSearch() {
+    m_state = SearchState::Idle;
+    m_listFull = false;
     cmdPrint->setEnabled(false);
+    m_saveAction->setEnabled(false);
     for (QWidget* box : {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug})
         box->show();
     m_results->Clear();
+    m_copyAction->setEnabled(false);
     // The list is empty again, so the next snap starts from its top.
     LastTopIndex = 0;
     m_scannedCount = 0;
     lblCount->setText(QStringLiteral("0"));
-    cmdSearch->setText(QStringLiteral("&Search"));
-    cmdExit->setText(QStringLiteral("E&xit"));
+    cmdSearch->setText(kSearchCaption);
+    cmdExit->setText(kExitCaption);
     Picture2->hide();
     fraOptions->show();
     dirList->SetPath(SearchRoot);
@@ -191,7 +222,7 @@ void MainWindow::ResetForNewSearch() {
 void MainWindow::lstFoundFiles_Scroll() {
     // While a search runs, scrolling only moves the list: the caption shows
     // the walk's status.
-    if (!SearchRunning && !m_snapping)
+    if (m_state != SearchState::Searching && !m_snapping)
         SnapResultList();
 }
 
@@ -218,13 +249,43 @@ void MainWindow::SnapResultList() {
     m_snapping = false;
 }
 
-// --- printing ---------------------------------------------------------------------
+// --- getting the results out --------------------------------------------------
 
 void MainWindow::cmdPrint_Click() {
     // Printing runs to its end; a failure or a cancelled dialog ends it
     // silently, and nothing in the window changes either way.
     if (m_print)
-        m_print(this, m_results->AllLines(), chkBrief->checkState() == Qt::Checked);
+        m_print(this, *m_results, chkBrief->checkState() == Qt::Checked);
+}
+
+// The selected lines in list order, each followed by a line feed.
+void MainWindow::CopySelectedLines() {
+    QBuffer text;
+    text.open(QIODevice::WriteOnly);
+    for (const auto& [first, last] : lstFoundFiles->Selection())
+        m_results->WriteLines(text, first, last);
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(text.data()));
+}
+
+// The whole list as a UTF-8 text file, one line per list line.
+void MainWindow::SaveReportAs() {
+    if (m_state != SearchState::Finished)
+        return;
+    const QString suggested = m_lastSaveName.isEmpty()
+                                  ? QDir::home().filePath(QStringLiteral("kestrel-report.txt"))
+                                  : m_lastSaveName;
+    const QString name = m_askSaveName(this, suggested);
+    if (name.isEmpty())
+        return;
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !m_results->WriteLines(file, 0, m_results->LineCount() - 1) || !file.commit()) {
+        QMessageBox::warning(this, QStringLiteral("Save Report As"),
+                             QStringLiteral("The report could not be saved as %1: %2.")
+                                 .arg(QDir::toNativeSeparators(name), file.errorString()));
+        return;
+    }
+    m_lastSaveName = name;
 }
 
 } // namespace kestrel

@@ -4,6 +4,8 @@
 
 #include <QSettings>
 
+#include "twips.h"
+
 namespace kestrel {
 
 namespace {
@@ -95,6 +97,8 @@ StoredGeometry ReadGeometry(const QSettings& settings) {
     geometry.left = ReadGeometryValue(settings, kKeyLeft, kDefaultLeft);
     geometry.height = ReadGeometryValue(settings, kKeyHeight, kDefaultHeight);
     geometry.width = ReadGeometryValue(settings, kKeyWidth, kDefaultWidth);
+    geometry.maximised =
+        settings.value(QString::fromLatin1(kKeyMaximized)).toString() == QLatin1String("1");
     return geometry;
 }
 
@@ -103,6 +107,36 @@ void WriteGeometry(QSettings& settings, const StoredGeometry& geometry) {
     settings.setValue(QString::fromLatin1(kKeyLeft), QString::number(geometry.left));
     settings.setValue(QString::fromLatin1(kKeyHeight), QString::number(geometry.height));
     settings.setValue(QString::fromLatin1(kKeyWidth), QString::number(geometry.width));
+    settings.setValue(QString::fromLatin1(kKeyMaximized),
+                      geometry.maximised ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QRect PlaceOnScreens(QRect window, const QList<QRect>& screens) {
+    if (screens.isEmpty())
+        return window;
+    const QRect* best = nullptr;
+    qint64 bestArea = 0;
+    for (const QRect& screen : screens) {
+        if (screen.contains(window))
+            return window;
+        const QRect common = screen.intersected(window);
+        const qint64 area = qint64{common.width()} * common.height();
+        if (area > bestArea) {
+            bestArea = area;
+            best = &screen;
+        }
+    }
+    if (best == nullptr) {
+        best = &screens.first();
+        window.moveTopLeft(best->topLeft() +
+                           QPoint(TwipsToPixels(kDefaultLeft), TwipsToPixels(kDefaultTop)));
+    }
+    // Larger than the screen: its top left corner on it.
+    window.moveLeft(std::clamp(window.left(), best->left(),
+                               std::max(best->left(), best->right() + 1 - window.width())));
+    window.moveTop(std::clamp(window.top(), best->top(),
+                              std::max(best->top(), best->bottom() + 1 - window.height())));
+    return window;
 }
 
 QStringList ReadRecentList(const QSettings& settings) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -15,7 +17,8 @@ inline constexpr char kKeyTop[] = "Startup/Top";
 inline constexpr char kKeyLeft[] = "Startup/Left";
 inline constexpr char kKeyHeight[] = "Startup/Height";
 inline constexpr char kKeyWidth[] = "Startup/Width";
-inline constexpr char kRecentSection[] = "Recent"; // keys "0" to "9"
+inline constexpr char kKeyMaximized[] = "Startup/Maximized"; // "1" when it was
+inline constexpr char kRecentSection[] = "Recent";           // keys "0" to "9"
 
 // Defaults in twips when no geometry is stored: the window's outer size at
 // its design, 960 twips from the screen's top left corner.
@@ -46,15 +49,21 @@ QString AsciiLowerCase(const QString& text);
 // place is kept), at most ten, newest first. True when the list changed.
 bool EnterRecentSpec(QStringList& recent, const QString& spec);
 
-// The window's geometry in twips: the outer rectangle (frame included).
+// The window's geometry in twips: the outer rectangle (frame included) of the
+// window in its normal state, and whether it was maximised.
 struct StoredGeometry {
     int top = kDefaultTop;
     int left = kDefaultLeft;
     int height = kDefaultHeight;
     int width = kDefaultWidth;
+    bool maximised = false;
 };
 
 StoredGeometry ReadGeometry(const QSettings& settings);
+// A window rectangle that lies wholly on no screen is moved onto the screen
+// that holds most of it, as far as needed; one on no screen at all goes to the
+// default place on the first. Screens are given by their available areas.
+QRect PlaceOnScreens(QRect window, const QList<QRect>& screens);
 void WriteGeometry(QSettings& settings, const StoredGeometry& geometry);
 
 // Values "0" to "9" of section "Recent": the non-empty ones in key order, so

@@ -1,23 +1,28 @@
 // Measures the window's search against kestrel-scan over the same tree of
 // 10,000 files, and one million lines appended to the result list. Prints
-// the best of a few runs of each; asserts nothing.
+// the best of a few runs of each; asserts nothing. With --lines, appends that
+// many lines of 60 characters to the result list instead and prints the time
+// and the process's peak memory.
 //
 //   window-bench [FILES] [RUNS]
+//   window-bench --lines 18000000
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QListView>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
@@ -25,6 +30,7 @@
 #include <QWindow>
 
 #include "byte_writer.h"
+#include "line_buffer.h"
 #include "main_window.h"
 #include "result_list_model.h"
 #include "samples.h"
@@ -95,6 +101,8 @@ double TimeWindowSearch(const std::filesystem::path& tree, int files) {
     auto* search = window.findChild<QPushButton*>(QStringLiteral("cmdSearch"));
     const auto start = std::chrono::steady_clock::now();
     search->click();
+    while (window.State() != kestrel::SearchState::Finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = Seconds(std::chrono::steady_clock::now() - start);
     const QString count = window.findChild<QLabel*>(QStringLiteral("lblCount"))->text();
     if (count != QString::number(files))
@@ -102,25 +110,32 @@ double TimeWindowSearch(const std::filesystem::path& tree, int files) {
     return seconds;
 }
 
-// One million lines through the window's list as a search brings them: the
-// window's pending events after every report, then a scroll from the top to
-// the bottom in ten steps.
-double TimeMillionLines(const std::filesystem::path& emptyDirectory) {
+// Lines through the window's list as a search brings them: a batch of a
+// report's lines, then the window's pending events; then a scroll from the top
+// to the bottom in ten steps.
+double TimeAppendedLines(const std::filesystem::path& emptyDirectory, int lines,
+                         const std::string& header, const std::string& labelled, int perBatch) {
     QDir::setCurrent(QString::fromStdString(emptyDirectory.string()));
     kestrel::MainWindow window;
     ShowWindow(window);
     // A search over an empty directory shows the (empty) result list.
     window.findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    while (window.State() != kestrel::SearchState::Finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     kestrel::ResultListModel& list = window.ResultList();
-    QScrollBar* scroll =
-        window.findChild<QListView*>(QStringLiteral("lstFoundFiles"))->verticalScrollBar();
-    const std::string header = "PROGRAM.EXE        PE         1,024 2024-01-02 03:04:05";
-    const std::string labelled = " HDescription     :A program that says what it is";
+    QScrollBar* scroll = window.findChild<QAbstractScrollArea*>(QStringLiteral("lstFoundFiles"))
+                             ->verticalScrollBar();
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kMillion; ++i) {
-        list.AppendLine(i % kLinesPerFile == 0 ? header : labelled);
-        if (i % kLinesPerFile == kLinesPerFile - 1)
+    kestrel::LineBuffer batch;
+    for (int i = 0; i < lines; ++i) {
+        const bool first = i % kLinesPerFile == 0;
+        batch.Append(first ? header : labelled,
+                     first ? kestrel::LineKind::ReportStart : kestrel::LineKind::InReport);
+        if (i % perBatch == perBatch - 1 || i + 1 == lines) {
+            list.Append(batch);
+            batch.Clear();
             QCoreApplication::processEvents();
+        }
     }
     list.Flush();
     QCoreApplication::processEvents();
@@ -129,10 +144,16 @@ double TimeMillionLines(const std::filesystem::path& emptyDirectory) {
         QCoreApplication::processEvents();
     }
     const double seconds = Seconds(std::chrono::steady_clock::now() - start);
-    if (list.LineCount() != kMillion || scroll->maximum() < kMillion - 100)
+    if (list.LineCount() != lines || scroll->maximum() < lines - 100)
         std::fprintf(stderr, "the list holds %d lines, scrolls to %d\n", list.LineCount(),
                      scroll->maximum());
     return seconds;
+}
+
+double PeakMemoryGigabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) * 1024 / 1e9;
 }
 
 } // namespace
@@ -141,11 +162,23 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    if (argc > 2 && std::strcmp(argv[1], "--lines") == 0) {
+        const int lines = std::atoi(argv[2]);
+        kestrel::fixtures::TempTree empty;
+        // 60 characters a line, a report's first and the lines under it.
+        const std::string header = "PROGRAM.EXE        PE         1,024 2024-01-02 03:04:05     ";
+        const std::string labelled = " HDescription     :A program that says what it is, at length";
+        const double seconds = TimeAppendedLines(empty.Root(), lines, header, labelled, 4096);
+        std::printf(
+            "%d lines of 60 characters appended and scrolled: %.1f s, peak memory %.3f GB\n", lines,
+            seconds, PeakMemoryGigabytes());
+        return 0;
+    }
     const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
 
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     kestrel::fixtures::TempTree tree;
     BuildTree(tree.Root(), files);
     const std::filesystem::path empty = tree.AddDirectory("empty");
@@ -156,7 +189,10 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         scan = std::min(scan, TimeKestrelScan(tree.Root() / "tree"));
         window = std::min(window, TimeWindowSearch(tree.Root() / "tree", files));
-        million = std::min(million, TimeMillionLines(empty));
+        million = std::min(
+            million, TimeAppendedLines(
+                         empty, kMillion, "PROGRAM.EXE        PE         1,024 2024-01-02 03:04:05",
+                         " HDescription     :A program that says what it is", kLinesPerFile));
     }
     std::printf("platform %s, best of %d runs\n", qPrintable(QGuiApplication::platformName()),
                 runs);

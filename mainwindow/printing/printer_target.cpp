@@ -131,8 +131,14 @@ double PrinterTarget::TwipsPerDeviceUnit() const {
     return kTwipsPerInch / std::max(1, m_printer.logicalDpiY());
 }
 
-bool PrintOnPrinter(QPrinter& printer, const QStringList& lines, bool briefFormat,
+bool PrintOnPrinter(QPrinter& printer, const ReportLines& lines, bool briefFormat,
                     const QString& headerDate) {
+    const QMarginsF margins = printer.pageLayout().margins(QPageLayout::Millimeter);
+    printer.setPageMargins(QMarginsF(std::max(margins.left(), kMinPageMarginMillimetres),
+                                     std::max(margins.top(), kMinPageMarginMillimetres),
+                                     std::max(margins.right(), kMinPageMarginMillimetres),
+                                     std::max(margins.bottom(), kMinPageMarginMillimetres)),
+                           QPageLayout::Millimeter);
     const int copies = std::max(1, printer.copyCount());
     printer.setCopyCount(1);
     PrinterTarget target(printer);

@@ -3,7 +3,6 @@
 #include <QFont>
 #include <QPainter>
 #include <QString>
-#include <QStringList>
 
 #include "print_target.h"
 
@@ -48,10 +47,17 @@ private:
     bool m_continuesOnNewPage = false; // the next document is appended to that file
 };
 
+class ReportLines;
+
+// The least margin of a printed page on each side, so no line is lost in the
+// part of the sheet a printer cannot reach, and none runs to the sheet's edge.
+inline constexpr double kMinPageMarginMillimetres = 15.0;
+
 // Prints the result list on a printer set up already (by the print dialog, or
-// a PDF file in the tests): its copy count is taken over as copies printed one
-// by one, and the printer itself is set to one copy.
-bool PrintOnPrinter(QPrinter& printer, const QStringList& lines, bool briefFormat,
+// a PDF file in the tests): its margins are widened to the least margin, its
+// copy count is taken over as copies printed one by one, and the printer
+// itself is set to one copy.
+bool PrintOnPrinter(QPrinter& printer, const ReportLines& lines, bool briefFormat,
                     const QString& headerDate);
 
 } // namespace kestrel

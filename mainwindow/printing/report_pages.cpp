@@ -17,24 +17,15 @@ constexpr double kMinLinesPerPage = 1.0;
 // The header line and the two empty lines under it.
 constexpr qint64 kPageStartLines = 3;
 
-bool IsDirectoryLine(const QString& line) {
-    return line.startsWith(u'[');
-}
-
-// A labelled report line, or the continuation of one: it belongs to the entry above it.
-bool IsContinuationLine(const QString& line) {
-    return line.startsWith(u' ');
-}
-
 // "[/data/]" becomes "/data/".
 QString DirectoryTitle(const QString& line) {
     return line.size() < 2 ? QString() : line.mid(1, line.size() - 2);
 }
 
 // The lines of the file entry that begins at `first`: its own and those under it.
-qint64 EntryLineCount(const QStringList& lines, qsizetype first) {
-    qsizetype next = first + 1;
-    while (next < lines.size() && IsContinuationLine(lines[next]))
+qint64 EntryLineCount(const ReportLines& lines, int first) {
+    int next = first + 1;
+    while (next < lines.LineCount() && lines.Kind(next) == LineKind::InReport)
         ++next;
     return next - first;
 }
@@ -46,15 +37,16 @@ public:
     ReportPages(PrintTarget& target, const QString& headerDate, double linesPerPage)
         : m_target(target), m_headerDate(headerDate), m_linesPerPage(linesPerPage) {}
 
-    bool PrintLines(const QStringList& lines, bool briefFormat);
+    bool PrintLines(const ReportLines& lines, bool briefFormat);
 
 private:
     bool StartPage(bool startsWithDirectory);
+    bool TitleStaysAlone(const ReportLines& lines, int title, bool briefFormat) const;
     bool PrintCounted(const QString& text);
     bool PrintBold(const QString& text);
     void BreakPage();
-    bool EntryFits(qint64 entryLines) const;
-    bool FreshPageHasMoreRoom() const;
+    bool EntryFits(qint64 lineCount, qint64 entryLines) const;
+    bool SendsEntryOn(qint64 lineCount, qint64 entryLines, bool hasTitle) const;
 
     PrintTarget& m_target;
     QString m_headerDate;
@@ -66,26 +58,30 @@ private:
     QString m_title; // the directory of the last directory line
 };
 
-bool ReportPages::PrintLines(const QStringList& lines, bool briefFormat) {
-    qsizetype index = 0;
-    while (index < lines.size()) {
-        const QString& line = lines[index];
-        if (m_lineCount == 0 && !StartPage(IsDirectoryLine(line)))
+bool ReportPages::PrintLines(const ReportLines& lines, bool briefFormat) {
+    int index = 0;
+    while (index < lines.LineCount()) {
+        const LineKind kind = lines.Kind(index);
+        if (m_lineCount == 0 && !StartPage(kind == LineKind::Directory))
             return false;
 
         bool printed = false;
-        if (IsDirectoryLine(line)) {
-            m_title = DirectoryTitle(line);
+        if (kind == LineKind::Directory) {
+            if (TitleStaysAlone(lines, index, briefFormat) && m_lineCount > kPageStartLines) {
+                BreakPage();
+                continue; // the title again, on the next page
+            }
+            m_title = DirectoryTitle(lines.LineText(index));
             m_hasTitle = true;
             printed = PrintBold(m_title);
-        } else if (IsContinuationLine(line) || briefFormat) {
-            printed = PrintCounted(line);
+        } else if (kind == LineKind::InReport || briefFormat) {
+            printed = PrintCounted(lines.LineText(index));
         } else {
-            if (!EntryFits(EntryLineCount(lines, index)) && FreshPageHasMoreRoom()) {
+            if (SendsEntryOn(m_lineCount, EntryLineCount(lines, index), m_hasTitle)) {
                 BreakPage();
                 continue; // the same entry again, on the next page
             }
-            printed = PrintCounted(QString()) && PrintCounted(line);
+            printed = PrintCounted(QString()) && PrintCounted(lines.LineText(index));
         }
         if (!printed)
             return false;
@@ -132,15 +128,28 @@ void ReportPages::BreakPage() {
 }
 
 // An entry takes an empty line above it; the page must keep one line beyond it.
-bool ReportPages::EntryFits(qint64 entryLines) const {
-    return static_cast<double>(m_lineCount + entryLines + 1) < m_linesPerPage;
+bool ReportPages::EntryFits(qint64 lineCount, qint64 entryLines) const {
+    return static_cast<double>(lineCount + entryLines + 1) < m_linesPerPage;
 }
 
-// An entry too long for any page is not sent on from a page that offers it as
-// much room as the next would: it starts here and runs on over the pages.
-bool ReportPages::FreshPageHasMoreRoom() const {
-    const qint64 freshPageLines = kPageStartLines + (m_hasTitle ? 1 : 0);
-    return m_lineCount > freshPageLines;
+// An entry that does not fit goes on to the next page, unless that would give
+// it no more room than this one: a fresh page holds its header, two empty
+// lines and, once there is a title, the continued title.
+bool ReportPages::SendsEntryOn(qint64 lineCount, qint64 entryLines, bool hasTitle) const {
+    const qint64 freshPageLines = kPageStartLines + (hasTitle ? 1 : 0);
+    return !EntryFits(lineCount, entryLines) && lineCount > freshPageLines;
+}
+
+// A title printed here would end the page, or its first entry would go on to
+// the next page without it.
+bool ReportPages::TitleStaysAlone(const ReportLines& lines, int title, bool briefFormat) const {
+    const qint64 afterTitle = m_lineCount + 1;
+    if (static_cast<double>(afterTitle) >= m_linesPerPage)
+        return true;
+    const int first = title + 1;
+    if (briefFormat || first >= lines.LineCount() || lines.Kind(first) != LineKind::ReportStart)
+        return false;
+    return SendsEntryOn(afterTitle, EntryLineCount(lines, first), true);
 }
 
 } // namespace
@@ -156,7 +165,7 @@ double LinesPerPage(int pageHeightTwips, double lineHeightTwips) {
     return std::max(kMinLinesPerPage, pageHeightTwips / lineHeightTwips - kMarginLines);
 }
 
-bool PrintReportCopy(const QStringList& lines, bool briefFormat, const QString& headerDate,
+bool PrintReportCopy(const ReportLines& lines, bool briefFormat, const QString& headerDate,
                      double linesPerPage, PrintTarget& target) {
     ReportPages pages(target, headerDate, linesPerPage);
     if (!pages.PrintLines(lines, briefFormat)) {
@@ -166,7 +175,7 @@ bool PrintReportCopy(const QStringList& lines, bool briefFormat, const QString& 
     return target.EndDocument();
 }
 
-bool PrintReport(const QStringList& lines, bool briefFormat, const QString& headerDate, int copies,
+bool PrintReport(const ReportLines& lines, bool briefFormat, const QString& headerDate, int copies,
                  PrintTarget& target) {
     target.SetFont(QStringLiteral("Courier"), kReportFontPoints);
     target.SetBold(false);

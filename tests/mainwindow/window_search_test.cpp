@@ -1,62 +1,59 @@
-// The search in the window: its three states, the counter and the status
-// caption, the order of directories and reports, selected files, Cancel,
-// Continue, the Recent list, the report's locale and Print; and the result
-// list, whose lines reach the view in batches and whose top snaps to the
-// first line of a report when it is scrolled.
+// The search in the window: its three states, with the walk on a thread of its
+// own that Escape and the close box stop inside a large file; the kinds of
+// the lines it makes; selected files; a refused pattern; and the result
+// list, whose lines reach the view in batches, whose top snaps to the first
+// line of a report when it is scrolled, and whose lines are copied, saved and
+// printed.
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
-#include <QDateTime>
-#include <QListView>
-#include <QLocale>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "directory_list.h"
+#include "dos_builder.h"
 #include "file_list.h"
 #include "result_list_model.h"
+#include "result_list_view.h"
 #include "result_scrolling.h"
-#include "window_locale.h"
 #include "window_test_support.h"
 
 namespace kestrel {
 
 using namespace testing;
-using Outlines = std::vector<std::string>;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 // A NetWare driver named .LAN without the NLM signature: the byte at offset 1
-// says where its length-prefixed description stands, which its report shows
-// on a labelled line.
+// says where its length-prefixed description stands.
 fixtures::Bytes LanDriver(std::string_view description) {
-    fixtures::ByteWriter image(256);
-    image.PutU8(1, 8);
-    image.PutCountedText(9, description);
-    return image.Data();
+    return fixtures::ByteWriter(256).PutU8(1, 8).PutCountedText(9, description).Data();
 }
 
-// The directory lines and the names of the reports, in list order.
-Outlines Outline(MainWindow& window) {
-    Outlines outline;
-    for (int i = 0; i < window.ResultList().LineCount(); ++i) {
-        const std::string line(window.ResultList().Line(i));
-        if (line.starts_with('['))
-            outline.push_back(line);
-        else if (!line.starts_with(' '))
-            outline.push_back(line.substr(0, line.find(' ')));
+// The directory lines and the 18-column names of the reports, told by their
+// kinds, with "|" between.
+QString Outline(const ResultListModel& list) {
+    QStringList outline;
+    for (int i = 0; i < list.LineCount(); ++i) {
+        if (list.Kind(i) != LineKind::InReport)
+            outline
+                << list.LineText(i).left(list.Kind(i) == LineKind::Directory ? -1 : 18).trimmed();
     }
-    return outline;
+    return outline.join(u'|');
 }
 
-void Search(MainWindow& window, const char* spec, bool subdirectories) {
-    Find<QComboBox>(window, "cmbSearchSpec")->setEditText(QString::fromLatin1(spec));
-    Find<QCheckBox>(window, "chkSubdirs")->setChecked(subdirectories);
-    Click(window, "cmdSearch");
-}
-
-QScrollBar* ResultScroll(const MainWindow& window) {
-    return Find<QListView>(window, "lstFoundFiles")->verticalScrollBar();
+// Acts on the modal dialog or popup menu about to show, once it waits for the user.
+void WhenShown(std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, qApp, [act] {
+        act(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                                              : QApplication::activePopupWidget());
+    });
 }
 
 } // namespace
@@ -65,252 +62,122 @@ class WindowSearchTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() {
-        for (const char* path : {"eth.lan", "tok.lan", "A/a1.lan"})
-            m_tree.Add(path, LanDriver(path));
-        for (int i = 0; i < 60; ++i)
-            m_tree.Add("file" + std::to_string(100 + i) + ".txt", "text");
-    }
     void init() { m_settings.Clear(); }
 
-    void statesFromIdleToFinishedAndBack() {
-        OpenWindow open(m_tree.Root());
-        MainWindow& window = open.window;
-        // What the window shows while the walk runs, seen at its first file.
-        QString during;
-        connect(&window, &MainWindow::FileScanned, &window, [&](qint64 count) {
-            if (count == 1)
-                during = StateOf(window);
-        });
-        Search(window, "*.TXT", false);
-        QCOMPARE(during, QStringLiteral("&Search &Cancel 01 11 01 01 01 01 01 10"));
-        // Finished: the results in place of the criteria, Print enabled, the
-        // top on the first report below the directory line, which the
-        // caption names.
-        QCOMPARE(StateOf(window), QStringLiteral("&Continue E&xit 01 11 01 01 01 01 01 11"));
-        QCOMPARE(Find(window, "Picture2")->pos(), QPoint(0, 0));
-        QCOMPARE(QApplication::focusWidget(), Find(window, "cmdSearch"));
-        QCOMPARE(Text(window, "lblCount"), QStringLiteral("60"));
-        QCOMPARE(ResultScroll(window)->value(), 1);
-        QCOMPARE(Text(window, "lblShowPath"), QString::fromStdString(m_tree.RootWithSeparator()));
-        // Continue: the criteria again, the list empty, the counter at 0, the
-        // pattern searched as typed and entered in the Recent list.
-        Click(window, "cmdSearch");
-        QCOMPARE(StateOf(window), kIdleState);
-        QCOMPARE(Text(window, "lblCount"), QStringLiteral("0"));
-        QCOMPARE(window.ResultList().LineCount(), 0);
-        QCOMPARE(QApplication::focusWidget(), Find(window, "cmbSearchSpec"));
-        auto* spec = Find<QComboBox>(window, "cmbSearchSpec");
-        QCOMPARE(spec->currentText(), QStringLiteral("*.TXT"));
-        QCOMPARE(spec->count(), 1);
-        QCOMPARE(spec->itemText(0), QStringLiteral("*.txt"));
-    }
-
-    void walk_data() {
-        // Files are LAN drivers; "[B/]" in an outline is the line of the
-        // directory B under the start directory.
-        QTest::addColumn<Outlines>("files");
-        QTest::addColumn<bool>("subdirectories");
-        QTest::addColumn<QList<int>>("selected"); // rows of the file list
-        QTest::addColumn<int>("cancelAt");        // the file during which Cancel is clicked
-        QTest::addColumn<Outlines>("outline");
-        QTest::addColumn<QString>("count");
-        const Outlines tree = {"eth.lan",  "tok.lan",       "A/a1.lan",
-                               "B/b1.lan", "B/deep/d1.lan", "C/readme.txt"};
-        QTest::newRow("start directory only")
-            << tree << false << QList<int>() << 0 << Outlines{"[]", "eth.lan", "tok.lan"} << "2";
-        // Subdirectories after the directory's own files, last name first,
-        // each with all of its own before the next; C has no match and no line.
-        QTest::newRow("with subdirectories")
-            << tree << true << QList<int>() << 0
-            << Outlines{"[]",        "eth.lan", "tok.lan", "[B/]",  "b1.lan",
-                        "[B/deep/]", "d1.lan",  "[A/]",    "a1.lan"}
-            << "5";
-        // Only the selected files, and none of the subdirectories; e.lan is
-        // gone by the time of the search: counted, not reported.
-        QTest::newRow("selected files")
-            << Outlines{"a.lan", "b.lan", "c.lan", "d.lan", "e.lan", "sub/s.lan"} << true
-            << QList<int>{0, 2, 4} << 0 << Outlines{"[]", "a.lan", "c.lan"} << "3";
-        // Zed comes first, then Mid, whose third file is the sixth in all:
-        // Cancel takes effect at the yield after it.
-        QTest::newRow("cancel at the third file of a directory")
-            << Outlines{"own1.lan",   "own2.lan",   "Zed/z1.lan", "Mid/m1.lan",
-                        "Mid/m2.lan", "Mid/m3.lan", "Mid/m4.lan", "Aaa/never.lan"}
-            << true << QList<int>() << 6
-            << Outlines{"[]",     "own1.lan", "own2.lan", "[Zed/]", "z1.lan",
-                        "[Mid/]", "m1.lan",   "m2.lan",   "m3.lan"}
-            << "6";
-    }
-
-    void walk() {
-        QFETCH(Outlines, files);
-        QFETCH(bool, subdirectories);
-        QFETCH(QList<int>, selected);
-        QFETCH(int, cancelAt);
-        QFETCH(Outlines, outline);
-        QFETCH(QString, count);
+    void searchRunsOnItsOwnThread() {
         fixtures::TempTree tree;
-        for (const std::string& path : files)
-            tree.Add(path, LanDriver(path));
-        OpenWindow open(tree.Root());
-        Find<QComboBox>(open.window, "cmbSearchSpec")->setEditText(QStringLiteral("*.lan"));
-        Find<QCheckBox>(open.window, "chkSubdirs")->setChecked(subdirectories);
-        for (int row : selected)
-            Find<FileList>(open.window, "filList")->item(row)->setSelected(true);
-        std::filesystem::remove(tree.Root() / "e.lan"); // a selected file gone meanwhile
-        QString caption;
-        auto* cancel = Find<QAbstractButton>(open.window, "cmdExit");
-        connect(&open.window, &MainWindow::FileScanned, &open.window, [&](qint64 scanned) {
-            caption = Text(open.window, "lblShowPath");
-            if (scanned == cancelAt)
-                QMetaObject::invokeMethod(
-                    cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); },
-                    Qt::QueuedConnection);
-        });
-        Click(open.window, "cmdSearch");
-        const std::string root = tree.RootWithSeparator();
-        for (std::string& line : outline) {
-            if (line.starts_with('['))
-                line.insert(1, root);
+        const QString root = QString::fromStdString(tree.RootWithSeparator());
+        const QString caption = u"  44 files in "_s + root.chopped(1);
+        QString expected = u'[' + root + u"]|lead.lan|[zz].lan"_s;
+        tree.Add(" lead.lan", LanDriver("lead"));
+        tree.Add("[zz].lan", LanDriver("zz driver"));
+        for (int i = 10; i < 50; ++i) {
+            tree.Add("f" + std::to_string(i) + ".lan", LanDriver("driver f"));
+            expected += u"|f%1.lan"_s.arg(i);
         }
-        QCOMPARE(Outline(open.window), outline);
-        QCOMPARE(std::string(open.window.ResultList().Line(2)), " HDescription     :" + outline[1]);
-        QCOMPARE(std::string(open.window.ResultList().Line(2)), " HDescription     :" + outline[1]);
-        QCOMPARE(Text(open.window, "lblCount"), count);
-        if (!selected.isEmpty()) // the caption counts the selected files
-            QCOMPARE(caption, QStringLiteral("   3 files in ") + QString::fromStdString(root));
-        QCOMPARE(StateOf(open.window), QStringLiteral("&Continue E&xit 01 11 01 01 01 01 01 11"));
-        // Continue reopens the start directory, wherever the walk stopped.
-        Click(open.window, "cmdSearch");
-        QCOMPARE(Find<DirectoryList>(open.window, "dirList")->Path(), tree.Root().string());
-    }
-
-    void duringASearch() {
-        // A deep start directory makes the status caption longer than 60; its
-        // subdirectory holds enough reports to scroll.
-        const std::string deep = "a-rather-long-directory-name/and-another-long-one";
-        fixtures::TempTree tree;
-        tree.Add(deep + "/w.lan", LanDriver("W"));
-        tree.Add(deep + "/x.lan", LanDriver("X"));
-        for (int i = 0; i < 40; ++i)
-            tree.Add(deep + "/sub/drv" + std::to_string(10 + i) + ".lan", LanDriver("Driver"));
-        OpenWindow open(tree.Root() / deep);
+        // A plain DOS program of 16 GiB, all a hole but its header: the scanner
+        // reads it to its end for markers, which takes a minute unless stopped.
+        std::filesystem::resize_file(tree.Add("huge.exe", fixtures::MakeDosProgram().Data()),
+                                     std::uintmax_t{16} << 30);
+        tree.Add("z.lan", LanDriver("never scanned"));
+        OpenWindow open(tree.Root());
         MainWindow& window = open.window;
-        QScrollBar* scroll = ResultScroll(window);
-        QList<qint64> counts;
-        QStringList captions;
-        connect(&window, &MainWindow::FileScanned, &window, [&](qint64 count) {
-            // The counter's caption is redrawn now and then and whenever the
-            // walk enters a directory: it never runs ahead and is exact at
-            // each directory, whose caption stays while the list is scrolled.
-            counts << count;
-            const qint64 shown = Text(window, "lblCount").toLongLong();
-            QVERIFY(shown <= count);
-            if (captions.isEmpty() || captions.last() != Text(window, "lblShowPath")) {
-                captions << Text(window, "lblShowPath");
-                QVERIFY(shown >= count - 1);
-            }
-            // A second click on Search is ignored.
-            if (count == 1)
-                Click(window, "cmdSearch");
-            // Line 4 is the labelled line of the second report: a snap would
-            // move the top on to the first report of sub; scrolling only
-            // moves the list.
-            if (count == 35) {
-                QTRY_VERIFY(scroll->maximum() >= 4);
-                scroll->setValue(4);
-                QCOMPARE(scroll->value(), 4);
-            }
-            // Closing the window stops the search and saves the settings.
-            if (count == 38)
-                QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
-        });
-        Search(window, "*.*", true);
-        QList<qint64> oneByOne;
-        for (qint64 i = 1; i <= 38; ++i)
-            oneByOne << i;
-        QCOMPARE(counts, oneByOne);
-        QCOMPARE(Text(window, "lblCount"), QStringLiteral("38"));
-        const QString start = QString::fromStdString((tree.Root() / deep).string());
-        const auto shortened = [](const QString& text) {
-            return text.left(24) + QStringLiteral("......") + text.right(30);
-        };
-        QCOMPARE(captions, (QStringList{shortened(QStringLiteral("   2 files in ") + start),
-                                        shortened(QStringLiteral("  40 files in ") + start +
-                                                  QStringLiteral("/sub"))}));
-        QCOMPARE(Outline(window).size(), std::size_t{40});
-        QVERIFY(!window.isVisible());
+        QScrollBar* scroll = Find<ResultListView>(window, "lstFoundFiles")->verticalScrollBar();
+
+        // While the walk reads the huge program, the window answers: a second
+        // Search is ignored, and scrolling only moves the list.
+        Click(window, "cmdSearch");
+        QTRY_COMPARE(Text(window, "lblCount"), u"42"_s);
+        QTRY_VERIFY(scroll->maximum() >= 4);
+        QCOMPARE(StateOf(window), kSearchingState);
+        QCOMPARE(Text(window, "lblShowPath"), caption);
+        Click(window, "cmdSearch");
+        scroll->setValue(4);
+        QCOMPARE(Text(window, "lblShowPath") + QString::number(scroll->value()), caption + u'4');
+
+        // Escape stops the scan inside the file, which gives no report; the
+        // file after it is never reached.
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QTRY_COMPARE(window.State(), SearchState::Finished);
+        QCOMPARE(QApplication::focusWidget(), Find(window, "cmdSearch"));
+        // A click meant for Cancel that lands after the end does not quit.
+        Click(window, "cmdExit");
+        QCOMPARE(StateOf(window) + Text(window, "lblCount"), kFinishedState + u"43"_s);
+        QCOMPARE(Outline(window.ResultList()), expected);
+
+        // The top snaps to a report's first line, "[zz].lan" and " lead.lan"
+        // among them, and the caption names its directory; at the end, from
+        // where the user left it, too.
+        QCOMPARE(scroll->value(), 5);
+        for (const auto& [to, top] : {std::pair{4, 3}, {2, 1}}) {
+            scroll->setValue(to);
+            QCOMPARE(scroll->value(), top);
+            QCOMPARE(Text(window, "lblShowPath"), root);
+        }
+
+        // F5 searches again; closing the window then stops the scan at once.
+        QTest::keyClick(&window, Qt::Key_F5);
+        QCOMPARE(StateOf(window), kSearchingState);
+        QCOMPARE(window.ResultList().LineCount(), 0);
+        QTRY_COMPARE(Text(window, "lblCount"), u"42"_s);
+        QVERIFY(window.close());
         QVERIFY(QFile::exists(m_settings.FilePath()));
     }
 
-    void fileTimesInTheSystemLocale() {
-        const QDate day(2024, 1, 2);
-        const std::string date =
-            QLocale::system().toString(day, QLocale::ShortFormat).toStdString();
-        const auto textAt = [&, locale = SystemReportLocale()](QTime time) {
-            return locale.formatFileTime(QDateTime(day, time).toSecsSinceEpoch());
-        };
-        // At exactly midnight the date alone; else the time follows, to the
-        // second, and the text kept from one file is not given to the next.
-        QCOMPARE(textAt(QTime(0, 0)), date);
-        const std::string afternoon = textAt(QTime(15, 4, 7));
-        QVERIFY2(afternoon.starts_with(date + " ") && afternoon.find("04") != std::string::npos &&
-                     afternoon.find("07") != std::string::npos,
-                 afternoon.c_str());
-        QCOMPARE(textAt(QTime(0, 0)), date);
-    }
-
-    void printHandsTheListToThePrinter() {
-        OpenWindow open(m_tree.Root());
-        QVERIFY(open.active);
-        QStringList printed;
-        bool printedBrief = false;
-        QWidget* dialogParent = nullptr;
-        open.window.SetPrintFunction([&](QWidget* parent, const QStringList& lines, bool brief) {
-            dialogParent = parent;
-            printed = lines;
-            printedBrief = brief;
-            return false; // as a cancelled dialog
-        });
-        Click(open.window, "chkBrief");
-        Search(open.window, "*.lan", false);
-        QTest::keyClick(&open.window, Qt::Key_P, Qt::AltModifier);
-        QTRY_COMPARE(printed.size(), 3);
-        QCOMPARE(dialogParent, &open.window);
-        QVERIFY(printedBrief);
-        QCOMPARE(printed[0], QString::fromStdString("[" + m_tree.RootWithSeparator() + "]"));
-        // Brief format, and a description alone gives no brief text.
-        QVERIFY(printed[1].startsWith(QStringLiteral("eth.lan") + QString(23, QLatin1Char(' ')) +
-                                      QStringLiteral("Unknown. ")));
-        // A cancelled print changes nothing.
-        QCOMPARE(open.window.ResultList().LineCount(), 3);
-        QVERIFY(Find(open.window, "cmdPrint")->isEnabled());
+    void selectedFilesOrTheWalk() {
+        fixtures::TempTree tree;
+        for (const char* path : {"eth.lan", "gone.lan", "tok.lan", "A/a1.lan", "C/readme.txt"})
+            tree.Add(path, LanDriver(path));
+        const QString root = QString::fromStdString(tree.RootWithSeparator());
+        OpenWindow open(tree.Root());
+        Find<QComboBox>(open.window, "cmbSearchSpec")->setEditText(u"*.LAN"_s);
+        Find<QCheckBox>(open.window, "chkSubdirs")->setChecked(true);
+        // Only the selected files, and no subdirectory; gone.lan is gone by
+        // the time of the search: counted, not reported.
+        Find<FileList>(open.window, "filList")->SelectNames({"eth.lan", "gone.lan"});
+        std::filesystem::remove(tree.Root() / "gone.lan");
+        QVERIFY(SearchToTheEnd(open.window));
+        QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
+                 u'[' + root + u"]|eth.lan2"_s);
+        // Continue reopens the start directory, and the walk takes them all.
+        Find<DirectoryList>(open.window, "dirList")->SetPath("/");
+        Click(open.window, "cmdSearch");
+        QVERIFY(SearchToTheEnd(open.window));
+        QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
+                 u"[%1]|eth.lan|tok.lan|[%1A/]|a1.lan3"_s.arg(root));
+        // A pattern holding "/" is refused visibly: nothing is searched and
+        // nothing enters the Recent list.
+        auto* spec = Find<QComboBox>(open.window, "cmbSearchSpec");
+        Click(open.window, "cmdSearch");
+        spec->setEditText(u"A/*.lan"_s);
+        Click(open.window, "cmdSearch");
+        QCOMPARE(Text(open.window, "lblShowPath") + Text(open.window, "lblCount"),
+                 u"Not searched: a search pattern cannot hold \"/\".0"_s);
+        QCOMPARE(open.window.ResultList().LineCount() + spec->count(), 1);
+        QVERIFY(!Find(open.window, "cmdPrint")->isEnabled());
+        QCOMPARE(spec->itemText(0), u"*.lan"_s);
     }
 
     void queuedLinesAreShownInOneInsertion() {
         ResultListModel model;
         QSignalSpy insertions(&model, &QAbstractItemModel::rowsInserted);
+        LineBuffer batch;
         for (int i = 0; i < 1000; ++i)
-            model.AppendLine("line " + std::to_string(i));
-        QCOMPARE(model.rowCount(), 0);
-        QTRY_COMPARE(model.rowCount(), 1000); // shown when their time comes
+            QVERIFY(batch.Append(i ? "Ünïcode " + std::to_string(i) : "[/]", LineKind(i > 0)));
+        QVERIFY(model.Append(batch) && model.Append(batch) && model.rowCount() == 0);
+        QTRY_COMPARE(model.rowCount(), 2000); // shown when their time comes, at once
         QCOMPARE(insertions.count(), 1);
-        QCOMPARE(model.data(model.index(999)).toString(), QStringLiteral("line 999"));
-        model.AppendLine("Ünïcode");
-        model.Flush(); // at once
-        QCOMPARE(model.LineText(1000), QStringLiteral("Ünïcode"));
-        QVERIFY(!model.data(model.index(1001)).isValid());
-        model.AppendLine("queued, then cleared");
+        QCOMPARE(model.LineText(1999) + model.LineText(1000), u"Ünïcode 999[/]"_s);
+        QVERIFY(model.Kind(1000) == LineKind::Directory &&
+                model.Kind(1001) == LineKind::ReportStart);
+        QVERIFY(!model.data(model.index(2000)).isValid() && model.Kind(-1) == LineKind::InReport);
         model.Clear();
-        model.Flush();
-        QCOMPARE(model.rowCount(), 0);
-        QCOMPARE(insertions.count(), 2);
         QCOMPARE(SnapTopIndex(model, 0, 0), -1); // an empty list does not move
     }
 
     void scrollingSnapsTheTop_data() {
-        // Directory d's lines start at 7 * d: D F L L F F L; after 40 of them a
-        // report and a tail of labelled lines with no report after.
+        // Directory d's lines start at 7 * d: D R L L R R L; after 40 of them
+        // a report and a tail of lines in it with no report after.
         QTest::addColumn<int>("from"); // where the last snap left the top
         QTest::addColumn<int>("to");   // where the user scrolls
         QTest::addColumn<int>("top");
@@ -328,20 +195,25 @@ private Q_SLOTS:
         QFETCH(int, top);
         QFETCH(QString, caption);
         // A window in the finished state of a search over an empty directory,
-        // its result list then filled here: "D" a directory line, "F" a
-        // file's first line, "L" a labelled line.
+        // its result list then filled here. The kinds decide, not the text:
+        // reports named "[zz].EXE" and " lead.EXE" are ordinary reports.
         fixtures::TempTree empty;
         OpenWindow open(empty.Root());
-        Click(open.window, "cmdSearch");
+        QVERIFY(SearchToTheEnd(open.window));
+        ResultListModel& list = open.window.ResultList();
         int directory = 0;
-        for (const QChar kind : QStringLiteral("DFLLFFL").repeated(40) + QStringLiteral("F") +
-                                    QString(30, QLatin1Char('L')))
-            open.window.ResultList().AppendLine(
-                kind == u'D'   ? "[/data/dir" + std::to_string(directory++) + "/]"
-                : kind == u'F' ? std::string("FILE.EXE   NE   1,024")
-                               : std::string(" HName  :x"));
-        open.window.ResultList().Flush();
-        QScrollBar* scroll = ResultScroll(open.window);
+        int line = 0;
+        for (const QChar kind : u"DRLLRRL"_s.repeated(40) + u'R' + QString(30, u'L')) {
+            const auto k = static_cast<int>(u"DRL"_s.indexOf(kind));
+            const std::string texts[] = {"[/data/dir" + std::to_string(directory++) + "/]",
+                                         ++line % 2 ? "[zz].EXE  NE" : " lead.EXE  NE",
+                                         "[HName] :"};
+            list.AppendLine(texts[k], static_cast<LineKind>(k));
+            directory -= k > 0;
+        }
+        list.Flush();
+        QScrollBar* scroll =
+            Find<ResultListView>(open.window, "lstFoundFiles")->verticalScrollBar();
         QTRY_VERIFY(scroll->maximum() >= 285); // the view lays out new lines on its next turn
         scroll->setValue(from);
         QCOMPARE(scroll->value(), from);
@@ -350,8 +222,69 @@ private Q_SLOTS:
         QCOMPARE(Text(open.window, "lblShowPath"), caption);
     }
 
+    void resultsAreCopiedSavedAndPrinted() {
+        // A directory deep enough that its line is wider than the list.
+        const std::string deep(200, 'd');
+        fixtures::TempTree tree;
+        tree.Add(deep + "/eth.lan", LanDriver("Ethernet"));
+        tree.Add(deep + "/tök.lan", LanDriver("Token Ring"));
+        OpenWindow open(tree.Root() / deep);
+        Click(open.window, "chkBrief");
+        QVERIFY(SearchToTheEnd(open.window));
+        auto* list = Find<ResultListView>(open.window, "lstFoundFiles");
+        QVERIFY(list->horizontalScrollBar()->maximum() > 0); // scrolled to, not cut
+        QStringList lines;
+        for (int row = 0; row < open.window.ResultList().LineCount(); ++row)
+            lines << open.window.ResultList().LineText(row) + u'\n';
+        QCOMPARE(lines.size(), 3);
+        // Ctrl+P hands the lines, their kinds and the format to the printer.
+        QString printed;
+        open.window.SetPrintFunction([&](QWidget* parent, const ReportLines& report, bool brief) {
+            for (int i = 0; i < report.LineCount(); ++i)
+                printed += QString::number(static_cast<int>(report.Kind(i)));
+            printed += brief && parent == &open.window ? u" brief"_s : u""_s;
+            return false; // as a cancelled dialog
+        });
+        QTest::keyClick(&open.window, Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(printed, u"011 brief"_s);
+        // Extended selection: a click, then Ctrl+click; Ctrl+C copies in list order.
+        for (const auto& [row, keys] : {std::pair{2, Qt::NoModifier}, {0, Qt::ControlModifier}})
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, keys, list->LineRect(row).center());
+        list->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), lines[0] + lines[2]);
+        // Select All, then Copy from the context menu.
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        WhenShown([](QWidget* menu) {
+            static_cast<QMenu*>(menu)->actions().first()->trigger();
+            menu->close();
+        });
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
+                               list->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(list->viewport(), &menu);
+        QCOMPARE(QGuiApplication::clipboard()->text(), lines.join(QString()));
+        QApplication::setActiveWindow(&open.window); // as the closed menu leaves it
+
+        // Ctrl+S saves the whole list in UTF-8; a file that cannot be written
+        // is said.
+        QTemporaryDir folder;
+        QString answer = folder.filePath(u"report.txt"_s);
+        open.window.SetSaveNameFunction([&](QWidget*, const QString&) { return answer; });
+        QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
+        QFile saved(answer);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), lines.join(QString()));
+        answer = folder.filePath(u"missing/report.txt"_s);
+        QString warning;
+        WhenShown([&](QWidget* box) {
+            warning = static_cast<QMessageBox*>(box)->text();
+            box->close();
+        });
+        QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY2(warning.contains(u"missing/report.txt"_s), qPrintable(warning));
+    }
+
 private:
-    fixtures::TempTree m_tree;
     IsolatedSettings m_settings;
 };
 

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <filesystem>
-#include <memory>
-#include <string>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -19,44 +15,25 @@ namespace kestrel::testing {
 
 // The settings store of the tests: a folder of its own, so no test reads or
 // writes a user's settings. Cleared before each test.
-class IsolatedSettings {
-public:
+struct IsolatedSettings {
     IsolatedSettings() {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_folder.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
     }
-    QString FilePath() const { return m_folder.path() + QStringLiteral("/Kestrel/Kestrel.ini"); }
+    QString FilePath() const { return folder.path() + QStringLiteral("/Kestrel/Kestrel.ini"); }
     void Clear() const { QFile::remove(FilePath()); }
-    static std::unique_ptr<QSettings> Open() {
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                           QStringLiteral("Kestrel"), QStringLiteral("Kestrel"));
-    }
-
-private:
-    QTemporaryDir m_folder;
+    QTemporaryDir folder;
 };
 
-// The process's current directory for as long as the object lives: the
-// window opens in it.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::filesystem::path& path) : m_previous(QDir::currentPath()) {
-        QDir::setCurrent(QString::fromStdString(path.string()));
-    }
-    ~CurrentDirectory() { QDir::setCurrent(m_previous); }
-
-private:
-    QString m_previous;
-};
-
-// A window opened in `directory` as a user sees it: shown and active, so
-// keys and focus work.
+// A window opened in `directory`, made the process's current directory
+// first, as a user sees it: shown and active, so keys and focus work.
 struct OpenWindow {
-    explicit OpenWindow(const std::filesystem::path& directory) : here(directory) {
+    explicit OpenWindow(const std::filesystem::path& directory)
+        : entered(QDir::setCurrent(QString::fromStdString(directory.string()))) {
         window.show();
         QApplication::setActiveWindow(&window);
         active = QTest::qWaitForWindowActive(&window);
     }
-    CurrentDirectory here;
+    bool entered;
     MainWindow window;
     bool active = false;
 };
@@ -94,5 +71,13 @@ inline QString StateOf(const QWidget& window) {
 }
 
 inline const QString kIdleState = QStringLiteral("&Search E&xit 11 01 11 11 11 11 11 10");
+inline const QString kSearchingState = QStringLiteral("&Search &Cancel 01 11 01 01 01 01 01 10");
+inline const QString kFinishedState = QStringLiteral("&Continue E&xit 01 11 01 01 01 01 01 11");
+
+// Clicks Search and waits for the search on its thread to end.
+inline bool SearchToTheEnd(MainWindow& window) {
+    Click(window, "cmdSearch");
+    return QTest::qWaitFor([&] { return window.State() == SearchState::Finished; }, 20000);
+}
 
 } // namespace kestrel::testing

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -8,71 +9,79 @@
 #include <QtTest>
 
 #include "printer_target.h"
+#include "recording_target.h"
 #include "report_printer.h"
 
 namespace kestrel::testing {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// The text of a PDF with runs of white space made single.
+QString PdfToText(const QString& pdf, const QStringList& options = {}) {
+    QProcess pdftotext;
+    pdftotext.start(u"pdftotext"_s, options + QStringList{u"-layout"_s, pdf, u"-"_s});
+    pdftotext.waitForFinished();
+    return QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
+}
+
+} // namespace
+
 class ReportPrinterTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void printsEveryCopyIntoThePdf() {
+    void init() {
         if (QStandardPaths::findExecutable(u"pdftotext"_s).isEmpty())
             QSKIP("pdftotext (poppler-utils) is not installed");
-        QTemporaryDir dir;
-        QStringList lines{u"[/data/]"_s};
-        for (int i = 10; i < 50; ++i)
-            lines +=
-                {u"MOD%1.NLM           NE       12,345 2024-01-02"_s.arg(i),
-                 u" HDescription     :Module %1"_s.arg(i), u" HVersion         :1.%1"_s.arg(i)};
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(dir.filePath(u"report.pdf"_s));
-        printer.setCopyCount(2);
-        QVERIFY(PrintOnPrinter(printer, lines, false, u"06/05/2024 07:08"_s));
-
-        // pdftotext places words by their position: runs of spaces are made single.
-        QProcess pdftotext;
-        pdftotext.start(u"pdftotext"_s, {u"-layout"_s, printer.outputFileName(), u"-"_s});
-        QVERIFY(pdftotext.waitForFinished() && pdftotext.exitCode() == 0);
-        QStringList pages = QString::fromUtf8(pdftotext.readAllStandardOutput()).split(u'\f');
-        pages.removeLast(); // after the last page's form feed
-        // Both copies are in the one file, each numbered from page 1.
-        QVERIFY(pages.size() >= 4 && pages.size() % 2 == 0);
-        QStringList printed;
-        for (qsizetype i = 0; i < pages.size(); ++i) {
-            QStringList pageLines = pages[i].split(u'\n', Qt::SkipEmptyParts);
-            for (QString& line : pageLines)
-                line = line.simplified();
-            const qsizetype pageNumber = i % (pages.size() / 2) + 1;
-            QCOMPARE(pageLines.mid(0, 2),
-                     (QStringList{u"Kestrel report 06/05/2024 07:08 Page %1"_s.arg(pageNumber),
-                                  pageNumber == 1 ? u"/data/"_s : u"/data/ (Continued)"_s}));
-            printed += pageLines.mid(2);
-        }
-        for (QString& line : lines)
-            line = line.simplified();
-        QCOMPARE(printed, lines.mid(1) + lines.mid(1));
     }
 
-    void unwritableFileFails() {
+    void printsEveryCopyIntoThePdf() {
         QTemporaryDir dir;
+        const Lines lines(u"d/data/,b70"_s);
         QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFileName(dir.filePath(u"report.pdf"_s));
+        printer.setPageMargins(QMarginsF(), QPageLayout::Millimeter);
+        printer.setCopyCount(2);
+        QVERIFY(PrintOnPrinter(printer, lines, true, u"06/05/2024 07:08"_s));
+        // Both copies in the one file, each numbered from page 1.
+        const QString text = PdfToText(printer.outputFileName());
+        QCOMPARE(text.count(u"Kestrel report 06/05/2024 07:08 Page 1"_s), 2);
+        QCOMPARE(text.count(u"/data/ (Continued)"_s), 2);
+        QCOMPARE(text.count(u"FILE70.NLM 1.02 Test"_s), 2);
+        // All of it 15 mm (42.5 points) or more from the sheet's edges, though
+        // the printer was set to no margin at all.
+        const QRect sheet = printer.pageLayout().fullRectPoints();
+        QCOMPARE(PdfToText(printer.outputFileName(), {u"-x"_s, u"42"_s, u"-y"_s, u"42"_s, u"-W"_s,
+                                                      QString::number(sheet.width() - 84), u"-H"_s,
+                                                      QString::number(sheet.height() - 84)}),
+                 text);
+        // A file that cannot be written fails, and nothing is left.
         printer.setOutputFileName(dir.filePath(u"missing/report.pdf"_s));
-        QVERIFY(!PrintOnPrinter(printer, {u"[/data/]"_s, u"A.NLM"_s}, true, u"today"_s));
+        QVERIFY(!PrintOnPrinter(printer, lines, true, u"today"_s));
         QVERIFY(!QFile::exists(printer.outputFileName()));
     }
 
-    void cancelledDialogIsAFailure() {
-        QTimer cancel;
-        connect(&cancel, &QTimer::timeout, this, [] {
-            if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget()))
-                dialog->reject();
-        });
-        cancel.start(10);
-        QVERIFY(!PrintResultLines(nullptr, {u"[/data/]"_s, u"A.NLM"_s}, true));
+    void dialogOffersTheLastOutputFile() {
+        // The dialog has no page range: the whole list is always printed. The
+        // file printed to is offered the next time; a cancel prints nothing.
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(u"report.pdf"_s);
+        ReportPrinter printer;
+        QStringList offered;
+        for (const bool accept : {true, false}) {
+            QTimer::singleShot(0, this, [&, accept] { // once the dialog waits for the user
+                auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog && !dialog->testOption(QAbstractPrintDialog::PrintPageRange));
+                offered << dialog->printer()->outputFileName();
+                dialog->findChild<QLineEdit*>(u"filename"_s)->setText(pdf);
+                accept ? dialog->accept() : dialog->reject();
+            });
+            QCOMPARE(printer.Print(nullptr, Lines(u"b1"_s), true), accept);
+        }
+        QCOMPARE(offered, (QStringList{QString(), pdf}));
+        QVERIFY(PdfToText(pdf).contains(u"FILE1.NLM"_s));
     }
 };
 

@@ -1,0 +1,141 @@
+#include "search_worker.h"
+
+#include "quill_scan.h"
+#include "walk.h"
+
+namespace kestrel {
+
+namespace {
+
+// The walk's directory lines.
+class DirectoryLineSink : public ReportSink {
+public:
+    explicit DirectoryLineSink(LineBuffer& lines, bool& lost) : m_lines(lines), m_lost(lost) {}
+    void AddLine(const std::string& line) override {
+        m_lost = !m_lines.Append(line, LineKind::Directory) || m_lost;
+    }
+
+private:
+    LineBuffer& m_lines;
+    bool& m_lost;
+};
+
+// The composer's report lines: a report's first line is the first after the
+// end of the one before.
+class ReportLineSink : public ReportSink {
+public:
+    explicit ReportLineSink(LineBuffer& lines, bool& lost) : m_lines(lines), m_lost(lost) {}
+    void AddLine(const std::string& line) override {
+        m_lost = !m_lines.Append(line, m_next) || m_lost;
+        m_next = LineKind::InReport;
+    }
+    void AddReport(const ReportInfo&) override { m_next = LineKind::ReportStart; }
+
+private:
+    LineBuffer& m_lines;
+    bool& m_lost;
+    LineKind m_next = LineKind::ReportStart;
+};
+
+} // namespace
+
+SearchWorker::SearchWorker(QObject* parent) : QObject(parent) {}
+
+SearchWorker::~SearchWorker() {
+    Stop();
+    Join();
+}
+
+void SearchWorker::Start(SearchRequest request) {
+    Join();
+    m_stop = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_progress = SearchProgress();
+        m_progressSent = false;
+    }
+    m_thread = std::thread(&SearchWorker::Run, this, std::move(request));
+}
+
+void SearchWorker::Stop() {
+    m_stop = true;
+}
+
+void SearchWorker::Join() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+SearchProgress SearchWorker::TakeProgress() {
+    const std::lock_guard lock(m_mutex);
+    SearchProgress taken = std::move(m_progress);
+    m_progress = SearchProgress();
+    m_progressSent = false;
+    return taken;
+}
+
+void SearchWorker::Run(SearchRequest request) {
+    LineBuffer lines; // since the last hand-over
+    bool lost = false;
+    DirectoryLineSink directoryLines(lines, lost);
+    ReportLineSink reportLines(lines, lost);
+    QuillScan scanner(reportLines, request.layout, std::move(request.locale));
+    scanner.SetStopFlag(&m_stop);
+    std::int64_t scannedCount = 0;
+    std::optional<std::string> caption;
+    const auto handOver = [&] {
+        if (lost) {
+            m_stop = true;
+            const std::lock_guard lock(m_mutex);
+            m_progress.listFull = true;
+        }
+        HandOver(lines, scannedCount, caption, false);
+    };
+
+    WalkHooks hooks;
+    hooks.showCaption = [&](const std::string& text) {
+        caption = text;
+        handOver();
+    };
+    hooks.fileScanned = [&] {
+        ++scannedCount;
+        handOver();
+    };
+    hooks.cancelled = [this] { return m_stop.load(); };
+    DirectoryWalk walk(scanner, directoryLines, request.patterns, request.recursive,
+                       std::move(hooks));
+    if (request.selected.empty())
+        walk.WalkDirectory(request.root);
+    else
+        walk.ScanSelectedFiles(request.root, request.selected);
+    HandOver(lines, scannedCount, caption, true);
+}
+
+void SearchWorker::HandOver(LineBuffer& lines, std::int64_t scannedCount,
+                            std::optional<std::string>& caption, bool finished) {
+    bool send = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_progress.lines.Empty())
+            std::swap(m_progress.lines, lines);
+        else if (!m_progress.lines.Append(lines))
+            m_progress.listFull = m_stop = true;
+        lines.Clear();
+        m_progress.scannedCount = scannedCount;
+        if (caption)
+            m_progress.caption = std::move(caption);
+        caption.reset();
+        m_progress.finished = finished;
+        const auto now = std::chrono::steady_clock::now();
+        send = !m_progressSent &&
+               (finished || now - m_lastSent >= std::chrono::milliseconds(kNotifyIntervalMs));
+        if (send) {
+            m_progressSent = true;
+            m_lastSent = now;
+        }
+    }
+    if (send)
+        Q_EMIT ProgressReady();
+}
+
+} // namespace kestrel

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QObject>
+
+#include "line_buffer.h"
+#include "report_sink.h"
+
+namespace kestrel {
+
+// What a search is to do, copied from the window when it starts.
+struct SearchRequest {
+    std::string root;                  // the directory the search starts in
+    std::vector<std::string> selected; // files of root to scan; none: walk root
+    std::vector<std::string> patterns;
+    bool recursive = false;
+    ReportLayout layout;
+    ReportLocale locale;
+};
+
+// What the walk has done since the window last took its progress.
+struct SearchProgress {
+    LineBuffer lines;                   // new lines of the result list, with their kinds
+    std::int64_t scannedCount = 0;      // files handed to the scanner in all
+    std::optional<std::string> caption; // the latest status caption, when a new one came
+    bool listFull = false;              // lines were lost for want of memory; the walk stopped
+    bool finished = false;              // the walk has ended, and this is the last of it
+};
+
+// Runs a search on a thread of its own with a QuillScan of its own, so the
+// window's thread never waits on a file. The walk hands its progress over after
+// every file and every directory it enters; the window takes it when told, and
+// now and then on its own (see ProgressReady). Stop sets the stop flag, which
+// the walk tests after each file and the scanner between the blocks of a
+// large file.
+class SearchWorker : public QObject {
+    Q_OBJECT
+
+public:
+    // ProgressReady is sent at most this often; the window takes progress
+    // on its own at the other interval.
+    static constexpr int kNotifyIntervalMs = 40;
+    static constexpr int kTakeIntervalMs = 100;
+
+    explicit SearchWorker(QObject* parent = nullptr);
+    ~SearchWorker() override; // stops the search and waits for its thread
+
+    void Start(SearchRequest request);
+    void Stop();
+    // Waits for the thread to end: at once after the last progress, within a
+    // fraction of a second after Stop.
+    void Join();
+    SearchProgress TakeProgress();
+
+Q_SIGNALS:
+    // Sent from the search's thread when progress waits, none was sent since
+    // the window last took it, and kNotifyIntervalMs have passed since the
+    // last was sent, and at the end: at most one waits in the window's event
+    // queue, and the window takes a few batches a second however fast the
+    // files go by. What is held back behind a large file the window takes on
+    // its own at kTakeIntervalMs.
+    void ProgressReady();
+
+private:
+    void Run(SearchRequest request);
+    void HandOver(LineBuffer& lines, std::int64_t scannedCount, std::optional<std::string>& caption,
+                  bool finished);
+
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    SearchProgress m_progress;                        // guarded by m_mutex
+    bool m_progressSent = false;                      // guarded by m_mutex
+    std::chrono::steady_clock::time_point m_lastSent; // guarded by m_mutex
+};
+
+} // namespace kestrel
