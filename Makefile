@@ -11,7 +11,8 @@ JOBS           ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
                  libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev
-TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux poppler-utils
+TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux poppler-utils desktop-file-utils appstream \
+                 groff-base
 RUN_PACKAGES   = $(BUILD_PACKAGES)
 FUZZ_PACKAGES  = $(BUILD_PACKAGES) clang libclang-rt-14-dev
 

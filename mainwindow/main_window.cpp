@@ -165,7 +165,10 @@ MainWindow::~MainWindow() {
 void MainWindow::CreateControls() {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kestrel for Windows (1.0)"));
-    setWindowIcon(QIcon(QStringLiteral(":/kestrel_icon.xpm")));
+    // The icon drawn at 32 pixels, and at 256 for large screens.
+    QIcon icon(QStringLiteral(":/kestrel_icon.xpm"));
+    icon.addFile(QStringLiteral(":/kestrel_icon_256.png"));
+    setWindowIcon(icon);
     // A sizable window with a minimise box and no maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

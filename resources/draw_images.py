@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Draws the window icon and the logo of Kestrel as XPM files.
+"""Draws the window icon and the logo of Kestrel.
 
-The icon is 32 by 32 pixels: an hourglass under a red prohibition sign.
-The logo is 180 by 180 pixels: a maker's mark (a kestrel in flight inside a
-lozenge) and the name KESTREL in cut-out letters on a red ground.
-Both keep to 16 colours. Run from any folder; the files land beside this one.
+The icon is an hourglass under a red prohibition sign, drawn twice, each for
+its size: 32 by 32 pixels in 16 colours, pixel by pixel (an XPM for the window
+and a PNG for the desktop's icon theme), and 256 by 256 pixels with smooth
+edges and shading (a PNG for the icon theme, and for the window on large
+screens). The logo is 180 by 180 pixels in 16 colours: a maker's mark (a kestrel
+in flight inside a lozenge) and the name KESTREL in cut-out letters on a red
+ground. Run from any folder; the files land beside this one.
 
     python3 resources/draw_images.py
 """
 
 import math
 import os
+import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -28,6 +33,25 @@ def write_xpm(path, name, pixels, palette):
     lines.append("};")
     with open(path, "w", encoding="ascii") as out:
         out.write("\n".join(lines) + "\n")
+
+
+def write_png(path, rows):
+    """rows: rows of (red, green, blue, alpha) tuples, 8 bits each."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    raw = b"".join(b"\0" + bytes(channel for pixel in row for channel in pixel) for row in rows)
+    header = struct.pack(">IIBBBBB", len(rows[0]), len(rows), 8, 6, 0, 0, 0)
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                  chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def rgba(colour):
+    """"#RRGGBB" or "None" as a (red, green, blue, alpha) tuple."""
+    if colour == "None":
+        return (0, 0, 0, 0)
+    return (int(colour[1:3], 16), int(colour[3:5], 16), int(colour[5:7], 16), 255)
 
 
 def inside_polygon(x, y, points):
@@ -94,6 +118,86 @@ def draw_icon():
         row = ""
         for x in range(32):
             row += sign_pixel(x, y) or hourglass_pixel(x, y) or "."
+        rows.append(row)
+    return rows
+
+
+# --- the large icon ---------------------------------------------------------
+# The same picture at 256 pixels, drawn from shapes rather than scaled: each
+# pixel is the average of 4 by 4 samples, so edges are smooth, and the glass,
+# the wood and the sign are shaded.
+
+LARGE = 256
+SAMPLES = 4
+
+
+def large_sign(x, y):
+    """The prohibition sign at a point, or None outside it."""
+    centre = LARGE / 2
+    distance = math.hypot(x - centre, y - centre)
+    if 98 <= distance <= 125:
+        edge = min(distance - 98, 125 - distance)
+        return (150, 0, 0) if edge < 3 else (226, 24, 24)
+    # The bar runs from the upper left to the lower right.
+    across = abs((x - centre) - (y - centre)) / math.sqrt(2)
+    if distance < 99 and across <= 15:
+        return (150, 0, 0) if across > 12.5 else (226, 24, 24)
+    return None
+
+
+def large_hourglass(x, y):
+    """The hourglass at a point, or None outside it."""
+    centre = LARGE / 2
+    offset = abs(x - centre)
+    # The wooden ends: rounded bars, lighter towards their top.
+    for top in (34, 202):
+        if 64 <= x <= 192 and top <= y <= top + 20:
+            corner = max(0, 70 - x, x - 186) ** 2 + max(0, top + 6 - y, y - (top + 14)) ** 2
+            if corner > 36:
+                continue
+            if x < 67 or x > 189 or y < top + 3 or y > top + 17:
+                return (40, 24, 8)
+            shade = 1.2 - (y - top) / 40
+            return (int(139 * shade), int(90 * shade), int(43 * shade))
+    if not 54 <= y <= 202:
+        return None
+    # The glass narrows from 56 pixels either side to the waist at the middle.
+    half = 8 + abs(y - centre) * 48 / 74
+    if offset > half + 3:
+        return None
+    if offset > half:
+        return (40, 40, 48)
+    sand_top = 84 <= y <= 124
+    mound = 202 - 26 * max(0.0, 1 - (offset / 52) ** 2)
+    if sand_top or y >= mound or (124 <= y <= 200 and offset <= 2.5):
+        return (232, 192, 0) if x - centre < half * 0.4 else (200, 158, 0)
+    # Glass, with a highlight along its left side.
+    if -half * 0.8 < x - centre < -half * 0.55:
+        return (245, 248, 255)
+    return (196, 204, 214)
+
+
+def draw_large_icon():
+    rows = []
+    for py in range(LARGE):
+        row = []
+        for px in range(LARGE):
+            total = [0, 0, 0, 0]
+            for sy in range(SAMPLES):
+                for sx in range(SAMPLES):
+                    x = px + (sx + 0.5) / SAMPLES
+                    y = py + (sy + 0.5) / SAMPLES
+                    colour = large_sign(x, y) or large_hourglass(x, y)
+                    if colour:
+                        for i in range(3):
+                            total[i] += colour[i]
+                        total[3] += 255
+            count = SAMPLES * SAMPLES
+            covered = total[3] // 255
+            if covered == 0:
+                row.append((0, 0, 0, 0))
+            else:
+                row.append(tuple(total[i] // covered for i in range(3)) + (total[3] // count,))
         rows.append(row)
     return rows
 
@@ -168,5 +272,9 @@ def draw_logo():
 
 
 if __name__ == "__main__":
-    write_xpm(os.path.join(HERE, "kestrel_icon.xpm"), "kestrel_icon", draw_icon(), ICON_PALETTE)
+    icon = draw_icon()
+    write_xpm(os.path.join(HERE, "kestrel_icon.xpm"), "kestrel_icon", icon, ICON_PALETTE)
+    write_png(os.path.join(HERE, "kestrel_icon_32.png"),
+              [[rgba(ICON_PALETTE[key]) for key in row] for row in icon])
+    write_png(os.path.join(HERE, "kestrel_icon_256.png"), draw_large_icon())
     write_xpm(os.path.join(HERE, "kestrel_logo.xpm"), "kestrel_logo", draw_logo(), LOGO_PALETTE)
