@@ -180,8 +180,8 @@ void MainWindow::CreateControls() {
     resize(minimumSize());
 
     const auto checkBox = [this](const char* name, const char* caption, const char* tip, int top) {
-        auto* box = Design(new OptionCheckBox(QString::fromLatin1(caption), this), name, 6240, top,
-                           2415, 255);
+        auto* box = Design(new OptionCheckBox(QString::fromLatin1(caption), this), name, 6240,
+                           top - kSpareOptionRow, 2415, 255);
         box->setToolTip(QString::fromLatin1(tip));
         return box;
     };
@@ -228,8 +228,8 @@ void MainWindow::CreateControls() {
     // The two frames only draw a border behind the buttons and option boxes.
     fraButtons = Design(new QGroupBox(this), "fraButtons", 120, 4920, 5535, 975);
     fraButtons->setFont(TerminalFont());
-    fraOptions = Design(new QGroupBox(QStringLiteral("Options"), this), "fraOptions", 6000, 4080,
-                        2775, 1815);
+    fraOptions = Design(new QGroupBox(QStringLiteral("Options"), this), "fraOptions", 6000,
+                        4080 - kSpareOptionRow, 2775, 1815 + kSpareOptionRow);
     fraOptions->lower();
     fraButtons->lower();
 

@@ -27,11 +27,11 @@ WindowLayout ComputeWindowLayout(int clientWidth, int clientHeight) {
     layout.picture3Left = kLogoStripLeft + (w - kLogoStripLeft - kLogoSize) / 2.0;
     layout.picture3Top = (h - kLogoBandBottomMargin - kLogoSize) / 2.0;
     layout.fraButtonsTop = h - 1120;
-    layout.fraOptionsTop = h - 1960;
+    layout.fraOptionsTop = h - 1960 - kSpareOptionRow;
     layout.buttonsTop = h - 870;
     // The six option boxes, 240 apart from the top one down.
     for (int i = 0; i < 6; ++i)
-        layout.checkBoxTops[i] = h - 1710 + 240 * i;
+        layout.checkBoxTops[i] = h - 1710 - kSpareOptionRow + 240 * i;
     return layout;
 }
 

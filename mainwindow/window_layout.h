@@ -10,6 +10,11 @@ inline constexpr int kDesignClientHeight = 6030;
 inline constexpr int kDesignFrameWidth = 9405 - kDesignClientWidth;
 inline constexpr int kDesignFrameHeight = 6435 - kDesignClientHeight;
 
+// The options frame holds a row more than its six boxes, free under the last
+// one for one more option: the frame reaches this much higher than designed,
+// and its boxes sit this much higher.
+inline constexpr int kSpareOptionRow = 240;
+
 // Where the controls that follow the window's size go, in twips, for a client
 // area of W by H twips. Everything else keeps its design rectangle.
 struct WindowLayout {
