@@ -292,8 +292,13 @@ void MainWindow::CreateCriteriaPanel() {
     drvList = Design(new DriveList(Picture1), "drvList", 2640, 960, 3015, 315);
     dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320, 3015, 3465);
     filList = Design(new FileList(Picture1), "filList", 120, 960, 2415, 3795);
-    cmbSearchSpec->setAccessibleName(QStringLiteral("Search Criteria"));
-    drvList->setAccessibleName(QStringLiteral("Drives"));
+    // A combo box's name is its text on Linux, where a label would name it:
+    // the description says what these two are.
+    for (auto [box, name] : {std::pair<QWidget*, const char*>{cmbSearchSpec, "Search Criteria"},
+                             {drvList, "Drives"}}) {
+        box->setAccessibleName(QString::fromLatin1(name));
+        box->setAccessibleDescription(QString::fromLatin1(name));
+    }
     dirList->setAccessibleName(QStringLiteral("Directories"));
     filList->setAccessibleName(QStringLiteral("Files"));
 
