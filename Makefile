@@ -72,6 +72,7 @@ bench: deps-build
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS)
 	$(BENCH_BUILD_DIR)/bench/kestrel-bench
 	$(BENCH_BUILD_DIR)/bench/window/window-bench
+	$(BENCH_BUILD_DIR)/bench/window/window-bench --lines 18000000
 
 fuzz: deps-fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,7 +3,6 @@
 // the result list's scrolling, which snaps its top to the first line of a
 // report; and getting the results out: Print, Copy and Save Report As.
 
-#include <algorithm>
 #include <utility>
 
 #include <QAction>
@@ -11,7 +10,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
