@@ -28,19 +28,31 @@ int QuillScan::OpenScanFile(const std::string& path) {
 }
 
 int QuillScan::OpenScanFileAt(int directoryDescriptor, const std::string& name) {
+    m_openError = 0;
     if (m_scanFile >= 0 || m_source != nullptr)
         return 1;
     // Only regular files are opened: a FIFO, socket or device could block the
     // scan or change state on open. The descriptor is checked again, so a file
     // replaced between the two calls is refused all the same.
     struct stat info {};
-    if (::fstatat(directoryDescriptor, name.c_str(), &info, 0) != 0 || !S_ISREG(info.st_mode))
+    if (::fstatat(directoryDescriptor, name.c_str(), &info, 0) != 0) {
+        m_openError = errno;
+        return 1;
+    }
+    if (!S_ISREG(info.st_mode))
         return 1;
     const int descriptor =
         ::openat(directoryDescriptor, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (descriptor < 0)
+    if (descriptor < 0) {
+        m_openError = errno;
         return 1;
-    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    }
+    if (::fstat(descriptor, &info) != 0) {
+        m_openError = errno;
+        ::close(descriptor);
+        return 1;
+    }
+    if (!S_ISREG(info.st_mode)) {
         ::close(descriptor);
         return 1;
     }

@@ -60,6 +60,9 @@ public:
     void ScanSourceAs(ScanSource& source, const std::string& directoryPath, const std::string& name,
                       std::int64_t modified);
     static constexpr std::int64_t kNoFileTime = INT64_MIN;
+    // Why the last ScanFile or ScanFileAt could not open its file: an errno
+    // value, or 0 when it opened or was passed over as not a regular file.
+    int OpenError() const { return m_openError; }
 
     // The stop test of a search run on another thread: when the flag is set,
     // a scan that reads a whole file stops between two blocks and gives no
@@ -170,6 +173,7 @@ private:
     ByteObserver* m_observer = nullptr;
     bool m_observing = false;        // the observer has not seen the whole file yet
     std::int64_t m_observedUpTo = 0; // the bytes before this offset were seen
+    int m_openError = 0;                       // errno of the last failed open
 };
 
 } // namespace kestrel
