@@ -1,9 +1,12 @@
 #include "file_listing.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrel {
 
@@ -69,27 +72,79 @@ bool WildcardMatch(std::string_view nameText, std::string_view patternText) {
     return p == pattern.size();
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
+struct Entry {
+    std::string name;
+    unsigned char type; // d_type: DT_UNKNOWN when the file system does not say
+};
 
-std::vector<std::string> DirectoryEntries(const std::string& directory) {
-    std::vector<std::string> names;
-    DIR* stream = ::opendir(directory.c_str());
-    if (stream == nullptr)
-        return names;
-    while (const dirent* entry = ::readdir(stream)) {
-        const std::string name = entry->d_name;
+// Reads a directory through a duplicate of its descriptor, so the caller's
+// descriptor stays open. "." and ".." are left out.
+int ReadEntries(int directoryDescriptor, std::vector<Entry>& entries) {
+    const int own = ::fcntl(directoryDescriptor, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return errno;
+    DIR* stream = ::fdopendir(own);
+    if (stream == nullptr) {
+        const int error = errno;
+        ::close(own);
+        return error;
+    }
+    ::rewinddir(stream); // the duplicate shares the read position
+    int error = 0;
+    while (true) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream);
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
         if (name != "." && name != "..")
-            names.push_back(name);
+            entries.push_back({std::string(name), entry->d_type});
     }
     ::closedir(stream);
-    return names;
+    return error;
 }
 
-std::string ChildPath(const std::string& directory, const std::string& name) {
-    return directory.ends_with('/') ? directory + name : directory + "/" + name;
+// An entry that vanished, or a link that leads nowhere, is simply not there.
+bool IsGone(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
+// Whether an entry is a regular file or a link to one; `error` is set when
+// the entry cannot be examined.
+bool IsRegularFileAt(int directoryDescriptor, const Entry& entry, int& error) {
+    if (entry.type == DT_REG)
+        return true;
+    if (entry.type != DT_LNK && entry.type != DT_UNKNOWN)
+        return false;
+    struct stat info {};
+    if (::fstatat(directoryDescriptor, entry.name.c_str(), &info, 0) != 0) {
+        error = IsGone(errno) ? 0 : errno;
+        return false;
+    }
+    return S_ISREG(info.st_mode);
+}
+
+bool IsDirectoryAt(int directoryDescriptor, const Entry& entry, bool includeLinks, int& error) {
+    if (entry.type == DT_DIR)
+        return true;
+    if (entry.type != DT_UNKNOWN && !(entry.type == DT_LNK && includeLinks))
+        return false;
+    struct stat info {};
+    if (::fstatat(directoryDescriptor, entry.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = IsGone(errno) ? 0 : errno;
+        return false;
+    }
+    if (S_ISLNK(info.st_mode) && includeLinks &&
+        ::fstatat(directoryDescriptor, entry.name.c_str(), &info, 0) != 0)
+        return false;
+    return S_ISDIR(info.st_mode);
+}
+
+// A directory opened for listing by its path; -1 when it cannot be.
+int OpenDirectoryPath(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 } // namespace
@@ -144,30 +199,68 @@ bool ListingOrderLess(std::string_view a, std::string_view b) {
     return a < b; // byte-wise, so "A" and "a" keep one fixed order
 }
 
+std::string RefusedPattern(std::string_view spec) {
+    while (true) {
+        const std::size_t end = spec.find(';');
+        std::string_view pattern = spec.substr(0, end);
+        if (pattern.find('/') != std::string_view::npos) {
+            const std::size_t first = pattern.find_first_not_of(' ');
+            return std::string(pattern.substr(first, pattern.find_last_not_of(' ') - first + 1));
+        }
+        if (end == std::string_view::npos)
+            return {};
+        spec.remove_prefix(end + 1);
+    }
+}
+
+DirectoryListing ListDirectoryAt(int directoryDescriptor, const ListingRules& rules) {
+    DirectoryListing listing;
+    std::vector<Entry> entries;
+    listing.error = ReadEntries(directoryDescriptor, entries);
+    const auto excluded = [&](const std::string& name) {
+        return !rules.excludes.empty() && MatchesAnyPattern(name, rules.excludes);
+    };
+    for (Entry& entry : entries) {
+        if (excluded(entry.name))
+            continue;
+        int error = 0;
+        if (MatchesAnyPattern(entry.name, rules.patterns) &&
+            IsRegularFileAt(directoryDescriptor, entry, error))
+            listing.files.push_back(entry.name);
+        else if (error == 0 && rules.subdirectories &&
+                 IsDirectoryAt(directoryDescriptor, entry, false, error))
+            listing.subdirectories.push_back(std::move(entry.name));
+        if (error != 0)
+            listing.unreadable.emplace_back(std::move(entry.name), error);
+    }
+    std::sort(listing.files.begin(), listing.files.end(), ListingOrderLess);
+    std::sort(listing.subdirectories.begin(), listing.subdirectories.end(), ListingOrderLess);
+    return listing;
+}
+
 std::vector<std::string> ListMatchingFiles(const std::string& directory,
                                            const std::vector<std::string>& patterns) {
-    std::vector<std::string> names;
-    for (std::string& name : DirectoryEntries(directory)) {
-        if (MatchesAnyPattern(name, patterns) && IsRegularFile(ChildPath(directory, name)))
-            names.push_back(std::move(name));
-    }
-    std::sort(names.begin(), names.end(), ListingOrderLess);
-    return names;
+    const int descriptor = OpenDirectoryPath(directory);
+    if (descriptor < 0)
+        return {};
+    DirectoryListing listing = ListDirectoryAt(descriptor, {patterns, {}, false});
+    ::close(descriptor);
+    return std::move(listing.files);
 }
 
 std::vector<std::string> ListSubdirectories(const std::string& directory, bool includeLinks) {
     std::vector<std::string> names;
-    for (std::string& name : DirectoryEntries(directory)) {
-        const std::string path = ChildPath(directory, name);
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
-            continue;
-        const bool isDirectory = S_ISDIR(info.st_mode);
-        const bool isLinkToDirectory = S_ISLNK(info.st_mode) && includeLinks &&
-                                       ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        if (isDirectory || isLinkToDirectory)
-            names.push_back(std::move(name));
+    const int descriptor = OpenDirectoryPath(directory);
+    if (descriptor < 0)
+        return names;
+    std::vector<Entry> entries;
+    ReadEntries(descriptor, entries);
+    for (Entry& entry : entries) {
+        int error = 0;
+        if (IsDirectoryAt(descriptor, entry, includeLinks, error))
+            names.push_back(std::move(entry.name));
     }
+    ::close(descriptor);
     std::sort(names.begin(), names.end(), ListingOrderLess);
     return names;
 }

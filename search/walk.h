@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "file_listing.h"
 #include "quill_scan.h"
 
 namespace kestrel {
@@ -26,39 +29,173 @@ std::string FileCountCaption(std::int64_t count, const std::string& path);
 // 24 characters, "......", and its last maxLength - 30. Characters, not bytes.
 std::string ShortenCaption(const std::string& text, std::size_t maxLength = 60);
 
+// The list line that heads the reports of one directory: "[", the directory
+// path ending with "/", "]", with no control character.
+std::string DirectoryLineText(const std::string& directoryPath);
+
+// How many directories the walk keeps open at once: a small part of the
+// process's limit on open descriptors (RLIMIT_NOFILE), so that the files in
+// flight, the scanners and the caller keep plenty. Never fewer than 4.
+std::size_t DirectoryDescriptorBudget();
+
+// A directory the walk opened. Its files are opened relative to it, so a file
+// at any depth can be scanned; it is closed when its last holder lets go.
+class OpenDirectory {
+public:
+    explicit OpenDirectory(int descriptor) : m_descriptor(descriptor) {}
+    ~OpenDirectory();
+    OpenDirectory(const OpenDirectory&) = delete;
+    OpenDirectory& operator=(const OpenDirectory&) = delete;
+    int Descriptor() const { return m_descriptor; }
+
+private:
+    int m_descriptor;
+};
+
+// One file the walk hands on to be scanned. It keeps its directory open for as
+// long as it lives, so it may be scanned later on another thread.
+struct FileToScan {
+    std::shared_ptr<const OpenDirectory> directory; // null: opened by its full path
+    std::string directoryPath;                      // ends with "/"
+    std::string name;
+};
+
+// Something met inside the walk that could not be read: its full path and why.
+struct ReadProblem {
+    std::string path;
+    std::string reason;
+};
+
+// What the walk yields, in walk order: the directory lines, the files to scan
+// and what could not be read.
+class WalkConsumer {
+public:
+    virtual ~WalkConsumer() = default;
+    virtual void AddDirectoryLine(const std::string& directoryPath) = 0;
+    virtual void AddFile(FileToScan file) = 0;
+    virtual void AddProblem(ReadProblem problem) = 0;
+};
+
+// The step taken for each file: scan it, hand its lines and reports to the
+// sink, and add what could not be read to `problems`. It runs on the thread
+// that owns `scanner` and `sink`.
+using ScanStep = std::function<void(QuillScan& scanner, ReportSink& sink, const FileToScan& file,
+                                    std::vector<ReadProblem>& problems)>;
+
+// The plain step: the scanner's own scan of the file; a file that cannot be
+// opened is a problem.
+void ScanFileStep(QuillScan& scanner, ReportSink& sink, const FileToScan& file,
+                  std::vector<ReadProblem>& problems);
+
+// How far and into what the walk goes.
+struct WalkOptions {
+    static constexpr int kNoDepthLimit = -1;
+
+    std::vector<std::string> patterns; // the files scanned, as ParseSearchSpec gives them
+    bool recursive = false;
+    bool oneFileSystem = false;        // no directory on another device is entered
+    int maxDepth = kNoDepthLimit;      // levels entered below each start directory
+    std::vector<std::string> excludes; // files and directories passed over by name
+    std::size_t descriptorBudget = 0;  // 0: DirectoryDescriptorBudget()
+};
+
 // What a front end hangs onto the walk. Every hook may be left empty.
 struct WalkHooks {
     std::function<void(const std::string&)> showCaption; // the status caption, not shortened
     std::function<void()> fileScanned;                   // one more file handed to the scanner
     std::function<void()> yield;                         // after every file, and per directory
     std::function<bool()> cancelled;                     // tested right after each yield
+    std::function<void(const ReadProblem&)> unreadable;  // DirectoryWalk: what it could not read
 };
 
 // The search over directories: a directory's matching files by name, then, when
 // recursive, its subdirectories from the last to the first, each with all of its
-// own before the next. A directory line "[path/]" comes before the first report
-// of each directory. A directory met a second time (same device and inode) is
-// passed over, and symbolic links to directories are never entered.
+// own before the next. A directory line comes before the first file of each
+// directory. A directory met a second time (same device and inode) is passed
+// over, and symbolic links to directories are never entered.
+//
+// Directories are opened relative to their parent, so any depth is walked,
+// while the paths handed on stay full paths. At most the descriptor budget of
+// them is held open: when it is reached, the directories nearest the start are
+// closed, and each is opened again on the way back up through ".." of its
+// child, checked by device and inode (or, when that fails, from the nearest
+// open directory above by name, checked the same way).
+class TreeWalk {
+public:
+    TreeWalk(WalkConsumer& consumer, WalkOptions options, WalkHooks hooks);
+
+    // Both return true when the walk stopped because it was cancelled.
+    bool WalkDirectory(const std::string& path);
+    // Files chosen by name in one directory, whatever the patterns say. A run
+    // of calls for the same directory shares one directory line.
+    bool ScanSelectedFiles(const std::string& directory, const std::vector<std::string>& names);
+
+private:
+    struct Level {
+        std::shared_ptr<const OpenDirectory> directory; // null while closed for the budget
+        std::string path; // normal form, no "/" at the end but for the root
+        std::string name; // the last part of path, to open it again from above
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::vector<std::string> subdirectories; // still to visit, the last first
+        int depth = 0;
+    };
+
+    bool VisitTop();
+    bool VisitSubdirectory(const std::string& name);
+    bool ShowCaptionAndTestCancel(std::size_t fileCount, const std::string& path);
+    bool FileHandedOn();
+    bool YieldAndTestCancel();
+    void AddDirectoryLine(const std::string& directoryPath);
+    void AddProblem(const std::string& path, int error);
+    bool MarkVisited(std::uint64_t device, std::uint64_t inode);
+    void KeepWithinBudget();
+    void LeaveTop();
+    int OpenAgainFromAbove(std::size_t index) const;
+
+    WalkConsumer& m_consumer;
+    WalkOptions m_options;
+    WalkHooks m_hooks;
+    std::size_t m_budget;
+    ListingRules m_rules;
+    std::vector<Level> m_levels;
+    std::size_t m_firstOpenBelowStart = 1; // open levels: the start and m_levels[this..]
+    std::uint64_t m_startDevice = 0;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_visited; // device, inode
+    std::string m_lastDirectoryLine;
+};
+
+// The walk with each file scanned at once on the walk's thread by one scanner:
+// the window's search.
 class DirectoryWalk {
 public:
     DirectoryWalk(QuillScan& scanner, ReportSink& sink, std::vector<std::string> patterns,
                   bool recursive, WalkHooks hooks);
+    DirectoryWalk(QuillScan& scanner, ReportSink& sink, WalkOptions options, WalkHooks hooks);
 
-    // Both return true when the walk stopped because it was cancelled.
-    bool WalkDirectory(const std::string& path);
-    bool ScanSelectedFiles(const std::string& directory, const std::vector<std::string>& names);
+    // Replaces the step taken for each file (ScanFileStep by default).
+    void SetScanStep(ScanStep step) { m_consumer.step = std::move(step); }
+
+    bool WalkDirectory(const std::string& path) { return m_walk.WalkDirectory(path); }
+    bool ScanSelectedFiles(const std::string& directory, const std::vector<std::string>& names) {
+        return m_walk.ScanSelectedFiles(directory, names);
+    }
 
 private:
-    bool YieldAndTestCancel();
-    bool ScanOneFile(const std::string& directoryPath, const std::string& name);
-    void AddDirectoryLine(const std::string& directoryPath);
+    struct ScanAtOnce : WalkConsumer {
+        void AddDirectoryLine(const std::string& directoryPath) override;
+        void AddFile(FileToScan file) override;
+        void AddProblem(ReadProblem problem) override;
 
-    QuillScan& m_scanner;
-    ReportSink& m_sink;
-    std::vector<std::string> m_patterns;
-    bool m_recursive;
-    WalkHooks m_hooks;
-    std::set<std::pair<std::uint64_t, std::uint64_t>> m_visited; // device, inode
+        QuillScan* scanner = nullptr;
+        ReportSink* sink = nullptr;
+        ScanStep step = ScanFileStep;
+        std::function<void(const ReadProblem&)> unreadable;
+        std::vector<ReadProblem> problems;
+    };
+
+    ScanAtOnce m_consumer;
+    TreeWalk m_walk;
 };
 
 } // namespace kestrel
