@@ -1,207 +1,151 @@
 // kestrel-scan: the report of Kestrel on standard output, as text or JSON Lines.
+// This file reads the command line into a ScanOptions; scan_run.cpp does the rest.
 
-#include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <memory>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "file_listing.h"
-#include "output_sinks.h"
-#include "progress.h"
-#include "quill_scan.h"
-#include "walk.h"
+#include "scan_run.h"
 
 namespace {
 
-enum ExitStatus { kDone = 0, kPathFailed = 1, kUsage = 2, kCancelled = 130 };
+constexpr char kHelp[] = R"(Usage: kestrel-scan [options] PATH...
+Reports what program files say about themselves: NetWare modules, DOS executables,
+overlays and drivers, NE, PE, LE and LX executables. Files are only ever read.
 
-volatile std::sig_atomic_t g_interrupted = 0;
+  -s, --spec SPEC        wildcard patterns separated by ';' (default "*.*"; repeatable)
+  -r, --subdirs          also scan all subdirectories
+  -b, --brief            one line per file
+      --hide-version     hide the version group
+      --hide-imports     hide the imports group
+      --hide-company     hide the company group
+      --hide-programmer  hide the programmer group
+      --json             one JSON object per report, one per line, instead of the text report
+  -f, --files-from FILE  scan the paths listed in FILE ("-": standard input), one a line
+  -0, --null             the list of --files-from is NUL-separated
+  -x, --one-file-system  do not enter directories on other file systems
+      --max-depth N      at most N levels below each PATH (implies -r)
+      --exclude PATTERN  skip files and directories whose name matches (repeatable)
+  -j, --jobs N           scan N files at a time (default: the number of cores); same output
+      --progress, --no-progress
+                         progress on standard error (default: when standard error is a
+                         terminal and standard output is not)
+  -h, --help             show this help
+      --version          show the version
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
+A PATH that is a directory is searched for the files matching the patterns; a PATH
+that is a file is scanned whatever the patterns say. A path listed by --files-from
+is taken as such a PATH. Patterns match names with ASCII letters folded; '*' is any
+run of characters, '?' one character.
+
+JSON keys: directory, name, size, modified, exe_signature, hdr_name, hdr_description,
+hdr_version, hdr_date, hdr_long, hdr_imports, nw_version, nw_overlay, copyright_text,
+guess_text, res_strings, has_version_resource, path, imports, embedded_in, container,
+name_bytes (only for a name that is not valid UTF-8), version_tables, fixed_file_info,
+pe, ne, lx, and the digests asked for under their algorithm's name.
+
+Exit status:
+  0    done
+  1    something could not be read or written (each one said on standard error;
+       the rest was still scanned, but for a write error, which ends the run)
+  2    usage error
+  130  stopped by Ctrl-C (the output ends on a whole report; a second Ctrl-C ends
+       the run at once)
+  141  the reader of standard output went away (a closed pipe): the run stops at
+       once, quietly, with the status a shell gives a program ended by SIGPIPE
+)";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kestrel-scan: %s\nTry 'kestrel-scan --help' for more information.\n",
+                 message.c_str());
+    return kestrel::kExitUsage;
 }
 
-void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
+std::string JoinSpecs(const std::vector<std::string>& specs) {
+    std::string joined;
+    for (const std::string& spec : specs)
+        joined += (joined.empty() ? "" : ";") + spec;
+    return joined;
 }
-
-void ReportPathError(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "kestrel-scan: %s: %s\n", path.c_str(), reason.c_str());
-}
-
-bool CanReadFile(const std::string& path) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (descriptor < 0)
-        return false;
-    ::close(descriptor);
-    return true;
-}
-
-// Consecutive file PATHs of one directory, scanned as files selected there.
-struct SelectedFiles {
-    std::string directory;
-    std::vector<std::string> names;
-};
 
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Reports what program files say about themselves: NetWare modules, DOS "
-                 "executables, overlays and drivers, NE, PE, LE and LX executables.",
-                 "kestrel-scan"};
-    std::vector<std::string> paths;
-    std::string spec = "*.*";
-    bool recursive = false;
-    kestrel::ReportLayout layout;
+    CLI::App app{"", "kestrel-scan"};
+    app.set_help_flag();
+    kestrel::ScanOptions options;
+    std::vector<std::string> specs;
+    std::vector<std::string> excludeSpecs;
+    bool help = false;
+    bool version = false;
     bool json = false;
     bool progressOn = false;
     bool progressOff = false;
-    app.add_option("PATH", paths, "directories to search, files to scan")->required();
-    app.add_option("-s,--spec", spec, "wildcard patterns separated by ';' (default \"*.*\")");
-    app.add_flag("-r,--subdirs", recursive, "also scan all subdirectories");
-    app.add_flag("-b,--brief", layout.brief, "one line per file");
-    app.add_flag("--hide-version", layout.hideVersion, "hide the version group");
-    app.add_flag("--hide-imports", layout.hideImports, "hide the imports group");
-    app.add_flag("--hide-company", layout.hideCompany, "hide the company group");
-    app.add_flag("--hide-programmer", layout.hideProgrammer, "hide the programmer group");
-    app.add_flag("--json", json, "one JSON object per report, one per line");
-    // --- the CSV writer and the digests ---
-    bool csv = false;
-    std::vector<std::string> hashes;
-    app.add_flag("--csv", csv,
-                 "one CSV row per report (RFC 4180, header row), instead of the text report");
-    app.add_option("--hash", hashes,
-                   "add the file's digest: sha256, sha1 or md5 (repeatable; JSON and CSV)")
-        ->allow_extra_args(false)
-        ->check(CLI::IsMember({"sha256", "sha1", "md5"}));
-    auto* progress = app.add_flag("--progress", progressOn, "progress on standard error");
-    app.add_flag("--no-progress", progressOff, "no progress on standard error")->excludes(progress);
-    app.set_version_flag("--version", "kestrel-scan 1.0");
+    int maxDepth = kestrel::WalkOptions::kNoDepthLimit;
+    int jobs = 0;
+    app.add_option("PATH", options.paths);
+    app.add_option("-s,--spec", specs)->allow_extra_args(false);
+    app.add_flag("-r,--subdirs", options.walk.recursive);
+    app.add_flag("-b,--brief", options.layout.brief);
+    app.add_flag("--hide-version", options.layout.hideVersion);
+    app.add_flag("--hide-imports", options.layout.hideImports);
+    app.add_flag("--hide-company", options.layout.hideCompany);
+    app.add_flag("--hide-programmer", options.layout.hideProgrammer);
+    app.add_flag("--json", json);
+    app.add_option("-f,--files-from", options.filesFrom);
+    app.add_flag("-0,--null", options.nullSeparated);
+    app.add_flag("-x,--one-file-system", options.walk.oneFileSystem);
+    app.add_option("--max-depth", maxDepth);
+    app.add_option("--exclude", excludeSpecs)->allow_extra_args(false);
+    app.add_option("-j,--jobs", jobs)->check(CLI::Range(1, kestrel::kMaxJobs));
+    app.add_flag("--progress", progressOn);
+    app.add_flag("--no-progress", progressOff);
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return kUsage;
+        return UsageError(e.what());
+    }
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return std::fflush(stdout) == 0 ? kestrel::kExitDone : kestrel::kExitReadOrWriteFailed;
+    }
+    if (version) {
+        std::puts("kestrel-scan 1.0");
+        return std::fflush(stdout) == 0 ? kestrel::kExitDone : kestrel::kExitReadOrWriteFailed;
     }
 
-    const std::optional<std::vector<std::string>> patterns = kestrel::ParseSearchSpec(spec);
-    if (!patterns) {
-        std::fprintf(stderr, "kestrel-scan: a pattern may not hold \"/\": %s\n", spec.c_str());
-        return kUsage;
+    if (options.paths.empty() && options.filesFrom.empty())
+        return UsageError("no PATH given, and no --files-from");
+    if (progressOn && progressOff)
+        return UsageError("--progress and --no-progress contradict each other");
+    if (json && (options.layout.brief || options.layout.hideVersion || options.layout.hideImports ||
+                 options.layout.hideCompany || options.layout.hideProgrammer))
+        return UsageError("--brief and --hide-* shape the text report; --json always writes "
+                          "every field");
+    const std::string spec = specs.empty() ? "*.*" : JoinSpecs(specs);
+    const std::string excludeSpec = JoinSpecs(excludeSpecs);
+    for (const std::string& text : {spec, excludeSpec}) {
+        if (const std::string refused = kestrel::RefusedPattern(text); !refused.empty())
+            return UsageError("a pattern may not hold \"/\": " + refused);
     }
-
-    const bool layoutChosen = layout.brief || layout.hideVersion || layout.hideImports ||
-                              layout.hideCompany || layout.hideProgrammer;
-    if (csv && (json || layoutChosen)) {
-        std::fprintf(stderr, "kestrel-scan: --csv writes every field: it takes neither --json "
-                             "nor --brief nor --hide-*\n");
-        return kUsage;
+    options.walk.patterns = *kestrel::ParseSearchSpec(spec);
+    options.walk.excludes = *kestrel::ParseSearchSpec(excludeSpec);
+    if (maxDepth < 0 && app.count("--max-depth") != 0)
+        return UsageError("--max-depth: N must be 0 or more");
+    if (maxDepth >= 0) {
+        options.walk.recursive = true;
+        options.walk.maxDepth = maxDepth;
     }
-    if (!hashes.empty() && !json && !csv) {
-        std::fprintf(stderr, "kestrel-scan: --hash adds digests to --json or --csv output\n");
-        return kUsage;
-    }
-
-    static char outputBuffer[1 << 16];
-    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-    std::vector<std::string> algorithms;
-    for (const std::string& name : hashes) {
-        if (std::find(algorithms.begin(), algorithms.end(), name) == algorithms.end())
-            algorithms.push_back(name);
-    }
-    std::unique_ptr<kestrel::FileDigests> digests;
-    if (!algorithms.empty())
-        digests = std::make_unique<kestrel::FileDigests>(algorithms);
-    bool reportProblems = false;
-    const kestrel::ReportProblem problem = [&](const std::string& path, const std::string& text) {
-        std::fprintf(stderr, "kestrel-scan: %s: %s\n", path.c_str(), text.c_str());
-        reportProblems = true;
-    };
-    std::unique_ptr<kestrel::ReportSink> sink;
-    if (json) {
-        sink = std::make_unique<kestrel::JsonSink>(stdout, digests.get(), problem);
-    } else if (csv) {
-        auto csvSink = std::make_unique<kestrel::CsvSink>(stdout, digests.get(), problem);
-        std::fputs((csvSink->HeaderRow() + "\r\n").c_str(), stdout);
-        sink = std::move(csvSink);
-    } else {
-        sink = std::make_unique<kestrel::TextSink>(stdout);
-    }
-
-    const bool showProgress = progressOn || (!progressOff && ::isatty(STDERR_FILENO));
-    kestrel::ProgressLine progressLine(stderr, showProgress);
-    InstallInterruptHandler();
-
-    kestrel::QuillScan scanner(*sink, layout);
-    scanner.SetReadFacts(json || csv);
-    scanner.SetByteObserver(digests.get());
-    kestrel::WalkHooks hooks;
-    hooks.showCaption = [&](const std::string& caption) { progressLine.SetCaption(caption); };
-    hooks.fileScanned = [&] { progressLine.CountFile(); };
-    hooks.cancelled = [] { return g_interrupted != 0; };
-    kestrel::DirectoryWalk walk(scanner, *sink, *patterns, recursive, hooks);
-
-    int status = kDone;
-    bool cancelled = false;
-    SelectedFiles pending;
-    const auto scanPending = [&] {
-        if (!pending.names.empty() && !cancelled)
-            cancelled = walk.ScanSelectedFiles(pending.directory, pending.names);
-        pending = {};
-    };
-
-    for (const std::string& path : paths) {
-        if (cancelled || g_interrupted)
-            break;
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) {
-            ReportPathError(path, std::strerror(errno));
-            status = kPathFailed;
-        } else if (S_ISDIR(info.st_mode)) {
-            scanPending();
-            if (::access(path.c_str(), R_OK | X_OK) != 0) {
-                ReportPathError(path, std::strerror(errno));
-                status = kPathFailed;
-            } else if (!cancelled) {
-                cancelled = walk.WalkDirectory(kestrel::NormalDirectoryPath(path));
-            }
-        } else if (!S_ISREG(info.st_mode)) {
-            ReportPathError(path, "not a regular file or directory");
-            status = kPathFailed;
-        } else if (!CanReadFile(path)) {
-            ReportPathError(path, std::strerror(errno));
-            status = kPathFailed;
-        } else {
-            const std::filesystem::path filePath(path);
-            std::string parent = filePath.parent_path().string();
-            const std::string directory =
-                kestrel::NormalDirectoryPath(parent.empty() ? "." : parent);
-            if (directory != pending.directory)
-                scanPending();
-            pending.directory = directory;
-            pending.names.push_back(filePath.filename().string());
-        }
-    }
-    scanPending();
-    progressLine.Clear();
-    std::fflush(stdout);
-    if (cancelled || g_interrupted)
-        return kCancelled;
-    return reportProblems ? kPathFailed : status;
+    options.format = json ? kestrel::OutputFormat::kJson : kestrel::OutputFormat::kText;
+    options.jobs = jobs > 0 ? jobs : kestrel::DefaultJobCount();
+    if (progressOn)
+        options.progress = kestrel::ProgressMode::kOn;
+    else if (progressOff)
+        options.progress = kestrel::ProgressMode::kOff;
+    return kestrel::RunScan(options);
 }

@@ -141,9 +141,9 @@ Json LxHeader(const LxFacts& lx) {
     };
 }
 
-void WriteLine(std::FILE* out, const std::string& line, const char* end) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputs(end, out);
+void WriteLine(std::string& out, const std::string& line, const char* end) {
+    out += line;
+    out += end;
 }
 
 } // namespace
@@ -279,7 +279,29 @@ Json ReportObject(const ReportInfo& report, FileDigests* digests, const ReportPr
 }
 
 void JsonSink::AddReport(const ReportInfo& report) {
-    WriteLine(m_out, ReportObject(report, m_digests, m_problem).dump(), "\n");
+    WriteLine(m_out, EscapeDelAndC1(ReportObject(report, m_digests, m_problem).dump()), "\n");
+}
+
+std::string EscapeDelAndC1(const std::string& json) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(json.size());
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        // In UTF-8, U+0080 to U+009F are 0xC2 followed by 0x80 to 0x9F, and
+        // 0xC2 is never a continuation byte.
+        const bool c1 = byte == 0xC2 && i + 1 < json.size() &&
+                        (static_cast<unsigned char>(json[i + 1]) & 0xE0) == 0x80;
+        if (byte == 0x7F || c1) {
+            const unsigned code = c1 ? static_cast<unsigned char>(json[++i]) : byte;
+            escaped += "\\u00";
+            escaped += kHex[code >> 4];
+            escaped += kHex[code & 0xF];
+        } else {
+            escaped += json[i];
+        }
+    }
+    return escaped;
 }
 
 // --- CSV ---
@@ -378,7 +400,7 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-CsvSink::CsvSink(std::FILE* out, FileDigests* digests, ReportProblem problem)
+CsvSink::CsvSink(std::string& out, FileDigests* digests, ReportProblem problem)
     : m_out(out), m_digests(digests), m_problem(std::move(problem)),
       m_columns(kCsvColumns.begin(), kCsvColumns.end()) {
     if (m_digests != nullptr) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,15 +13,18 @@
 
 namespace kestrel {
 
+// The writers append their text to `out`, which kestrel-scan writes out in
+// walk order (its workers each have writers of their own).
+
 // The report as text: exactly the lines of the window's result list, each
 // ended by "\n".
 class TextSink : public ReportSink {
 public:
-    explicit TextSink(std::FILE* out) : m_out(out) {}
+    explicit TextSink(std::string& out) : m_out(out) {}
     void AddLine(const std::string& line) override;
 
 private:
-    std::FILE* m_out;
+    std::string& m_out;
 };
 
 // The digests of each scanned file, computed with OpenSSL's libcrypto while
@@ -68,13 +70,13 @@ std::string Rfc3339LocalTime(std::int64_t secondsSinceEpoch);
 // The report as JSON Lines: one object per report, nothing for list lines.
 class JsonSink : public ReportSink {
 public:
-    JsonSink(std::FILE* out, FileDigests* digests = nullptr, ReportProblem problem = {})
+    JsonSink(std::string& out, FileDigests* digests = nullptr, ReportProblem problem = {})
         : m_out(out), m_digests(digests), m_problem(std::move(problem)) {}
     void AddLine(const std::string&) override {}
     void AddReport(const ReportInfo& report) override;
 
 private:
-    std::FILE* m_out;
+    std::string& m_out;
     FileDigests* m_digests;
     ReportProblem m_problem;
 };
@@ -84,14 +86,14 @@ private:
 // row per report. Rows end with CR LF.
 class CsvSink : public ReportSink {
 public:
-    CsvSink(std::FILE* out, FileDigests* digests = nullptr, ReportProblem problem = {});
+    CsvSink(std::string& out, FileDigests* digests = nullptr, ReportProblem problem = {});
     void AddLine(const std::string&) override {}
     void AddReport(const ReportInfo& report) override;
     // The header row, written once before the first report.
     std::string HeaderRow() const;
 
 private:
-    std::FILE* m_out;
+    std::string& m_out;
     FileDigests* m_digests;
     ReportProblem m_problem;
     std::vector<std::string> m_columns; // JSON pointers into the report object
@@ -101,5 +103,10 @@ private:
 // One CSV field: quoted when it holds a comma, a quote, CR or LF, with its
 // quotes doubled.
 std::string CsvField(const std::string& text);
+
+// JSON text with DEL and the C1 controls (U+0080 to U+009F) written as \u
+// escapes, as the C0 controls already are: no control character reaches a
+// terminal that shows the output.
+std::string EscapeDelAndC1(const std::string& json);
 
 } // namespace kestrel

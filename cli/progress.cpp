@@ -1,5 +1,9 @@
 #include "progress.h"
 
+#include <sys/ioctl.h>
+
+#include "checked_output.h"
+#include "text.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -8,10 +12,20 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
+// The shortest line worth drawing; a narrower terminal still gets this much.
+constexpr std::size_t kNarrowestLine = 30;
+
 } // namespace
 
+ProgressLine::ProgressLine(int descriptor, bool enabled)
+    : m_descriptor(descriptor), m_enabled(enabled) {
+    winsize size{};
+    if (m_enabled && ::ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        m_width = size.ws_col;
+}
+
 void ProgressLine::SetCaption(const std::string& caption) {
-    m_caption = caption;
+    m_caption = ReplaceControlCharacters(SanitizeUtf8(caption));
     Draw();
 }
 
@@ -28,16 +42,22 @@ void ProgressLine::Draw() {
         return;
     m_lastDraw = now;
     m_drawn = true;
-    std::fprintf(m_out, "\r\033[K%lld files scanned  %s", static_cast<long long>(m_count),
-                 ShortenCaption(m_caption).c_str());
-    std::fflush(m_out);
+    // One column is left free: a line that fills the last column wraps on
+    // some terminals, and the erase would then miss its first part.
+    const std::size_t width = std::max(m_width, kNarrowestLine + 1) - 1;
+    std::string text = std::to_string(m_count) + " files scanned  ";
+    text +=
+        ShortenCaption(m_caption, std::max(kNarrowestLine, width - std::min(width, text.size())));
+    if (Utf8Length(text) > width)
+        text = Utf8PadOrCut(text, width);
+    const std::string line = kEraseLine + text;
+    WriteFully(m_descriptor, line.data(), line.size());
 }
 
 void ProgressLine::Clear() {
-    if (m_enabled && m_drawn) {
-        std::fputs("\r\033[K", m_out);
-        std::fflush(m_out);
-    }
+    if (m_enabled && m_drawn)
+        WriteFully(m_descriptor, kEraseLine, sizeof kEraseLine - 1);
+    m_drawn = false;
 }
 
 } // namespace kestrel

@@ -1,0 +1,151 @@
+#include "ordered_scan.h"
+
+#include <utility>
+
+namespace kestrel {
+
+OrderedScan::Scanner::Scanner(const Setup& setup)
+    : sink(setup.makeSink(bytes)), scanner(*sink, setup.layout) {
+    scanner.SetStopFlag(setup.stop);
+}
+
+OrderedScan::OrderedScan(Setup setup, ScanOutput& output)
+    : m_setup(std::move(setup)), m_output(output), m_lineSink(m_setup.makeSink(m_lineBytes)) {
+    if (m_setup.jobs <= 1) {
+        m_ownScanner = std::make_unique<Scanner>(m_setup);
+        return;
+    }
+    for (int i = 0; i < m_setup.jobs; ++i)
+        m_scanners.push_back(std::make_unique<Scanner>(m_setup));
+    for (const auto& scanner : m_scanners)
+        m_workers.emplace_back([this, &scanner = *scanner] { RunWorker(scanner); });
+}
+
+OrderedScan::~OrderedScan() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closing = true;
+    }
+    m_workReady.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+}
+
+bool OrderedScan::StopRequested() const {
+    return m_setup.stop != nullptr && m_setup.stop->load(std::memory_order_relaxed);
+}
+
+void OrderedScan::Scan(Scanner& scanner, Job& job) const {
+    if (!StopRequested())
+        m_setup.step(scanner.scanner, *scanner.sink, job.file, job.problems);
+    // Once a stop is asked for, the scan may have ended between two blocks.
+    job.stopped = StopRequested();
+    job.bytes = std::move(scanner.bytes);
+    scanner.bytes.clear();
+    job.file.directory.reset(); // the directory may close before the output is written
+}
+
+void OrderedScan::RunWorker(Scanner& scanner) {
+    while (true) {
+        Job* job = nullptr;
+        {
+            std::unique_lock lock(m_mutex);
+            m_workReady.wait(lock, [this] { return m_closing || !m_waiting.empty(); });
+            if (m_waiting.empty())
+                return;
+            job = m_waiting.front();
+            m_waiting.pop_front();
+        }
+        Scan(scanner, *job);
+        {
+            const std::lock_guard lock(m_mutex);
+            job->done = true;
+        }
+        m_jobDone.notify_one();
+    }
+}
+
+void OrderedScan::WriteJob(Job& job) {
+    if (m_outputEnded || job.stopped) {
+        m_outputEnded = true;
+        return;
+    }
+    for (const ReadProblem& problem : job.problems)
+        m_output.Problem(problem);
+    if (!job.bytes.empty())
+        m_output.WriteReports(job.bytes);
+    if (job.isFile)
+        m_output.FileDone();
+}
+
+// Writes the oldest jobs that are done, and waits for more of them until no
+// more than `keepAtMost` are left in flight.
+void OrderedScan::WriteFinishedJobs(std::size_t keepAtMost) {
+    while (true) {
+        std::unique_ptr<Job> job;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_inFlight.empty())
+                return;
+            if (!m_inFlight.front()->done) {
+                if (m_inFlight.size() <= keepAtMost)
+                    return;
+                m_jobDone.wait(lock, [this] { return m_inFlight.front()->done; });
+            }
+            job = std::move(m_inFlight.front());
+            m_inFlight.pop_front();
+        }
+        WriteJob(*job);
+    }
+}
+
+void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {
+    job->done = true;
+    if (m_ownScanner) {
+        WriteJob(*job);
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_inFlight.push_back(std::move(job));
+    }
+    WriteFinishedJobs(m_setup.jobsInFlight);
+}
+
+void OrderedScan::AddDirectoryLine(const std::string& directoryPath) {
+    m_lineSink->AddLine(DirectoryLineText(directoryPath));
+    auto job = std::make_unique<Job>();
+    job->bytes = std::move(m_lineBytes);
+    m_lineBytes.clear();
+    AddFinishedJob(std::move(job));
+}
+
+void OrderedScan::AddProblem(ReadProblem problem) {
+    auto job = std::make_unique<Job>();
+    job->problems.push_back(std::move(problem));
+    AddFinishedJob(std::move(job));
+}
+
+void OrderedScan::AddFile(FileToScan file) {
+    auto job = std::make_unique<Job>();
+    job->file = std::move(file);
+    job->isFile = true;
+    if (m_ownScanner) {
+        Scan(*m_ownScanner, *job);
+        WriteJob(*job);
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_waiting.push_back(job.get());
+        m_inFlight.push_back(std::move(job));
+    }
+    m_workReady.notify_one();
+    WriteFinishedJobs(m_setup.jobsInFlight - 1);
+}
+
+void OrderedScan::Finish() {
+    WriteFinishedJobs(0);
+}
+
+} // namespace kestrel

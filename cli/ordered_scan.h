@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "quill_scan.h"
+#include "walk.h"
+
+namespace kestrel {
+
+// Where the scan's output goes, always on the walk's thread and in walk order.
+class ScanOutput {
+public:
+    virtual ~ScanOutput() = default;
+    // The formatted bytes of a directory line or of one file's reports.
+    virtual void WriteReports(std::string_view bytes) = 0;
+    virtual void Problem(const ReadProblem& problem) = 0;
+    virtual void FileDone() = 0; // one more file's reports written
+};
+
+// A sink that formats reports by appending them to `out`.
+using SinkFactory = std::function<std::unique_ptr<ReportSink>(std::string& out)>;
+
+// Scans the files the walk hands on and writes their output in walk order.
+// With one job each file is scanned at once on the walk's thread. With more,
+// worker threads scan, each with its own QuillScan into a buffer of its own;
+// at most `jobsInFlight` files wait or are scanned at a time, and the oldest
+// one's output is written as soon as it is complete, so the bytes are those of
+// one job and memory stays bounded however large the tree.
+//
+// When the stop flag is set, a file whose scan may have been cut gives no
+// output, and nothing after it is written: what is written is always the
+// start of the whole output, ending on a whole report.
+class OrderedScan : public WalkConsumer {
+public:
+    struct Setup {
+        int jobs = 1;
+        std::size_t jobsInFlight = 1;
+        SinkFactory makeSink;
+        ReportLayout layout;
+        ScanStep step = ScanFileStep;
+        const std::atomic<bool>* stop = nullptr;
+    };
+
+    OrderedScan(Setup setup, ScanOutput& output);
+    ~OrderedScan() override;
+    OrderedScan(const OrderedScan&) = delete;
+    OrderedScan& operator=(const OrderedScan&) = delete;
+
+    void AddDirectoryLine(const std::string& directoryPath) override;
+    void AddFile(FileToScan file) override;
+    void AddProblem(ReadProblem problem) override;
+    // Waits for the files in flight and writes their output; the workers end.
+    void Finish();
+
+private:
+    // One scanner with the buffer its sink formats into.
+    struct Scanner {
+        Scanner(const Setup& setup);
+        std::string bytes;
+        std::unique_ptr<ReportSink> sink;
+        QuillScan scanner;
+    };
+    struct Job {
+        FileToScan file;
+        bool isFile = false;
+        std::string bytes;
+        std::vector<ReadProblem> problems;
+        bool done = false;
+        bool stopped = false;
+    };
+
+    bool StopRequested() const;
+    void Scan(Scanner& scanner, Job& job) const;
+    void RunWorker(Scanner& scanner);
+    void AddFinishedJob(std::unique_ptr<Job> job);
+    void WriteJob(Job& job);
+    void WriteFinishedJobs(std::size_t keepAtMost);
+
+    Setup m_setup;
+    ScanOutput& m_output;
+    std::string m_lineBytes;
+    std::unique_ptr<ReportSink> m_lineSink; // formats the directory lines
+    std::unique_ptr<Scanner> m_ownScanner;  // one job: the walk's thread scans
+    bool m_outputEnded = false;             // a stopped file was met: nothing more is written
+
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_jobDone;
+    std::deque<std::unique_ptr<Job>> m_inFlight; // walk order, the oldest first
+    std::deque<Job*> m_waiting;                  // not yet taken by a worker
+    bool m_closing = false;
+    std::vector<std::unique_ptr<Scanner>> m_scanners;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace kestrel

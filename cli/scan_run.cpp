@@ -1,0 +1,277 @@
+#include "scan_run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sched.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+#include "checked_output.h"
+#include "ordered_scan.h"
+#include "output_sinks.h"
+#include "progress.h"
+#include "text.h"
+
+namespace kestrel {
+
+namespace {
+
+// Set by Ctrl-C, and when the output fails: the walk stops at its next test
+// and a scan that reads a whole file stops between two blocks. A lock-free
+// atomic, so the signal handler may set it.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_progressShown = 0;
+
+// The first Ctrl-C stops the run after what is being written; a second one
+// ends it at once, leaving a clean line behind.
+void OnInterrupt(int) {
+    if (g_interrupted != 0) {
+        if (g_progressShown != 0 && ::write(STDERR_FILENO, kEraseLine, sizeof kEraseLine - 1) < 0) {
+        }
+        ::_exit(kExitCancelled);
+    }
+    g_interrupted = 1;
+    g_stop.store(true, std::memory_order_relaxed);
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // A write held up by a reader that is not reading (a pager) goes on after
+    // Ctrl-C instead of failing half done.
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    // A closed pipe is seen as EPIPE from the write, whatever disposition the
+    // caller left, and ends the run quietly.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string ErrorText(int error) {
+    return std::generic_category().message(error);
+}
+
+bool ShowProgress(ProgressMode mode) {
+    if (mode != ProgressMode::kAuto)
+        return mode == ProgressMode::kOn;
+    // On one terminal the report itself shows how far the run has come.
+    return ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) == 0;
+}
+
+SinkFactory SinkFor(OutputFormat format) {
+    if (format == OutputFormat::kJson)
+        return [](std::string& out) { return std::make_unique<JsonSink>(out); };
+    return [](std::string& out) { return std::make_unique<TextSink>(out); };
+}
+
+// Files waiting or being scanned, per worker: enough that the other workers
+// go on while one scans a large file at the head of the line, few enough that
+// their directories stay open cheaply (the descriptor budget caps them too).
+constexpr std::size_t kJobsInFlightPerWorker = 32;
+
+// Consecutive file PATHs of one directory are scanned as files selected there,
+// in groups of at most this many names, under one directory line.
+constexpr std::size_t kLargestFileGroup = 4096;
+
+bool CanReadFile(const std::string& path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0)
+        return false;
+    ::close(descriptor);
+    return true;
+}
+
+class ScanRun final : public ScanOutput {
+public:
+    explicit ScanRun(const ScanOptions& options);
+    int Run();
+
+    void WriteReports(std::string_view bytes) override;
+    void Problem(const ReadProblem& problem) override;
+    void FileDone() override { m_progress.CountFile(); }
+
+private:
+    static bool Stopped() { return g_stop.load(std::memory_order_relaxed); }
+    OrderedScan::Setup ScanSetup() const;
+    WalkHooks Hooks();
+    void Say(const std::string& message);
+    void Fail(const std::string& path, const std::string& reason);
+    void ScanOperand(const std::string& path);
+    void ScanPendingFiles();
+    void ScanListedPaths();
+
+    const ScanOptions& m_options;
+    CheckedOutput m_output{STDOUT_FILENO};
+    ProgressLine m_progress;
+    OrderedScan m_scan;
+    TreeWalk m_walk;
+    std::string m_pendingDirectory;
+    std::vector<std::string> m_pendingNames;
+    bool m_failed = false;
+};
+
+ScanRun::ScanRun(const ScanOptions& options)
+    : m_options(options), m_progress(STDERR_FILENO, ShowProgress(options.progress)),
+      m_scan(ScanSetup(), *this), m_walk(m_scan, options.walk, Hooks()) {
+    g_progressShown = m_progress.Enabled() ? 1 : 0;
+}
+
+OrderedScan::Setup ScanRun::ScanSetup() const {
+    OrderedScan::Setup setup;
+    setup.jobs = std::clamp(m_options.jobs, 1, kMaxJobs);
+    const std::size_t budget = m_options.walk.descriptorBudget != 0
+                                   ? m_options.walk.descriptorBudget
+                                   : DirectoryDescriptorBudget();
+    setup.jobsInFlight = std::max<std::size_t>(
+        2, std::min(kJobsInFlightPerWorker * static_cast<std::size_t>(setup.jobs), budget));
+    setup.makeSink = SinkFor(m_options.format);
+    setup.layout = m_options.layout;
+    setup.stop = &g_stop;
+    return setup;
+}
+
+WalkHooks ScanRun::Hooks() {
+    WalkHooks hooks;
+    hooks.showCaption = [this](const std::string& caption) { m_progress.SetCaption(caption); };
+    hooks.cancelled = [] { return Stopped(); };
+    return hooks;
+}
+
+void ScanRun::Say(const std::string& message) {
+    m_progress.Clear();
+    const std::string line =
+        "kestrel-scan: " + ReplaceControlCharacters(SanitizeUtf8(message)) + "\n";
+    WriteFully(STDERR_FILENO, line.data(), line.size());
+}
+
+void ScanRun::Fail(const std::string& path, const std::string& reason) {
+    m_failed = true;
+    Say(path + ": " + reason);
+}
+
+void ScanRun::WriteReports(std::string_view bytes) {
+    m_output.Write(bytes);
+    if (m_output.Error() != 0)
+        g_stop.store(true);
+}
+
+void ScanRun::Problem(const ReadProblem& problem) {
+    if (m_output.Error() == 0) // after a write error the run is over
+        Fail(problem.path, problem.reason);
+}
+
+void ScanRun::ScanPendingFiles() {
+    if (!m_pendingNames.empty() && !Stopped())
+        m_walk.ScanSelectedFiles(m_pendingDirectory, m_pendingNames);
+    m_pendingNames.clear();
+}
+
+void ScanRun::ScanOperand(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return Fail(path, ErrorText(errno));
+    if (S_ISDIR(info.st_mode)) {
+        ScanPendingFiles();
+        m_pendingDirectory.clear();
+        if (::access(path.c_str(), R_OK | X_OK) != 0)
+            return Fail(path, ErrorText(errno));
+        m_walk.WalkDirectory(NormalDirectoryPath(path));
+        return;
+    }
+    if (!S_ISREG(info.st_mode))
+        return Fail(path, "not a regular file or directory");
+    if (!CanReadFile(path))
+        return Fail(path, ErrorText(errno));
+    const std::filesystem::path filePath(path);
+    const std::string parent = filePath.parent_path().string();
+    const std::string directory = NormalDirectoryPath(parent.empty() ? "." : parent);
+    if (directory != m_pendingDirectory || m_pendingNames.size() >= kLargestFileGroup)
+        ScanPendingFiles();
+    m_pendingDirectory = directory;
+    m_pendingNames.push_back(filePath.filename().string());
+}
+
+// The paths of --files-from, read one at a time, so a list of any length
+// takes no more memory than its longest path.
+void ScanRun::ScanListedPaths() {
+    const bool standardInput = m_options.filesFrom == "-";
+    const std::string listName = standardInput ? "standard input" : m_options.filesFrom;
+    std::FILE* list = standardInput ? stdin : std::fopen(m_options.filesFrom.c_str(), "re");
+    if (list == nullptr)
+        return Fail(listName, ErrorText(errno));
+    const int separator = m_options.nullSeparated ? '\0' : '\n';
+    char* entry = nullptr;
+    std::size_t capacity = 0;
+    while (!Stopped()) {
+        errno = 0;
+        const ssize_t length = ::getdelim(&entry, &capacity, separator, list);
+        if (length < 0) {
+            if (std::ferror(list))
+                Fail(listName, ErrorText(errno));
+            break;
+        }
+        std::string path(entry, static_cast<std::size_t>(length));
+        if (!path.empty() && path.back() == static_cast<char>(separator))
+            path.pop_back();
+        if (!path.empty())
+            ScanOperand(path);
+    }
+    std::free(entry);
+    if (!standardInput)
+        std::fclose(list);
+}
+
+int ScanRun::Run() {
+    for (const std::string& path : m_options.paths) {
+        if (Stopped())
+            break;
+        ScanOperand(path);
+    }
+    if (!m_options.filesFrom.empty() && !Stopped())
+        ScanListedPaths();
+    ScanPendingFiles();
+    m_scan.Finish();
+    m_output.Flush();
+    m_progress.Clear();
+    const int writeError = m_output.Error();
+    if (writeError == EPIPE)
+        return kExitReaderGone;
+    if (writeError != 0) {
+        Say("write error: " + ErrorText(writeError));
+        return kExitReadOrWriteFailed;
+    }
+    if (g_interrupted != 0)
+        return kExitCancelled;
+    return m_failed ? kExitReadOrWriteFailed : kExitDone;
+}
+
+} // namespace
+
+int DefaultJobCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    int count = 0;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        count = CPU_COUNT(&set);
+    if (count <= 0)
+        count = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(count, 1, kMaxJobs);
+}
+
+int RunScan(const ScanOptions& options) {
+    InstallSignalHandlers();
+    ScanRun run(options);
+    return run.Run();
+}
+
+} // namespace kestrel

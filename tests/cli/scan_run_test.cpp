@@ -1,0 +1,318 @@
+// kestrel-scan as scripts and people at a terminal meet it: output cut off or
+// stalled, Ctrl-C, unreadable entries, hostile names, trees no path can name,
+// and the options for whole collections.
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "temp_tree.h"
+
+namespace kestrel {
+namespace {
+
+using Lines = std::vector<std::string>;
+const std::string kScan = KESTREL_SCAN_PATH;
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+Lines SplitLines(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// What the output's reader does: read, or be gone before the run starts.
+enum class Reader { kReading, kGone, kGoneSigpipeIgnored };
+
+// Starts a shell command line with its standard output in a pipe; the read
+// end is returned (-1 when the reader is gone).
+std::pair<pid_t, int> Start(const std::string& command, Reader reader = Reader::kReading) {
+    int ends[2];
+    EXPECT_EQ(::pipe(ends), 0);
+    if (reader != Reader::kReading)
+        ::close(ends[0]);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(ends[1], STDOUT_FILENO);
+        ::signal(SIGPIPE, reader == Reader::kGoneSigpipeIgnored ? SIG_IGN : SIG_DFL);
+        ::alarm(60);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(ends[1]);
+    return {pid, reader == Reader::kReading ? ends[0] : -1};
+}
+
+std::string ReadAll(int descriptor) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(descriptor, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(descriptor);
+    return text;
+}
+
+// The exit status; a command still running after a minute is ended by SIGALRM.
+int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Names each row of a table after its `name`.
+template <class Row>
+std::string RowName(const ::testing::TestParamInfo<Row>& row) {
+    return row.param.name;
+}
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class ScanRunTest : public ::testing::Test {
+protected:
+    std::string Root() const { return tree.Root().string(); }
+    Result RunShell(const std::string& command, Reader reader = Reader::kReading) {
+        const std::string errPath = (scratch.Root() / "stderr.txt").string();
+        const auto [pid, out] = Start(command + " 2>" + Quote(errPath), reader);
+        std::string text = out >= 0 ? ReadAll(out) : "";
+        const int status = Wait(pid);
+        std::ifstream err(errPath);
+        return {status, std::move(text), {std::istreambuf_iterator<char>(err), {}}};
+    }
+    // `shell` runs before kestrel-scan.
+    Result Run(const std::string& arguments, const std::string& shell = "",
+               Reader reader = Reader::kReading) {
+        return RunShell(shell + "exec " + kScan + " " + arguments, reader);
+    }
+    // The names of a --brief run, its directory lines as /path/ below the root.
+    std::string Names(const std::string& out) const {
+        std::string names;
+        for (const std::string& line : SplitLines(out))
+            names += (names.empty() ? "" : " ") +
+                     (line.starts_with('[')
+                          ? line.substr(Root().size() + 1, line.size() - Root().size() - 2)
+                          : line.substr(0, line.find(' ')));
+        return names;
+    }
+    void AddFiles(const std::string& directory, int count) {
+        for (int i = 0; i < count; ++i)
+            tree.Add(directory + "/F" + std::to_string(i) + ".TXT", "x");
+    }
+
+    fixtures::TempTree tree;
+    fixtures::TempTree scratch;
+};
+
+// What the run says and how it ends, for faults of the output and of usage.
+struct StatusCase {
+    const char* name;
+    const char* arguments; // shell redirections included
+    int status;
+    const char* err; // how standard error starts; "" for nothing at all
+    Reader reader = Reader::kReading;
+};
+
+class StatusTest : public ScanRunTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(StatusTest, IsNamedOrEndsTheRunQuietly) {
+    AddFiles("sub", 3);
+    const Result result =
+        Run(GetParam().arguments + (" -r " + Quote(Root())), "", GetParam().reader);
+    EXPECT_EQ(result.status, GetParam().status);
+    const std::string err = GetParam().err;
+    EXPECT_EQ(result.err.substr(0, std::max<std::size_t>(err.size(), 1)), err) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, StatusTest,
+    ::testing::Values(
+        StatusCase{"FullDisk", ">/dev/full", 1,
+                   "kestrel-scan: write error: No space left on device\n"},
+        StatusCase{"ClosedPipe", "", 141, "", Reader::kGone},
+        StatusCase{"ClosedPipeWithSigpipeIgnored", "", 141, "", Reader::kGoneSigpipeIgnored},
+        StatusCase{"HideWithJson", "--json --hide-imports", 2,
+                   "kestrel-scan: --brief and --hide-*"},
+        StatusCase{"SlashNamedAlone", "-s a -s ' b; s/*.exe;c'", 2,
+                   "kestrel-scan: a pattern may not hold \"/\": s/*.exe\n"},
+        StatusCase{"UnknownOption", "--no-such-option", 2,
+                   "kestrel-scan: The following argument was not expected: --no-such-option\n"}),
+    RowName<StatusCase>);
+
+struct Interrupt {
+    const char* name;
+    bool largeFile; // a small file, then a 64 GiB sparse overlay the marker scan reads whole
+    int interrupts; // a second one ends the run at once, though the reader is stalled
+};
+
+class InterruptTest : public ScanRunTest, public ::testing::WithParamInterface<Interrupt> {};
+
+TEST_P(InterruptTest, StopsOnAWholeReport) {
+    if (GetParam().largeFile) {
+        tree.Add("A.TXT", "small");
+        std::filesystem::resize_file(tree.Add("BIG.OVL", ""), std::uintmax_t{64} << 30);
+    } else {
+        AddFiles("many", 3000); // far more JSON than a pipe holds: the writer stalls
+    }
+    const auto [pid, out] = Start("exec " + kScan + " --json -r " + Quote(Root()));
+    ::sleep(1);
+    for (int i = 0; i < GetParam().interrupts; ++i, ::usleep(200000))
+        ::kill(pid, SIGINT);
+    if (GetParam().interrupts == 2) {
+        EXPECT_EQ(Wait(pid), 130) << "ended before its output is read";
+        ReadAll(out);
+        return;
+    }
+    const std::string text = ReadAll(out);
+    EXPECT_EQ(Wait(pid), 130);
+    const Lines lines = SplitLines(text);
+    EXPECT_TRUE(text.empty() || text.back() == '\n');
+    for (const std::string& line : lines)
+        EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+    if (GetParam().largeFile) {
+        EXPECT_EQ(lines.size(), 1u) << "the small file only: " << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CtrlC, InterruptTest,
+                         ::testing::Values(Interrupt{"InsideALargeFile", true, 1},
+                                           Interrupt{"WhileTheReaderStalls", false, 1},
+                                           Interrupt{"TwiceWhileTheReaderStalls", false, 2}),
+                         RowName<Interrupt>);
+
+// 3,000 levels: far deeper than PATH_MAX, with a limit of 40 open descriptors.
+TEST_F(ScanRunTest, DeepTreeIsWalkedWithinTheDescriptorLimit) {
+    int directory = ::open(Root().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int level = 0; level < 3000; ++level) {
+        if (level % 200 == 0)
+            ::close(::openat(directory, "F.TXT", O_WRONLY | O_CREAT, 0644));
+        ::mkdirat(directory, "d", 0755);
+        const int next = ::openat(directory, "d", O_RDONLY | O_DIRECTORY);
+        ::close(directory);
+        directory = next;
+    }
+    ::close(directory);
+    const Result result = Run("-r -b -j 2 " + Quote(Root()), "ulimit -n 40 && ");
+    EXPECT_EQ(result.status, 0) << result.err;
+    const Lines lines = SplitLines(result.out);
+    ASSERT_EQ(lines.size(), 30u);
+    EXPECT_EQ(lines[28].size(), Root().size() + 3 + 2 * 2800) << "the full path at level 2800";
+    // Deeper than the fixture can remove.
+    EXPECT_EQ(std::system(("rm -rf " + Quote(Root() + "/d")).c_str()), 0);
+}
+
+TEST_F(ScanRunTest, UnreadableEntriesAreNamedAndTheRestScanned) {
+    tree.Add("a.txt", "readable");
+    ::chmod(tree.Add("c.txt", "secret").c_str(), 0);
+    ::chmod(tree.Add("locked/d.txt", "x").parent_path().c_str(), 0);
+    ::chmod(Root().c_str(), 0755);
+    std::string command = Quote(kScan);
+    if (::geteuid() == 0) { // root reads everything: run as nobody, from a copy nobody may run
+        ::chmod(scratch.Root().c_str(), 0777);
+        std::filesystem::copy_file(kScan, scratch.Root() / "kestrel-scan");
+        command = "exec setpriv --reuid=nobody --regid=nogroup --clear-groups " +
+                  Quote(scratch.Root() / "kestrel-scan");
+    }
+    const Result result = RunShell(command + " -r -b " + Quote(Root()));
+    EXPECT_EQ(Names(result.out), "/ a.txt");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "kestrel-scan: " + Root() + "/c.txt: Permission denied\nkestrel-scan: " +
+                              Root() + "/locked: Permission denied\n");
+}
+
+// ESC, BEL, DEL and U+009B (a terminal's CSI) in names reach no terminal; nor
+// does a progress line splice into a report on the same terminal.
+TEST_F(ScanRunTest, TerminalGetsNoControlCharacter) {
+    const std::string name = "a\x1b[31m\x07\x7f\xc2\x9b.txt";
+    tree.Add("d\x1b]0;x\x07/" + name, "x");
+    const auto controls = [](std::string text) {
+        for (std::size_t at; (at = text.find("\r\x1b[K")) != std::string::npos;)
+            text.erase(at, 4); // the progress line's own erase
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            count += (byte < 0x20 && byte != '\n') || byte == 0x7f ||
+                     (byte == 0xc2 && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80);
+        }
+        return count;
+    };
+    const Result json = Run("-r --json " + Quote(Root()));
+    EXPECT_EQ(controls(json.out), 0u) << json.out;
+    EXPECT_EQ(nlohmann::json::parse(json.out)["name"], name);
+    // Under `script`, standard error is a terminal; standard output is one too or not.
+    for (const auto& [redirect, shown] : {std::pair{"", false}, std::pair{" >/dev/null", true}}) {
+        const std::string command =
+            "stty -onlcr; exec " + kScan + " -r " + Quote(Root()) + redirect;
+        const Result text = RunShell("exec script -qec " + Quote(command) + " /dev/null");
+        EXPECT_EQ(text.out.find("files scanned") != std::string::npos, shown) << text.out;
+        EXPECT_EQ(controls(text.out), 0u) << text.out;
+        EXPECT_EQ(text.out.ends_with("\r\x1b[K"), shown) << "erased at the end";
+    }
+}
+
+TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
+    ASSERT_EQ(std::system((KESTREL_MAKE_SAMPLES_PATH " " + Quote(Root()) + " >/dev/null").c_str()),
+              0);
+    for (const char* directory : {"NETWARE/a", "NETWARE/b/c", "WINDOWS/d"})
+        AddFiles(directory, 100);
+    const Result one = Run("-r -j 1 " + Quote(Root()));
+    EXPECT_GT(SplitLines(one.out).size(), 300u);
+    EXPECT_EQ(Run("-r -j 2 " + Quote(Root())).out, one.out);
+}
+
+struct OptionCase {
+    const char* name;
+    const char* arguments;
+    const char* input; // standard input; '|' stands for a NUL
+    const char* names; // directory lines as /path/ below the root, and names
+    int status;
+};
+
+class OptionTest : public ScanRunTest, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(OptionTest, SelectsTheFilesOfACollection) {
+    for (const char* path : {"a", "b.bak", "s/c", "s/deep/d", "BACKUP/e", "new\nline"})
+        tree.Add(path, "x");
+    std::string input = GetParam().input;
+    std::replace(input.begin(), input.end(), '|', '\0');
+    std::ofstream(scratch.Root() / "list") << input;
+    const Result result =
+        Run("-b " + std::string(GetParam().arguments) + " <" + Quote(scratch.Root() / "list"),
+            "cd " + Quote(Root()) + " && ");
+    EXPECT_EQ(result.status, GetParam().status) << result.err;
+    EXPECT_EQ(Names(result.out), GetParam().names);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collections, OptionTest,
+    ::testing::Values(
+        OptionCase{"MaxDepthOne", "--max-depth 1 .", "", "/ a b.bak new /s/ c /BACKUP/ e", 0},
+        OptionCase{"Exclude", "-r --exclude '*.bak;n*' --exclude backup .", "",
+                   "/ a /s/ c /s/deep/ d", 0},
+        OptionCase{"NulSeparatedList", "-0 -f -", "s/c|new\nline|a|", "/s/ c / new a", 0},
+        OptionCase{"ListWithAMissingPath", "-f - s/deep", "gone\na\n", "/s/deep/ d / a", 1}),
+    RowName<OptionCase>);
+
+} // namespace
+} // namespace kestrel
