@@ -1,0 +1,178 @@
+// kestrel-scan over a whole collection, run as a user runs it: `--json -r`
+// with -j 1 and -j 2 over 5,000, 10,000 and 20,000 files, the output going
+// to a file. Reported beside the wall time: files per second, the peak
+// resident set of the process (output is streamed, so it should not grow with
+// the tree), and for -j 2 the speed-up over -j 1 and whether it wrote the
+// very same bytes.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "byte_writer.h"
+#include "mz_builder.h"
+#include "temp_tree.h"
+
+extern char** environ;
+
+namespace {
+
+using kestrel::fixtures::Bytes;
+
+// Quarters of 5,000 files in directories of 100: a 5,000-file collection is
+// one quarter, a 20,000-file one all four.
+constexpr int kFilesPerQuarter = 5000;
+constexpr int kFilesPerDirectory = 100;
+
+// The kinds of file an old software collection holds, by turns: sample files
+// of `make run` (NetWare modules, NE, PE, LX and LE executables with version
+// resources, drivers, overlays) and, every fifth, a DOS program of 32 KiB
+// whose text the marker scan reads whole.
+std::vector<std::pair<std::string, Bytes>> FileKinds() {
+    std::vector<std::pair<std::string, Bytes>> kinds;
+    const kestrel::fixtures::TempTree samples;
+    const std::string command = std::string(KESTREL_MAKE_SAMPLES_PATH) + " " +
+                                samples.Root().string() + "/s >/dev/null";
+    if (std::system(command.c_str()) != 0)
+        return kinds;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(samples.Root())) {
+        if (!entry.is_regular_file())
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        kinds.emplace_back(entry.path().extension().string(),
+                           Bytes(std::istreambuf_iterator<char>(in), {}));
+    }
+    kestrel::fixtures::ByteWriter dos(32 * 1024);
+    kestrel::fixtures::PutMzHeader(dos, {0x1C, 0});
+    for (std::size_t offset = 600; offset + 64 < dos.Size(); offset += 4096)
+        dos.PutZText(offset, "Utility version 2.10, Copyright (c) 1993 Example Software");
+    for (int i = 0; i < 4; ++i)
+        kinds.emplace_back(".EXE", dos.Data());
+    return kinds;
+}
+
+class Collection {
+public:
+    Collection() {
+        const auto kinds = FileKinds();
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            for (int file = 0; file < kFilesPerQuarter && !kinds.empty(); ++file) {
+                const auto& [extension, bytes] = kinds[file % kinds.size()];
+                const std::filesystem::path directory =
+                    QuarterPath(quarter) / ("DIR" + std::to_string(file / kFilesPerDirectory));
+                std::filesystem::create_directories(directory);
+                kestrel::fixtures::WriteFile(
+                    directory / ("FILE" + std::to_string(file) + extension), bytes);
+            }
+        }
+    }
+    std::filesystem::path QuarterPath(int quarter) const {
+        return m_tree.Root() / ("Q" + std::to_string(quarter));
+    }
+    std::filesystem::path OutputPath(int files, int jobs) const {
+        return m_output.Root() / (std::to_string(files) + "-j" + std::to_string(jobs) + ".json");
+    }
+
+private:
+    kestrel::fixtures::TempTree m_tree;
+    kestrel::fixtures::TempTree m_output;
+};
+
+const Collection& TheCollection() {
+    static const Collection collection;
+    return collection;
+}
+
+struct ScanRun {
+    bool succeeded = false;
+    double seconds = 0;
+    long peakRssKiB = 0;
+};
+
+ScanRun RunKestrelScan(std::vector<std::string> arguments, const std::filesystem::path& output) {
+    arguments.insert(arguments.begin(), KESTREL_SCAN_PATH);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ScanRun run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage usage{};
+        ::wait4(pid, &status, 0, &usage);
+        run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        run.peakRssKiB = usage.ru_maxrss;
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::ifstream x(a, std::ios::binary);
+    std::ifstream y(b, std::ios::binary);
+    return std::equal(std::istreambuf_iterator<char>(x), {}, std::istreambuf_iterator<char>(y),
+                      {});
+}
+
+// The best time of -j 1 for each tree size, for the speed-up of -j 2.
+std::map<int, double> g_bestOneJobSeconds;
+
+void BM_KestrelScanJobs(benchmark::State& state) {
+    const int files = static_cast<int>(state.range(0));
+    const int jobs = static_cast<int>(state.range(1));
+    const Collection& collection = TheCollection();
+    std::vector<std::string> arguments = {"--json", "-r", "-j", std::to_string(jobs)};
+    for (int quarter = 0; quarter < files / kFilesPerQuarter; ++quarter)
+        arguments.push_back(collection.QuarterPath(quarter).string());
+    const std::filesystem::path output = collection.OutputPath(files, jobs);
+    double best = 1e9;
+    long peakRss = 0;
+    for (auto _ : state) {
+        const ScanRun run = RunKestrelScan(arguments, output);
+        if (!run.succeeded) {
+            state.SkipWithError("kestrel-scan failed");
+            return;
+        }
+        state.SetIterationTime(run.seconds);
+        best = std::min(best, run.seconds);
+        peakRss = std::max(peakRss, run.peakRssKiB);
+    }
+    state.SetItemsProcessed(state.iterations() * files);
+    state.counters["peak_rss_MiB"] = static_cast<double>(peakRss) / 1024;
+    if (jobs == 1) {
+        g_bestOneJobSeconds[files] = best;
+    } else if (g_bestOneJobSeconds.count(files) != 0) {
+        state.counters["speedup"] = g_bestOneJobSeconds[files] / best;
+        state.counters["same_bytes"] = SameBytes(output, collection.OutputPath(files, 1));
+    }
+    state.SetLabel("items = files scanned");
+}
+// -j 1 runs first for each size, so -j 2 finds its time and its output.
+BENCHMARK(BM_KestrelScanJobs)
+    ->ArgNames({"files", "jobs"})
+    ->ArgsProduct({{5000, 10000, 20000}, {1, 2}})
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
