@@ -312,7 +312,7 @@ TEST_P(OptionTest, SelectsTheFilesOfACollection) {
 INSTANTIATE_TEST_SUITE_P(
     Collections, OptionTest,
     ::testing::Values(
-        OptionCase{"MaxDepthOne", "--max-depth 1 -s a -s '*.bak;n*;c;e' .", "",
+        OptionCase{"MaxDepthOne", "--max-depth 1 -s a -s '*.bak;n*;c;d;e' .", "",
                    "/ a b.bak new /s/ c /BACKUP/ e", 0},
         OptionCase{"Exclude", "-r --exclude '*.bak;n*' --exclude backup .", "",
                    "/ a /s/ c /s/deep/ d", 0},
