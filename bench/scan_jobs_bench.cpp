@@ -80,7 +80,9 @@ public:
         }
     }
     std::filesystem::path QuarterPath(int quarter) const {
-        return m_tree.Root() / ("Q" + std::to_string(quarter));
+        std::filesystem::path path = m_tree.Root() / "Q";
+        path += std::to_string(quarter); // ("Q" + a number) trips GCC 12's -Wrestrict
+        return path;
     }
     std::filesystem::path OutputPath(int files, int jobs) const {
         return m_output.Root() / (std::to_string(files) + "-j" + std::to_string(jobs) + ".json");

@@ -57,11 +57,13 @@ void OrderedScan::RunWorker(Scanner& scanner) {
             m_waiting.pop_front();
         }
         Scan(scanner, *job);
+        bool wanted = false;
         {
             const std::lock_guard lock(m_mutex);
-            job->done = true;
+            wanted = MarkDone(*job);
         }
-        m_jobDone.notify_one();
+        if (wanted)
+            m_jobDone.notify_one();
     }
 }
 
@@ -78,29 +80,40 @@ void OrderedScan::WriteJob(Job& job) {
         m_output.FileDone();
 }
 
-// Writes the oldest jobs that are done, and waits for more of them until no
-// more than `keepAtMost` are left in flight.
-void OrderedScan::WriteFinishedJobs(std::size_t keepAtMost) {
-    while (true) {
-        std::unique_ptr<Job> job;
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_inFlight.empty())
-                return;
-            if (!m_inFlight.front()->done) {
-                if (m_inFlight.size() <= keepAtMost)
-                    return;
-                m_jobDone.wait(lock, [this] { return m_inFlight.front()->done; });
-            }
-            job = std::move(m_inFlight.front());
+// Called with the mutex held. True when the walk's thread waits for the
+// oldest jobs and enough of them are now done.
+bool OrderedScan::MarkDone(Job& job) {
+    job.done = true;
+    while (m_doneAtFront < m_inFlight.size() && m_inFlight[m_doneAtFront]->done)
+        ++m_doneAtFront;
+    return m_wantedDone != 0 && m_doneAtFront >= m_wantedDone;
+}
+
+// Writes the oldest jobs that are done. When the window of jobs in flight is
+// full (or at the finish), it first waits until half of it (or all) is done
+// at the front, so the walk's thread wakes once per many files, not per file.
+void OrderedScan::WriteFinishedJobs(bool finish) {
+    std::vector<std::unique_ptr<Job>> ready;
+    {
+        std::unique_lock lock(m_mutex);
+        const std::size_t inFlight = m_inFlight.size();
+        const std::size_t keepAtMost =
+            finish ? 0 : (inFlight >= m_setup.jobsInFlight ? m_setup.jobsInFlight / 2 : inFlight);
+        if (m_doneAtFront < inFlight - keepAtMost) {
+            m_wantedDone = inFlight - keepAtMost;
+            m_jobDone.wait(lock, [this] { return m_doneAtFront >= m_wantedDone; });
+            m_wantedDone = 0;
+        }
+        for (; m_doneAtFront > 0; --m_doneAtFront) {
+            ready.push_back(std::move(m_inFlight.front()));
             m_inFlight.pop_front();
         }
-        WriteJob(*job);
     }
+    for (const std::unique_ptr<Job>& job : ready)
+        WriteJob(*job);
 }
 
 void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {
-    job->done = true;
     if (m_ownScanner) {
         WriteJob(*job);
         return;
@@ -108,8 +121,9 @@ void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {
     {
         const std::lock_guard lock(m_mutex);
         m_inFlight.push_back(std::move(job));
+        MarkDone(*m_inFlight.back());
     }
-    WriteFinishedJobs(m_setup.jobsInFlight);
+    WriteFinishedJobs(false);
 }
 
 void OrderedScan::AddDirectoryLine(const std::string& directoryPath) {
@@ -141,11 +155,12 @@ void OrderedScan::AddFile(FileToScan file) {
         m_inFlight.push_back(std::move(job));
     }
     m_workReady.notify_one();
-    WriteFinishedJobs(m_setup.jobsInFlight - 1);
+    WriteFinishedJobs(false);
 }
 
 void OrderedScan::Finish() {
-    WriteFinishedJobs(0);
+    if (!m_ownScanner)
+        WriteFinishedJobs(true);
 }
 
 } // namespace kestrel

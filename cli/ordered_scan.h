@@ -33,9 +33,9 @@ using SinkFactory = std::function<std::unique_ptr<ReportSink>(std::string& out)>
 // Scans the files the walk hands on and writes their output in walk order.
 // With one job each file is scanned at once on the walk's thread. With more,
 // worker threads scan, each with its own QuillScan into a buffer of its own;
-// at most `jobsInFlight` files wait or are scanned at a time, and the oldest
-// one's output is written as soon as it is complete, so the bytes are those of
-// one job and memory stays bounded however large the tree.
+// at most `jobsInFlight` files wait or are scanned at a time, and the output
+// of the oldest ones is written as soon as they are complete, so the bytes are
+// those of one job and memory stays bounded however large the tree.
 //
 // When the stop flag is set, a file whose scan may have been cut gives no
 // output, and nothing after it is written: what is written is always the
@@ -82,9 +82,10 @@ private:
     bool StopRequested() const;
     void Scan(Scanner& scanner, Job& job) const;
     void RunWorker(Scanner& scanner);
+    bool MarkDone(Job& job);
     void AddFinishedJob(std::unique_ptr<Job> job);
     void WriteJob(Job& job);
-    void WriteFinishedJobs(std::size_t keepAtMost);
+    void WriteFinishedJobs(bool finish);
 
     Setup m_setup;
     ScanOutput& m_output;
@@ -98,6 +99,8 @@ private:
     std::condition_variable m_jobDone;
     std::deque<std::unique_ptr<Job>> m_inFlight; // walk order, the oldest first
     std::deque<Job*> m_waiting;                  // not yet taken by a worker
+    std::size_t m_doneAtFront = 0;               // the oldest this many jobs are done
+    std::size_t m_wantedDone = 0;                // the walk's thread waits for this many; 0: not
     bool m_closing = false;
     std::vector<std::unique_ptr<Scanner>> m_scanners;
     std::vector<std::thread> m_workers;
