@@ -40,7 +40,7 @@ void OrderedScan::Scan(Scanner& scanner, Job& job) const {
         m_setup.step(scanner.scanner, *scanner.sink, job.file, job.problems);
     // Once a stop is asked for, the scan may have ended between two blocks.
     job.stopped = StopRequested();
-    job.bytes = std::move(scanner.bytes);
+    job.bytes = scanner.bytes; // a copy of its size: the scanner's buffer keeps its room
     scanner.bytes.clear();
     job.file.directory.reset(); // the directory may close before the output is written
 }
