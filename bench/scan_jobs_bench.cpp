@@ -44,8 +44,8 @@ constexpr int kFilesPerDirectory = 100;
 std::vector<std::pair<std::string, Bytes>> FileKinds() {
     std::vector<std::pair<std::string, Bytes>> kinds;
     const kestrel::fixtures::TempTree samples;
-    const std::string command = std::string(KESTREL_MAKE_SAMPLES_PATH) + " " +
-                                samples.Root().string() + "/s >/dev/null";
+    const std::string command =
+        std::string(KESTREL_MAKE_SAMPLES_PATH) + " " + samples.Root().string() + "/s >/dev/null";
     if (std::system(command.c_str()) != 0)
         return kinds;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(samples.Root())) {
@@ -132,8 +132,7 @@ ScanRun RunKestrelScan(std::vector<std::string> arguments, const std::filesystem
 bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::ifstream x(a, std::ios::binary);
     std::ifstream y(b, std::ios::binary);
-    return std::equal(std::istreambuf_iterator<char>(x), {}, std::istreambuf_iterator<char>(y),
-                      {});
+    return std::equal(std::istreambuf_iterator<char>(x), {}, std::istreambuf_iterator<char>(y), {});
 }
 
 // The best time of -j 1 for each tree size, for the speed-up of -j 2.
