@@ -173,7 +173,7 @@ BENCHMARK(BM_KestrelScanJobs)
     ->ArgNames({"files", "jobs"})
     ->ArgsProduct({{5000, 10000, 20000}, {1, 2}})
     ->UseManualTime()
-    ->Iterations(3)
+    ->Iterations(5)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace
