@@ -12,7 +12,8 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-// The shortest line worth drawing; a narrower terminal still gets this much.
+// The fewest columns ShortenCaption can shorten a caption to; a terminal
+// narrower than that still gets a line this long.
 constexpr std::size_t kNarrowestLine = 30;
 
 } // namespace
@@ -45,11 +46,10 @@ void ProgressLine::Draw() {
     // One column is left free: a line that fills the last column wraps on
     // some terminals, and the erase would then miss its first part.
     const std::size_t width = std::max(m_width, kNarrowestLine + 1) - 1;
-    std::string text = std::to_string(m_count) + " files scanned  ";
-    text +=
-        ShortenCaption(m_caption, std::max(kNarrowestLine, width - std::min(width, text.size())));
-    if (Utf8Length(text) > width)
-        text = Utf8PadOrCut(text, width);
+    std::string text = std::to_string(m_count) + " files scanned";
+    // The caption keeps its start and its end; on a narrow terminal it is left out.
+    if (const std::size_t room = width - std::min(width, text.size() + 2); room >= kNarrowestLine)
+        text += "  " + ShortenCaption(m_caption, room);
     const std::string line = kEraseLine + text;
     WriteFully(m_descriptor, line.data(), line.size());
 }
