@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +22,8 @@
 #include <benchmark/benchmark.h>
 
 #include "byte_writer.h"
-#include "mz_builder.h"
+#include "sample_builder.h"
+#include "samples.h"
 #include "temp_tree.h"
 
 extern char** environ;
@@ -37,17 +37,14 @@ using kestrel::fixtures::Bytes;
 constexpr int kFilesPerQuarter = 5000;
 constexpr int kFilesPerDirectory = 100;
 
-// The kinds of file an old software collection holds, by turns: sample files
-// of `make run` (NetWare modules, NE, PE, LX and LE executables with version
-// resources, drivers, overlays) and, every fifth, a DOS program of 32 KiB
-// whose text the marker scan reads whole.
+// The kinds of file an old software collection holds, by turns: the sample
+// files of `make run` (NetWare modules, NE, PE, LX and LE executables with
+// version resources, drivers, overlays) and four DOS programs of 32 KiB whose
+// text the marker scan reads whole.
 std::vector<std::pair<std::string, Bytes>> FileKinds() {
     std::vector<std::pair<std::string, Bytes>> kinds;
     const kestrel::fixtures::TempTree samples;
-    const std::string command =
-        std::string(KESTREL_MAKE_SAMPLES_PATH) + " " + samples.Root().string() + "/s >/dev/null";
-    if (std::system(command.c_str()) != 0)
-        return kinds;
+    kestrel::samples::WriteSamples(samples.Root());
     for (const auto& entry : std::filesystem::recursive_directory_iterator(samples.Root())) {
         if (!entry.is_regular_file())
             continue;
@@ -55,12 +52,14 @@ std::vector<std::pair<std::string, Bytes>> FileKinds() {
         kinds.emplace_back(entry.path().extension().string(),
                            Bytes(std::istreambuf_iterator<char>(in), {}));
     }
-    kestrel::fixtures::ByteWriter dos(32 * 1024);
-    kestrel::fixtures::PutMzHeader(dos, {0x1C, 0});
-    for (std::size_t offset = 600; offset + 64 < dos.Size(); offset += 4096)
-        dos.PutZText(offset, "Utility version 2.10, Copyright (c) 1993 Example Software");
+    kestrel::fixtures::Json dos = kestrel::fixtures::Describe(R"({"format": "mz", "size": 32768})");
+    for (int offset = 600; offset + 64 < 32768; offset += 4096)
+        dos["put"].push_back(
+            {{"at", offset},
+             {"text", "Utility version 2.10, Copyright (c) 1993 Example Software"}});
+    const Bytes program = kestrel::fixtures::BuildSample(dos);
     for (int i = 0; i < 4; ++i)
-        kinds.emplace_back(".EXE", dos.Data());
+        kinds.emplace_back(".EXE", program);
     return kinds;
 }
 

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "samples.h"
 #include "temp_tree.h"
 
 namespace kestrel {
@@ -215,7 +216,7 @@ TEST_F(ScanRunTest, DeepTreeIsWalkedWithinTheDescriptorLimit) {
     std::filesystem::current_path(tree.Root());
     for (int level = 0; level < 3000; ++level, std::filesystem::current_path("d")) {
         if (level % 200 == 0)
-            fixtures::WriteFile("F.TXT", "x");
+            fixtures::WriteFile("F.TXT", {'x'});
         std::filesystem::create_directory("d");
     }
     std::filesystem::current_path(start);
@@ -276,7 +277,7 @@ TEST_F(ScanRunTest, TerminalGetsNoControlCharacter) {
 }
 
 TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
-    ASSERT_EQ(std::system((KESTREL_MAKE_SAMPLES_PATH " " + Root() + " >/dev/null").c_str()), 0);
+    samples::WriteSamples(tree.Root());
     for (const char* directory : {"NETWARE/a", "NETWARE/b/c", "WINDOWS/d"})
         AddFiles(directory, 100);
     // A large overlay ahead of small files: they are done long before it.

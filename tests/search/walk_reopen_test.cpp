@@ -32,9 +32,9 @@ TEST(WalkReopenTest, DirectoryMovedAwayDuringTheWalk) {
     };
     DirectoryWalk walk(scanner, sink, options, hooks);
     EXPECT_FALSE(walk.WalkDirectory(tree.Root().string()));
-    ASSERT_EQ(sink.reports.size(), 2u);
-    EXPECT_EQ(sink.reports[0].directory, tree.RootWithSeparator() + "a/b/c/d/e/");
-    EXPECT_EQ(sink.reports[1].directory, tree.RootWithSeparator() + "a/b/b2/");
+    ASSERT_EQ(sink.lines.size(), 4u) << "two directory lines, each with its file";
+    EXPECT_EQ(sink.lines[0], "[" + tree.RootWithSeparator() + "a/b/c/d/e/]");
+    EXPECT_EQ(sink.lines[2], "[" + tree.RootWithSeparator() + "a/b/b2/]");
 }
 
 } // namespace
