@@ -26,7 +26,6 @@ namespace kestrel {
 namespace {
 
 using Lines = std::vector<std::string>;
-using namespace std::literals;
 const std::string kScan = KESTREL_SCAN_PATH;
 
 std::string Quote(const std::string& text) {
@@ -318,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "/ a b.bak new /s/ c /BACKUP/ e", 0},
         OptionCase{"Exclude", "-r --exclude '*.bak;n*' --exclude backup .", "",
                    "/ a /s/ c /s/deep/ d", 0},
-        OptionCase{"NulSeparatedList", "-0 -f -", "s/c\0new\nline\0a\0"sv, "/s/ c / new a", 0},
+        OptionCase{"NulSeparatedList", "-0 -f -", {"s/c\0new\nline\0a\0", 15}, "/s/ c / new a", 0},
         OptionCase{"ListWithAMissingPath", "-f - s/deep", "gone\na\n", "/s/deep/ d / a", 1},
         // s/deep is a file system of its own, with a file m in it.
         OptionCase{
