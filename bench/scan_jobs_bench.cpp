@@ -14,7 +14,6 @@
 #include <map>
 #include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -103,6 +102,22 @@ struct ScanRun {
     long peakRssKiB = 0;
 };
 
+// The peak resident set of a running process (VmHWM), in KiB; 0 once it has
+// ended. Read while it runs: the peak a parent learns from wait4 holds the
+// parent's own size, which the child had before its exec.
+long PeakRssKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:"))
+            return std::stol(line.substr(6));
+    }
+    return 0;
+}
+
+// Often enough to see the peak of a run of a fraction of a second: the
+// process's memory is meant to stay flat, not to spike.
+constexpr useconds_t kRssPollMicroseconds = 2000;
+
 ScanRun RunKestrelScan(std::vector<std::string> arguments, const std::filesystem::path& output) {
     arguments.insert(arguments.begin(), KESTREL_SCAN_PATH);
     std::vector<char*> argv;
@@ -118,10 +133,11 @@ ScanRun RunKestrelScan(std::vector<std::string> arguments, const std::filesystem
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
-        rusage usage{};
-        ::wait4(pid, &status, 0, &usage);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            run.peakRssKiB = std::max(run.peakRssKiB, PeakRssKiB(pid));
+            ::usleep(kRssPollMicroseconds);
+        }
         run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        run.peakRssKiB = usage.ru_maxrss;
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
