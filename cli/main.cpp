@@ -1,6 +1,7 @@
-// kestrel-scan: the report of Kestrel on standard output, as text or JSON Lines.
+// kestrel-scan: the report of Kestrel on standard output, as text, JSON Lines or CSV.
 // This file reads the command line into a ScanOptions; scan_run.cpp does the rest.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ overlays and drivers, NE, PE, LE and LX executables. Files are only ever read.
       --hide-company     hide the company group
       --hide-programmer  hide the programmer group
       --json             one JSON object per report, one per line, instead of the text report
+      --csv              one CSV row per report (RFC 4180, header row), instead of the text report
+      --hash ALG         add the file's digest: sha256, sha1 or md5 (repeatable; JSON and CSV)
   -f, --files-from FILE  scan the paths listed in FILE ("-": standard input), one a line
   -0, --null             the list of --files-from is NUL-separated
   -x, --one-file-system  do not enter directories on other file systems
@@ -43,9 +46,10 @@ run of characters, '?' one character.
 
 JSON keys: directory, name, size, modified, exe_signature, hdr_name, hdr_description,
 hdr_version, hdr_date, hdr_long, hdr_imports, nw_version, nw_overlay, copyright_text,
-guess_text, res_strings, has_version_resource, path, imports, embedded_in, container,
-name_bytes (only for a name that is not valid UTF-8), version_tables, fixed_file_info,
-pe, ne, lx, and the digests asked for under their algorithm's name.
+guess_text, res_strings, has_version_resource, path, imports, delay_imports,
+embedded_in, container, name_bytes (only for a name that is not valid UTF-8),
+version_tables, fixed_file_info, pe, ne, lx, and the digests asked for under their
+algorithm's name. --csv writes the same values, nested ones named as in pe.machine.
 
 Exit status:
   0    done
@@ -82,6 +86,8 @@ int main(int argc, char** argv) {
     bool help = false;
     bool version = false;
     bool json = false;
+    bool csv = false;
+    std::vector<std::string> hashes;
     bool progressOn = false;
     bool progressOff = false;
     int maxDepth = kestrel::WalkOptions::kNoDepthLimit;
@@ -95,6 +101,10 @@ int main(int argc, char** argv) {
     app.add_flag("--hide-company", options.layout.hideCompany);
     app.add_flag("--hide-programmer", options.layout.hideProgrammer);
     app.add_flag("--json", json);
+    app.add_flag("--csv", csv);
+    app.add_option("--hash", hashes)
+        ->allow_extra_args(false)
+        ->check(CLI::IsMember({"sha256", "sha1", "md5"}));
     app.add_option("-f,--files-from", options.filesFrom);
     app.add_flag("-0,--null", options.nullSeparated);
     app.add_flag("-x,--one-file-system", options.walk.oneFileSystem);
@@ -123,10 +133,17 @@ int main(int argc, char** argv) {
         return UsageError("no PATH given, and no --files-from");
     if (progressOn && progressOff)
         return UsageError("--progress and --no-progress contradict each other");
-    if (json && (options.layout.brief || options.layout.hideVersion || options.layout.hideImports ||
-                 options.layout.hideCompany || options.layout.hideProgrammer))
+    const bool layoutChosen = options.layout.brief || options.layout.hideVersion ||
+                              options.layout.hideImports || options.layout.hideCompany ||
+                              options.layout.hideProgrammer;
+    if (csv && (json || layoutChosen))
+        return UsageError("--csv writes every field: it takes neither --json nor --brief nor "
+                          "--hide-*");
+    if (json && layoutChosen)
         return UsageError("--brief and --hide-* shape the text report; --json always writes "
                           "every field");
+    if (!hashes.empty() && !json && !csv)
+        return UsageError("--hash adds digests to --json or --csv output");
     const std::string spec = specs.empty() ? "*.*" : JoinSpecs(specs);
     const std::string excludeSpec = JoinSpecs(excludeSpecs);
     for (const std::string& text : {spec, excludeSpec}) {
@@ -141,7 +158,13 @@ int main(int argc, char** argv) {
         options.walk.recursive = true;
         options.walk.maxDepth = maxDepth;
     }
-    options.format = json ? kestrel::OutputFormat::kJson : kestrel::OutputFormat::kText;
+    options.format = json  ? kestrel::OutputFormat::kJson
+                     : csv ? kestrel::OutputFormat::kCsv
+                           : kestrel::OutputFormat::kText;
+    for (const std::string& name : hashes) {
+        if (std::find(options.hashes.begin(), options.hashes.end(), name) == options.hashes.end())
+            options.hashes.push_back(name);
+    }
     options.jobs = jobs > 0 ? jobs : kestrel::DefaultJobCount();
     if (progressOn)
         options.progress = kestrel::ProgressMode::kOn;

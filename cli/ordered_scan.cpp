@@ -5,12 +5,14 @@
 namespace kestrel {
 
 OrderedScan::Scanner::Scanner(const Setup& setup)
-    : sink(setup.makeSink(bytes)), scanner(*sink, setup.layout) {
+    : sink(setup.format->MakeSink(bytes, problems)), scanner(*sink, setup.layout) {
+    setup.format->PrepareScanner(scanner, *sink);
     scanner.SetStopFlag(setup.stop);
 }
 
 OrderedScan::OrderedScan(Setup setup, ScanOutput& output)
-    : m_setup(std::move(setup)), m_output(output), m_lineSink(m_setup.makeSink(m_lineBytes)) {
+    : m_setup(std::move(setup)), m_output(output),
+      m_lineSink(m_setup.format->MakeSink(m_lineBytes, m_lineProblems)) {
     if (m_setup.jobs <= 1) {
         m_ownScanner = std::make_unique<Scanner>(m_setup);
         return;
@@ -37,7 +39,9 @@ bool OrderedScan::StopRequested() const {
 
 void OrderedScan::Scan(Scanner& scanner, Job& job) const {
     if (!StopRequested())
-        m_setup.step(scanner.scanner, *scanner.sink, job.file, job.problems);
+        m_setup.step(scanner.scanner, *scanner.sink, job.file, scanner.problems);
+    job.problems = std::move(scanner.problems);
+    scanner.problems.clear();
     // Once a stop is asked for, the scan may have ended between two blocks.
     job.stopped = StopRequested();
     job.bytes = scanner.bytes; // a copy of its size: the scanner's buffer keeps its room

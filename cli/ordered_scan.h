@@ -27,8 +27,16 @@ public:
     virtual void FileDone() = 0; // one more file's reports written
 };
 
-// A sink that formats reports by appending them to `out`.
-using SinkFactory = std::function<std::unique_ptr<ReportSink>(std::string& out)>;
+// How the front end formats reports, for each scanner: a sink that appends
+// them to `out` and tells what goes wrong beside a report (a digest that could
+// not be computed) to `problems`, and what the scanner must do for that sink.
+class ReportFormat {
+public:
+    virtual ~ReportFormat() = default;
+    virtual std::unique_ptr<ReportSink> MakeSink(std::string& out,
+                                                 std::vector<ReadProblem>& problems) const = 0;
+    virtual void PrepareScanner(QuillScan& scanner, ReportSink& sink) const = 0;
+};
 
 // Scans the files the walk hands on and writes their output in walk order.
 // With one job each file is scanned at once on the walk's thread. With more,
@@ -45,7 +53,7 @@ public:
     struct Setup {
         int jobs = 1;
         std::size_t jobsInFlight = 1;
-        SinkFactory makeSink;
+        const ReportFormat* format = nullptr; // outlives the scan
         ReportLayout layout;
         ScanStep step = ScanFileStep;
         const std::atomic<bool>* stop = nullptr;
@@ -63,10 +71,11 @@ public:
     void Finish();
 
 private:
-    // One scanner with the buffer its sink formats into.
+    // One scanner with the buffers its sink writes into.
     struct Scanner {
         Scanner(const Setup& setup);
         std::string bytes;
+        std::vector<ReadProblem> problems;
         std::unique_ptr<ReportSink> sink;
         QuillScan scanner;
     };
@@ -90,6 +99,7 @@ private:
     Setup m_setup;
     ScanOutput& m_output;
     std::string m_lineBytes;
+    std::vector<ReadProblem> m_lineProblems;
     std::unique_ptr<ReportSink> m_lineSink; // formats the directory lines
     std::unique_ptr<Scanner> m_ownScanner;  // one job: the walk's thread scans
     bool m_outputEnded = false;             // a stopped file was met: nothing more is written

@@ -68,11 +68,50 @@ bool ShowProgress(ProgressMode mode) {
     return ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) == 0;
 }
 
-SinkFactory SinkFor(OutputFormat format) {
-    if (format == OutputFormat::kJson)
-        return [](std::string& out) { return std::make_unique<JsonSink>(out); };
-    return [](std::string& out) { return std::make_unique<TextSink>(out); };
-}
+// A scanner's writer with the digests it adds, which see the file's bytes
+// as the scanner reads them.
+class FormatSink : public ReportSink {
+public:
+    FormatSink(OutputFormat format, const std::vector<std::string>& hashes, std::string& out,
+               std::vector<ReadProblem>& problems) {
+        if (!hashes.empty())
+            m_digests = std::make_unique<FileDigests>(hashes);
+        const ReportProblem problem = [&problems](const std::string& path,
+                                                  const std::string& text) {
+            problems.push_back({path, text});
+        };
+        if (format == OutputFormat::kJson)
+            m_writer = std::make_unique<JsonSink>(out, m_digests.get(), problem);
+        else if (format == OutputFormat::kCsv)
+            m_writer = std::make_unique<CsvSink>(out, m_digests.get(), problem);
+        else
+            m_writer = std::make_unique<TextSink>(out);
+    }
+    void AddLine(const std::string& line) override { m_writer->AddLine(line); }
+    void AddReport(const ReportInfo& report) override { m_writer->AddReport(report); }
+    FileDigests* Digests() const { return m_digests.get(); }
+
+private:
+    std::unique_ptr<FileDigests> m_digests;
+    std::unique_ptr<ReportSink> m_writer;
+};
+
+class CommandLineFormat final : public ReportFormat {
+public:
+    explicit CommandLineFormat(const ScanOptions& options) : m_options(options) {}
+    std::unique_ptr<ReportSink> MakeSink(std::string& out,
+                                         std::vector<ReadProblem>& problems) const override {
+        return std::make_unique<FormatSink>(m_options.format, m_options.hashes, out, problems);
+    }
+    void PrepareScanner(QuillScan& scanner, ReportSink& sink) const override {
+        // The facts beside the report are read only for the writers that show them.
+        scanner.SetReadFacts(m_options.format != OutputFormat::kText);
+        scanner.SetByteObserver(static_cast<FormatSink&>(sink).Digests());
+    }
+
+private:
+    const ScanOptions& m_options;
+};
 
 // Files waiting or being scanned, per worker: enough that the other workers
 // go on while one scans a large file at the head of the line, few enough that
@@ -111,6 +150,7 @@ private:
     void ScanListedPaths();
 
     const ScanOptions& m_options;
+    CommandLineFormat m_format{m_options};
     CheckedOutput m_output{STDOUT_FILENO};
     ProgressLine m_progress;
     OrderedScan m_scan;
@@ -134,7 +174,7 @@ OrderedScan::Setup ScanRun::ScanSetup() const {
                                    : DirectoryDescriptorBudget();
     setup.jobsInFlight = std::max<std::size_t>(
         2, std::min(kJobsInFlightPerWorker * static_cast<std::size_t>(setup.jobs), budget));
-    setup.makeSink = SinkFor(m_options.format);
+    setup.format = &m_format;
     setup.layout = m_options.layout;
     setup.stop = &g_stop;
     return setup;
@@ -232,6 +272,12 @@ void ScanRun::ScanListedPaths() {
 }
 
 int ScanRun::Run() {
+    if (m_options.format == OutputFormat::kCsv) {
+        std::string unused;
+        FileDigests digests(m_options.hashes);
+        m_output.Write(CsvSink(unused, m_options.hashes.empty() ? nullptr : &digests).HeaderRow() +
+                       "\r\n");
+    }
     for (const std::string& path : m_options.paths) {
         if (Stopped())
             break;

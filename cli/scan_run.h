@@ -20,7 +20,7 @@ enum ExitStatus {
     kExitReaderGone = 141,
 };
 
-enum class OutputFormat { kText, kJson };
+enum class OutputFormat { kText, kJson, kCsv };
 enum class ProgressMode { kAuto, kOn, kOff };
 
 // Everything the command line asks for, checked and parsed.
@@ -31,6 +31,7 @@ struct ScanOptions {
     WalkOptions walk;
     ReportLayout layout;
     OutputFormat format = OutputFormat::kText;
+    std::vector<std::string> hashes; // digest algorithms, each once (JSON and CSV)
     int jobs = 1;
     ProgressMode progress = ProgressMode::kAuto;
 };

@@ -173,7 +173,7 @@ private:
     ByteObserver* m_observer = nullptr;
     bool m_observing = false;        // the observer has not seen the whole file yet
     std::int64_t m_observedUpTo = 0; // the bytes before this offset were seen
-    int m_openError = 0;                       // errno of the last failed open
+    int m_openError = 0;             // errno of the last failed open
 };
 
 } // namespace kestrel

@@ -11,7 +11,9 @@ foreach(path bin/kestrel
              share/metainfo/io.github.kestrel.Kestrel.metainfo.xml
              share/icons/hicolor/32x32/apps/kestrel.png
              share/icons/hicolor/256x256/apps/kestrel.png
-             share/man/man1/kestrel.1)
+             share/man/man1/kestrel.1
+             bin/kestrel-scan
+             share/man/man1/kestrel-scan.1)
     if(NOT EXISTS ${PREFIX}/${path})
         message(FATAL_ERROR "not installed: ${path}")
     endif()
