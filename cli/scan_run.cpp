@@ -36,7 +36,9 @@ volatile std::sig_atomic_t g_progressShown = 0;
 // ends it at once, leaving a clean line behind.
 void OnInterrupt(int) {
     if (g_interrupted != 0) {
-        if (g_progressShown != 0 && ::write(STDERR_FILENO, kEraseLine, sizeof kEraseLine - 1) < 0) {
+        if (g_progressShown != 0) {
+            const ssize_t written = ::write(STDERR_FILENO, kEraseLine, sizeof kEraseLine - 1);
+            (void)written; // nothing more can be done about it now
         }
         ::_exit(kExitCancelled);
     }
