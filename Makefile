@@ -10,11 +10,14 @@ FUZZ_SECONDS   ?= 60
 JOBS           ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-                 libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev
+                 libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev pkgconf \
+                 libarchive-dev libmspack-dev libtsk-dev
+# The tools that make containers at test time and for the fuzz seeds.
+CONTAINER_TOOLS = libarchive-tools gcab mtools dosfstools xorriso fdisk e2fsprogs bzip2 xz-utils
 TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux poppler-utils desktop-file-utils appstream \
-                 groff-base
+                 groff-base $(CONTAINER_TOOLS)
 RUN_PACKAGES   = $(BUILD_PACKAGES)
-FUZZ_PACKAGES  = $(BUILD_PACKAGES) clang libclang-rt-14-dev
+FUZZ_PACKAGES  = $(BUILD_PACKAGES) clang libclang-rt-14-dev $(CONTAINER_TOOLS)
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -77,11 +80,15 @@ bench: deps-build
 fuzz: deps-fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKESTREL_BUILD_FUZZ=ON -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_GUI=OFF
-	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz-scan make-samples
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz-scan fuzz-containers make-samples
 	rm -rf $(FUZZ_BUILD_DIR)/seeds && $(FUZZ_BUILD_DIR)/samples/make-samples $(FUZZ_BUILD_DIR)/seeds
-	mkdir -p fuzz-corpus
+	rm -rf $(FUZZ_BUILD_DIR)/container-seeds
+	fuzz/make_container_seeds.sh $(FUZZ_BUILD_DIR)/seeds $(FUZZ_BUILD_DIR)/container-seeds
+	mkdir -p fuzz-corpus fuzz-corpus-containers
 	$(FUZZ_BUILD_DIR)/fuzz/fuzz-scan -max_total_time=$(FUZZ_SECONDS) -max_len=200000 \
 	  -timeout=10 fuzz-corpus $(FUZZ_BUILD_DIR)/seeds
+	$(FUZZ_BUILD_DIR)/fuzz/fuzz-containers -max_total_time=$(FUZZ_SECONDS) -max_len=1048576 \
+	  -timeout=30 fuzz-corpus-containers $(FUZZ_BUILD_DIR)/container-seeds
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "scan_source.h"
+
+namespace kestrel {
+
+// What a file is as a container, decided from its content alone.
+enum class ContainerKind {
+    kNone,
+    kArchive,          // zip, 7z, RAR, LHA, ISO 9660, tar, cpio (libarchive)
+    kCompressedStream, // a single gzip, bzip2 or xz stream (libarchive)
+    kExecutable,       // an MZ program that may carry an archive behind it
+    kSzdd,             // EXPAND's SZDD (libmspack)
+    kKwaj,             // EXPAND's KWAJ (libmspack)
+    kCabinet,          // Microsoft cabinet (libmspack)
+    kChm,              // compiled HTML help (libmspack)
+    kDiskImage,        // a raw disk or volume image (The Sleuth Kit)
+    kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
+    kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
+};
+
+// Reads the signatures that tell a container: the first 2 KiB, ISO 9660's
+// volume descriptor at 32 KiB, and for an MZ program the end of the file. A
+// common file that is no container costs one or two short reads.
+ContainerKind DetectContainer(ScanSource& source);
+
+} // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+
+// What the container readers share with the explorer that drives them. Each
+// reader walks one container in its own order and hands every regular file it
+// holds to a MemberVisitor; folders, links and devices are passed over.
+
+#include <cstdint>
+#include <string>
+
+#include "container_kind.h"
+#include "scan_source.h"
+
+namespace kestrel {
+
+class MemberVisitor {
+public:
+    virtual ~MemberVisitor() = default;
+    // One member: its path inside the container ("/" between folders, as the
+    // container has it), its time (seconds since the epoch, or the
+    // container's own when the format keeps none) and its bytes. False when
+    // reading the container must stop: a limit was reached or a stop asked for.
+    virtual bool Visit(const std::string& pathInside, std::int64_t modified, ScanSource& bytes) = 0;
+    // Something in the container could not be read; the first reason is said
+    // once the container is done.
+    virtual void Problem(const std::string& reason) = 0;
+    // Counts bytes a reader made (decompressed, or read out of a disk image)
+    // against the expansion limit: false once it is exceeded.
+    virtual bool Charge(std::int64_t bytes) = 0;
+    // True once the reader must stop: a limit was reached or a stop asked for.
+    virtual bool Stopping() const = 0;
+    // The container's own time and file name, for members that have none.
+    virtual std::int64_t ContainerTime() const = 0;
+    virtual const std::string& ContainerName() const = 0;
+};
+
+// libarchive: zip, 7z, RAR, LHA, ISO 9660, tar, cpio and single compressed
+// streams. False when the bytes turned out not to be an archive at all (only
+// for kExecutable, whose stub may or may not carry one): nothing was visited.
+bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
+// libmspack: SZDD and KWAJ (the EXPAND formats), cabinets and CHM.
+void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
+// The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.
+void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
+} // namespace kestrel

@@ -1,0 +1,333 @@
+// Disk images through The Sleuth Kit: raw images of floppies and hard disks
+// with or without a partition table (every partition is read), with FAT12,
+// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK and VHD files through the
+// libvmdk and libvhdi support TSK is built with. A raw image is read through
+// TSK's external image interface over the scan source, so an image inside an
+// archive needs no file of its own; VMDK and VHD are opened by name.
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <tsk/libtsk.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "container_readers.h"
+#include "member_store.h"
+
+namespace kestrel {
+
+namespace {
+
+// Folders are followed at most this deep. A Windows path holds at most 260
+// characters, so no folder tree a DOS or Windows program lives in is deeper
+// than 130 levels; a deeper one is damaged or crafted.
+constexpr int kMaxFolderDepth = 130;
+
+// NTFS keeps its own metadata files ($MFT, $Bitmap, $Extend...) in the first
+// 16 records of the master file table; they are no members.
+constexpr TSK_INUM_T kNtfsFirstUserRecord = 16;
+
+constexpr unsigned int kSectorSize = 512;
+
+// The header of a sparse VMDK extent: "KDMV", then at 28 and 36 the offset and
+// size, in sectors, of the descriptor text embedded in it.
+constexpr std::int64_t kVmdkDescriptorOffsetField = 28;
+constexpr std::int64_t kVmdkDescriptorSizeField = 36;
+// VMware writes a descriptor of 20 sectors; a longer one is not read.
+constexpr std::int64_t kMaxVmdkDescriptorLength = 64 * 1024;
+
+// TSK's image structure with the scan source behind it: TSK hands the
+// structure back to the read and close functions.
+struct ExternalImage {
+    TSK_IMG_INFO info;
+    ScanSource* source;
+};
+
+ssize_t ReadImage(TSK_IMG_INFO* info, TSK_OFF_T offset, char* into, std::size_t count) {
+    ScanSource* source = reinterpret_cast<ExternalImage*>(info)->source;
+    return static_cast<ssize_t>(source->ReadAt(offset, reinterpret_cast<std::uint8_t*>(into),
+                                               static_cast<std::int64_t>(count)));
+}
+
+void CloseImage(TSK_IMG_INFO* info) {
+    std::free(info);
+}
+
+void DescribeImage(TSK_IMG_INFO*, FILE*) {}
+
+TSK_IMG_INFO* OpenRawImage(ScanSource& source) {
+    auto* image = static_cast<ExternalImage*>(std::calloc(1, sizeof(ExternalImage)));
+    if (image == nullptr)
+        return nullptr;
+    image->source = &source;
+    TSK_IMG_INFO* info = tsk_img_open_external(image, source.Length(), kSectorSize, ReadImage,
+                                               CloseImage, DescribeImage);
+    if (info == nullptr)
+        std::free(image);
+    return info;
+}
+
+std::int64_t ReadLittleEndian64(ScanSource& source, std::int64_t offset) {
+    std::uint8_t bytes[8] = {};
+    if (source.ReadAt(offset, bytes, 8) != 8)
+        return -1;
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | bytes[i];
+    return value > static_cast<std::uint64_t>(INT64_MAX) ? -1 : static_cast<std::int64_t>(value);
+}
+
+// The one extent a monolithic sparse VMDK names in its descriptor, a line
+// `RW 131072 SPARSE "DISK.vmdk"`: the file itself, under the name it was
+// made with. Empty when the image has more extents, in files of their own.
+std::string VmdkExtentName(ScanSource& source) {
+    const std::int64_t sectors = ReadLittleEndian64(source, kVmdkDescriptorOffsetField);
+    const std::int64_t length = ReadLittleEndian64(source, kVmdkDescriptorSizeField);
+    if (sectors <= 0 || length <= 0 || sectors > source.Length() / kSectorSize ||
+        length > kMaxVmdkDescriptorLength / kSectorSize)
+        return {};
+    std::string text(static_cast<std::size_t>(length * kSectorSize), '\0');
+    const std::int64_t got =
+        source.ReadAt(sectors * kSectorSize, reinterpret_cast<std::uint8_t*>(text.data()),
+                      static_cast<std::int64_t>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+    std::string name;
+    int extents = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t open = line.find(" SPARSE \"");
+        if (!(line.starts_with("RW ") || line.starts_with("RDONLY ")) || open == std::string::npos)
+            continue;
+        const std::size_t first = open + 9;
+        const std::size_t close = line.find('"', first);
+        if (close == std::string::npos)
+            return {};
+        name = line.substr(first, close - first);
+        ++extents;
+    }
+    if (extents != 1 || name.empty() || name == "." || name == ".." ||
+        name.find('/') != std::string::npos)
+        return {};
+    return name;
+}
+
+// A private folder in the temporary directory holding one link to an open
+// descriptor, for libvmdk, which finds an extent by its name in the folder
+// of the file it opened. Removed with the object; libvmdk keeps its own
+// descriptors open.
+class LinkFolder {
+public:
+    LinkFolder(int descriptor, const std::string& name) {
+        std::string pattern = TemporaryDirectory() + "/kestrel-image-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            return;
+        m_folder = pattern;
+        const std::string target = "/proc/self/fd/" + std::to_string(descriptor);
+        if (::symlink(target.c_str(), (m_folder + "/" + name).c_str()) == 0)
+            m_link = m_folder + "/" + name;
+    }
+    ~LinkFolder() {
+        if (!m_link.empty())
+            ::unlink(m_link.c_str());
+        if (!m_folder.empty())
+            ::rmdir(m_folder.c_str());
+    }
+    LinkFolder(const LinkFolder&) = delete;
+    LinkFolder& operator=(const LinkFolder&) = delete;
+    const std::string& Link() const { return m_link; }
+
+private:
+    std::string m_folder;
+    std::string m_link;
+};
+
+// libvmdk and libvhdi open their files by name: a file on disk by its open
+// descriptor, anything else through a temporary copy.
+TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy) {
+    int descriptor = -1;
+    if (auto* file = dynamic_cast<FileSource*>(&source)) {
+        descriptor = file->Descriptor();
+    } else {
+        std::vector<std::uint8_t> block(kSectorSize * 128);
+        const auto blockSize = static_cast<std::int64_t>(block.size());
+        for (std::int64_t offset = 0; offset < source.Length(); offset += blockSize) {
+            const std::int64_t got = source.ReadAt(offset, block.data(), blockSize);
+            if (got <= 0 || !copy.Append(block.data(), got))
+                return nullptr;
+        }
+        descriptor = copy.Descriptor();
+    }
+    if (descriptor < 0)
+        return nullptr;
+    if (kind == ContainerKind::kVhd) {
+        const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+        return tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_VHD_VHD, 0);
+    }
+    const std::string extent = VmdkExtentName(source);
+    if (extent.empty())
+        return nullptr;
+    const LinkFolder folder(descriptor, extent);
+    if (folder.Link().empty())
+        return nullptr;
+    return tsk_img_open_utf8_sing(folder.Link().c_str(), TSK_IMG_TYPE_VMDK_VMDK, 0);
+}
+
+// A file inside the image, read as the scanner asks. What it reads counts
+// against the expansion limit once: a sparse file of terabytes in a small
+// image is as much an expansion as a compressed one.
+class ImageFile : public ScanSource {
+public:
+    ImageFile(TSK_FS_FILE* file, MemberVisitor& visitor)
+        : m_file(file), m_length(std::max<TSK_OFF_T>(file->meta->size, 0)), m_visitor(visitor) {}
+
+    std::int64_t Length() const override { return m_length; }
+
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
+        if (offset < 0 || count < 0)
+            return -1;
+        if (offset >= m_length)
+            return 0;
+        count = std::min(count, m_length - offset);
+        if (offset + count > m_charged) {
+            if (m_visitor.Stopping() || !m_visitor.Charge(offset + count - m_charged))
+                return -1;
+            m_charged = offset + count;
+        }
+        const ssize_t got =
+            tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
+                             static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE);
+        if (got < 0)
+            m_failed = true;
+        return got;
+    }
+
+    bool Failed() const { return m_failed; }
+
+private:
+    TSK_FS_FILE* m_file;
+    std::int64_t m_length;
+    MemberVisitor& m_visitor;
+    std::int64_t m_charged = 0;
+    bool m_failed = false;
+};
+
+class FileSystemWalk {
+public:
+    FileSystemWalk(TSK_FS_INFO* fs, MemberVisitor& visitor)
+        : m_fs(fs), m_visitor(visitor), m_visited{fs->root_inum} {}
+
+    // A folder's files in the order the file system keeps them, then its
+    // folders in the same order. False when the container must stop.
+    bool WalkFolder(TSK_INUM_T address, const std::string& folder, int depth) {
+        if (depth > kMaxFolderDepth) {
+            m_visitor.Problem(folder + ": folders nested too deep");
+            return true;
+        }
+        TSK_FS_DIR* directory = tsk_fs_dir_open_meta(m_fs, address);
+        if (directory == nullptr) {
+            m_visitor.Problem((folder.empty() ? "root folder" : folder) + ": cannot be read");
+            return true;
+        }
+        std::vector<std::pair<TSK_INUM_T, std::string>> folders;
+        bool goOn = true;
+        const std::size_t count = tsk_fs_dir_getsize(directory);
+        for (std::size_t i = 0; i < count && goOn; ++i) {
+            TSK_FS_FILE* file = tsk_fs_dir_get(directory, i);
+            if (file == nullptr)
+                continue;
+            if (IsMember(*file)) {
+                const std::string path = folder + file->name->name;
+                if (file->meta->type == TSK_FS_META_TYPE_REG) {
+                    ImageFile member(file, m_visitor);
+                    goOn = m_visitor.Visit(path, file->meta->mtime, member);
+                    if (member.Failed())
+                        m_visitor.Problem(path + ": cannot be read");
+                } else if (file->meta->type == TSK_FS_META_TYPE_DIR) {
+                    folders.emplace_back(file->meta->addr, path + "/");
+                }
+            }
+            tsk_fs_file_close(file);
+        }
+        tsk_fs_dir_close(directory);
+        for (const auto& [child, path] : folders) {
+            // A folder met twice is a loop in a damaged or crafted file system.
+            if (goOn && m_visited.insert(child).second)
+                goOn = WalkFolder(child, path, depth + 1);
+        }
+        return goOn && !m_visitor.Stopping();
+    }
+
+private:
+    // Allocated files and folders with a name: not ".", "..", deleted
+    // entries, the virtual files TSK adds ($MBR, $FAT1, $OrphanFiles) or
+    // NTFS's own metadata files.
+    bool IsMember(const TSK_FS_FILE& file) const {
+        const TSK_FS_NAME* name = file.name;
+        const TSK_FS_META* meta = file.meta;
+        if (name == nullptr || meta == nullptr || name->name == nullptr || name->name[0] == '\0' ||
+            TSK_FS_ISDOT(name->name) || (name->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0 ||
+            (meta->flags & TSK_FS_META_FLAG_UNALLOC) != 0)
+            return false;
+        if (meta->type == TSK_FS_META_TYPE_VIRT || meta->type == TSK_FS_META_TYPE_VIRT_DIR)
+            return false;
+        return !(TSK_FS_TYPE_ISNTFS(m_fs->ftype) && meta->addr < kNtfsFirstUserRecord);
+    }
+
+    TSK_FS_INFO* m_fs;
+    MemberVisitor& m_visitor;
+    std::set<TSK_INUM_T> m_visited;
+};
+
+// Walks one file system, its files under `prefix`. False when the container must stop.
+bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& visitor) {
+    FileSystemWalk walk(fs, visitor);
+    const bool goOn = walk.WalkFolder(fs->root_inum, prefix, 0);
+    tsk_fs_close(fs);
+    return goOn;
+}
+
+} // namespace
+
+void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
+    MemberStore copy;
+    TSK_IMG_INFO* image = kind == ContainerKind::kDiskImage ? OpenRawImage(container)
+                                                            : OpenNamedImage(container, kind, copy);
+    if (image == nullptr) {
+        if (!visitor.Stopping())
+            visitor.Problem(copy.Error().empty() ? "not a readable disk image" : copy.Error());
+        return;
+    }
+    // A partitioned disk: each partition is a folder "Partition 1", "Partition 2"...
+    if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
+        int number = 0;
+        for (TSK_PNUM_T i = 0; i < volumes->part_count; ++i) {
+            const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes, i);
+            if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0)
+                continue;
+            const std::string folder = "Partition " + std::to_string(++number);
+            TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT);
+            if (fs == nullptr) {
+                visitor.Problem(folder + ": no file system found");
+                continue;
+            }
+            if (!WalkFileSystem(fs, folder + "/", visitor))
+                break;
+        }
+        tsk_vs_close(volumes);
+    } else if (TSK_FS_INFO* fs = tsk_fs_open_img(image, 0, TSK_FS_TYPE_DETECT)) {
+        WalkFileSystem(fs, "", visitor);
+    } else {
+        visitor.Problem("no file system found");
+    }
+    tsk_img_close(image);
+}
+
+} // namespace kestrel

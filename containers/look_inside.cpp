@@ -1,0 +1,262 @@
+// The explorer: detects a container, has its reader walk it, and for each
+// member applies the limits, writes the directory line, scans it and enters
+// it when it is a container itself.
+
+#include "look_inside.h"
+
+#include <sys/stat.h>
+#include <vector>
+
+#include "container_kind.h"
+#include "container_readers.h"
+#include "member_store.h"
+
+namespace kestrel {
+
+namespace {
+
+// "4 GiB" for a whole number of KiB, MiB or GiB, else a count of bytes.
+std::string SizeText(std::int64_t bytes) {
+    static constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
+    int unit = 0;
+    while (unit < 3 && bytes >= 1024 && bytes % 1024 == 0) {
+        bytes /= 1024;
+        ++unit;
+    }
+    return std::to_string(bytes) + " " + kUnits[unit];
+}
+
+std::string LastPathPart(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A member's path split into its folder ("SETUP/DISK1/", "" at the top) and
+// its name. A path that climbs out with "..", starts at "/" or holds a control
+// character is refused: `refusal` says why. "." parts and doubled "/" are
+// dropped.
+struct MemberPath {
+    std::string folder;
+    std::string name;
+    std::string refusal;
+};
+
+MemberPath SplitMemberPath(const std::string& path) {
+    MemberPath result;
+    std::string shown = path;
+    for (char& c : shown) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x20 || code == 0x7F)
+            c = '?';
+    }
+    if (shown != path) {
+        result.refusal = "refused path with a control character: " + shown;
+        return result;
+    }
+    if (path.starts_with('/')) {
+        result.refusal = "refused path from the root: " + path;
+        return result;
+    }
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            result.refusal = "refused path with \"..\": " + path;
+            return result;
+        }
+        if (!part.empty() && part != ".")
+            parts.push_back(part);
+        start = end + 1;
+    }
+    // A path ending in "/" names a folder: no name, and the member is passed over.
+    if (parts.empty() || path.ends_with('/'))
+        return result;
+    result.name = parts.back();
+    parts.pop_back();
+    for (const std::string& part : parts)
+        result.folder += part + "/";
+    return result;
+}
+
+} // namespace
+
+// What is counted under one file on disk.
+struct ContainerExplorer::Session {
+    std::int64_t expanded = 0;
+    std::int64_t members = 0;
+    std::string limitReason; // set once a limit under the file on disk is reached
+    std::string lastDirectory;
+};
+
+// One container being read: the visitor its reader calls.
+class ContainerExplorer::ContainerVisit : public MemberVisitor {
+public:
+    ContainerVisit(ContainerExplorer& explorer, Session& session, const std::string& path,
+                   std::int64_t modified, int depth)
+        : m_explorer(explorer), m_session(session), m_path(path), m_name(LastPathPart(path)),
+          m_modified(modified), m_depth(depth) {}
+
+    // Reads the container; false when it turned out to be none.
+    bool Read(ScanSource& source, ContainerKind kind) {
+        switch (kind) {
+        case ContainerKind::kArchive:
+        case ContainerKind::kCompressedStream:
+        case ContainerKind::kExecutable:
+            return ReadArchive(source, kind, *this);
+        case ContainerKind::kSzdd:
+        case ContainerKind::kKwaj:
+        case ContainerKind::kCabinet:
+        case ContainerKind::kChm:
+            ReadMicrosoftCompressed(source, kind, *this);
+            return true;
+        case ContainerKind::kDiskImage:
+        case ContainerKind::kVmdk:
+        case ContainerKind::kVhd:
+            ReadDiskImage(source, kind, *this);
+            return true;
+        case ContainerKind::kNone:
+            break;
+        }
+        return false;
+    }
+
+    bool Visit(const std::string& pathInside, std::int64_t modified, ScanSource& bytes) override;
+
+    void Problem(const std::string& reason) override {
+        // What fails after a stop or a limit is its consequence, not news.
+        if (m_problem.empty() && !Stopping())
+            m_problem = reason;
+    }
+
+    bool Charge(std::int64_t bytes) override {
+        if (!m_session.limitReason.empty())
+            return false;
+        if (bytes > m_explorer.m_limits.maxExpand - m_session.expanded) {
+            m_session.limitReason = "more than " + SizeText(m_explorer.m_limits.maxExpand) +
+                                    " decompressed; the rest is skipped";
+            return false;
+        }
+        m_session.expanded += bytes;
+        return true;
+    }
+
+    bool Stopping() const override {
+        return !m_session.limitReason.empty() || m_explorer.m_scanner.StopRequested();
+    }
+
+    std::int64_t ContainerTime() const override { return m_modified; }
+    const std::string& ContainerName() const override { return m_name; }
+    const std::string& ProblemText() const { return m_problem; }
+
+private:
+    void SayDirectory(const std::string& directoryPath) {
+        if (directoryPath == m_session.lastDirectory)
+            return;
+        m_session.lastDirectory = directoryPath;
+        if (m_explorer.m_hooks.directory)
+            m_explorer.m_hooks.directory(directoryPath);
+    }
+
+    void Enter(ScanSource& bytes, ContainerKind kind, const std::string& memberPath,
+               std::int64_t modified);
+
+    ContainerExplorer& m_explorer;
+    Session& m_session;
+    std::string m_path;
+    std::string m_name;
+    std::int64_t m_modified;
+    int m_depth;
+    std::string m_problem;
+};
+
+bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std::int64_t modified,
+                                              ScanSource& bytes) {
+    if (Stopping())
+        return false;
+    if (++m_session.members > m_explorer.m_limits.maxMembers) {
+        m_session.limitReason = "more than " + std::to_string(m_explorer.m_limits.maxMembers) +
+                                " members; the rest is skipped";
+        return false;
+    }
+    const MemberPath split = SplitMemberPath(pathInside);
+    if (!split.refusal.empty()) {
+        Problem(split.refusal);
+        return true;
+    }
+    if (split.name.empty())
+        return true;
+    const std::string directoryPath = m_path + "/" + split.folder;
+    const std::string memberPath = directoryPath + split.name;
+    const ContainerHooks& hooks = m_explorer.m_hooks;
+    // A member whose first bytes cannot be read gets no report; its reader
+    // says what went wrong.
+    std::uint8_t probe = 0;
+    if (bytes.Length() > 0 && bytes.ReadAt(0, &probe, 1) < 0)
+        return !Stopping();
+    const bool reported = !hooks.selects || hooks.selects(split.name);
+    if (reported) {
+        SayDirectory(directoryPath);
+        m_explorer.m_scanner.ScanSourceAs(bytes, directoryPath, split.name, modified);
+    }
+    if (hooks.member)
+        hooks.member(memberPath, reported);
+    if (Stopping())
+        return false;
+    const ContainerKind kind = DetectContainer(bytes);
+    if (kind != ContainerKind::kNone)
+        Enter(bytes, kind, memberPath, modified);
+    return !Stopping();
+}
+
+void ContainerExplorer::ContainerVisit::Enter(ScanSource& bytes, ContainerKind kind,
+                                              const std::string& memberPath,
+                                              std::int64_t modified) {
+    const ContainerHooks& hooks = m_explorer.m_hooks;
+    if (m_depth >= kMaxContainerDepth) {
+        // A program may or may not carry an archive: only a sure container is said.
+        if (kind != ContainerKind::kExecutable && hooks.problem)
+            hooks.problem(memberPath, "nested more than " + std::to_string(kMaxContainerDepth) +
+                                          " levels deep; not looked inside");
+        return;
+    }
+    ContainerVisit inner(m_explorer, m_session, memberPath, modified, m_depth + 1);
+    inner.Read(bytes, kind);
+    if (!inner.ProblemText().empty() && hooks.problem)
+        hooks.problem(memberPath, inner.ProblemText());
+}
+
+ContainerExplorer::ContainerExplorer(QuillScan& scanner, ContainerHooks hooks,
+                                     ContainerLimits limits)
+    : m_scanner(scanner), m_hooks(std::move(hooks)), m_limits(limits) {}
+
+bool ContainerExplorer::LookInsideFile(int descriptor, const std::string& path) {
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    FileSource source(descriptor, info.st_size);
+    return LookInside(source, path, static_cast<std::int64_t>(info.st_mtime));
+}
+
+bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
+                                   std::int64_t modified) {
+    const ContainerKind kind = DetectContainer(source);
+    if (kind == ContainerKind::kNone)
+        return false;
+    Session session;
+    ContainerVisit visit(*this, session, path, modified, 1);
+    if (!visit.Read(source, kind))
+        return false;
+    // A limit under the file on disk is said of the file on disk, in place
+    // of anything else about it.
+    const std::string& reason =
+        session.limitReason.empty() ? visit.ProblemText() : session.limitReason;
+    if (!reason.empty() && m_hooks.problem)
+        m_hooks.problem(path, reason);
+    return true;
+}
+
+} // namespace kestrel

@@ -1,0 +1,292 @@
+// Microsoft's compressed formats through libmspack: SZDD and KWAJ (the
+// formats of EXPAND.EXE and COMPRESS.EXE), cabinets with every compression
+// method, and compiled HTML help. libmspack reads and writes through an I/O
+// table of our own: the container is a scan source, a member goes into a
+// MemberStore, and every byte written counts against the expansion limit.
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <mspack.h>
+#include <string_view>
+
+#include "container_readers.h"
+#include "member_store.h"
+
+namespace kestrel {
+
+namespace {
+
+// The largest block libmspack may ask for. Its biggest needs are the 2 MiB
+// LZX window of cabinets and CHM files with its input buffers, and CHM's
+// table of directory chunks, whose count comes from the file.
+constexpr std::size_t kMaxLibraryAllocation = 32 * 1024 * 1024;
+
+// The names libmspack is given for the two files it opens.
+constexpr std::string_view kContainerName = "container";
+constexpr std::string_view kMemberName = "member";
+
+struct IoSystem;
+
+struct OpenFile {
+    IoSystem* io;
+    bool writing;
+    std::int64_t position = 0;
+};
+
+// The I/O table with what its functions need. libmspack hands the table back
+// to open() and alloc(), so it is the first member.
+struct IoSystem {
+    mspack_system table;
+    ScanSource* container;
+    MemberVisitor* visitor;
+    MemberStore* store = nullptr; // where the member being extracted goes
+    std::string writeFailure;     // why the last write was refused, if not a limit
+};
+
+OpenFile* AsOpenFile(mspack_file* file) {
+    return reinterpret_cast<OpenFile*>(file);
+}
+
+mspack_file* Open(mspack_system* table, const char* name, int mode) {
+    IoSystem* io = reinterpret_cast<IoSystem*>(table);
+    const bool reading = mode == MSPACK_SYS_OPEN_READ && name == kContainerName;
+    const bool writing = mode == MSPACK_SYS_OPEN_WRITE && name == kMemberName && io->store;
+    if (!reading && !writing)
+        return nullptr;
+    return reinterpret_cast<mspack_file*>(new OpenFile{io, writing});
+}
+
+void Close(mspack_file* file) {
+    delete AsOpenFile(file);
+}
+
+int Read(mspack_file* handle, void* buffer, int bytes) {
+    OpenFile* file = AsOpenFile(handle);
+    if (file->writing || bytes < 0)
+        return -1;
+    const std::int64_t got =
+        file->io->container->ReadAt(file->position, static_cast<std::uint8_t*>(buffer), bytes);
+    if (got > 0)
+        file->position += got;
+    return static_cast<int>(got);
+}
+
+// Between two blocks of a member: the stop test and the expansion limit.
+int Write(mspack_file* handle, void* buffer, int bytes) {
+    OpenFile* file = AsOpenFile(handle);
+    IoSystem* io = file->io;
+    if (!file->writing || bytes < 0 || io->visitor->Stopping() || !io->visitor->Charge(bytes))
+        return -1;
+    if (!io->store->Append(static_cast<const std::uint8_t*>(buffer), bytes)) {
+        io->writeFailure = io->store->Error();
+        return -1;
+    }
+    file->position += bytes;
+    return bytes;
+}
+
+int Seek(mspack_file* handle, off_t offset, int mode) {
+    OpenFile* file = AsOpenFile(handle);
+    const std::int64_t length =
+        file->writing ? file->io->store->Size() : file->io->container->Length();
+    std::int64_t base = 0;
+    if (mode == MSPACK_SYS_SEEK_CUR)
+        base = file->position;
+    else if (mode == MSPACK_SYS_SEEK_END)
+        base = length;
+    else if (mode != MSPACK_SYS_SEEK_START)
+        return -1;
+    if ((offset < 0 && -offset > base) || (offset > 0 && offset > length - base))
+        return -1;
+    file->position = base + offset;
+    return 0;
+}
+
+off_t Tell(mspack_file* handle) {
+    return static_cast<off_t>(AsOpenFile(handle)->position);
+}
+
+// libmspack's warnings about odd but readable data are not shown.
+void Message(mspack_file*, const char*, ...) {}
+
+void* Allocate(mspack_system*, std::size_t bytes) {
+    return bytes <= kMaxLibraryAllocation ? std::malloc(bytes) : nullptr;
+}
+
+void Free(void* block) {
+    std::free(block);
+}
+
+void Copy(void* from, void* to, std::size_t bytes) {
+    std::memmove(to, from, bytes);
+}
+
+std::string ErrorText(int error, const IoSystem& io) {
+    switch (error) {
+    case MSPACK_ERR_READ:
+    case MSPACK_ERR_SEEK:
+        return "truncated";
+    case MSPACK_ERR_WRITE:
+        return io.writeFailure;
+    case MSPACK_ERR_NOMEMORY:
+        return "needs more memory than allowed";
+    case MSPACK_ERR_SIGNATURE:
+        return "bad signature";
+    case MSPACK_ERR_CHECKSUM:
+        return "checksum error";
+    case MSPACK_ERR_DECRUNCH:
+        return "damaged compressed data";
+    default:
+        return "damaged";
+    }
+}
+
+// Extracts one member into a store of its own and hands it on. False when
+// the container must not be read further.
+template <typename Extract>
+bool ExtractAndVisit(IoSystem& io, const std::string& path, std::int64_t modified,
+                     Extract extract) {
+    MemberStore store;
+    io.store = &store;
+    io.writeFailure.clear();
+    const int error = extract();
+    io.store = nullptr;
+    if (io.visitor->Stopping())
+        return false;
+    if (error != MSPACK_ERR_OK) {
+        io.visitor->Problem(path + ": " + ErrorText(error, io));
+        return true;
+    }
+    StoredMember member(store);
+    return io.visitor->Visit(path, modified, member);
+}
+
+// The cabinet's DOS date and time fields as seconds since the epoch, local time.
+std::int64_t CabinetTime(const mscabd_file& file) {
+    std::tm fields{};
+    fields.tm_year = file.date_y - 1900;
+    fields.tm_mon = file.date_m - 1;
+    fields.tm_mday = file.date_d;
+    fields.tm_hour = file.time_h;
+    fields.tm_min = file.time_m;
+    fields.tm_sec = file.time_s;
+    fields.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&fields));
+}
+
+// Cabinets keep DOS paths with "\" between folders.
+std::string CabinetPath(const char* name) {
+    std::string path = name != nullptr ? name : "";
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+// EXPAND's convention: "DRIVER.SY_" keeps the "S" it lost in its header.
+std::string SzddMemberName(const std::string& containerName, char missing) {
+    std::string name = containerName;
+    if (name.ends_with('_') && missing != '\0')
+        name.back() = missing;
+    return name;
+}
+
+void ReadSzdd(IoSystem& io) {
+    msszdd_decompressor* d = mspack_create_szdd_decompressor(&io.table);
+    if (d == nullptr)
+        return io.visitor->Problem("needs more memory than allowed");
+    if (msszddd_header* header = d->open(d, kContainerName.data())) {
+        const std::string name = SzddMemberName(io.visitor->ContainerName(), header->missing_char);
+        ExtractAndVisit(io, name, io.visitor->ContainerTime(),
+                        [&] { return d->extract(d, header, kMemberName.data()); });
+        d->close(d, header);
+    } else {
+        io.visitor->Problem(ErrorText(d->last_error(d), io));
+    }
+    mspack_destroy_szdd_decompressor(d);
+}
+
+void ReadKwaj(IoSystem& io) {
+    mskwaj_decompressor* d = mspack_create_kwaj_decompressor(&io.table);
+    if (d == nullptr)
+        return io.visitor->Problem("needs more memory than allowed");
+    if (mskwajd_header* header = d->open(d, kContainerName.data())) {
+        // The header may keep the original name; else the member takes the container's.
+        const bool named = header->filename != nullptr && header->filename[0] != '\0';
+        const std::string name = named ? header->filename : io.visitor->ContainerName();
+        ExtractAndVisit(io, name, io.visitor->ContainerTime(),
+                        [&] { return d->extract(d, header, kMemberName.data()); });
+        d->close(d, header);
+    } else {
+        io.visitor->Problem(ErrorText(d->last_error(d), io));
+    }
+    mspack_destroy_kwaj_decompressor(d);
+}
+
+void ReadCabinet(IoSystem& io) {
+    mscab_decompressor* d = mspack_create_cab_decompressor(&io.table);
+    if (d == nullptr)
+        return io.visitor->Problem("needs more memory than allowed");
+    if (mscabd_cabinet* cabinet = d->open(d, kContainerName.data())) {
+        for (mscabd_file* file = cabinet->files; file != nullptr; file = file->next) {
+            if (io.visitor->Stopping() ||
+                !ExtractAndVisit(io, CabinetPath(file->filename), CabinetTime(*file),
+                                 [&] { return d->extract(d, file, kMemberName.data()); }))
+                break;
+        }
+        d->close(d, cabinet);
+    } else {
+        io.visitor->Problem(ErrorText(d->last_error(d), io));
+    }
+    mspack_destroy_cab_decompressor(d);
+}
+
+// A CHM names its files from a root "/"; names ending in "/" are folders, and
+// those starting with "#" or "$" are the help system's own indexes.
+void ReadChm(IoSystem& io) {
+    mschm_decompressor* d = mspack_create_chm_decompressor(&io.table);
+    if (d == nullptr)
+        return io.visitor->Problem("needs more memory than allowed");
+    if (mschmd_header* chm = d->open(d, kContainerName.data())) {
+        for (mschmd_file* file = chm->files; file != nullptr; file = file->next) {
+            std::string path = file->filename != nullptr ? file->filename : "";
+            if (path.starts_with('/'))
+                path.erase(0, 1);
+            if (path.empty() || path.ends_with('/') || path[0] == '#' || path[0] == '$')
+                continue;
+            if (io.visitor->Stopping() ||
+                !ExtractAndVisit(io, path, io.visitor->ContainerTime(),
+                                 [&] { return d->extract(d, file, kMemberName.data()); }))
+                break;
+        }
+        d->close(d, chm);
+    } else {
+        io.visitor->Problem(ErrorText(d->last_error(d), io));
+    }
+    mspack_destroy_chm_decompressor(d);
+}
+
+} // namespace
+
+void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
+    IoSystem io{{Open, Close, Read, Write, Seek, Tell, Message, Allocate, Free, Copy, nullptr},
+                &container,
+                &visitor,
+                nullptr,
+                {}};
+    switch (kind) {
+    case ContainerKind::kSzdd:
+        return ReadSzdd(io);
+    case ContainerKind::kKwaj:
+        return ReadKwaj(io);
+    case ContainerKind::kCabinet:
+        return ReadCabinet(io);
+    default:
+        return ReadChm(io);
+    }
+}
+
+} // namespace kestrel
