@@ -267,16 +267,15 @@ public:
 
 private:
     // Allocated files and folders with a name: not ".", "..", deleted
-    // entries, the virtual files TSK adds ($MBR, $FAT1, $OrphanFiles) or
-    // NTFS's own metadata files.
+    // entries (whose record may since belong to another file) or NTFS's own
+    // metadata files. The virtual files TSK adds ($MBR, $FAT1, $OrphanFiles)
+    // are neither regular files nor folders.
     bool IsMember(const TSK_FS_FILE& file) const {
         const TSK_FS_NAME* name = file.name;
         const TSK_FS_META* meta = file.meta;
         if (name == nullptr || meta == nullptr || name->name == nullptr || name->name[0] == '\0' ||
             TSK_FS_ISDOT(name->name) || (name->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0 ||
             (meta->flags & TSK_FS_META_FLAG_UNALLOC) != 0)
-            return false;
-        if (meta->type == TSK_FS_META_TYPE_VIRT || meta->type == TSK_FS_META_TYPE_VIRT_DIR)
             return false;
         return !(TSK_FS_TYPE_ISNTFS(m_fs->ftype) && meta->addr < kNtfsFirstUserRecord);
     }
