@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <tsk/libtsk.h>
@@ -32,8 +33,10 @@ constexpr TSK_INUM_T kNtfsFirstUserRecord = 16;
 
 constexpr unsigned int kSectorSize = 512;
 
-// The header of a sparse VMDK extent: "KDMV", then at 28 and 36 the offset and
-// size, in sectors, of the descriptor text embedded in it.
+// The header of a sparse VMDK extent: "KDMV", its version (1 to 3) at 4, and
+// at 28 and 36 the offset and size, in sectors, of the descriptor text
+// embedded in it.
+constexpr std::int64_t kVmdkVersionField = 4;
 constexpr std::int64_t kVmdkDescriptorOffsetField = 28;
 constexpr std::int64_t kVmdkDescriptorSizeField = 36;
 // VMware writes a descriptor of 20 sectors; a longer one is not read.
@@ -70,6 +73,53 @@ TSK_IMG_INFO* OpenRawImage(ScanSource& source) {
     return info;
 }
 
+// A VHD that opens with a copy of its footer at 0 is a dynamic disk: the
+// footer's "conectix", its disk type at 60 (3 dynamic, 4 differencing) and
+// its checksum at 64, the one's complement of the sum of its other bytes; the
+// data offset at 16 leads to the dynamic disk header, "cxsparse" with the
+// same kind of checksum at 36. All big-endian.
+constexpr std::int64_t kVhdFooterLength = 512;
+constexpr std::int64_t kVhdDynamicHeaderLength = 1024;
+constexpr std::uint32_t kVhdDynamicDisk = 3;
+constexpr std::uint32_t kVhdDifferencingDisk = 4;
+
+std::uint64_t BigEndian(const std::uint8_t* bytes, int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+bool VhdChecksumMatches(const std::vector<std::uint8_t>& bytes, std::size_t field) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i < field || i >= field + 4)
+            sum += bytes[i];
+    }
+    return ~sum == BigEndian(bytes.data() + field, 4);
+}
+
+// The checks libvhdi makes first, made here: the reason is then clear, and an
+// image libvhdi would refuse never reaches TSK, which leaks its handle when
+// the open fails. Empty when the image may be opened.
+std::string VhdRefusal(ScanSource& source) {
+    std::vector<std::uint8_t> footer(kVhdFooterLength);
+    if (source.ReadAt(0, footer.data(), kVhdFooterLength) != kVhdFooterLength ||
+        !VhdChecksumMatches(footer, 64))
+        return "damaged VHD footer";
+    const std::uint64_t type = BigEndian(footer.data() + 60, 4);
+    if (type == kVhdDifferencingDisk)
+        return "a differencing VHD, which needs its parent image";
+    const std::uint64_t offset = BigEndian(footer.data() + 16, 8);
+    std::vector<std::uint8_t> header(kVhdDynamicHeaderLength);
+    if (type != kVhdDynamicDisk || offset > static_cast<std::uint64_t>(source.Length()) ||
+        source.ReadAt(static_cast<std::int64_t>(offset), header.data(), kVhdDynamicHeaderLength) !=
+            kVhdDynamicHeaderLength ||
+        std::memcmp(header.data(), "cxsparse", 8) != 0 || !VhdChecksumMatches(header, 36))
+        return "damaged VHD header";
+    return {};
+}
+
 std::int64_t ReadLittleEndian64(ScanSource& source, std::int64_t offset) {
     std::uint8_t bytes[8] = {};
     if (source.ReadAt(offset, bytes, 8) != 8)
@@ -84,6 +134,10 @@ std::int64_t ReadLittleEndian64(ScanSource& source, std::int64_t offset) {
 // `RW 131072 SPARSE "DISK.vmdk"`: the file itself, under the name it was
 // made with. Empty when the image has more extents, in files of their own.
 std::string VmdkExtentName(ScanSource& source) {
+    std::uint8_t version[4] = {};
+    if (source.ReadAt(kVmdkVersionField, version, 4) != 4 || version[0] < 1 || version[0] > 3 ||
+        version[1] != 0 || version[2] != 0 || version[3] != 0)
+        return {};
     const std::int64_t sectors = ReadLittleEndian64(source, kVmdkDescriptorOffsetField);
     const std::int64_t length = ReadLittleEndian64(source, kVmdkDescriptorSizeField);
     if (sectors <= 0 || length <= 0 || sectors > source.Length() / kSectorSize ||
@@ -150,8 +204,16 @@ private:
 };
 
 // libvmdk and libvhdi open their files by name: a file on disk by its open
-// descriptor, anything else through a temporary copy.
-TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy) {
+// descriptor, anything else through a temporary copy. `refusal` says why an
+// image is not opened.
+TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy,
+                             std::string& refusal) {
+    const std::string extent = kind == ContainerKind::kVmdk ? VmdkExtentName(source) : "";
+    refusal = kind == ContainerKind::kVhd ? VhdRefusal(source)
+              : extent.empty()            ? "a VMDK without its one extent inside"
+                                          : "";
+    if (!refusal.empty())
+        return nullptr;
     int descriptor = -1;
     if (auto* file = dynamic_cast<FileSource*>(&source)) {
         descriptor = file->Descriptor();
@@ -171,9 +233,6 @@ TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore
         const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
         return tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_VHD_VHD, 0);
     }
-    const std::string extent = VmdkExtentName(source);
-    if (extent.empty())
-        return nullptr;
     const LinkFolder folder(descriptor, extent);
     if (folder.Link().empty())
         return nullptr;
@@ -297,11 +356,14 @@ bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& v
 
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
     MemberStore copy;
-    TSK_IMG_INFO* image = kind == ContainerKind::kDiskImage ? OpenRawImage(container)
-                                                            : OpenNamedImage(container, kind, copy);
+    std::string refusal;
+    TSK_IMG_INFO* image = kind == ContainerKind::kDiskImage
+                              ? OpenRawImage(container)
+                              : OpenNamedImage(container, kind, copy, refusal);
     if (image == nullptr) {
-        if (!visitor.Stopping())
-            visitor.Problem(copy.Error().empty() ? "not a readable disk image" : copy.Error());
+        if (refusal.empty())
+            refusal = copy.Error().empty() ? "not a readable disk image" : copy.Error();
+        visitor.Problem(refusal);
         return;
     }
     // A partitioned disk: each partition is a folder "Partition 1", "Partition 2"...
