@@ -49,6 +49,10 @@ OpenFile* AsOpenFile(mspack_file* file) {
     return reinterpret_cast<OpenFile*>(file);
 }
 
+// libmspack 0.11 reads through a handle it has closed and set to null when a
+// cabinet's data block claims to continue in the next cabinet of a set that
+// is not there: every function takes a null handle as an error.
+
 mspack_file* Open(mspack_system* table, const char* name, int mode) {
     IoSystem* io = reinterpret_cast<IoSystem*>(table);
     const bool reading = mode == MSPACK_SYS_OPEN_READ && name == kContainerName;
@@ -64,7 +68,7 @@ void Close(mspack_file* file) {
 
 int Read(mspack_file* handle, void* buffer, int bytes) {
     OpenFile* file = AsOpenFile(handle);
-    if (file->writing || bytes < 0)
+    if (file == nullptr || file->writing || bytes < 0)
         return -1;
     const std::int64_t got =
         file->io->container->ReadAt(file->position, static_cast<std::uint8_t*>(buffer), bytes);
@@ -76,8 +80,10 @@ int Read(mspack_file* handle, void* buffer, int bytes) {
 // Between two blocks of a member: the stop test and the expansion limit.
 int Write(mspack_file* handle, void* buffer, int bytes) {
     OpenFile* file = AsOpenFile(handle);
+    if (file == nullptr || !file->writing || bytes < 0)
+        return -1;
     IoSystem* io = file->io;
-    if (!file->writing || bytes < 0 || io->visitor->Stopping() || !io->visitor->Charge(bytes))
+    if (io->visitor->Stopping() || !io->visitor->Charge(bytes))
         return -1;
     if (!io->store->Append(static_cast<const std::uint8_t*>(buffer), bytes)) {
         io->writeFailure = io->store->Error();
@@ -89,6 +95,8 @@ int Write(mspack_file* handle, void* buffer, int bytes) {
 
 int Seek(mspack_file* handle, off_t offset, int mode) {
     OpenFile* file = AsOpenFile(handle);
+    if (file == nullptr)
+        return -1;
     const std::int64_t length =
         file->writing ? file->io->store->Size() : file->io->container->Length();
     std::int64_t base = 0;
@@ -105,7 +113,8 @@ int Seek(mspack_file* handle, off_t offset, int mode) {
 }
 
 off_t Tell(mspack_file* handle) {
-    return static_cast<off_t>(AsOpenFile(handle)->position);
+    const OpenFile* file = AsOpenFile(handle);
+    return file != nullptr ? static_cast<off_t>(file->position) : -1;
 }
 
 // libmspack's warnings about odd but readable data are not shown.
