@@ -198,12 +198,12 @@ bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std
     if (bytes.Length() > 0 && bytes.ReadAt(0, &probe, 1) < 0)
         return !Stopping();
     const bool reported = !hooks.selects || hooks.selects(split.name);
+    if (hooks.member)
+        hooks.member(memberPath, reported);
     if (reported) {
         SayDirectory(directoryPath);
         m_explorer.m_scanner.ScanSourceAs(bytes, directoryPath, split.name, modified);
     }
-    if (hooks.member)
-        hooks.member(memberPath, reported);
     if (Stopping())
         return false;
     const ContainerKind kind = DetectContainer(bytes);

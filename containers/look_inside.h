@@ -32,8 +32,8 @@ struct ContainerHooks {
     // Before a report under another folder than the last one: the folder's
     // path for the directory line ("/srv/CD.ISO/SETUP/", ending with "/").
     std::function<void(const std::string& directoryPath)> directory;
-    // After each member, reported or not, with its whole path: the counter
-    // and the status caption.
+    // Before each member is scanned, reported or not, with its whole path:
+    // the counter and the status caption.
     std::function<void(const std::string& memberPath, bool reported)> member;
     // A container that could not be read whole: its path and the reason, at
     // most once per container.
