@@ -17,10 +17,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "byte_writer.h"
 #include "look_inside.h"
-#include "mz_builder.h"
 #include "quill_scan.h"
+#include "sample_builder.h"
 #include "temp_tree.h"
 
 namespace {
@@ -35,7 +34,7 @@ public:
 
 kestrel::fixtures::Bytes ProgramFile(int index) {
     kestrel::fixtures::ByteWriter image(kMemberSize);
-    kestrel::fixtures::PutMzHeader(image, {0x1C, 0});
+    kestrel::fixtures::PutMzHeader(image, 0x1C, 0);
     static constexpr std::array<std::uint8_t, 16> kCommon = {0x00, 0xFF, 0x8B, 0x89, 0x48, 0xE8,
                                                              0x0F, 0x85, 0x74, 0x75, 0x83, 0xC3,
                                                              0x24, 0x44, 0x4C, 0x01};

@@ -1,12 +1,11 @@
 // libFuzzer target: arbitrary bytes looked inside as a container, with small
 // limits; every member found is scanned and its report composed in full.
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "look_inside.h"
+#include "memory_source.h"
 #include "quill_scan.h"
 
 namespace {
@@ -15,26 +14,6 @@ namespace {
 // members and a container inside a container.
 constexpr std::int64_t kFuzzMaxExpand = 16 * 1024 * 1024;
 constexpr std::int64_t kFuzzMaxMembers = 1000;
-
-class MemorySource : public kestrel::ScanSource {
-public:
-    MemorySource(const std::uint8_t* data, std::size_t size)
-        : m_data(data), m_size(static_cast<std::int64_t>(size)) {}
-    std::int64_t Length() const override { return m_size; }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        if (offset < 0 || count < 0)
-            return -1;
-        if (offset >= m_size)
-            return 0;
-        const std::int64_t got = std::min(count, m_size - offset);
-        std::memcpy(into, m_data + offset, static_cast<std::size_t>(got));
-        return got;
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::int64_t m_size;
-};
 
 // Takes every line, so the composer renders each report in full.
 class CountingSink : public kestrel::ReportSink {
@@ -46,7 +25,7 @@ public:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    MemorySource source(data, size);
+    kestrel::fixtures::MemorySource source({data, data + size});
     CountingSink sink;
     kestrel::QuillScan scanner(sink);
     kestrel::ContainerHooks hooks;

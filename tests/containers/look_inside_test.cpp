@@ -12,34 +12,38 @@
 #include <gtest/gtest.h>
 
 #include "look_inside.h"
-#include "nlm_builder.h"
 #include "recording_sink.h"
+#include "sample_builder.h"
 #include "temp_tree.h"
 
 namespace kestrel {
 namespace {
 
 using fixtures::Bytes;
-using fixtures::ByteWriter;
 
 // 1995-06-01 12:00:00 UTC (the tests run in UTC): an even second, which the
 // DOS times of zip, FAT and cabinets keep.
 constexpr std::int64_t kTreeTime = 802008000;
 
-Bytes Module(const std::string& name, const std::string& description) {
-    return fixtures::MakeNlm({.name = name,
-                              .description = description,
-                              .screenName = "Console",
-                              .version = fixtures::NlmVersion{4, 10, 1}});
+// An NLM of the tree as a description, also a member of the formats no
+// Debian tool writes.
+fixtures::Json Module(const std::string& name, const std::string& description) {
+    return {{"path", name},
+            {"format", "nlm"},
+            {"name", name},
+            {"description", description},
+            {"long", fixtures::Json::array({"Console", "Main"})},
+            {"version", fixtures::Json::array({4, 10, 1, 1995, 6, 1})}};
 }
 
 // The tree every container is made from; SERVER.NLM is 1024 bytes, the
 // three files 2057.
 struct SampleTree : fixtures::TempTree {
     SampleTree() {
-        for (const auto& path : {Add("SERVER.NLM", Module("SERVER.NLM", "Test Server")),
-                                 Add("SUB/DRIVER.NLM", Module("DRIVER.NLM", "Test Driver")),
-                                 Add("README.TXT", "Read me\r\n")}) {
+        for (const auto& path :
+             {Add("SERVER.NLM", fixtures::BuildSample(Module("SERVER.NLM", "Test Server"))),
+              Add("SUB/DRIVER.NLM", fixtures::BuildSample(Module("DRIVER.NLM", "Test Driver"))),
+              Add("README.TXT", "Read me\r\n")}) {
             const timespec times[2] = {{kTreeTime, 0}, {kTreeTime, 0}};
             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
         }
@@ -61,75 +65,11 @@ std::string TreeLine(const std::string& name) {
     return sink.lines.at(0);
 }
 
-// The bytes of SERVER.NLM, for the formats no Debian tool writes.
-const Bytes kServerModule = Module("SERVER.NLM", "Test Server");
-
-// SZDD as EXPAND reads it: magic, method 'A', the name's lost last character,
-// the length, then LZSS data, here all literals, eight behind a flag byte 0xFF.
-Bytes MakeSzdd(const Bytes& data, char lost) {
-    ByteWriter out;
-    out.PutText(0, "SZDD\x88\xF0\x27\x33"
-                   "A")
-        .PutU8(9, lost)
-        .PutU32(10, data.size());
-    std::size_t at = 14;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        if (i % 8 == 0)
-            out.PutU8(at++, 0xFF);
-        out.PutU8(at++, data[i]);
-    }
-    return out.Data();
-}
-
-// KWAJ, stored (method 0), keeping the name and extension in its header.
-Bytes MakeKwaj(const Bytes& data) {
-    ByteWriter out;
-    out.PutText(0, "KWAJ\x88\xF0\x27\xD1").PutU16(8, 0).PutU16(10, 25).PutU16(12, 0x08 | 0x10);
-    return out.PutZText(14, "SERVER").PutZText(21, "NLM").PutBytes(25, data).Data();
-}
-
-// LHA level 0, method -lh0- (stored), with its header checksum and CRC-16,
-// dated 1995-06-01 12:00 (DOS time, then date).
-Bytes MakeLha(const Bytes& data, const std::string& name) {
-    std::uint16_t crc = 0;
-    for (const std::uint8_t byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    ByteWriter out;
-    out.PutText(2, "-lh0-").PutU32(7, data.size()).PutU32(11, data.size()).PutU16(15, 12 << 11);
-    out.PutU16(17, 15 << 9 | 6 << 5 | 1)
-        .PutU8(19, 0x20)
-        .PutCountedText(21, name)
-        .PutU16(22 + name.size(), crc);
-    const std::size_t headerEnd = 24 + name.size();
-    std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < headerEnd; ++i)
-        sum = static_cast<std::uint8_t>(sum + out.Data()[i]);
-    out.PutU8(0, headerEnd - 2).PutU8(1, sum).PutBytes(headerEnd, data);
-    return out.PutU8(headerEnd + data.size(), 0).Data();
-}
-
-// A CHM with one file in its uncompressed section: the ITSF header and its
-// section table, header section 0, the ITSP directory header, one PMGL chunk
-// of 512 bytes naming "/SERVER.NLM", then the content.
-Bytes MakeChm(const Bytes& data) {
-    const std::string guids("\x10\xFD\x01\x7C\xAA\x7B\xD0\x11\x9E\x0C\x00\xA0\xC9\x22\xE6\xEC"
-                            "\x11\xFD\x01\x7C\xAA\x7B\xD0\x11\x9E\x0C\x00\xA0\xC9\x22\xE6\xEC",
-                            32);
-    constexpr std::size_t kDirectory = 0x78, kChunk = 0xCC, kChunkSize = 0x200;
-    constexpr std::size_t kContent = kChunk + kChunkSize;
-    ByteWriter out;
-    out.PutText(0, "ITSF").PutU32(4, 3).PutU32(8, 0x60).PutU32(12, 1).PutText(0x18, guids);
-    out.PutU32(0x38, 0x60).PutU32(0x40, 0x18).PutU32(0x48, kDirectory).PutU32(0x58, kContent);
-    out.PutU32(0x60, 0x1FE).PutU32(0x68, kContent + data.size());
-    out.PutText(kDirectory, "ITSP").PutU32(kDirectory + 0x10, kChunkSize);
-    out.PutU32(kDirectory + 0x1C, 0xFFFFFFFF).PutU32(kDirectory + 0x2C, 1);
-    out.PutText(kChunk, "PMGL").PutU32(kChunk + 12, 0xFFFFFFFF).PutU32(kChunk + 16, 0xFFFFFFFF);
-    // Name length, name, section 0, offset 0, length 1024 as 7-bit groups.
-    out.PutCountedText(kChunk + 0x14, "/SERVER.NLM").PutBytes(kChunk + 0x20, {0, 0, 0x88, 0});
-    return out.PutU16(kChunk + kChunkSize - 2, 1).PutBytes(kContent, data).Data();
+// SERVER.NLM inside one of the formats no Debian tool writes.
+Bytes Wrapped(const std::string& format) {
+    return fixtures::BuildSample({{"format", format},
+                                  {"time", "1995-06-01 12:00:00"},
+                                  {"member", Module("SERVER.NLM", "Test Server")}});
 }
 
 // What looking inside one file gave: its lines with directory lines as
@@ -259,12 +199,11 @@ INSTANTIATE_TEST_SUITE_P(
         FormatRow{"xz_stream",
                   {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
                   {"SERVER.NLM"}},
-        FormatRow{"szdd_takes_back_lost_character",
-                  {"SERVER.NL_", "", MakeSzdd(kServerModule, 'M')},
-                  {"SERVER.NLM"}},
-        FormatRow{"kwaj_with_name", {"SERVER.NL_", "", MakeKwaj(kServerModule)}, {"SERVER.NLM"}},
-        FormatRow{"lha", {"T.LZH", "", MakeLha(kServerModule, "SERVER.NLM")}, {"SERVER.NLM"}},
-        FormatRow{"chm", {"T.CHM", "", MakeChm(kServerModule)}, {"SERVER.NLM"}}),
+        FormatRow{
+            "szdd_takes_back_lost_character", {"SERVER.NL_", "", Wrapped("szdd")}, {"SERVER.NLM"}},
+        FormatRow{"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
+        FormatRow{"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
+        FormatRow{"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}}),
     RowName<FormatRow>);
 
 // Folders in the container's order, a directory line whenever the folder
@@ -389,8 +328,13 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {"T.CAB: BIG: damaged"}},
         LimitRow{"stop_between_members", {"T.ZIP", kZip}, {}, {"SERVER.NLM"}, {}, 1},
-        LimitRow{
-            "program_is_no_container", {"D.EXE", "", Module("D.EXE", "x")}, {}, {}, {}, -1, false},
+        LimitRow{"program_is_no_container",
+                 {"D.EXE", "", fixtures::BuildSample({{"format", "mz"}, {"size", 4096}})},
+                 {},
+                 {},
+                 {},
+                 -1,
+                 false},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""},
                  {},
