@@ -250,7 +250,8 @@ Json ReportObject(const ReportInfo& report, FileDigests* digests, const ReportPr
         {"delay_imports", OrNull(facts.delayImports, Names)},
         {"embedded_in", OrNull(facts.embeddedIn,
                                [](const std::string& name) { return Json(SanitizeUtf8(name)); })},
-        {"container", nullptr},
+        {"container",
+         report.container != nullptr ? Json(SanitizeUtf8(*report.container)) : Json(nullptr)},
     };
     if (SanitizeUtf8(report.name) != report.name)
         object["name_bytes"] = Base64(report.name);

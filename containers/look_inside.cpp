@@ -86,6 +86,7 @@ MemberPath SplitMemberPath(const std::string& path) {
 
 // What is counted under one file on disk.
 struct ContainerExplorer::Session {
+    std::string outermost; // the file on disk
     std::int64_t expanded = 0;
     std::int64_t members = 0;
     std::string limitReason; // set once a limit under the file on disk is reached
@@ -202,7 +203,8 @@ bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std
         hooks.member(memberPath, reported);
     if (reported) {
         SayDirectory(directoryPath);
-        m_explorer.m_scanner.ScanSourceAs(bytes, directoryPath, split.name, modified);
+        m_explorer.m_scanner.ScanSourceAs(bytes, directoryPath, split.name, modified,
+                                          &m_session.outermost);
     }
     if (Stopping())
         return false;
@@ -247,6 +249,7 @@ bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
     if (kind == ContainerKind::kNone)
         return false;
     Session session;
+    session.outermost = path;
     ContainerVisit visit(*this, session, path, modified, 1);
     if (!visit.Read(source, kind))
         return false;

@@ -87,11 +87,13 @@ void QuillScan::ScanFileAt(int directoryDescriptor, const std::string& directory
 }
 
 void QuillScan::ScanSourceAs(ScanSource& source, const std::string& directoryPath,
-                             const std::string& name, std::int64_t modified) {
+                             const std::string& name, std::int64_t modified,
+                             const std::string* container) {
     ClearScanRecord();
     if (m_scanFile >= 0 || m_source != nullptr)
         return;
     m_source = &source;
+    m_container = container;
     m_fileLength = std::max<std::int64_t>(source.Length(), 0);
     m_fileTime = modified;
     m_position = 0;

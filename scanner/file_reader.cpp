@@ -68,6 +68,7 @@ void QuillScan::CloseScanFile() {
         ::close(m_scanFile);
     m_scanFile = -1;
     m_source = nullptr;
+    m_container = nullptr;
     m_fileLength = 0;
     m_fileTime = kNoFileTime;
     m_position = 0;

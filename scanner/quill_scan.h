@@ -56,9 +56,11 @@ public:
                     const std::string& fileName);
     // The same for bytes that are not a file on disk (a member of a
     // container), reported under `directoryPath` and `name` with the time
-    // `modified` (seconds since the epoch; kNoFileTime for none).
+    // `modified` (seconds since the epoch; kNoFileTime for none). `container`
+    // names the file on disk that holds them, for the report; it must
+    // outlive the scan.
     void ScanSourceAs(ScanSource& source, const std::string& directoryPath, const std::string& name,
-                      std::int64_t modified);
+                      std::int64_t modified, const std::string* container = nullptr);
     static constexpr std::int64_t kNoFileTime = INT64_MIN;
     // Why the last ScanFile or ScanFileAt could not open its file: an errno
     // value, or 0 when it opened or was passed over as not a regular file.
@@ -165,6 +167,7 @@ private:
     // The scan-file slot holds a descriptor or a source, or neither when free.
     int m_scanFile = -1;
     ScanSource* m_source = nullptr;
+    const std::string* m_container = nullptr;  // the file on disk holding the source
     std::int64_t m_fileLength = 0;             // length of the scan file when it was opened
     std::int64_t m_fileTime = kNoFileTime;     // its time of last change, in seconds
     std::int64_t m_position = 0;               // 0-based position of the scan file

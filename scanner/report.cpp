@@ -173,8 +173,8 @@ void QuillScan::ComposeReport(const std::string& directoryPath, const std::strin
         if (r.NwVersion.empty() && r.HdrDescription.empty())
             EmitLabelledValue(" ??Guess          :", r.GuessText);
     }
-    m_sink.AddReport(
-        ReportInfo{r, directoryPath, name, size, modified, embedded ? kNoFileTime : m_fileTime});
+    m_sink.AddReport(ReportInfo{r, directoryPath, name, size, modified,
+                                embedded ? kNoFileTime : m_fileTime, m_container});
 }
 
 void QuillScan::EmitLabelledValue(const std::string& label, const std::string& value) {

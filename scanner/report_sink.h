@@ -17,6 +17,9 @@ struct ReportInfo {
     std::string modified; // the date text of the report, "" for an embedded module
     // The same time in seconds since 1970 (UTC), or INT64_MIN when there is none.
     std::int64_t modifiedTime = INT64_MIN;
+    // For a member of a container: the file on disk that holds it (the
+    // outermost one). Null for a file on disk.
+    const std::string* container = nullptr;
 };
 
 // Where reports go: the window's result list, standard output or a JSON writer.
