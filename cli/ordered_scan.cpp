@@ -38,8 +38,9 @@ bool OrderedScan::StopRequested() const {
 }
 
 void OrderedScan::Scan(Scanner& scanner, Job& job) const {
+    JobLines lines(job);
     if (!StopRequested())
-        m_setup.step(scanner.scanner, *scanner.sink, job.file, scanner.problems);
+        m_setup.step(scanner.scanner, *scanner.sink, job.file, scanner.problems, lines);
     job.problems = std::move(scanner.problems);
     scanner.problems.clear();
     // Once a stop is asked for, the scan may have ended between two blocks.
@@ -71,13 +72,30 @@ void OrderedScan::RunWorker(Scanner& scanner) {
     }
 }
 
+// The walk's directory lines are written in walk order right before the
+// first report in their directory, and again after lines of another folder.
 void OrderedScan::WriteJob(Job& job) {
     if (m_outputEnded || job.stopped) {
         m_outputEnded = true;
         return;
     }
+    if (!job.directoryLine.empty())
+        m_pendingLine = job.directoryLine;
     for (const ReadProblem& problem : job.problems)
         m_output.Problem(problem);
+    const std::string& directoryPath = job.file.directoryPath;
+    if (job.fileReported && (m_pendingLine == directoryPath || m_writtenLine != directoryPath)) {
+        m_lineSink->AddLine(DirectoryLineText(directoryPath));
+        if (!m_lineBytes.empty())
+            m_output.WriteReports(m_lineBytes);
+        m_lineBytes.clear();
+    }
+    if (job.fileReported) {
+        m_pendingLine.clear();
+        m_writtenLine = directoryPath;
+    }
+    if (job.leftDirectory)
+        m_writtenLine.clear();
     if (!job.bytes.empty())
         m_output.WriteReports(job.bytes);
     if (job.isFile)
@@ -131,10 +149,8 @@ void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {
 }
 
 void OrderedScan::AddDirectoryLine(const std::string& directoryPath) {
-    m_lineSink->AddLine(DirectoryLineText(directoryPath));
     auto job = std::make_unique<Job>();
-    job->bytes = std::move(m_lineBytes);
-    m_lineBytes.clear();
+    job->directoryLine = directoryPath;
     AddFinishedJob(std::move(job));
 }
 

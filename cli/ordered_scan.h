@@ -82,10 +82,20 @@ private:
     struct Job {
         FileToScan file;
         bool isFile = false;
+        std::string directoryLine; // a directory line of the walk: its path
         std::string bytes;
         std::vector<ReadProblem> problems;
         bool done = false;
         bool stopped = false;
+        bool fileReported = false;  // its bytes open with the file's own report
+        bool leftDirectory = false; // its bytes end under another folder
+    };
+    // What the step says of a job's lines.
+    struct JobLines : StepLines {
+        explicit JobLines(Job& scanned) : job(scanned) {}
+        void BeforeFileReport() override { job.fileReported = true; }
+        void LeftDirectory() override { job.leftDirectory = true; }
+        Job& job;
     };
 
     bool StopRequested() const;
@@ -103,6 +113,8 @@ private:
     std::unique_ptr<ReportSink> m_lineSink; // formats the directory lines
     std::unique_ptr<Scanner> m_ownScanner;  // one job: the walk's thread scans
     bool m_outputEnded = false;             // a stopped file was met: nothing more is written
+    std::string m_pendingLine;              // the walk's directory line for the files that follow
+    std::string m_writtenLine; // the directory of the last line written, if reports follow it
 
     std::mutex m_mutex;
     std::condition_variable m_workReady;

@@ -111,7 +111,8 @@ OpenDirectory::~OpenDirectory() {
 }
 
 void ScanFileStep(QuillScan& scanner, ReportSink&, const FileToScan& file,
-                  std::vector<ReadProblem>& problems) {
+                  std::vector<ReadProblem>& problems, StepLines& lines) {
+    lines.BeforeFileReport();
     if (file.directory)
         scanner.ScanFileAt(file.directory->Descriptor(), file.directoryPath, file.name);
     else
@@ -312,7 +313,7 @@ bool TreeWalk::ScanSelectedFiles(const std::string& directory,
     if (directoryPath != m_lastDirectoryLine)
         AddDirectoryLine(directoryPath);
     for (const std::string& name : names) {
-        m_consumer.AddFile({open, directoryPath, name});
+        m_consumer.AddFile({open, directoryPath, name, true});
         if (FileHandedOn())
             return true;
     }
@@ -335,14 +336,28 @@ DirectoryWalk::DirectoryWalk(QuillScan& scanner, ReportSink& sink, WalkOptions o
 }
 
 void DirectoryWalk::ScanAtOnce::AddDirectoryLine(const std::string& directoryPath) {
-    sink->AddLine(DirectoryLineText(directoryPath));
+    pendingLine = directoryPath;
 }
 
 void DirectoryWalk::ScanAtOnce::AddFile(FileToScan file) {
     problems.clear();
-    step(*scanner, *sink, file, problems);
+    current = &file;
+    step(*scanner, *sink, file, problems, *this);
+    current = nullptr;
     for (const ReadProblem& problem : problems)
         AddProblem(problem);
+}
+
+void DirectoryWalk::ScanAtOnce::BeforeFileReport() {
+    const std::string& directoryPath = current->directoryPath;
+    if (pendingLine == directoryPath || writtenLine != directoryPath)
+        sink->AddLine(DirectoryLineText(directoryPath));
+    pendingLine.clear();
+    writtenLine = directoryPath;
+}
+
+void DirectoryWalk::ScanAtOnce::LeftDirectory() {
+    writtenLine.clear();
 }
 
 void DirectoryWalk::ScanAtOnce::AddProblem(ReadProblem problem) {

@@ -58,6 +58,7 @@ struct FileToScan {
     std::shared_ptr<const OpenDirectory> directory; // null: opened by its full path
     std::string directoryPath;                      // ends with "/"
     std::string name;
+    bool chosen = false; // named by the user: reported whatever the patterns say
 };
 
 // Something met inside the walk that could not be read: its full path and why.
@@ -76,16 +77,30 @@ public:
     virtual void AddProblem(ReadProblem problem) = 0;
 };
 
+// How a step keeps the walk's directory lines in their place: it calls
+// BeforeFileReport right before the file's own report, which its directory
+// line then precedes, and LeftDirectory after lines of another folder (the
+// members of a container), so that the next report in the file's directory
+// gets its directory line again. A directory line comes only before a
+// report, so a directory whose files give none (a search inside containers
+// for names that only members have) gets none.
+class StepLines {
+public:
+    virtual ~StepLines() = default;
+    virtual void BeforeFileReport() = 0;
+    virtual void LeftDirectory() = 0;
+};
+
 // The step taken for each file: scan it, hand its lines and reports to the
 // sink, and add what could not be read to `problems`. It runs on the thread
 // that owns `scanner` and `sink`.
 using ScanStep = std::function<void(QuillScan& scanner, ReportSink& sink, const FileToScan& file,
-                                    std::vector<ReadProblem>& problems)>;
+                                    std::vector<ReadProblem>& problems, StepLines& lines)>;
 
 // The plain step: the scanner's own scan of the file; a file that cannot be
 // opened is a problem.
 void ScanFileStep(QuillScan& scanner, ReportSink& sink, const FileToScan& file,
-                  std::vector<ReadProblem>& problems);
+                  std::vector<ReadProblem>& problems, StepLines& lines);
 
 // How far and into what the walk goes.
 struct WalkOptions {
@@ -182,10 +197,16 @@ public:
     }
 
 private:
-    struct ScanAtOnce : WalkConsumer {
+    struct ScanAtOnce : WalkConsumer, StepLines {
         void AddDirectoryLine(const std::string& directoryPath) override;
         void AddFile(FileToScan file) override;
         void AddProblem(ReadProblem problem) override;
+        void BeforeFileReport() override;
+        void LeftDirectory() override;
+
+        std::string pendingLine; // the walk's line for the files that follow
+        std::string writtenLine; // the directory of the last line written, if reports follow it
+        const FileToScan* current = nullptr;
 
         QuillScan* scanner = nullptr;
         ReportSink* sink = nullptr;
