@@ -2,7 +2,9 @@
 // This file reads the command line into a ScanOptions; scan_run.cpp does the rest.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ overlays and drivers, NE, PE, LE and LX executables. Files are only ever read.
       --json             one JSON object per report, one per line, instead of the text report
       --csv              one CSV row per report (RFC 4180, header row), instead of the text report
       --hash ALG         add the file's digest: sha256, sha1 or md5 (repeatable; JSON and CSV)
+  -z, --look-inside      also scan inside archives, compressed files and disk images
+      --max-expand SIZE  most bytes decompressed under one file on disk (default 16G;
+                         K, M and G multiply by 1024, 1024^2 and 1024^3)
   -f, --files-from FILE  scan the paths listed in FILE ("-": standard input), one a line
   -0, --null             the list of --files-from is NUL-separated
   -x, --one-file-system  do not enter directories on other file systems
@@ -44,10 +49,18 @@ that is a file is scanned whatever the patterns say. A path listed by --files-fr
 is taken as such a PATH. Patterns match names with ASCII letters folded; '*' is any
 run of characters, '?' one character.
 
+With -z every file is tested for being a container by its content, whatever its
+name: zip (also self-extracting), 7z, RAR, LHA, ISO 9660, tar, cpio, gzip, bzip2
+and xz; SZDD, KWAJ, cabinets and CHM; disk images (FAT, NTFS, ext2/3/4, with or
+without partitions; VMDK, VHD). Its members follow its own report, under directory
+lines of the container's path and their folder inside, containers inside
+containers to 4 levels; the patterns select the members reported. What a
+container could not give (damaged, encrypted, a limit reached) is said once.
+
 JSON keys: directory, name, size, modified, exe_signature, hdr_name, hdr_description,
 hdr_version, hdr_date, hdr_long, hdr_imports, nw_version, nw_overlay, copyright_text,
 guess_text, res_strings, has_version_resource, path, imports, delay_imports,
-embedded_in, container, name_bytes (only for a name that is not valid UTF-8),
+embedded_in, container (the file on disk holding a member), name_bytes (only for a name that is not valid UTF-8),
 version_tables, fixed_file_info, pe, ne, lx, and the digests asked for under their
 algorithm's name. --csv writes the same values, nested ones named as in pe.machine.
 
@@ -66,6 +79,25 @@ int UsageError(const std::string& message) {
     std::fprintf(stderr, "kestrel-scan: %s\nTry 'kestrel-scan --help' for more information.\n",
                  message.c_str());
     return kestrel::kExitUsage;
+}
+
+// "16G", "512M", "100K" or a count of bytes: a positive number of bytes.
+std::optional<std::int64_t> ParseSize(const std::string& text) {
+    std::size_t end = 0;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+        ++end;
+    if (end == 0 || end > 18 || text.size() > end + 1)
+        return std::nullopt;
+    const std::int64_t number = std::stoll(text.substr(0, end));
+    const std::string unit = text.substr(end);
+    const int shift = unit.empty()  ? 0
+                      : unit == "K" ? 10
+                      : unit == "M" ? 20
+                      : unit == "G" ? 30
+                                    : -1;
+    if (shift < 0 || number <= 0 || number > (INT64_MAX >> shift))
+        return std::nullopt;
+    return number << shift;
 }
 
 std::string JoinSpecs(const std::vector<std::string>& specs) {
@@ -105,6 +137,9 @@ int main(int argc, char** argv) {
     app.add_option("--hash", hashes)
         ->allow_extra_args(false)
         ->check(CLI::IsMember({"sha256", "sha1", "md5"}));
+    std::string maxExpand;
+    app.add_flag("-z,--look-inside", options.lookInside);
+    app.add_option("--max-expand", maxExpand);
     app.add_option("-f,--files-from", options.filesFrom);
     app.add_flag("-0,--null", options.nullSeparated);
     app.add_flag("-x,--one-file-system", options.walk.oneFileSystem);
@@ -164,6 +199,12 @@ int main(int argc, char** argv) {
     for (const std::string& name : hashes) {
         if (std::find(options.hashes.begin(), options.hashes.end(), name) == options.hashes.end())
             options.hashes.push_back(name);
+    }
+    if (app.count("--max-expand") != 0) {
+        const std::optional<std::int64_t> size = ParseSize(maxExpand);
+        if (!size)
+            return UsageError("--max-expand: SIZE is a positive number of bytes, or of K, M or G");
+        options.containerLimits.maxExpand = *size;
     }
     options.jobs = jobs > 0 ? jobs : kestrel::DefaultJobCount();
     if (progressOn)

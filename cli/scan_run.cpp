@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "checked_output.h"
+#include "look_inside_step.h"
 #include "ordered_scan.h"
 #include "output_sinks.h"
 #include "progress.h"
@@ -162,9 +163,18 @@ private:
     bool m_failed = false;
 };
 
+// Looking inside containers, the walk hands on every file and the step
+// applies the patterns.
+WalkOptions WalkOptionsOf(const ScanOptions& options) {
+    WalkOptions walk = options.walk;
+    if (options.lookInside)
+        walk.patterns.clear();
+    return walk;
+}
+
 ScanRun::ScanRun(const ScanOptions& options)
     : m_options(options), m_progress(STDERR_FILENO, ShowProgress(options.progress)),
-      m_scan(ScanSetup(), *this), m_walk(m_scan, options.walk, Hooks()) {
+      m_scan(ScanSetup(), *this), m_walk(m_scan, WalkOptionsOf(options), Hooks()) {
     g_progressShown = m_progress.Enabled() ? 1 : 0;
 }
 
@@ -179,6 +189,8 @@ OrderedScan::Setup ScanRun::ScanSetup() const {
     setup.format = &m_format;
     setup.layout = m_options.layout;
     setup.stop = &g_stop;
+    if (m_options.lookInside)
+        setup.step = LookInsideStep({m_options.walk.patterns, m_options.containerLimits, {}});
     return setup;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "look_inside.h"
 #include "report_sink.h"
 #include "walk.h"
 
@@ -34,6 +35,10 @@ struct ScanOptions {
     std::vector<std::string> hashes; // digest algorithms, each once (JSON and CSV)
     int jobs = 1;
     ProgressMode progress = ProgressMode::kAuto;
+    // -z: every file is tested for being a container, and the members of one
+    // are reported as the patterns select them.
+    bool lookInside = false;
+    ContainerLimits containerLimits;
 };
 
 // The most files scanned at a time; more threads than this only cost memory.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "recording_sink.h"
+#include "sample_builder.h"
 #include "temp_tree.h"
 
 namespace kestrel {
@@ -47,6 +48,7 @@ class ExitStatus : public ::testing::TestWithParam<Row> {};
 TEST_P(ExitStatus, AndMessage) {
     fixtures::TempTree tree;
     tree.Add("A.TXT", "x");
+    tree.Add("BAD.ZIP", "PK\x03\x04 and no more");
     ASSERT_EQ(::mkfifo((tree.Root() / "PIPE").c_str(), 0644), 0);
     const Outcome run = RunScan(tree, GetParam().description);
     const std::string expected = GetParam().expected;
@@ -67,7 +69,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"CsvWithJson", "--csv --json ~", "2 --csv"},
                       Row{"CsvWithALayout", "--csv --hide-imports ~", "2 --csv"},
                       Row{"HashWithoutJsonOrCsv", "--hash md5 ~", "2 --hash"},
-                      Row{"UnknownHash", "--json --hash sha512 ~", "2 sha512"}),
+                      Row{"UnknownHash", "--json --hash sha512 ~", "2 sha512"},
+                      Row{"MaxExpandNotASize", "-z --max-expand 4T ~", "2 --max-expand"},
+                      Row{"DamagedContainer", "-z ~", "1 BAD.ZIP: Truncated ZIP"}),
     testing::RowName());
 
 TEST(FilePaths, ConsecutiveFilesOfADirectoryShareItsLine) {
@@ -81,6 +85,29 @@ TEST(FilePaths, ConsecutiveFilesOfADirectoryShareItsLine) {
     const std::string root = tree.Root().string();
     EXPECT_EQ(outline,
               "[" + root + "/];B.TXT;A.TXT;[" + root + "/SUB/];C.TXT;[" + root + "/];A.TXT;");
+}
+
+// With -z the patterns select the reports, on disk and inside: a directory
+// whose files give none gets no line, and a file after a container's members
+// gets its directory's line again. -j 2 writes the same; JSON names the
+// container on disk.
+TEST(LookInside, PatternsSelectTheReportsAndTheirLines) {
+    fixtures::TempTree tree;
+    for (const char* name : {"A/NOTES.TXT", "A/ZZ.NLM", "B/Z.NLM"})
+        tree.Add(name, "x");
+    tree.Add("A/KIT.DAT", fixtures::BuildSample(fixtures::Json::parse(
+                              R"({"format": "zip", "members": [{"path": "SUB/X.NLM"}]})")));
+    const Outcome run = RunScan(tree, "-z -r -b -s '*.nlm' ~");
+    std::string outline;
+    for (std::size_t at = 0; at < run.out.size(); at = run.out.find('\n', at) + 1)
+        outline += run.out.substr(at, run.out.find_first_of(" \n", at) - at) + ";";
+    const std::string root = tree.Root().string();
+    EXPECT_EQ(outline, "[" + root + "/B/];Z.NLM;[" + root + "/A/KIT.DAT/SUB/];X.NLM;[" + root +
+                           "/A/];ZZ.NLM;");
+    EXPECT_EQ(RunScan(tree, "-z -r -b -s '*.nlm' -j 2 ~").out, run.out);
+    EXPECT_NE(
+        RunScan(tree, "-z --json ~/A/KIT.DAT").out.find("\"container\":\"" + root + "/A/KIT.DAT\""),
+        std::string::npos);
 }
 
 } // namespace

@@ -206,28 +206,6 @@ INSTANTIATE_TEST_SUITE_P(
         FormatRow{"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}}),
     RowName<FormatRow>);
 
-// Folders in the container's order, a directory line whenever the folder
-// changes, a container inside a container under its own path.
-TEST(LookInsideTest, DirectoryLinesFollowTheFolders) {
-    const fixtures::TempTree work;
-    const Look look = LookInside(
-        Make(work, {"T.ZIP", "bsdtar --format zip -cf IN.ZIP -C \"$TREE\" README.TXT && bsdtar "
-                             "--format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT "
-                             "SUB/DRIVER.NLM -C \"$PWD\" IN.ZIP -C \"$TREE\" README.TXT"}));
-    const std::vector<std::string> want = {"[T.ZIP/]",
-                                           TreeLine("SERVER.NLM"),
-                                           TreeLine("README.TXT"),
-                                           "[T.ZIP/SUB/]",
-                                           TreeLine("DRIVER.NLM"),
-                                           "[T.ZIP/]",
-                                           look.sink.lines.at(6),
-                                           "[T.ZIP/IN.ZIP/]",
-                                           TreeLine("README.TXT"),
-                                           "[T.ZIP/]",
-                                           TreeLine("README.TXT")};
-    EXPECT_EQ(look.sink.lines, want);
-}
-
 // A member larger than kMaxMemberInMemory goes on in a temporary file: a zip
 // of 65 MiB inside a zip is entered, its first member read back from there.
 TEST(LookInsideTest, LargeMemberReadThroughTemporaryFile) {
