@@ -208,6 +208,8 @@ void MainWindow::CreateControls() {
     chkBrief = checkBox("chkBrief", "Brief Format", "Display one line per file", 4560);
     chkSubdirs =
         checkBox("chkSubdirs", "Scan Subdirectories", "Scan all subdirectories for pattern", 4320);
+    chkArchives = checkBox("chkArchives", "Look Inside Archives",
+                           "Scan inside archives, compressed files and disk images", 5760);
 
     CreateResultsPanel();
     CreateCriteriaPanel();
@@ -351,7 +353,8 @@ void MainWindow::FitLabelsToText() {
     for (QWidget* control : {static_cast<QWidget*>(lblCriteria), static_cast<QWidget*>(lblfound),
                              static_cast<QWidget*>(chkSubdirs), static_cast<QWidget*>(chkBrief),
                              static_cast<QWidget*>(chkVersion), static_cast<QWidget*>(chkImport),
-                             static_cast<QWidget*>(chkCompany), static_cast<QWidget*>(chkDebug)})
+                             static_cast<QWidget*>(chkCompany), static_cast<QWidget*>(chkDebug),
+                             static_cast<QWidget*>(chkArchives)})
         control->resize(std::max(control->width(), control->sizeHint().width()), control->height());
     const QFontMetrics metrics(lblfound->font());
     const int countLeft =
@@ -368,10 +371,10 @@ void MainWindow::SetTabOrder() {
     // Tab positions 0 to 26; labels, frames, panels and hidden or disabled
     // controls are passed over when the focus moves.
     QWidget* const order[] = {
-        cmdSearch,  cmdExit,       Picture1,   lblCriteria, filList,     dirList,    drvList,
-        Picture2,   lstFoundFiles, chkSubdirs, chkBrief,    Picture3,    fraButtons, cmdPrint,
-        chkImport,  chkCompany,    chkDebug,   chkVersion,  fraOptions,  cmdNetWare, cmdAll,
-        cmdWindows, cmbSearchSpec, fraCount,   lblfound,    lblShowPath, lblCount};
+        cmdSearch, cmdExit,       Picture1,      lblCriteria, filList,     dirList,     drvList,
+        Picture2,  lstFoundFiles, chkSubdirs,    chkBrief,    Picture3,    fraButtons,  cmdPrint,
+        chkImport, chkCompany,    chkDebug,      chkVersion,  chkArchives, fraOptions,  cmdNetWare,
+        cmdAll,    cmdWindows,    cmbSearchSpec, fraCount,    lblfound,    lblShowPath, lblCount};
     // Only controls that take the focus join the chain: a panel placed in it
     // would carry its children along.
     QWidget* previous = nullptr;
@@ -511,7 +514,8 @@ void MainWindow::LayoutPass() {
     SetTop(fraOptions, layout.fraOptionsTop);
     for (QWidget* button : {cmdExit, cmdSearch, cmdPrint})
         SetTop(button, layout.buttonsTop);
-    QWidget* const boxes[] = {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug};
+    QWidget* const boxes[] = {chkSubdirs, chkBrief, chkVersion, chkImport,
+                              chkCompany, chkDebug, chkArchives};
     for (std::size_t i = 0; i < std::size(boxes); ++i)
         SetTop(boxes[i], layout.checkBoxTops[i]);
 }

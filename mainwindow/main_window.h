@@ -173,6 +173,8 @@ private:
     QLabel* Picture3 = nullptr;
     OptionCheckBox* chkBrief = nullptr;
     OptionCheckBox* chkSubdirs = nullptr;
+    // Added in the options frame's free row, under the others.
+    OptionCheckBox* chkArchives = nullptr;
     QFrame* Picture2 = nullptr;
     ResultListView* lstFoundFiles = nullptr;
     QGroupBox* fraCount = nullptr;

@@ -1,5 +1,6 @@
 #include "search_worker.h"
 
+#include "look_inside_step.h"
 #include "quill_scan.h"
 #include "walk.h"
 
@@ -102,8 +103,19 @@ void SearchWorker::Run(SearchRequest request) {
         handOver();
     };
     hooks.cancelled = [this] { return m_stop.load(); };
-    DirectoryWalk walk(scanner, directoryLines, request.patterns, request.recursive,
-                       std::move(hooks));
+    // Looking inside, the walk hands on every file and the step applies the
+    // patterns; each member counts and shows its path in the caption.
+    WalkOptions options;
+    options.patterns = request.lookInside ? std::vector<std::string>{} : request.patterns;
+    options.recursive = request.recursive;
+    DirectoryWalk walk(scanner, directoryLines, std::move(options), std::move(hooks));
+    if (request.lookInside) {
+        walk.SetScanStep(LookInsideStep({request.patterns, {}, [&](const std::string& path) {
+                                             ++scannedCount;
+                                             caption = path;
+                                             handOver();
+                                         }}));
+    }
     if (request.selected.empty())
         walk.WalkDirectory(request.root);
     else

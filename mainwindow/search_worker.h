@@ -22,6 +22,7 @@ struct SearchRequest {
     std::vector<std::string> selected; // files of root to scan; none: walk root
     std::vector<std::string> patterns;
     bool recursive = false;
+    bool lookInside = false; // every file tested for being a container, members reported
     ReportLayout layout;
     ReportLocale locale;
 };

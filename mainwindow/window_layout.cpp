@@ -29,8 +29,8 @@ WindowLayout ComputeWindowLayout(int clientWidth, int clientHeight) {
     layout.fraButtonsTop = h - 1120;
     layout.fraOptionsTop = h - 1960 - kSpareOptionRow;
     layout.buttonsTop = h - 870;
-    // The six option boxes, 240 apart from the top one down.
-    for (int i = 0; i < 6; ++i)
+    // The seven option boxes, 240 apart from the top one down.
+    for (int i = 0; i < 7; ++i)
         layout.checkBoxTops[i] = h - 1710 - kSpareOptionRow + 240 * i;
     return layout;
 }

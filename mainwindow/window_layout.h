@@ -30,8 +30,8 @@ struct WindowLayout {
     int fraButtonsTop = 0;
     int fraOptionsTop = 0;
     int buttonsTop = 0;       // cmdExit, cmdSearch and cmdPrint
-    int checkBoxTops[6] = {}; // chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany,
-                              // chkDebug
+    int checkBoxTops[7] = {}; // chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany,
+                              // chkDebug, and chkArchives in the free row
 };
 
 WindowLayout ComputeWindowLayout(int clientWidth, int clientHeight);

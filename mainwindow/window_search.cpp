@@ -74,6 +74,7 @@ void MainWindow::RunSearch() {
     request.patterns = filList->Patterns();
     // Selected files are the search: no subdirectory is visited.
     request.recursive = request.selected.empty() && chkSubdirs->checkState() == Qt::Checked;
+    request.lookInside = chkArchives->checkState() == Qt::Checked;
     request.layout = SearchLayout();
     request.locale = SystemReportLocale();
     m_worker->Start(std::move(request));
@@ -111,7 +112,8 @@ void MainWindow::EnterSearchingState() {
     cmdPrint->setEnabled(false);
     cmdExit->setText(kCancelCaption);
     fraOptions->hide();
-    for (QWidget* box : {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug})
+    for (QWidget* box :
+         {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug, chkArchives})
         box->hide();
     filList->SetPattern(cmbSearchSpec->currentText());
 }
@@ -197,7 +199,8 @@ void MainWindow::ResetForNewSearch() {
     m_listFull = false;
     cmdPrint->setEnabled(false);
     m_saveAction->setEnabled(false);
-    for (QWidget* box : {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug})
+    for (QWidget* box :
+         {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug, chkArchives})
         box->show();
     m_results->Clear();
     m_copyAction->setEnabled(false);

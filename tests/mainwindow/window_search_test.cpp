@@ -20,6 +20,7 @@
 #include "result_list_model.h"
 #include "result_list_view.h"
 #include "result_scrolling.h"
+#include "sample_builder.h"
 #include "window_test_support.h"
 
 namespace kestrel {
@@ -146,6 +147,16 @@ private Q_SLOTS:
         QVERIFY(SearchToTheEnd(open.window));
         QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
                  u"[%1]|eth.lan|tok.lan|[%1A/]|a1.lan3"_s.arg(root));
+        // Looking inside, a zip among them is entered whatever its name: its
+        // members each count, the one the pattern selects reported.
+        tree.Add("C/DRIVERS.TXT", fixtures::BuildSample(fixtures::Json::parse(R"({"format": "zip",
+            "members": [{"path": "NE/ne.lan", "put": [{"at": 1, "u8": 8}, {"at": 9, "counted": "NE"}]},
+                        {"path": "README.TXT"}]})")));
+        Click(open.window, "cmdSearch");
+        Find<QCheckBox>(open.window, "chkArchives")->setChecked(true);
+        QVERIFY(SearchToTheEnd(open.window));
+        QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
+                 u"[%1]|eth.lan|tok.lan|[%1C/DRIVERS.TXT/NE/]|ne.lan|[%1A/]|a1.lan7"_s.arg(root));
         // A pattern holding "/" is refused visibly: nothing is searched and
         // nothing enters the Recent list.
         auto* spec = Find<QComboBox>(open.window, "cmbSearchSpec");

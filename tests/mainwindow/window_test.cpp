@@ -56,7 +56,7 @@ private Q_SLOTS:
         // Whatever font stands in, no caption is cut, the count keeps a space
         // after its caption, and a screen reader can name the lists.
         for (const char* name : {"lblCriteria", "lblfound", "chkSubdirs", "chkBrief", "chkVersion",
-                                 "chkImport", "chkCompany", "chkDebug"})
+                                 "chkImport", "chkCompany", "chkDebug", "chkArchives"})
             QVERIFY2(Find(window, name)->width() >= Find(window, name)->sizeHint().width(), name);
         const QLabel* found = Find<QLabel>(window, "lblfound");
         QVERIFY(Find(window, "lblCount")->x() >=
@@ -77,13 +77,13 @@ private Q_SLOTS:
         // Print button are passed over.
         Find(open.window, "cmdSearch")->setFocus(Qt::OtherFocusReason);
         QStringList visited;
-        for (int i = 0; i < 15; ++i) {
+        for (int i = 0; i < 16; ++i) {
             press(Qt::Key_Tab);
             visited << QApplication::focusWidget()->objectName();
         }
         QCOMPARE(visited.join(u' '), u"cmdExit filList dirList drvList chkSubdirs chkBrief "
-                                     u"chkImport chkCompany chkDebug chkVersion cmdNetWare "
-                                     u"cmdAll cmdWindows cmbSearchSpec cmdSearch"_s);
+                                     u"chkImport chkCompany chkDebug chkVersion chkArchives "
+                                     u"cmdNetWare cmdAll cmdWindows cmbSearchSpec cmdSearch"_s);
         // Alt+C goes to the control after lblCriteria in the tab order.
         press(Qt::Key_C, Qt::AltModifier);
         QCOMPARE(QApplication::focusWidget(), Find(open.window, "filList"));
