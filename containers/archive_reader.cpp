@@ -10,6 +10,8 @@
 #include <archive_entry.h>
 #include <array>
 #include <cerrno>
+#include <clocale>
+#include <locale.h>
 #include <memory>
 #include <string_view>
 
@@ -256,9 +258,34 @@ std::string EntryPath(archive* a, archive_entry* entry, const MemberVisitor& vis
     return bytes != nullptr ? bytes : "";
 }
 
+// libarchive turns the names of 7z, Joliet and Unicode zip entries into the
+// character set of the locale in use: they become UTF-8, as the names on
+// disk are, whatever locale the process runs in. Only this thread's locale
+// is changed, and only while the archive is read.
+class Utf8Names {
+public:
+    Utf8Names() : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {
+        if (m_locale != locale_t{})
+            m_previous = ::uselocale(m_locale);
+    }
+    ~Utf8Names() {
+        if (m_locale != locale_t{}) {
+            ::uselocale(m_previous);
+            ::freelocale(m_locale);
+        }
+    }
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+    locale_t m_locale;
+    locale_t m_previous{};
+};
+
 } // namespace
 
 bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
+    const Utf8Names utf8Names;
     const ArchivePointer owner(archive_read_new());
     archive* const a = owner.get();
     EnableFormats(a, kind);
@@ -289,6 +316,10 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
         if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry) != nullptr)
             continue;
         const std::string path = EntryPath(a, entry, visitor);
+        if (path.empty()) {
+            visitor.Problem("a member without a readable name");
+            continue;
+        }
         if (archive_entry_is_data_encrypted(entry)) {
             visitor.Problem("encrypted member " + path);
             continue;

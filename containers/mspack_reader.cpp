@@ -195,11 +195,17 @@ std::string CabinetPath(const char* name) {
     return path;
 }
 
-// EXPAND's convention: "DRIVER.SY_" keeps the "S" it lost in its header.
+// COMPRESS.EXE's convention: "DRIVER.SY_" keeps the "S" it lost in its
+// header. A file whose header keeps none had "_" added to its name (as
+// mscompress does it): "README.TXT_" holds "README.TXT".
 std::string SzddMemberName(const std::string& containerName, char missing) {
     std::string name = containerName;
-    if (name.ends_with('_') && missing != '\0')
-        name.back() = missing;
+    if (name.size() > 1 && name.ends_with('_')) {
+        if (missing != '\0')
+            name.back() = missing;
+        else
+            name.pop_back();
+    }
     return name;
 }
 

@@ -36,18 +36,22 @@ fixtures::Json Module(const std::string& name, const std::string& description) {
             {"version", fixtures::Json::array({4, 10, 1, 1995, 6, 1})}};
 }
 
-// The tree every container is made from; SERVER.NLM is 1024 bytes, the
-// three files 2057.
+// The tree every container is made from, one name not ASCII; SERVER.NLM is
+// 1024 bytes, with SUB/DRIVER.NLM and README.TXT 2057.
 struct SampleTree : fixtures::TempTree {
     SampleTree() {
         for (const auto& path :
              {Add("SERVER.NLM", fixtures::BuildSample(Module("SERVER.NLM", "Test Server"))),
               Add("SUB/DRIVER.NLM", fixtures::BuildSample(Module("DRIVER.NLM", "Test Driver"))),
-              Add("README.TXT", "Read me\r\n")}) {
+              Add("README.TXT", "Read me\r\n"),
+              Add("SUB/\xC3\x9C"
+                  "berwachung.txt",
+                  "x")}) {
             const timespec times[2] = {{kTreeTime, 0}, {kTreeTime, 0}};
             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
         }
         ::setenv("TREE", Root().c_str(), 1);
+        ::setenv("LC_ALL", "C.UTF-8", 1); // for the tools; this process keeps the C locale
         ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
     }
 };
@@ -59,7 +63,9 @@ const fixtures::TempTree& Tree() {
 
 // The brief report line of a tree file scanned as a file.
 std::string TreeLine(const std::string& name) {
-    const std::string folder = Tree().RootWithSeparator() + (name == "DRIVER.NLM" ? "SUB/" : "");
+    const bool sub = name == "DRIVER.NLM" || name == "\xC3\x9C"
+                                                     "berwachung.txt";
+    const std::string folder = Tree().RootWithSeparator() + (sub ? "SUB/" : "");
     testing::RecordingSink sink;
     QuillScan(sink, {.brief = true}).ScanFile(folder, name);
     return sink.lines.at(0);
@@ -137,7 +143,9 @@ std::string RowName(const ::testing::TestParamInfo<Row>& row) {
 struct FormatRow {
     const char* name;
     Maker maker;
-    std::vector<std::string> members = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
+    std::vector<std::string> members = {"SERVER.NLM", "DRIVER.NLM", "README.TXT",
+                                        "\xC3\x9C"
+                                        "berwachung.txt"};
 };
 
 class FormatTest : public ::testing::TestWithParam<FormatRow> {};
@@ -178,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatRow{"iso9660_rock_ridge_joliet",
                   {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
         FormatRow{"cabinet_mszip",
-                  {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/DRIVER.NLM README.TXT"}},
+                  {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/* README.TXT"}},
         FormatRow{
             "fat12_floppy_deleted_file_passed_over",
             {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
