@@ -147,16 +147,19 @@ private Q_SLOTS:
         QVERIFY(SearchToTheEnd(open.window));
         QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
                  u"[%1]|eth.lan|tok.lan|[%1A/]|a1.lan3"_s.arg(root));
-        // Looking inside, a zip among them is entered whatever its name: its
-        // members each count, the one the pattern selects reported.
-        tree.Add("C/DRIVERS.TXT", fixtures::BuildSample(fixtures::Json::parse(R"({"format": "zip",
-            "members": [{"path": "NE/ne.lan", "put": [{"at": 1, "u8": 8}, {"at": 9, "counted": "NE"}]},
-                        {"path": "README.TXT"}]})")));
+        // Looking inside, every file is tested, two zips entered whatever
+        // their names; their members each count, those the pattern selects
+        // reported, and the report after them gets its directory line again.
+        for (const char* zip : {"C/DRIVERS.LAN", "C/KIT.TXT"})
+            tree.Add(zip, fixtures::BuildSample(fixtures::Json::parse(R"({"format": "zip",
+                "members": [{"path": "NE/ne.lan", "put": [{"at": 9, "counted": "NE"}]}]})")));
+        tree.Add("C/zz.lan", LanDriver("zz"));
         Click(open.window, "cmdSearch");
         Find<QCheckBox>(open.window, "chkArchives")->setChecked(true);
         QVERIFY(SearchToTheEnd(open.window));
         QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
-                 u"[%1]|eth.lan|tok.lan|[%1C/DRIVERS.TXT/NE/]|ne.lan|[%1A/]|a1.lan7"_s.arg(root));
+                 u"[%1]|eth.lan|tok.lan|[%1C/]|DRIVERS.LAN|[%1C/DRIVERS.LAN/NE/]|ne.lan|"
+                 u"[%1C/KIT.TXT/NE/]|ne.lan|[%1C/]|zz.lan|[%1A/]|a1.lan9"_s.arg(root));
         // A pattern holding "/" is refused visibly: nothing is searched and
         // nothing enters the Recent list.
         auto* spec = Find<QComboBox>(open.window, "cmbSearchSpec");
