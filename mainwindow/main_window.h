@@ -122,6 +122,7 @@ private:
     void ShowCount();
     void ShowPathCaption(const std::string& text, std::size_t maxLength = 60);
     void EnterFinishedState();
+    void ShowProblems();
     void ResetForNewSearch();
     void EnterIntoRecentList(const QString& spec);
 
@@ -151,6 +152,8 @@ private:
     QElapsedTimer m_searchEnded;      // since the last search ended
     QTimer* m_takeProgress = nullptr; // while a search runs
     bool m_listFull = false;          // the last search stopped because the list was full
+    QStringList m_problems;           // "path: reason" of what the search could not read
+    qint64 m_problemCount = 0;        // the same in all, beyond those kept
     bool m_snapping = false;
     bool m_unloaded = false;
     // The geometry as read at load, the rectangle it gave (the frame's top

@@ -54,6 +54,7 @@ void SearchWorker::Start(SearchRequest request) {
         const std::lock_guard lock(m_mutex);
         m_progress = SearchProgress();
         m_progressSent = false;
+        m_problemsTaken = 0;
     }
     m_thread = std::thread(&SearchWorker::Run, this, std::move(request));
 }
@@ -71,6 +72,7 @@ SearchProgress SearchWorker::TakeProgress() {
     const std::lock_guard lock(m_mutex);
     SearchProgress taken = std::move(m_progress);
     m_progress = SearchProgress();
+    m_problemsTaken += taken.problems.size();
     m_progressSent = false;
     return taken;
 }
@@ -103,6 +105,12 @@ void SearchWorker::Run(SearchRequest request) {
         handOver();
     };
     hooks.cancelled = [this] { return m_stop.load(); };
+    hooks.unreadable = [this](const ReadProblem& problem) {
+        const std::lock_guard lock(m_mutex);
+        if (m_progress.problems.size() + m_problemsTaken < kMaxProblemsKept)
+            m_progress.problems.push_back(problem);
+        ++m_progress.problemCount;
+    };
     // Looking inside, the walk hands on every file and the step applies the
     // patterns; each member counts and shows its path in the caption.
     WalkOptions options;

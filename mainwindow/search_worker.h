@@ -13,6 +13,7 @@
 
 #include "line_buffer.h"
 #include "report_sink.h"
+#include "walk.h"
 
 namespace kestrel {
 
@@ -33,6 +34,8 @@ struct SearchProgress {
     std::int64_t scannedCount = 0;      // files handed to the scanner in all
     std::optional<std::string> caption; // the latest status caption, when a new one came
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
+    std::vector<ReadProblem> problems;  // what could not be read, kept up to kMaxProblemsKept
+    std::int64_t problemCount = 0;      // what could not be read in all
     bool finished = false;              // the walk has ended, and this is the last of it
 };
 
@@ -50,6 +53,9 @@ public:
     // on its own at the other interval.
     static constexpr int kNotifyIntervalMs = 40;
     static constexpr int kTakeIntervalMs = 100;
+    // The problems kept for the window to list; a tree of unreadable files
+    // is counted in full but not held in memory.
+    static constexpr std::size_t kMaxProblemsKept = 1000;
 
     explicit SearchWorker(QObject* parent = nullptr);
     ~SearchWorker() override; // stops the search and waits for its thread
@@ -80,6 +86,7 @@ private:
     std::mutex m_mutex;
     SearchProgress m_progress;                        // guarded by m_mutex
     bool m_progressSent = false;                      // guarded by m_mutex
+    std::size_t m_problemsTaken = 0;                  // guarded by m_mutex
     std::chrono::steady_clock::time_point m_lastSent; // guarded by m_mutex
 };
 

@@ -162,6 +162,9 @@ void MainWindow::TakeSearchProgress() {
     }
     m_scannedCount = progress.scannedCount;
     ShowCount();
+    for (const ReadProblem& problem : progress.problems)
+        m_problems << QString::fromStdString(problem.path + ": " + problem.reason);
+    m_problemCount += progress.problemCount;
     if (progress.caption)
         ShowPathCaption(*progress.caption, 60);
     if (progress.finished) {
@@ -187,6 +190,8 @@ void MainWindow::EnterFinishedState() {
     SnapResultList();
     if (m_listFull)
         lblShowPath->setText(QStringLiteral("The result list is full: the search stopped early."));
+    else
+        ShowProblems();
     cmdPrint->setEnabled(true);
     m_saveAction->setEnabled(true);
     cmdSearch->setText(kContinueCaption);
@@ -194,9 +199,23 @@ void MainWindow::EnterFinishedState() {
     cmdExit->setText(kExitCaption);
 }
 
+// What could not be read is said where the path stands once the search has
+// ended: the first in the caption, all that were kept in its tool tip.
+void MainWindow::ShowProblems() {
+    if (m_problems.isEmpty())
+        return;
+    const QString count =
+        m_problemCount == 1 ? QString() : QStringLiteral(" (%1 in all)").arg(m_problemCount);
+    lblShowPath->setText(QStringLiteral("Not read%1: ").arg(count) + m_problems.first());
+    lblShowPath->setToolTip(m_problems.join(u'\n'));
+}
+
 void MainWindow::ResetForNewSearch() {
     m_state = SearchState::Idle;
     m_listFull = false;
+    m_problems.clear();
+    m_problemCount = 0;
+    lblShowPath->setToolTip(QString());
     cmdPrint->setEnabled(false);
     m_saveAction->setEnabled(false);
     for (QWidget* box :

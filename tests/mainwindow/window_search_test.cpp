@@ -135,12 +135,14 @@ private Q_SLOTS:
         Find<QComboBox>(open.window, "cmbSearchSpec")->setEditText(u"*.LAN"_s);
         Find<QCheckBox>(open.window, "chkSubdirs")->setChecked(true);
         // Only the selected files, and no subdirectory; gone.lan is gone by
-        // the time of the search: counted, not reported.
+        // the time of the search: counted, not reported, and said at the end.
         Find<FileList>(open.window, "filList")->SelectNames({"eth.lan", "gone.lan"});
         std::filesystem::remove(tree.Root() / "gone.lan");
         QVERIFY(SearchToTheEnd(open.window));
         QCOMPARE(Outline(open.window.ResultList()) + Text(open.window, "lblCount"),
                  u'[' + root + u"]|eth.lan2"_s);
+        QCOMPARE(Text(open.window, "lblShowPath"),
+                 u"Not read: %1gone.lan: No such file or directory"_s.arg(root));
         // Continue reopens the start directory, and the walk takes them all.
         Find<DirectoryList>(open.window, "dirList")->SetPath("/");
         Click(open.window, "cmdSearch");
