@@ -66,12 +66,28 @@ void Close(mspack_file* file) {
     delete AsOpenFile(file);
 }
 
+// Free Pascal's CHM writer (chmcmd, the Lazarus help files) repeats the
+// header's first GUID where the second belongs. Windows opens such files but
+// libmspack refuses them, so the header it reads gets the second GUID, which
+// differs from the first only in its first byte.
+void MendChmHeaderGuids(std::uint8_t* header, std::int64_t length) {
+    constexpr std::size_t kFirstGuid = 0x18, kSecondGuid = 0x28, kGuidSize = 16;
+    if (length < static_cast<std::int64_t>(kSecondGuid + kGuidSize) ||
+        std::memcmp(header, "ITSF", 4) != 0)
+        return;
+    if (header[kSecondGuid] == 0x10 &&
+        std::memcmp(header + kFirstGuid, header + kSecondGuid, kGuidSize) == 0)
+        header[kSecondGuid] = 0x11;
+}
+
 int Read(mspack_file* handle, void* buffer, int bytes) {
     OpenFile* file = AsOpenFile(handle);
     if (file == nullptr || file->writing || bytes < 0)
         return -1;
-    const std::int64_t got =
-        file->io->container->ReadAt(file->position, static_cast<std::uint8_t*>(buffer), bytes);
+    std::uint8_t* bytesRead = static_cast<std::uint8_t*>(buffer);
+    const std::int64_t got = file->io->container->ReadAt(file->position, bytesRead, bytes);
+    if (file->position == 0)
+        MendChmHeaderGuids(bytesRead, got);
     if (got > 0)
         file->position += got;
     return static_cast<int>(got);

@@ -211,7 +211,15 @@ INSTANTIATE_TEST_SUITE_P(
             "szdd_takes_back_lost_character", {"SERVER.NL_", "", Wrapped("szdd")}, {"SERVER.NLM"}},
         FormatRow{"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
         FormatRow{"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
-        FormatRow{"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}}),
+        FormatRow{"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}},
+        FormatRow{"chm_first_guid_twice_as_free_pascal_writes",
+                  {"T.CHM", "",
+                   [] {
+                       Bytes chm = Wrapped("chm");
+                       chm[0x28] = 0x10;
+                       return chm;
+                   }()},
+                  {"SERVER.NLM"}}),
     RowName<FormatRow>);
 
 // A member larger than kMaxMemberInMemory goes on in a temporary file: a zip
