@@ -16,6 +16,10 @@ namespace {
 // The first allocation of a member in memory; it doubles from there.
 constexpr std::int64_t kFirstMemoryBlock = 64 * 1024;
 
+// The bytes this thread's stores hold in memory. Each scanning thread reads
+// one file on disk at a time, so these are the members open inside it.
+thread_local std::int64_t t_bytesInMemory = 0;
+
 // A file in the temporary directory without a name: O_TMPFILE where the file
 // system has it, else a named file unlinked at once.
 int OpenUnlinkedTemporaryFile(std::string& error) {
@@ -57,17 +61,24 @@ std::string TemporaryDirectory() {
 MemberStore::~MemberStore() {
     if (m_file >= 0)
         ::close(m_file);
+    else
+        t_bytesInMemory -= m_size;
 }
 
+// A store whose bytes cannot all be moved keeps them in memory: what was
+// appended so far can still be read.
 bool MemberStore::MoveToFile() {
-    m_file = OpenUnlinkedTemporaryFile(m_error);
-    if (m_file < 0)
+    const int file = OpenUnlinkedTemporaryFile(m_error);
+    if (file < 0)
         return false;
-    if (!WriteAll(m_file, m_memory.data(), m_size, 0)) {
+    if (!WriteAll(file, m_memory.data(), m_size, 0)) {
         m_error = std::string("temporary file not written: ") + std::strerror(errno);
+        ::close(file);
         return false;
     }
+    m_file = file;
     std::vector<std::uint8_t>().swap(m_memory);
+    t_bytesInMemory -= m_size;
     return true;
 }
 
@@ -76,7 +87,9 @@ bool MemberStore::Append(const std::uint8_t* bytes, std::int64_t count) {
         return false;
     if (count <= 0)
         return true;
-    if (m_file < 0 && m_size + count > kMaxMemberInMemory && !MoveToFile())
+    const bool fitsInMemory =
+        m_size + count <= kMaxMemberInMemory && t_bytesInMemory + count <= kMaxMemberInMemory;
+    if (m_file < 0 && !fitsInMemory && !MoveToFile())
         return false;
     if (m_file >= 0) {
         if (!WriteAll(m_file, bytes, count, m_size)) {
@@ -90,6 +103,7 @@ bool MemberStore::Append(const std::uint8_t* bytes, std::int64_t count) {
                 std::max<std::size_t>({needed, 2 * m_memory.capacity(), kFirstMemoryBlock}),
                 kMaxMemberInMemory));
         m_memory.insert(m_memory.end(), bytes, bytes + count);
+        t_bytesInMemory += count;
     }
     m_size += count;
     return true;

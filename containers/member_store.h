@@ -8,9 +8,11 @@
 
 namespace kestrel {
 
-// At most this many bytes of one member are held in memory. A larger member
-// goes on in an unlinked temporary file, so a member of gigabytes costs disk
-// space in $TMPDIR but no more memory than this.
+// At most this many bytes of one member are held in memory, and at most this
+// many of all the members one thread holds at once (a zip inside a zip inside
+// a disk image holds one member at each level). A larger member goes on in an
+// unlinked temporary file, so a member of gigabytes costs disk space in
+// $TMPDIR but no more memory than this.
 inline constexpr std::int64_t kMaxMemberInMemory = 64 * 1024 * 1024;
 
 // The bytes of one member as they come out of its container, appended in
@@ -28,6 +30,7 @@ public:
     bool Append(const std::uint8_t* bytes, std::int64_t count);
     bool AppendZeros(std::int64_t count);
     std::int64_t Size() const { return m_size; }
+    bool InMemory() const { return m_file < 0; }
     // The bytes at `offset` (fewer at the end), or -1 when they cannot be read.
     std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) const;
     // A descriptor that holds all the bytes, for a library that opens files by

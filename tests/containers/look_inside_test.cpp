@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "look_inside.h"
+#include "member_store.h"
 #include "recording_sink.h"
 #include "sample_builder.h"
 #include "temp_tree.h"
@@ -233,6 +234,19 @@ TEST(LookInsideTest, LargeMemberReadThroughTemporaryFile) {
                        "bsdtar --format zip -cf \"$OUT\" IN.ZIP"}));
     EXPECT_EQ(look.problems, std::vector<std::string>{});
     EXPECT_EQ(look.reported, (std::vector<std::string>{"IN.ZIP", "SERVER.NLM", "FILL"}));
+}
+
+// Members held at once, one inside the other, share the memory limit: the
+// inner one goes on in a temporary file as soon as both would pass it.
+TEST(LookInsideTest, NestedMembersShareTheMemoryLimit) {
+    const std::vector<std::uint8_t> half(kMaxMemberInMemory / 2);
+    MemberStore outer, inner;
+    ASSERT_TRUE(outer.Append(half.data(), std::ssize(half)));
+    ASSERT_TRUE(inner.Append(half.data(), std::ssize(half)));
+    EXPECT_TRUE(inner.InMemory());
+    ASSERT_TRUE(inner.Append(half.data(), 1));
+    EXPECT_FALSE(inner.InMemory());
+    EXPECT_EQ(inner.Size(), kMaxMemberInMemory / 2 + 1);
 }
 
 struct LimitRow {
