@@ -171,6 +171,8 @@ TEST_P(FormatTest, MembersReportAsTheirFiles) {
 const std::string kAll = "cd \"$TREE\" && ";
 const std::string kMkfsFat = "mkfs.fat -C \"$OUT\" ";
 const std::string kCopyToFat = " >/dev/null && mcopy -s -m -i \"$OUT\" \"$TREE\"/* ::/";
+// The raw image made in $OUT turned into a virtual disk file of the format named after it.
+const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatTest,
@@ -199,6 +201,15 @@ INSTANTIATE_TEST_SUITE_P(
                                "\"$OUT\"; mkfs.fat -F 32 --offset 2048 \"$OUT\" 39936 >/dev/null; "
                                "mcopy -s -m -i \"$OUT\"@@1M \"$TREE\"/* ::/"}},
         FormatRow{"ext4", {"EXT4.IMG", "mkfs.ext4 -q -d \"$TREE\" \"$OUT\" 1M 2>/dev/null"}},
+        FormatRow{"ntfs",
+                  {"NTFS.IMG",
+                   "truncate -s 4M \"$OUT\"; mkntfs -F -Q -q \"$OUT\" 2>/dev/null; ntfscp "
+                   "\"$OUT\" \"$TREE/SERVER.NLM\" SERVER.NLM >/dev/null"},
+                  {"SERVER.NLM"}},
+        FormatRow{"vhd_dynamic",
+                  {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
+        FormatRow{"vmdk_sparse",
+                  {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
         FormatRow{"gzip_stream",
                   {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
                   {"SERVER.NLM"}},
