@@ -15,18 +15,11 @@ namespace {
 constexpr std::int64_t kFuzzMaxExpand = 16 * 1024 * 1024;
 constexpr std::int64_t kFuzzMaxMembers = 1000;
 
-// Takes every line, so the composer renders each report in full.
-class CountingSink : public kestrel::ReportSink {
-public:
-    void AddLine(const std::string& line) override { characters += line.size(); }
-    std::size_t characters = 0;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kestrel::fixtures::MemorySource source({data, data + size});
-    CountingSink sink;
+    kestrel::fixtures::CountingSink sink;
     kestrel::QuillScan scanner(sink);
     kestrel::ContainerHooks hooks;
     hooks.directory = [&](const std::string& path) { sink.AddLine(path); };

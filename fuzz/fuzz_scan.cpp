@@ -8,20 +8,9 @@
 #include "memory_source.h"
 #include "quill_scan.h"
 
-namespace {
-
-// Takes every line, so the composer renders each report in full.
-class CountingSink : public kestrel::ReportSink {
-public:
-    void AddLine(const std::string& line) override { characters += line.size(); }
-    std::size_t characters = 0;
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kestrel::fixtures::MemorySource source({data, data + size});
-    CountingSink sink;
+    kestrel::fixtures::CountingSink sink;
     for (const bool brief : {false, true}) {
         kestrel::QuillScan scanner(sink, {.brief = brief});
         scanner.SetReadFacts(true); // the facts beside the report are fuzzed too

@@ -1,6 +1,8 @@
-// kestrel-scan as scripts and people at a terminal meet it: output cut off or
-// stalled, Ctrl-C, unreadable entries, hostile names, trees no path can name,
-// and the options for whole collections.
+// kestrel-scan as scripts and people at a terminal meet it: exit statuses,
+// output cut off or stalled, Ctrl-C, unreadable entries, hostile names, trees
+// no path can name, the options for whole collections, and the directory
+// lines of file PATHs and of containers' members. What it prints for a tree
+// is the golden-output test's.
 
 #include <algorithm>
 #include <csignal>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "sample_builder.h"
 #include "samples.h"
 #include "temp_tree.h"
 
@@ -104,9 +107,11 @@ protected:
         std::ifstream err(errPath);
         return {status, std::move(text), {std::istreambuf_iterator<char>(err), {}}};
     }
-    // `shell` runs before kestrel-scan.
-    Result Run(const std::string& arguments, const std::string& shell = "",
+    // `shell` runs before kestrel-scan; "~" in the arguments is the tree's root.
+    Result Run(std::string arguments, const std::string& shell = "",
                Reader reader = Reader::kReading) {
+        for (std::size_t at; (at = arguments.find('~')) != std::string::npos;)
+            arguments.replace(at, 1, Quote(Root()));
         return RunShell(shell + "exec " + kScan + " " + arguments, reader);
     }
     // The names of a --brief run, its directory lines as /path/ below the root.
@@ -128,38 +133,52 @@ protected:
     fixtures::TempTree scratch;
 };
 
-// What the run says and how it ends, for faults of the output and of usage.
+// Arguments with their shell redirections, the exit status, and what standard
+// error holds ("~" the tree's root; "" for nothing at all).
 struct StatusCase {
     const char* name;
-    const char* arguments; // shell redirections included
+    const char* arguments;
     int status;
-    const char* err; // how standard error starts; "" for nothing at all
+    const char* err;
     Reader reader = Reader::kReading;
 };
 
 class StatusTest : public ScanRunTest, public ::testing::WithParamInterface<StatusCase> {};
 
-TEST_P(StatusTest, IsNamedOrEndsTheRunQuietly) {
-    AddFiles("sub", 3);
-    const Result result =
-        Run(GetParam().arguments + (" -r " + Quote(Root())), "", GetParam().reader);
+TEST_P(StatusTest, AndMessage) {
+    tree.Add("A.TXT", "x");
+    tree.Add("BAD.ZIP", "PK\x03\x04 and no more");
+    ASSERT_EQ(::mkfifo((tree.Root() / "PIPE").c_str(), 0644), 0);
+    const Result result = Run(GetParam().arguments, "", GetParam().reader);
     EXPECT_EQ(result.status, GetParam().status);
-    const std::string err = GetParam().err;
-    EXPECT_EQ(result.err.substr(0, std::max<std::size_t>(err.size(), 1)), err) << result.err;
+    std::string err = GetParam().err;
+    for (std::size_t at; (at = err.find('~')) != std::string::npos;)
+        err.replace(at, 1, Root());
+    EXPECT_TRUE(err.empty() ? result.err.empty() : result.err.find(err) != std::string::npos)
+        << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Faults, StatusTest,
+    Rules, StatusTest,
     ::testing::Values(
-        StatusCase{"FullDisk", ">/dev/full", 1,
+        StatusCase{"Done", "~ ~/A.TXT", 0, ""}, StatusCase{"Help", "--help", 0, ""},
+        StatusCase{"MissingPath", "~/GONE ~", 1, "kestrel-scan: ~/GONE: "},
+        StatusCase{"NotARegularFile", "~/PIPE", 1, "kestrel-scan: ~/PIPE: not a regular file"},
+        StatusCase{"FullDisk", "~ >/dev/full", 1,
                    "kestrel-scan: write error: No space left on device\n"},
-        StatusCase{"ClosedPipeWithSigpipeIgnored", "", 141, "", Reader::kGoneSigpipeIgnored},
-        StatusCase{"HideWithJson", "--json --hide-imports", 2,
-                   "kestrel-scan: --brief and --hide-*"},
-        StatusCase{"SlashNamedAlone", "-s a -s ' b; s/*.exe;c'", 2,
+        StatusCase{"ClosedPipeWithSigpipeIgnored", "-r ~", 141, "", Reader::kGoneSigpipeIgnored},
+        StatusCase{"SlashNamedAlone", "-s a -s ' b; s/*.exe;c' ~", 2,
                    "kestrel-scan: a pattern may not hold \"/\": s/*.exe\n"},
-        StatusCase{"UnknownOption", "--no-such-option", 2,
-                   "kestrel-scan: The following argument was not expected: --no-such-option\n"}),
+        StatusCase{"UnknownOption", "--no-such-option ~", 2,
+                   "kestrel-scan: The following argument was not expected: --no-such-option\n"},
+        StatusCase{"NoPath", "", 2, "kestrel-scan: no PATH"},
+        StatusCase{"HideWithJson", "--json --hide-imports ~", 2, "kestrel-scan: --brief and"},
+        StatusCase{"CsvWithJson", "--csv --json ~", 2, "kestrel-scan: --csv"},
+        StatusCase{"CsvWithALayout", "--csv --hide-imports ~", 2, "kestrel-scan: --csv"},
+        StatusCase{"HashWithoutJsonOrCsv", "--hash md5 ~", 2, "kestrel-scan: --hash"},
+        StatusCase{"UnknownHash", "--json --hash sha512 ~", 2, "sha512"},
+        StatusCase{"MaxExpandNotASize", "-z --max-expand 4T ~", 2, "kestrel-scan: --max-expand"},
+        StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"}),
     RowName);
 
 struct Interrupt {
@@ -286,6 +305,24 @@ TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
     EXPECT_EQ(Run("-r -j 2 " + Quote(Root())).out, one.out);
 }
 
+// With -z the patterns select the reports, on disk and inside: a directory
+// whose files give none gets no line, and a file after a container's members
+// gets its directory's line again, whether the container was reported or
+// not. -j 2 writes the same; JSON names the container on disk.
+TEST_F(ScanRunTest, PatternsSelectTheReportsInsideAndTheirLines) {
+    for (const char* name : {"A/NOTES.TXT", "A/ZZ.NLM", "B/Z.NLM"})
+        tree.Add(name, "x");
+    for (const auto& [zip, member] : {std::pair{"A/KIT.DAT", "SUB/X.NLM"}, {"B/A.NLM", "Y.NLM"}})
+        tree.Add(zip, fixtures::BuildSample(
+                          {{"format", "zip"}, {"members", {fixtures::Json{{"path", member}}}}}));
+    const Result run = Run("-z -r -b -s '*.nlm' ~");
+    EXPECT_EQ(Names(run.out),
+              "/B/ A.NLM /B/A.NLM/ Y.NLM /B/ Z.NLM /A/KIT.DAT/SUB/ X.NLM /A/ ZZ.NLM");
+    EXPECT_EQ(Run("-z -r -b -s '*.nlm' -j 2 ~").out, run.out);
+    EXPECT_NE(Run("-z --json ~/A/KIT.DAT").out.find("\"container\":\"" + Root() + "/A/KIT.DAT\""),
+              std::string::npos);
+}
+
 struct OptionCase {
     const char* name;
     const char* arguments;
@@ -319,6 +356,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "/ a /s/ c /s/deep/ d", 0},
         OptionCase{"NulSeparatedList", "-0 -f -", {"s/c\0new\nline\0a\0", 15}, "/s/ c / new a", 0},
         OptionCase{"ListWithAMissingPath", "-f - s/deep", "gone\na\n", "/s/deep/ d / a", 1},
+        // Consecutive files of a directory share its line.
+        OptionCase{"FilePaths", "~/b.bak ~/gone ~/a ~/s/c ~/a", "", "/ b.bak a /s/ c / a", 1},
         // s/deep is a file system of its own, with a file m in it.
         OptionCase{
             "OneFileSystem", "-x -r .", "", "/ a b.bak new /s/ c /BACKUP/ e", 0,

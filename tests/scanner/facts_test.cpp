@@ -19,15 +19,6 @@ public:
     fixtures::Bytes bytes;
 };
 
-// Bytes that differ from their neighbours, so a block seen twice or out of
-// order shows.
-fixtures::Bytes Counting(std::size_t size) {
-    fixtures::Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i % 251);
-    return bytes;
-}
-
 TEST(FactsTest, ObserverSeesEveryByteOnceInOrder) {
     const struct {
         const char* name;
@@ -35,9 +26,10 @@ TEST(FactsTest, ObserverSeesEveryByteOnceInOrder) {
         fixtures::Bytes file;
     } cases[] = {
         {"an empty file", "EMPTY.TXT", {}},
-        {"a file of one block", "README.TXT", Counting(100)},
-        {"a marker scan over overlapping blocks", "PROGRAM.OVL", Counting(20000)},
-        {"a marker scan ending on a block's overlap", "PROGRAM.OVL", Counting(8192 + 7936)},
+        {"a file of one block", "README.TXT", fixtures::CountingBytes(100)},
+        {"a marker scan over overlapping blocks", "PROGRAM.OVL", fixtures::CountingBytes(20000)},
+        {"a marker scan ending on a block's overlap", "PROGRAM.OVL",
+         fixtures::CountingBytes(8192 + 7936)},
         {"a PE file read in part, the rest read after", "MODULE.DLL",
          fixtures::BuildSample(fixtures::Describe(
              R"({"format": "pe", "version": {"strings": [["FileVersion", "1.0"]]}})"))},

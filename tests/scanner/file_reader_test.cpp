@@ -14,9 +14,7 @@ namespace {
 class FileReader : public ::testing::Test {
 protected:
     void Open(std::int64_t length) {
-        fixtures::Bytes bytes(static_cast<std::size_t>(length));
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<std::uint8_t>(i % 251 + 1);
+        const auto bytes = fixtures::CountingBytes(static_cast<std::size_t>(length));
         ASSERT_EQ(scanner.OpenScanFile(tree.Add("scan.bin", bytes).string()), 0);
     }
 
@@ -84,6 +82,7 @@ struct AccessorRow {
     std::string expected;
 };
 
+// Their plain reads are the golden output's; these are their edges.
 class Accessor : public FileReader, public ::testing::WithParamInterface<AccessorRow> {};
 
 // The 41 bytes of one block: 0x1234, 0x80000000, a counted "A\0B", "KEY\0\0VAL\0",
@@ -104,7 +103,6 @@ const auto n = [](std::int64_t value) { return std::to_string(value); };
 INSTANTIATE_TEST_SUITE_P(
     Rules, Accessor,
     ::testing::Values(
-        AccessorRow{"WordIsLittleEndian", [](S s) { return n(s.BufWord(0)); }, "4660"},
         AccessorRow{"DwordIsSigned", [](S s) { return n(s.BufDword(2)); }, "-2147483648"},
         AccessorRow{"WordExactFitAtTheEnd", [](S s) { return n(s.BufWord(39)); }, "81"},
         AccessorRow{"WordOnePastTheEnd", [](S s) { return n(s.BufWord(40)); }, "0"},
@@ -115,7 +113,6 @@ INSTANTIATE_TEST_SUITE_P(
                     std::string("A\0B", 3)},
         AccessorRow{"CountedTextCutAtTheEnd", [](S s) { return s.BufCountedString(38); },
                     std::string("Q\0", 2)},
-        AccessorRow{"SecondText", [](S s) { return s.BufSecondString(10, 12); }, "VAL"},
         AccessorRow{"SecondTextNeedsAZero", [](S s) { return s.BufSecondString(33, 6); }, ""},
         AccessorRow{"TextFromAZero", [](S s) { return s.BufZString(14); }, ""},
         AccessorRow{"CharsCutAtTheEnd", [](S s) { return s.BufChars(38, 100); },
@@ -123,7 +120,6 @@ INSTANTIATE_TEST_SUITE_P(
         AccessorRow{"WideTextAfterKeyAndZeros", [](S s) { return s.BufWideText(19, 14); }, "V_W"},
         AccessorRow{"WideStringOfWholeCodes", [](S s) { return s.BufWideString(25, 3); }, "V"},
         AccessorRow{"WideStringFromAZero", [](S s) { return s.BufWideString(21, 10); }, ""},
-        AccessorRow{"FindNarrow", [](S s) { return n(s.BufFind(1, "VAL")); }, "16"},
         AccessorRow{"FindWideFirstAtOneIndex", [](S s) { return n(s.BufFind(12, "K")); }, "-20"},
         AccessorRow{"FindWideExactFitAtTheEnd", [](S s) { return n(s.BufFind(1, "Q")); }, "-40"},
         AccessorRow{"FindNarrowExactFitAtTheEnd",

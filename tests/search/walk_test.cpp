@@ -95,6 +95,24 @@ TEST_F(Walk, SelectedFilesShareOneDirectoryLineAndAreCountedOpenOrNot) {
     EXPECT_EQ(scanned, 3);
 }
 
+// The walk holds few directories open and opens those it closed again on the
+// way up. While it is in a/b/c/d/e, four levels below a budget of 4, c is
+// moved away from under b (to the start directory, listed already): b can no
+// longer be reached through c's "..", only by name from the start, and its
+// other subdirectory comes next.
+TEST_F(Walk, DirectoryMovedAwayDuringTheWalkIsReopenedByName) {
+    tree.Add("a/b/c/d/e/deep.txt", "x");
+    tree.Add("a/b/b2/later.txt", "x");
+    WalkHooks hooks;
+    hooks.showCaption = [&](const std::string& caption) {
+        if (caption.ends_with("/e"))
+            std::filesystem::rename(tree.Root() / "a/b/c", tree.Root() / "moved");
+    };
+    DirectoryWalk walk(scanner, sink, {.recursive = true, .descriptorBudget = 4}, hooks);
+    EXPECT_FALSE(walk.WalkDirectory(root));
+    EXPECT_EQ(Outline(), (Lines{"[~/a/b/c/d/e/]", "deep.txt", "[~/a/b/b2/]", "later.txt"}));
+}
+
 TEST(WalkText, PathsAndCaptions) {
     EXPECT_EQ(NormalDirectoryPath("/data/./x/../y//"), "/data/y");
     EXPECT_EQ(NormalDirectoryPath("/.."), "/");
