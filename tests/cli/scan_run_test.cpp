@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct Interrupt {
     const char* name;
-    bool largeFile; // a small file, then a 64 GiB sparse overlay the marker scan reads whole
+    bool largeFile; // a small file, then a 1 TiB sparse overlay the marker scan reads whole
     int interrupts; // a second one ends the run at once, though the reader is stalled
 };
 
@@ -192,7 +192,7 @@ class InterruptTest : public ScanRunTest, public ::testing::WithParamInterface<I
 TEST_P(InterruptTest, StopsOnAWholeReport) {
     if (GetParam().largeFile) {
         tree.Add("A.TXT", "small");
-        std::filesystem::resize_file(tree.Add("BIG.OVL", ""), std::uintmax_t{64} << 30);
+        std::filesystem::resize_file(tree.Add("BIG.OVL", ""), std::uintmax_t{1} << 40);
     } else {
         AddFiles("many", 3000); // far more JSON than a pipe holds: the writer stalls
     }
@@ -312,9 +312,11 @@ TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
 TEST_F(ScanRunTest, PatternsSelectTheReportsInsideAndTheirLines) {
     for (const char* name : {"A/NOTES.TXT", "A/ZZ.NLM", "B/Z.NLM"})
         tree.Add(name, "x");
-    for (const auto& [zip, member] : {std::pair{"A/KIT.DAT", "SUB/X.NLM"}, {"B/A.NLM", "Y.NLM"}})
+    for (const auto& [zip, members] : {std::pair{"A/KIT.DAT", R"([{"path": "SUB/X.NLM"},
+                                                                  {"path": "SUB/X.TXT"}])"},
+                                       {"B/A.NLM", R"([{"path": "Y.NLM"}])"}})
         tree.Add(zip, fixtures::BuildSample(
-                          {{"format", "zip"}, {"members", {fixtures::Json{{"path", member}}}}}));
+                          {{"format", "zip"}, {"members", fixtures::Json::parse(members)}}));
     const Result run = Run("-z -r -b -s '*.nlm' ~");
     EXPECT_EQ(Names(run.out),
               "/B/ A.NLM /B/A.NLM/ Y.NLM /B/ Z.NLM /A/KIT.DAT/SUB/ X.NLM /A/ ZZ.NLM");

@@ -182,6 +182,7 @@ private Q_SLOTS:
         QVERIFY(model.Kind(1000) == LineKind::Directory &&
                 model.Kind(1001) == LineKind::ReportStart);
         QVERIFY(!model.data(model.index(2000)).isValid() && model.Kind(-1) == LineKind::InReport);
+        QCOMPARE(SnapTopIndex(model, 0, 0), 1); // at rest, as when a search ends: forward
         model.Clear();
         QCOMPARE(SnapTopIndex(model, 0, 0), -1); // an empty list does not move
     }
