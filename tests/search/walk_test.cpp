@@ -12,9 +12,6 @@ using Lines = std::vector<std::string>;
 // A walk over a temporary tree whose hooks record what a front end sees.
 class Walk : public ::testing::Test {
 protected:
-    bool Run(bool recursive, const std::vector<std::string>& patterns = {}) {
-        return Make(recursive, patterns).WalkDirectory(tree.Root().string());
-    }
     DirectoryWalk Make(bool recursive, const std::vector<std::string>& patterns = {}) {
         WalkHooks hooks;
         hooks.showCaption = [this](const std::string& caption) { captions.push_back(caption); };
@@ -46,7 +43,7 @@ TEST_F(Walk, FilesFirstThenSubdirectoriesLastToFirstDepthFirst) {
     for (const char* name : {"b.txt", "a.txt", "A/one.txt", "A/Deep/two.txt", "C/three.txt"})
         tree.Add(name, "x");
     tree.AddDirectory("B");
-    EXPECT_FALSE(Run(true));
+    EXPECT_FALSE(Make(true).WalkDirectory(root));
     EXPECT_EQ(Outline(), (Lines{"[~/]", "a.txt", "b.txt", "[~/C/]", "three.txt", "[~/A/]",
                                 "one.txt", "[~/A/Deep/]", "two.txt"}));
     EXPECT_EQ(captions, (Lines{"   2 files in " + root, "   1 files in " + root + "/C",
@@ -58,7 +55,7 @@ TEST_F(Walk, FilesFirstThenSubdirectoriesLastToFirstDepthFirst) {
 TEST_F(Walk, WithoutSubdirectoriesTheMatchingFilesOfTheStartOnly) {
     for (const char* name : {"x.nlm", "y.txt", "sub/z.nlm"})
         tree.Add(name, "x");
-    EXPECT_FALSE(Run(false, {"*.nlm"}));
+    EXPECT_FALSE(Make(false, {"*.nlm"}).WalkDirectory(root));
     EXPECT_EQ(Outline(), (Lines{"[~/]", "x.nlm"}));
 }
 
@@ -66,12 +63,12 @@ TEST_F(Walk, CancelTakesEffectAfterTheCurrentFileAtEveryLevel) {
     for (const char* name : {"1.txt", "2.txt", "3.txt", "a/4.txt", "b/5.txt", "b/6.txt"})
         tree.Add(name, "x");
     cancelAfter = 2;
-    EXPECT_TRUE(Run(true));
+    EXPECT_TRUE(Make(true).WalkDirectory(root));
     EXPECT_EQ(Outline(), (Lines{"[~/]", "1.txt", "2.txt"}));
     sink.lines.clear();
     scanned = 0;
     cancelAfter = 4;
-    EXPECT_TRUE(Run(true));
+    EXPECT_TRUE(Make(true).WalkDirectory(root));
     EXPECT_EQ(scanned, 4);
     EXPECT_EQ(Outline().back(), "5.txt") << "stopped inside b, before a";
 }
@@ -108,7 +105,9 @@ TEST_F(Walk, DirectoryMovedAwayDuringTheWalkIsReopenedByName) {
         if (caption.ends_with("/e"))
             std::filesystem::rename(tree.Root() / "a/b/c", tree.Root() / "moved");
     };
-    DirectoryWalk walk(scanner, sink, {.recursive = true, .descriptorBudget = 4}, hooks);
+    DirectoryWalk walk(scanner, sink,
+                       {.patterns = {}, .recursive = true, .excludes = {}, .descriptorBudget = 4},
+                       hooks);
     EXPECT_FALSE(walk.WalkDirectory(root));
     EXPECT_EQ(Outline(), (Lines{"[~/a/b/c/d/e/]", "deep.txt", "[~/a/b/b2/]", "later.txt"}));
 }
