@@ -199,7 +199,7 @@ private Q_SLOTS:
     void criteriaHandlers() {
         OpenWindow open(m_tree.Root());
         QVERIFY(open.active);
-        // A preset; then the focus comes to the specification with its text
+        // A preset; then the focus comes to the search criteria with their text
         // selected, so typing replaces it; a pattern the file list refuses
         // leaves it as it was.
         auto* spec = Find<QComboBox>(open.window, "cmbSearchSpec");
@@ -247,10 +247,10 @@ private Q_SLOTS:
     void openingAFolder_data() {
         QTest::addColumn<QString>("paths");  // under the tree, separated by commas
         QTest::addColumn<bool>("dropped");   // else given on the command line
-        QTest::addColumn<QString>("opened"); // the directory open, the selected files, the spec
+        QTest::addColumn<QString>("opened"); // the directory open, the selected files, the criteria
         QTest::newRow("kestrel DIR") << "sub" << false << "/sub  *.nlm";
         QTest::newRow("kestrel FILE") << "sub/inner.nlm" << false << "/sub inner.nlm *.nlm";
-        // A file the specification leaves out is shown by all files.
+        // A file the search criteria leave out is shown by all files.
         QTest::newRow("kestrel OTHER") << "setup.exe" << false << " setup.exe *.*";
         QTest::newRow("kestrel MISSING") << "missing" << false << "  *.nlm";
         QTest::newRow("dropped") << "CLIB.NLM,.hidden.nlm,sub/x" << true
