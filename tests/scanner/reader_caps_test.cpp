@@ -41,6 +41,40 @@ TEST(ReaderCaps, ModuleNamesOfAtMost256Bytes) {
     }
 }
 
+// Rows 11 to 40 hold 30 keys beyond the ten known ones; later ones are
+// dropped, known keys still stored.
+TEST(ReaderCaps, ThirtyExtraVersionKeys) {
+    for (const int extra : {30, 31}) {
+        Json version = {{"var", false}};
+        for (int i = 1; i <= extra; ++i)
+            version["strings"].push_back({"Key" + std::to_string(i), std::to_string(i)});
+        version["strings"].push_back({"FileVersion", "stored"});
+        for (const char* format : {"pe", "ne"}) {
+            const ScanRecord r = testing::ScanRecordOf({{"format", format}, {"version", version}});
+            EXPECT_EQ(r.ResStringCount, 40) << extra << format;
+            EXPECT_EQ(r.ResKey(40) + "=" + r.ResValue(40) + " " + r.ResValue(2), "Key30=30 stored");
+        }
+    }
+}
+
+// An NLM's variable part is read from its 512-byte header block: a
+// description of 255 characters and long names of 60 and 1 put the version
+// record at 465 and its copyright text at 508, cut after 4 characters; a
+// second name of 41 leaves no room for the version tag.
+TEST(ReaderCaps, NlmFieldsCutAtTheHeaderBlockEnd) {
+    Json module = {{"format", "nlm"},
+                   {"description", std::string(255, 'D')},
+                   {"dependency_offset", 800},
+                   {"long", {std::string(60, 'S'), "T"}},
+                   {"version", {3, 12, 2, 1996, 3, 7}},
+                   {"copyright", std::string(200, 'C')}};
+    EXPECT_EQ(testing::ScanRecordOf(module).CopyrightText, "CCCC");
+    module["long"][1] = std::string(41, 'T');
+    const ScanRecord r = testing::ScanRecordOf(module);
+    EXPECT_EQ(r.HdrLong + "|" + r.HdrVersion,
+              std::string(60, 'S') + " " + std::string(41, 'T') + "|");
+}
+
 // The module references of an NE file are read from one block of 8192 bytes,
 // whatever their count says: 4096 of them, each shown in 8 columns.
 TEST(ReaderCaps, NeModuleReferencesFromOneBlock) {
