@@ -91,6 +91,22 @@ struct ContainerExplorer::Session {
     std::int64_t members = 0;
     std::string limitReason; // set once a limit under the file on disk is reached
     std::string lastDirectory;
+    // Every problem under the file on disk is counted; the first is kept,
+    // with the container it was found in.
+    std::int64_t problems = 0;
+    std::string firstProblemPath;
+    std::string firstProblem;
+
+    void AddProblem(const std::string& containerPath, const std::string& reason) {
+        if (problems++ == 0) {
+            firstProblemPath = containerPath;
+            firstProblem = reason;
+        }
+    }
+    void ReachLimit(const std::string& reason) {
+        limitReason = reason;
+        AddProblem(outermost, reason);
+    }
 };
 
 // One container being read: the visitor its reader calls.
@@ -129,16 +145,16 @@ public:
 
     void Problem(const std::string& reason) override {
         // What fails after a stop or a limit is its consequence, not news.
-        if (m_problem.empty() && !Stopping())
-            m_problem = reason;
+        if (!Stopping())
+            m_session.AddProblem(m_path, reason);
     }
 
     bool Charge(std::int64_t bytes) override {
         if (!m_session.limitReason.empty())
             return false;
         if (bytes > m_explorer.m_limits.maxExpand - m_session.expanded) {
-            m_session.limitReason = "more than " + SizeText(m_explorer.m_limits.maxExpand) +
-                                    " decompressed; the rest is skipped";
+            m_session.ReachLimit("more than " + SizeText(m_explorer.m_limits.maxExpand) +
+                                 " decompressed; the rest is skipped");
             return false;
         }
         m_session.expanded += bytes;
@@ -151,7 +167,6 @@ public:
 
     std::int64_t ContainerTime() const override { return m_modified; }
     const std::string& ContainerName() const override { return m_name; }
-    const std::string& ProblemText() const { return m_problem; }
 
 private:
     void SayDirectory(const std::string& directoryPath) {
@@ -171,7 +186,6 @@ private:
     std::string m_name;
     std::int64_t m_modified;
     int m_depth;
-    std::string m_problem;
 };
 
 bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std::int64_t modified,
@@ -179,8 +193,8 @@ bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std
     if (Stopping())
         return false;
     if (++m_session.members > m_explorer.m_limits.maxMembers) {
-        m_session.limitReason = "more than " + std::to_string(m_explorer.m_limits.maxMembers) +
-                                " members; the rest is skipped";
+        m_session.ReachLimit("more than " + std::to_string(m_explorer.m_limits.maxMembers) +
+                             " members; the rest is skipped");
         return false;
     }
     const MemberPath split = SplitMemberPath(pathInside);
@@ -217,18 +231,16 @@ bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std
 void ContainerExplorer::ContainerVisit::Enter(ScanSource& bytes, ContainerKind kind,
                                               const std::string& memberPath,
                                               std::int64_t modified) {
-    const ContainerHooks& hooks = m_explorer.m_hooks;
     if (m_depth >= kMaxContainerDepth) {
         // A program may or may not carry an archive: only a sure container is said.
-        if (kind != ContainerKind::kExecutable && hooks.problem)
-            hooks.problem(memberPath, "nested more than " + std::to_string(kMaxContainerDepth) +
-                                          " levels deep; not looked inside");
+        if (kind != ContainerKind::kExecutable)
+            m_session.AddProblem(memberPath, "nested more than " +
+                                                 std::to_string(kMaxContainerDepth) +
+                                                 " levels deep; not looked inside");
         return;
     }
     ContainerVisit inner(m_explorer, m_session, memberPath, modified, m_depth + 1);
     inner.Read(bytes, kind);
-    if (!inner.ProblemText().empty() && hooks.problem)
-        hooks.problem(memberPath, inner.ProblemText());
 }
 
 ContainerExplorer::ContainerExplorer(QuillScan& scanner, ContainerHooks hooks,
@@ -253,12 +265,18 @@ bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
     ContainerVisit visit(*this, session, path, modified, 1);
     if (!visit.Read(source, kind))
         return false;
-    // A limit under the file on disk is said of the file on disk, in place
-    // of anything else about it.
-    const std::string& reason =
-        session.limitReason.empty() ? visit.ProblemText() : session.limitReason;
-    if (!reason.empty() && m_hooks.problem)
-        m_hooks.problem(path, reason);
+    // One line for the file on disk, however many problems its containers
+    // had: a crafted nest of archives must not flood the user.
+    if (session.problems == 0 || !m_hooks.problem)
+        return true;
+    if (session.problems == 1) {
+        m_hooks.problem(session.firstProblemPath, session.firstProblem);
+    } else {
+        const std::string where =
+            session.firstProblemPath == path ? std::string() : session.firstProblemPath + ": ";
+        m_hooks.problem(path, std::to_string(session.problems) + " problems; first: " + where +
+                                  session.firstProblem);
+    }
     return true;
 }
 

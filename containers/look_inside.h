@@ -35,8 +35,10 @@ struct ContainerHooks {
     // Before each member is scanned, reported or not, with its whole path:
     // the counter and the status caption.
     std::function<void(const std::string& memberPath, bool reported)> member;
-    // A container that could not be read whole: its path and the reason, at
-    // most once per container.
+    // A file on disk whose containers could not be read whole, at most once
+    // per file on disk: the path of the container that had the problem and
+    // its reason when there was one problem; else the file on disk's path
+    // and "N problems; first: " with the first one's container and reason.
     std::function<void(const std::string& containerPath, const std::string& reason)> problem;
 };
 
@@ -45,7 +47,7 @@ struct ContainerHooks {
 // were a folder: members in the container's own order, a directory line
 // before the first report of each folder, containers inside containers
 // entered up to kMaxContainerDepth levels. What cannot be read is skipped
-// with one problem per container; the rest goes on. The scanner's stop flag
+// and counted, and said once per file on disk; the rest goes on. The scanner's stop flag
 // is tested between members and between blocks of a large member.
 class ContainerExplorer {
 public:

@@ -312,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
                            "-cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT"},
                  {},
                  {},
-                 {"T.ZIP: encrypted member SERVER.NLM"}},
+                 {"T.ZIP: 2 problems; first: encrypted member SERVER.NLM"}},
         LimitRow{"cabinet_block_continued_in_missing_cabinet",
                  {"T.CAB", "head -c 40000 /dev/zero > BIG; cp \"$TREE/README.TXT\" .; gcab -c "
                            "\"$OUT\" BIG README.TXT; at=$(od -An -tu4 -j36 -N4 \"$OUT\"); printf "
@@ -320,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
                            "conv=notrunc status=none"},
                  {},
                  {},
-                 {"T.CAB: BIG: damaged"}},
+                 {"T.CAB: 2 problems; first: BIG: damaged"}},
         LimitRow{"stop_between_members", {"T.ZIP", kZip}, {}, {"SERVER.NLM"}, {}, 1},
         // A member larger than kMaxMemberInMemory goes on in a temporary file:
         // a zip of 65 MiB inside is entered, its first member read from there.
