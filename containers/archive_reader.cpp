@@ -12,9 +12,14 @@
 #include <cerrno>
 #include <clocale>
 #include <locale.h>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
+#include <zlib.h>
 
+#include "container_kind.h"
 #include "container_readers.h"
 #include "member_store.h"
 
@@ -83,6 +88,31 @@ private:
     std::array<std::uint8_t, kInputBlockSize> m_block{};
 };
 
+// The bytes of a source from `start` on: the archive behind a self-extracting
+// program, which libarchive then reads as a file of its own.
+class SourceWindow : public ScanSource {
+public:
+    SourceWindow(ScanSource& source, std::int64_t start) : m_source(source), m_start(start) {}
+    std::int64_t Length() const override {
+        return std::max<std::int64_t>(m_source.Length() - m_start, 0);
+    }
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
+        return offset < 0 ? -1 : m_source.ReadAt(m_start + offset, into, count);
+    }
+
+private:
+    ScanSource& m_source;
+    std::int64_t m_start;
+};
+
+// A member of no bytes: a file with several names whose data the archive
+// never gave.
+class EmptySource : public ScanSource {
+public:
+    std::int64_t Length() const override { return 0; }
+    std::int64_t ReadAt(std::int64_t, std::uint8_t*, std::int64_t) override { return 0; }
+};
+
 // One member's bytes, decompressed on demand.
 class StreamedMember : public ScanSource {
 public:
@@ -117,7 +147,8 @@ public:
     void Drain() {
         while (Pull(false)) {
         }
-        if (m_failure.empty() && m_declaredLength >= 0 && m_produced < m_declaredLength)
+        if (m_failure.empty() && !m_stopped && m_declaredLength >= 0 &&
+            m_produced < m_declaredLength)
             m_failure = "shorter than its header says";
     }
 
@@ -140,13 +171,26 @@ private:
             m_fatal = status == ARCHIVE_FATAL;
             return Stop();
         }
+        // A warning (a CRC or size that does not match) comes with a block
+        // that is still good to read.
+        if (status == ARCHIVE_WARN && m_failure.empty())
+            m_failure = ErrorText(m_archive, "damaged data");
         // A sparse member leaves holes between its blocks; they read as zeros.
         if (offset < m_produced) {
             m_failure = "damaged data (blocks out of order)";
             return Stop();
         }
-        const std::int64_t hole = offset - m_produced;
-        const auto count = static_cast<std::int64_t>(size);
+        std::int64_t hole = offset - m_produced;
+        auto count = static_cast<std::int64_t>(size);
+        // Bytes past the size the header says are a bomb or damage: the
+        // member is what its header says, and the rest is not decompressed.
+        const bool tooLong = m_declaredLength >= 0 && hole + count > m_declaredLength - m_produced;
+        if (tooLong) {
+            m_failure = "longer than its header says (" + std::to_string(m_declaredLength) +
+                        " bytes); the rest is skipped";
+            hole = std::min(hole, m_declaredLength - m_produced);
+            count = m_declaredLength - m_produced - hole;
+        }
         if (m_visitor.Stopping() || !m_visitor.Charge(hole + count)) {
             m_stopped = true;
             return Stop();
@@ -157,7 +201,7 @@ private:
             return Stop();
         }
         m_produced += hole + count;
-        return true;
+        return tooLong ? Stop() : true;
     }
 
     bool Stop() {
@@ -282,26 +326,249 @@ private:
     locale_t m_previous{};
 };
 
-} // namespace
+// The names of one file beside the one its data is scanned under (hard links).
+struct OtherName {
+    std::string path;
+    std::int64_t modified;
+};
+using OtherNames = std::map<std::string, std::vector<OtherName>>; // by the name with the data
 
-bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
-    const Utf8Names utf8Names;
-    const ArchivePointer owner(archive_read_new());
-    archive* const a = owner.get();
-    EnableFormats(a, kind);
-    ArchiveInput input(container);
-    archive_read_set_read_callback(a, &ArchiveInput::Read);
-    archive_read_set_skip_callback(a, &ArchiveInput::Skip);
-    archive_read_set_seek_callback(a, &ArchiveInput::Seek);
-    archive_read_set_callback_data(a, &input);
-    if (archive_read_open1(a) != ARCHIVE_OK) {
+// A crafted archive could name a file any number of times; past this many
+// other names (the member limit's own number) they are said and skipped.
+constexpr std::size_t kMaxOtherNames = 1'000'000;
+
+// libarchive's seekable zip reader reads one member per local header, so
+// central directory entries that point at one header are lost without a
+// word, and entries whose data overlaps are read again and again. The
+// central directory is walked here, within the file and the format's own
+// counts, to say so.
+class ZipDirectoryCheck {
+public:
+    explicit ZipDirectoryCheck(ScanSource& source) : m_source(source) {}
+
+    void Run(MemberVisitor& visitor) {
+        if (!FindDirectory())
+            return;
+        std::vector<Entry> entries = ReadEntries();
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+        std::int64_t skipped = 0;       // entries after the first at one local header
+        std::int64_t sharedHeaders = 0; // local headers more than one entry points at
+        std::int64_t overlapping = 0;
+        for (std::size_t i = 1; i < entries.size(); ++i) {
+            if (entries[i].offset == entries[i - 1].offset) {
+                sharedHeaders += i == 1 || entries[i - 2].offset != entries[i].offset ? 1 : 0;
+                ++skipped;
+            } else if (entries[i].offset < entries[i - 1].end) {
+                ++overlapping;
+            }
+        }
+        if (skipped > 0)
+            visitor.Problem(std::to_string(skipped + sharedHeaders) +
+                            " central directory entries share " + std::to_string(sharedHeaders) +
+                            " local header(s); " + std::to_string(skipped) + " of them skipped");
+        if (overlapping > 0)
+            visitor.Problem(std::to_string(overlapping) + " central directory entries point at " +
+                            "data overlapping another entry's");
+        // Each entry skipped, by its name; one header gives one member.
+        for (std::size_t i = 1; i < entries.size() && !visitor.Stopping(); ++i) {
+            if (entries[i].offset == entries[i - 1].offset)
+                visitor.Problem(NameAt(entries[i].record) + ": skipped: its local header is " +
+                                "another entry's");
+        }
+    }
+
+private:
+    // The fixed parts of the end record, the zip64 locator and end record,
+    // and a central directory entry.
+    static constexpr std::int64_t kEndRecordLength = 22;
+    static constexpr std::int64_t kEndSearchLength = 65535 + kEndRecordLength;
+    static constexpr std::int64_t kZip64LocatorLength = 20;
+    static constexpr std::int64_t kZip64EndRecordLength = 56;
+    static constexpr std::int64_t kEntryLength = 46;
+    static constexpr std::int64_t kLocalHeaderLength = 30;
+    static constexpr std::uint32_t kNotInField = 0xFFFFFFFF; // the value is in the zip64 field
+
+    struct Entry {
+        std::uint64_t offset; // of the local header
+        std::uint64_t end;    // the least end of its data: header, name and compressed size
+        std::int64_t record;  // where the entry is in the file
+    };
+
+    static std::uint64_t Le(const std::uint8_t* p, int bytes) {
+        std::uint64_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = value << 8 | p[i];
+        return value;
+    }
+
+    bool ReadExactly(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+        return offset >= 0 && m_source.ReadAt(offset, into, count) == count;
+    }
+
+    // The end record nearest the end, then the central directory's place and
+    // count. The directory is taken to end where the end records begin, as
+    // libarchive takes it, so a self-extractor's stub does not matter.
+    bool FindDirectory() {
+        const std::int64_t length = m_source.Length();
+        const std::int64_t tailStart = std::max<std::int64_t>(length - kEndSearchLength, 0);
+        std::vector<std::uint8_t> tail(static_cast<std::size_t>(length - tailStart));
+        if (!ReadExactly(tailStart, tail.data(), std::ssize(tail)))
+            return false;
+        for (std::int64_t at = std::ssize(tail) - kEndRecordLength; at >= 0; --at) {
+            const std::uint8_t* p = tail.data() + at;
+            if (Le(p, 4) != 0x06054B50)
+                continue;
+            m_directoryEnd = tailStart + at;
+            m_count = Le(p + 10, 2);
+            m_size = Le(p + 12, 4);
+            std::uint8_t zip64[kZip64EndRecordLength];
+            const std::int64_t zip64At =
+                m_directoryEnd - kZip64LocatorLength - kZip64EndRecordLength;
+            if (ReadExactly(zip64At, zip64, kZip64EndRecordLength) && Le(zip64, 4) == 0x06064B50) {
+                m_directoryEnd = zip64At;
+                m_count = Le(zip64 + 32, 8);
+                m_size = Le(zip64 + 40, 8);
+            }
+            return m_size <= static_cast<std::uint64_t>(m_directoryEnd);
+        }
+        return false;
+    }
+
+    // The entries in the directory's order, as far as they are sound; a
+    // damaged directory is libarchive's to say.
+    std::vector<Entry> ReadEntries() {
+        std::vector<Entry> entries;
+        std::int64_t at = m_directoryEnd - static_cast<std::int64_t>(m_size);
+        const std::uint64_t count = std::min<std::uint64_t>(m_count, kMaxOtherNames);
+        std::vector<std::uint8_t> record(kEntryLength + 65535);
+        for (std::uint64_t i = 0; i < count; ++i) {
+            if (at + kEntryLength > m_directoryEnd ||
+                !ReadExactly(at, record.data(), kEntryLength) || Le(record.data(), 4) != 0x02014B50)
+                break;
+            const std::uint64_t nameLength = Le(record.data() + 28, 2);
+            const std::int64_t extraLength = static_cast<std::int64_t>(Le(record.data() + 30, 2));
+            const std::int64_t next = at + kEntryLength + static_cast<std::int64_t>(nameLength) +
+                                      extraLength +
+                                      static_cast<std::int64_t>(Le(record.data() + 32, 2));
+            std::uint64_t compressed = Le(record.data() + 20, 4);
+            std::uint64_t offset = Le(record.data() + 42, 4);
+            std::uint8_t* extra = record.data() + kEntryLength;
+            if ((compressed == kNotInField || offset == kNotInField) &&
+                ReadExactly(at + kEntryLength + static_cast<std::int64_t>(nameLength), extra,
+                            extraLength))
+                ReadZip64Field(record.data(), extra, extraLength, compressed, offset);
+            entries.push_back({offset, offset + kLocalHeaderLength + nameLength + compressed, at});
+            at = next;
+        }
+        return entries;
+    }
+
+    // The zip64 extended information field (0x0001): the sizes and offset
+    // that did not fit, in that order.
+    static void ReadZip64Field(const std::uint8_t* record, const std::uint8_t* extra,
+                               std::int64_t length, std::uint64_t& compressed,
+                               std::uint64_t& offset) {
+        for (std::int64_t at = 0; at + 4 <= length;) {
+            const std::int64_t size = static_cast<std::int64_t>(Le(extra + at + 2, 2));
+            if (Le(extra + at, 2) == 1) {
+                std::int64_t value = at + 4;
+                const auto take = [&](std::uint64_t& field) {
+                    if (value + 8 <= at + 4 + size && value + 8 <= length) {
+                        field = Le(extra + value, 8);
+                        value += 8;
+                    }
+                };
+                std::uint64_t uncompressed = 0;
+                if (Le(record + 24, 4) == kNotInField)
+                    take(uncompressed);
+                if (compressed == kNotInField)
+                    take(compressed);
+                if (offset == kNotInField)
+                    take(offset);
+                return;
+            }
+            at += 4 + size;
+        }
+    }
+
+    std::string NameAt(std::int64_t record) {
+        std::uint8_t fixed[kEntryLength];
+        if (!ReadExactly(record, fixed, kEntryLength))
+            return "?";
+        std::string name(Le(fixed + 28, 2), '\0');
+        if (!ReadExactly(record + kEntryLength, reinterpret_cast<std::uint8_t*>(name.data()),
+                         std::ssize(name)))
+            return "?";
+        return name;
+    }
+
+    ScanSource& m_source;
+    std::int64_t m_directoryEnd = 0;
+    std::uint64_t m_count = 0;
+    std::uint64_t m_size = 0;
+};
+
+// One reading of an archive through libarchive.
+class ArchiveReading {
+public:
+    ArchiveReading(ScanSource& source, ContainerKind kind)
+        : m_owner(archive_read_new()), m_input(source) {
+        archive* const a = m_owner.get();
+        EnableFormats(a, kind);
+        archive_read_set_read_callback(a, &ArchiveInput::Read);
+        archive_read_set_skip_callback(a, &ArchiveInput::Skip);
+        archive_read_set_seek_callback(a, &ArchiveInput::Seek);
+        archive_read_set_callback_data(a, &m_input);
+    }
+    archive* Get() const { return m_owner.get(); }
+    bool Open() { return archive_read_open1(m_owner.get()) == ARCHIVE_OK; }
+
+private:
+    ArchivePointer m_owner;
+    ArchiveInput m_input;
+};
+
+bool HasData(archive_entry* entry) {
+    // A hard link of tar or ISO 9660 holds no data of its own, whatever its size says.
+    if (archive_entry_hardlink(entry) != nullptr && !archive_entry_size_is_set(entry))
+        return false;
+    return !archive_entry_size_is_set(entry) || archive_entry_size(entry) > 0;
+}
+
+std::int64_t EntryTime(archive_entry* entry, const MemberVisitor& visitor) {
+    return archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry) : visitor.ContainerTime();
+}
+
+// Decompresses what the scans left, and says what went wrong; false when the
+// archive cannot go on.
+bool FinishMember(StreamedMember& member, bool goOn, const std::string& path,
+                  MemberVisitor& visitor) {
+    if (goOn)
+        member.Drain();
+    if (!member.Failure().empty())
+        visitor.Problem(path + ": " + member.Failure());
+    return goOn && !member.Fatal() && !visitor.Stopping();
+}
+
+// The first reading: every member under the name its data comes with. A
+// hard link's other names are gathered: those met after the data (tar, ISO
+// 9660) into `others`, for a second reading; those met before it (cpio's
+// newc puts the data on the last name) are reported from the same bytes as
+// soon as the data comes.
+bool ReadMembers(ScanSource& source, ContainerKind kind, MemberVisitor& visitor,
+                 OtherNames& others) {
+    ArchiveReading reading(source, kind);
+    archive* const a = reading.Get();
+    if (!reading.Open()) {
         // A program without an archive behind it is just a program.
         if (kind == ContainerKind::kExecutable)
             return false;
         visitor.Problem(ErrorText(a, "not a readable archive"));
         return true;
     }
-
+    OtherNames waiting; // names without data yet, by the first of them
+    std::size_t otherCount = 0;
     for (;;) {
         archive_entry* entry = nullptr;
         const int status = archive_read_next_header(a, &entry);
@@ -313,11 +580,32 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
         }
         if (visitor.Stopping())
             break;
-        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry) != nullptr)
-            continue;
         const std::string path = EntryPath(a, entry, visitor);
+        if (status == ARCHIVE_WARN)
+            visitor.Problem((path.empty() ? "" : path + ": ") + ErrorText(a, "damaged header"));
+        // tar gives a hard link no file type of its own: its target's is meant.
+        const char* const link = archive_entry_hardlink(entry);
+        if (archive_entry_filetype(entry) != AE_IFREG && link == nullptr)
+            continue;
         if (path.empty()) {
             visitor.Problem("a member without a readable name");
+            continue;
+        }
+        const std::int64_t modified = EntryTime(entry, visitor);
+        const bool hasData = HasData(entry);
+        const bool firstOfNames = link == nullptr && archive_entry_nlink(entry) > 1;
+        if (!hasData && (link != nullptr || firstOfNames)) {
+            if (++otherCount > kMaxOtherNames) {
+                visitor.Problem(path + ": more than " + std::to_string(kMaxOtherNames) +
+                                " names of hard links; not reported");
+                continue;
+            }
+            const std::string first = link != nullptr ? link : path;
+            const auto wait = waiting.find(first);
+            if (wait != waiting.end() || firstOfNames)
+                waiting[first].push_back({path, modified});
+            else
+                others[first].push_back({path, modified});
             continue;
         }
         if (archive_entry_is_data_encrypted(entry)) {
@@ -328,17 +616,177 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
                               visitor);
         if (!archive_entry_size_is_set(entry))
             member.KeepAll();
-        const std::int64_t modified = archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry)
-                                                                        : visitor.ContainerTime();
         // A member damaged part way is still scanned as far as it goes.
-        const bool goOn = visitor.Visit(path, modified, member);
+        bool goOn = visitor.Visit(path, modified, member);
+        const auto wait = link != nullptr ? waiting.find(link) : waiting.end();
+        if (wait != waiting.end()) {
+            for (const OtherName& name : wait->second)
+                goOn = goOn && visitor.Visit(name.path, name.modified, member);
+            waiting.erase(wait);
+        }
+        if (!FinishMember(member, goOn, path, visitor))
+            return true;
+    }
+    // Names whose data never came: as far as the archive says, an empty file.
+    for (const auto& [first, names] : waiting) {
+        for (const OtherName& name : names) {
+            EmptySource empty;
+            if (visitor.Stopping() || !visitor.Visit(name.path, name.modified, empty))
+                return true;
+        }
+    }
+    return true;
+}
+
+// The second reading, for hard links whose other names came after the data:
+// each such member is decompressed once more and reported under those names.
+void ReadOtherNames(ScanSource& source, ContainerKind kind, MemberVisitor& visitor,
+                    OtherNames& others) {
+    ArchiveReading reading(source, kind);
+    archive* const a = reading.Get();
+    if (!reading.Open())
+        return;
+    for (archive_entry* entry = nullptr; !others.empty() && !visitor.Stopping() &&
+                                         archive_read_next_header(a, &entry) >= ARCHIVE_WARN;) {
+        const auto names = others.find(EntryPath(a, entry, visitor));
+        if (names == others.end() || !HasData(entry))
+            continue;
+        // A link to a folder, a device or a symbolic link is no member either.
+        if (archive_entry_filetype(entry) != AE_IFREG) {
+            others.erase(names);
+            continue;
+        }
+        if (archive_entry_is_data_encrypted(entry))
+            continue;
+        StreamedMember member(a, archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1,
+                              visitor);
+        if (!archive_entry_size_is_set(entry))
+            member.KeepAll();
+        bool goOn = true;
+        for (const OtherName& name : names->second)
+            goOn = goOn && visitor.Visit(name.path, name.modified, member);
+        // Its failures were said in the first reading.
         if (goOn)
             member.Drain();
-        if (!member.Failure().empty())
-            visitor.Problem(path + ": " + member.Failure());
-        if (!goOn || member.Fatal() || visitor.Stopping())
-            break;
+        others.erase(names);
+        if (!goOn || member.Fatal())
+            return;
     }
+    if (visitor.Stopping())
+        return;
+    for (const auto& [first, names] : others) {
+        for (const OtherName& name : names)
+            visitor.Problem(name.path + ": a hard link to " + first +
+                            ", whose data cannot be read; not reported");
+    }
+}
+
+// libarchive reads a gzip member's CRC-32 and length at its end without
+// checking them: zlib reads the stream once more, throwing the bytes away, to
+// say a damaged one. Members one after another are each checked, as
+// libarchive reads them; what follows the last is not gzip's.
+class GzipCheck {
+public:
+    explicit GzipCheck(ScanSource& source) : m_source(source) {
+        m_ready = inflateInit2(&m_stream, 16 + MAX_WBITS) == Z_OK;
+    }
+    ~GzipCheck() {
+        if (m_ready)
+            inflateEnd(&m_stream);
+    }
+    GzipCheck(const GzipCheck&) = delete;
+    GzipCheck& operator=(const GzipCheck&) = delete;
+
+    // The damage zlib finds ("incorrect data check"), or "" for none; a
+    // stream cut short or unreadable is libarchive's to say.
+    std::string Run(const MemberVisitor& visitor) {
+        while (m_ready && !visitor.Stopping()) {
+            if (m_stream.avail_in == 0 && !Fill())
+                return "";
+            m_stream.next_out = m_output.data();
+            m_stream.avail_out = static_cast<uInt>(m_output.size());
+            const int status = inflate(&m_stream, Z_NO_FLUSH);
+            if (status == Z_STREAM_END) {
+                if (!NextMemberFollows())
+                    return "";
+                inflateReset(&m_stream);
+            } else if (status != Z_OK && status != Z_BUF_ERROR) {
+                return m_stream.msg != nullptr ? m_stream.msg : "damaged data";
+            }
+        }
+        return "";
+    }
+
+private:
+    bool Fill() {
+        const std::int64_t got = m_source.ReadAt(m_position, m_input.data(), kInputBlockSize);
+        if (got <= 0)
+            return false;
+        m_position += got;
+        m_stream.next_in = m_input.data();
+        m_stream.avail_in = static_cast<uInt>(got);
+        return true;
+    }
+
+    bool NextMemberFollows() {
+        if (m_stream.avail_in < 2) {
+            // The magic may lie across two reads: read again from where it starts.
+            m_position -= m_stream.avail_in;
+            if (!Fill())
+                return false;
+        }
+        return m_stream.avail_in >= 2 && m_stream.next_in[0] == 0x1F && m_stream.next_in[1] == 0x8B;
+    }
+
+    ScanSource& m_source;
+    z_stream m_stream{};
+    bool m_ready = false;
+    std::int64_t m_position = 0;
+    std::array<std::uint8_t, kInputBlockSize> m_input{};
+    std::array<std::uint8_t, kInputBlockSize> m_output{};
+};
+
+bool StartsAs(ScanSource& source, std::uint8_t first, std::uint8_t second) {
+    std::array<std::uint8_t, 2> magic{};
+    return source.ReadAt(0, magic.data(), 2) == 2 && magic[0] == first && magic[1] == second;
+}
+
+bool StartsAsZip(ScanSource& source) {
+    return StartsAs(source, 'P', 'K');
+}
+
+} // namespace
+
+bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
+    const Utf8Names utf8Names;
+    ScanSource* source = &container;
+    std::optional<SourceWindow> window;
+    bool zip = kind == ContainerKind::kArchive && StartsAsZip(container);
+    if (kind == ContainerKind::kExecutable) {
+        const ArchiveBehindProgram behind = FindArchiveBehindProgram(container);
+        if (!behind.Found())
+            return false;
+        // A RAR, 7z or LHA archive is read from where it starts: libarchive
+        // would otherwise take the first magic text in the program's code.
+        if (behind.start >= 0) {
+            window.emplace(container, behind.start);
+            source = &*window;
+            kind = ContainerKind::kArchive;
+        }
+        zip = behind.start < 0;
+    }
+    OtherNames others;
+    if (!ReadMembers(*source, kind, visitor, others))
+        return false;
+    if (zip)
+        ZipDirectoryCheck(*source).Run(visitor);
+    if (kind == ContainerKind::kCompressedStream && StartsAs(*source, 0x1F, 0x8B)) {
+        const std::string damage = std::make_unique<GzipCheck>(*source)->Run(visitor);
+        if (!damage.empty())
+            visitor.Problem("damaged gzip stream: " + damage);
+    }
+    if (!others.empty() && !visitor.Stopping())
+        ReadOtherNames(*source, kind, visitor, others);
     return true;
 }
 

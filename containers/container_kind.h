@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "scan_source.h"
 
 namespace kestrel {
@@ -23,5 +25,16 @@ enum class ContainerKind {
 // volume descriptor at 32 KiB, and for an MZ program the end of the file. A
 // common file that is no container costs one or two short reads.
 ContainerKind DetectContainer(ScanSource& source);
+
+// The archive behind an MZ program (a self-extractor), found only where one
+// can start: a RAR, 7z or LHA archive after the DOS image whose header checks
+// out, or a zip whose end record points at its central directory. Magic text
+// inside the program's own code (an archiver's) is no archive.
+struct ArchiveBehindProgram {
+    std::int64_t start = -1; // where the RAR, 7z or LHA archive starts
+    bool zip = false;        // a zip, read from its end record
+    bool Found() const { return start >= 0 || zip; }
+};
+ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source);
 
 } // namespace kestrel

@@ -23,8 +23,8 @@ constexpr std::int64_t kHeadLength = 2048;
 // standard identifier "CD001" after the one-byte type.
 constexpr std::int64_t kIsoDescriptorOffset = 16 * 2048;
 
-// Self-extracting programs: libarchive finds a RAR, 7z or LHA archive in the
-// first 384 KiB of a program (7-Zip's stubs put it between 0x27000 and
+// Self-extracting programs: a RAR, 7z or LHA archive is looked for in the
+// first 384 KiB after the DOS image (7-Zip's stubs put it between 0x27000 and
 // 0x60000), and a zip from its end record in the last 64 KiB + 22 bytes (the
 // record and the longest comment).
 constexpr std::int64_t kSfxSearchLength = 0x60000;
@@ -68,6 +68,7 @@ public:
         return offset <= Length() && text.size() <= Length() - offset &&
                std::memcmp(m_bytes.data() + offset, text.data(), text.size()) == 0;
     }
+    const std::uint8_t* Data() const { return m_bytes.data(); }
     std::uint32_t Byte(std::size_t offset) const { return offset < Length() ? m_bytes[offset] : 0; }
     std::uint32_t Word(std::size_t offset) const { return Byte(offset) | Byte(offset + 1) << 8; }
     std::uint32_t Dword(std::size_t offset) const { return Word(offset) | Word(offset + 2) << 16; }
@@ -171,15 +172,104 @@ bool IsBinaryCpioHeader(const Head& head) {
            head.Byte(nameEnd) == 0;
 }
 
-// LHA: the method "-lh?-" or "-lz?-" at 2, and a header level 0 to 3 at 20.
-bool IsLhaHeader(const Head& head) {
-    if (!head.Has(2, "-l"sv) || head.Byte(6) != '-' || head.Byte(20) > 3)
+// A CRC computed bit by bit, least significant bit first: CRC-32 (zip, 7z,
+// RAR) with 0xEDB88320 from all ones, inverted at the end.
+std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
+    }
+    return ~crc;
+}
+
+std::uint32_t Le16(const std::uint8_t* p) {
+    return p[0] | static_cast<std::uint32_t>(p[1]) << 8;
+}
+std::uint32_t Le32(const std::uint8_t* p) {
+    return Le16(p) | Le16(p + 2) << 16;
+}
+
+// An LHA header that checks out: the method "-lh?-" or "-lz?-" at 2, then
+// for levels 0 and 1 the header's byte sum at 1 over the size at 0, for
+// level 2 the chain of extended headers ending exactly at the header's size
+// (a header of more than `count` bytes is not taken). Level 3 no DOS tool
+// wrote.
+bool LhaHeaderChecksOut(const std::uint8_t* p, std::size_t count) {
+    constexpr std::size_t kBaseLength = 22; // up to the name length at 21
+    if (count < kBaseLength || p[2] != '-' || p[3] != 'l' || p[6] != '-')
         return false;
-    const std::uint32_t family = head.Byte(4);
-    const std::uint32_t method = head.Byte(5);
-    if (family == 'h')
-        return (method >= '0' && method <= '7') || method == 'd';
-    return family == 'z' && (method == 's' || method == '4' || method == '5');
+    const std::uint32_t family = p[4];
+    const std::uint32_t method = p[5];
+    const bool known = family == 'h'
+                           ? (method >= '0' && method <= '7') || method == 'd'
+                           : family == 'z' && (method == 's' || method == '4' || method == '5');
+    if (!known)
+        return false;
+    const std::uint32_t level = p[20];
+    if (level <= 1) {
+        const std::size_t size = p[0];
+        if (size < kBaseLength - 2 + p[21] || size + 2 > count)
+            return false;
+        std::uint8_t sum = 0;
+        for (std::size_t i = 2; i < size + 2; ++i)
+            sum = static_cast<std::uint8_t>(sum + p[i]);
+        return sum == p[1];
+    }
+    if (level != 2)
+        return false;
+    // Level 2: the whole header's size at 0, the first extended header's size at 24.
+    constexpr std::size_t kFirstExtension = 24;
+    const std::size_t size = Le16(p);
+    if (size < kFirstExtension + 2 || size > count)
+        return false;
+    std::size_t at = kFirstExtension;
+    for (;;) {
+        const std::size_t next = Le16(p + at);
+        if (next == 0)
+            return at + 2 == size;
+        if (next < 3 || next > size - at - 2)
+            return false;
+        at += next;
+    }
+}
+
+// A 7z signature header: the signature, version 0.x, and the CRC at 8 of the
+// 20 bytes that point at the end header.
+bool SevenZipHeaderChecksOut(const std::uint8_t* p, std::size_t count) {
+    constexpr std::size_t kLength = 32;
+    return count >= kLength && std::memcmp(p, "7z\xBC\xAF\x27\x1C", 6) == 0 && p[6] == 0 &&
+           Le32(p + 8) == Crc32(p + 12, 20);
+}
+
+// A RAR archive's marker and the main header after it, with its CRC: for
+// RAR 1.5 to 4 the low 16 bits of a CRC-32 over the header from its type on
+// (type 0x73), for RAR 5 a CRC-32 over the header's size and the header
+// (type 1, the main archive header), the size a variable-length number.
+bool RarHeaderChecksOut(const std::uint8_t* p, std::size_t count) {
+    if (count >= 7 + 7 && std::memcmp(p, "Rar!\x1A\x07\x00", 7) == 0) {
+        const std::uint8_t* header = p + 7;
+        const std::size_t size = Le16(header + 5);
+        return header[2] == 0x73 && size >= 7 && 7 + size <= count &&
+               (Crc32(header + 2, size - 2) & 0xFFFF) == Le16(header);
+    }
+    if (count < 8 + 4 + 2 || std::memcmp(p, "Rar!\x1A\x07\x01\x00", 8) != 0)
+        return false;
+    const std::uint8_t* header = p + 12;
+    std::size_t size = 0;
+    std::size_t digits = 0;
+    for (int shift = 0; digits < 3; shift += 7) {
+        if (12 + digits >= count)
+            return false;
+        const std::uint8_t byte = header[digits++];
+        size |= static_cast<std::size_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0)
+            break;
+    }
+    if (size == 0 || 12 + digits + size > count || header[digits] != 1)
+        return false;
+    return Crc32(header, digits + size) == Le32(p + 8);
 }
 
 bool IsGzipHeader(const Head& head) {
@@ -211,23 +301,84 @@ std::string ReadText(ScanSource& source, std::int64_t offset, std::int64_t lengt
     return text;
 }
 
-// Whether a program holds the signature of an archive where libarchive would
-// look for one; only then is libarchive asked.
-bool MayCarryArchive(ScanSource& source) {
+// The length of the DOS image of an MZ header: e_cp pages of 512 bytes at
+// 4, the last of them holding e_cblp bytes at 2 (0: a whole page).
+std::int64_t MzImageLength(const Head& head) {
+    const std::int64_t pages = head.Word(4);
+    const std::int64_t lastPage = std::min<std::uint32_t>(head.Word(2), 512);
+    return pages == 0 ? 0 : pages * 512 - (lastPage == 0 ? 0 : 512 - lastPage);
+}
+
+// A zip's end record in the last bytes of a program whose central directory
+// lies behind the DOS image, right before the record, and starts with its
+// signature (or, for zip64, the locator of the zip64 end record before it).
+bool HasZipBehind(ScanSource& source, std::int64_t imageLength) {
     const std::int64_t length = source.Length();
     const std::int64_t tailStart = std::max<std::int64_t>(length - kZipEndSearchLength, 0);
-    if (ReadText(source, tailStart, length - tailStart).find("PK\x05\x06"sv) != std::string::npos)
-        return true;
-    const std::string head = ReadText(source, 0, std::min(length, kSfxSearchLength));
-    if (head.find("Rar!\x1A\x07"sv) != std::string::npos ||
-        head.find("7z\xBC\xAF\x27\x1C"sv) != std::string::npos)
-        return true;
-    for (std::size_t at = head.find("-lh"sv); at != std::string::npos;
-         at = head.find("-lh"sv, at + 1)) {
-        if (at + 4 < head.size() && head[at + 4] == '-')
+    const std::string tail = ReadText(source, tailStart, length - tailStart);
+    constexpr std::size_t kEndRecordLength = 22;
+    for (std::size_t at = tail.rfind("PK\x05\x06"sv); at != std::string::npos;
+         at = at == 0 ? std::string::npos : tail.rfind("PK\x05\x06"sv, at - 1)) {
+        if (at + kEndRecordLength > tail.size())
+            continue;
+        const auto* record = reinterpret_cast<const std::uint8_t*>(tail.data() + at);
+        const std::int64_t endRecord = tailStart + static_cast<std::int64_t>(at);
+        if (at >= 20 && tail.compare(at - 20, 4, "PK\x06\x07"sv) == 0)
+            return true;
+        const std::int64_t directory = endRecord - Le32(record + 12);
+        if (Le16(record + 10) == 0 || directory < imageLength)
+            continue;
+        if (ReadText(source, directory, 4) == "PK\x01\x02"sv)
             return true;
     }
     return false;
+}
+
+} // namespace
+
+ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
+    const Head head(source);
+    ArchiveBehindProgram found;
+    if (!head.Has(0, "MZ"sv))
+        return found;
+    const std::int64_t imageLength = MzImageLength(head);
+    // RAR, 7z and LHA self-extractors put the archive after the program:
+    // right after the DOS image, or after a Windows program's sections, in
+    // the first few hundred KiB. The archive's own header must check out.
+    const std::string window = ReadText(source, imageLength, kSfxSearchLength);
+    constexpr std::size_t kLongestHeader = 4096;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(window.data());
+    for (std::size_t at = 0; at + 7 <= window.size(); ++at) {
+        const bool rar = window[at] == 'R' && window.compare(at, 6, "Rar!\x1A\x07"sv) == 0;
+        const bool sevenZip =
+            window[at] == '7' && window.compare(at, 6, "7z\xBC\xAF\x27\x1C"sv) == 0;
+        const bool lha = window[at + 2] == '-' && window[at + 3] == 'l' && window[at + 6] == '-';
+        if (!rar && !sevenZip && !lha)
+            continue;
+        std::string more;
+        const std::uint8_t* header = bytes + at;
+        std::size_t count = window.size() - at;
+        if (count < kLongestHeader) {
+            more = ReadText(source, imageLength + static_cast<std::int64_t>(at), kLongestHeader);
+            header = reinterpret_cast<const std::uint8_t*>(more.data());
+            count = more.size();
+        }
+        count = std::min(count, kLongestHeader);
+        if ((rar && RarHeaderChecksOut(header, count)) ||
+            (sevenZip && SevenZipHeaderChecksOut(header, count)) ||
+            (lha && LhaHeaderChecksOut(header, count))) {
+            found.start = imageLength + static_cast<std::int64_t>(at);
+            return found;
+        }
+    }
+    found.zip = HasZipBehind(source, imageLength);
+    return found;
+}
+
+namespace {
+
+bool IsLhaHeader(const Head& head) {
+    return LhaHeaderChecksOut(head.Data(), head.Length());
 }
 
 } // namespace
@@ -261,7 +412,8 @@ ContainerKind DetectContainer(ScanSource& source) {
     if (head.Has(0, "conectix"sv))
         return ContainerKind::kVhd;
     if (head.Has(0, "MZ"sv))
-        return MayCarryArchive(source) ? ContainerKind::kExecutable : ContainerKind::kNone;
+        return FindArchiveBehindProgram(source).Found() ? ContainerKind::kExecutable
+                                                        : ContainerKind::kNone;
     // A hybrid CD image starts with a partition table: it is read as ISO 9660.
     if (IsIso9660(source))
         return ContainerKind::kArchive;
