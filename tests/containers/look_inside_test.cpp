@@ -38,7 +38,9 @@ fixtures::Json Module(const std::string& name, const std::string& description) {
 }
 
 // The tree every container is made from, one name not ASCII; SERVER.NLM is
-// 1024 bytes, with SUB/DRIVER.NLM and README.TXT 2057.
+// 1024 bytes, with SUB/DRIVER.NLM and README.TXT 2057. SUB/LINK.NLM is
+// another name of SERVER.NLM (a hard link), which archives that keep links
+// store once.
 struct SampleTree : fixtures::TempTree {
     SampleTree() {
         for (const auto& path :
@@ -51,6 +53,8 @@ struct SampleTree : fixtures::TempTree {
             const timespec times[2] = {{kTreeTime, 0}, {kTreeTime, 0}};
             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
         }
+        ::link((RootWithSeparator() + "SERVER.NLM").c_str(),
+               (RootWithSeparator() + "SUB/LINK.NLM").c_str());
         ::setenv("TREE", Root().c_str(), 1);
         ::setenv("LC_ALL", "C.UTF-8", 1); // for the tools; this process keeps the C locale
         ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
@@ -80,6 +84,18 @@ Bytes Wrapped(const std::string& format, const fixtures::Json& put = fixtures::J
                                   {"put", put}});
 }
 
+// A DOS program of 1168 bytes (its header's page counts) holding `inside` at
+// 100, as an archiver's code holds an archive's header, with `behind` after it.
+Bytes Program(const Bytes& inside, const Bytes& behind = {}) {
+    Bytes program = fixtures::BuildSample({{"format", "mz"}, {"size", 1168}});
+    std::copy(inside.begin(), inside.begin() + 64, program.begin() + 100);
+    program.insert(program.end(), behind.begin(), behind.end());
+    return program;
+}
+
+// An LHA header whose byte sum does not check out.
+const fixtures::Json kBadHeaderSum = {{{"at", 1}, {"u8", 0}}};
+
 // What looking inside one file gave: its report lines, the names of the
 // members reported, and its problems as "container: reason", with the folder
 // of the file taken off.
@@ -103,7 +119,10 @@ Look LookInside(const std::string& path, ContainerLimits limits = {}, int stopAf
         stop = --stopAfter == 0;
     };
     hooks.problem = [&](const std::string& container, const std::string& reason) {
-        look.problems.push_back(container.substr(folder.size()) + ": " + reason);
+        std::string text = container + ": " + reason;
+        for (std::size_t at = text.find(folder); at != std::string::npos; at = text.find(folder))
+            text.erase(at, folder.size());
+        look.problems.push_back(text);
     };
     ContainerExplorer explorer(scanner, hooks, limits);
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -137,7 +156,8 @@ std::string Make(const fixtures::TempTree& work, const Maker& maker) {
 struct FormatRow {
     const char* name;
     Maker maker;
-    std::vector<std::string> members = {"SERVER.NLM", "SUB/DRIVER.NLM", "README.TXT",
+    std::vector<std::string> members = {"SERVER.NLM", "SUB/DRIVER.NLM", "SUB/LINK.NLM",
+                                        "README.TXT",
                                         "SUB/\xC3\x9C"
                                         "berwachung.txt"};
 };
@@ -171,6 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
                                        "--options zip:compression=store -cf - *) > \"$OUT\""}},
         FormatRow{"sevenzip", {"T.7Z", kAll + "bsdtar --format 7zip -cf \"$OUT\" *"}},
         FormatRow{"tar_gzip", {"T.TGZ", kAll + "bsdtar -czf \"$OUT\" *"}},
+        FormatRow{"tar_v7", {"T.TAR", kAll + "bsdtar --format v7 -cf \"$OUT\" *"}},
+        FormatRow{"tar_ustar", {"T.TAR", kAll + "bsdtar --format ustar -cf \"$OUT\" *"}},
+        FormatRow{"tar_pax", {"T.TAR", kAll + "bsdtar --format pax -cf \"$OUT\" *"}},
         FormatRow{"cpio_odc", {"T.CPI", kAll + "bsdtar --format odc -cf \"$OUT\" *"}},
         FormatRow{"cpio_newc", {"T.CPI", kAll + "bsdtar --format newc -cf \"$OUT\" *"}},
         FormatRow{"cpio_binary", {"T.CPI", kAll + "bsdtar --format bin -cf \"$OUT\" *"}},
@@ -209,6 +232,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"SERVER.NLM"}},
         FormatRow{"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
         FormatRow{"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
+        FormatRow{"lha_behind_stub",
+                  {"SFX.EXE", "", Program(Wrapped("lha", kBadHeaderSum), Wrapped("lha"))},
+                  {"SERVER.NLM"}},
         FormatRow{"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}},
         FormatRow{"chm_first_guid_twice_as_free_pascal_writes",
                   {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
@@ -260,6 +286,12 @@ TEST_P(LimitTest, ReadsWhatItMayAndSaysWhyOnce) {
 const std::string kZip = "bsdtar --format zip --options zip:compression=store -cf \"$OUT\" -C "
                          "\"$TREE\" SERVER.NLM SUB/DRIVER.NLM README.TXT";
 const std::string kTar = "bsdtar -cf \"$OUT\" -C \"$TREE\" ";
+// $cd: where the zip's central directory starts, its first entry's; then
+// kPoke writes the bytes DE 00 00 00 at the offset that follows it.
+const std::string kCentralDirectory =
+    "; cd=$(od -An -tu4 -j$(($(stat -c%s \"$OUT\") - 6)) -N4 \"$OUT\")";
+const std::string kPoke =
+    "; printf '\\336\\0\\0\\0' | dd of=\"$OUT\" bs=1 conv=notrunc status=none seek=";
 
 const std::vector<std::string> kAllNames = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
 const std::vector<std::string> kFirstTwo = {"SERVER.NLM", "DRIVER.NLM"};
@@ -269,12 +301,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LimitRow{"fourth_level_entered_fifth_reported",
                  {"L1.ZIP", "bsdtar --format zip -cf L5.ZIP -C \"$TREE\" SERVER.NLM; for i in 4 3 "
-                            "2; do bsdtar --format zip -cf L$i.ZIP L$((i+1)).ZIP; done; bsdtar "
-                            "--format zip -cf \"$OUT\" L2.ZIP"},
+                            "2; do bsdtar --format zip -cf L$i.ZIP L$((i+1)).ZIP; done; cp L2.ZIP "
+                            "M2.ZIP; bsdtar --format zip -cf \"$OUT\" L2.ZIP M2.ZIP"},
                  {},
-                 {"L2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP"},
-                 {"L1.ZIP/L2.ZIP/L3.ZIP/L4.ZIP/L5.ZIP: nested more than 4 levels deep; not "
-                  "looked inside"}},
+                 {"L2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP", "M2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP"},
+                 {"L1.ZIP: 2 problems; first: L1.ZIP/L2.ZIP/L3.ZIP/L4.ZIP/L5.ZIP: nested more "
+                  "than 4 levels deep; not looked inside"}},
         LimitRow{"members_last_allowed", {"T.ZIP", kZip}, {.maxMembers = 3}, kAllNames, {}},
         LimitRow{"members_first_refused",
                  {"T.ZIP", kZip},
@@ -330,8 +362,50 @@ INSTANTIATE_TEST_SUITE_P(
                            "FILL; bsdtar --format zip -cf \"$OUT\" IN.ZIP"},
                  {},
                  {"IN.ZIP", "SERVER.NLM", "FILL"}},
-        LimitRow{"program_is_no_container",
-                 {"D.EXE", "", fixtures::BuildSample({{"format", "mz"}, {"size", 4096}})}},
+        LimitRow{"archivers_program_is_no_container",
+                 {"LHA.EXE", "", Program(Wrapped("lha", kBadHeaderSum))}},
+        // Damage a library finds (a checksum, a size) is said; the member is
+        // still reported from what was read.
+        LimitRow{"zip_bad_crc_deflated",
+                 {"T.ZIP", "bsdtar --format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT" +
+                               kCentralDirectory + kPoke + "$((cd+16))"},
+                 {},
+                 {"SERVER.NLM", "README.TXT"},
+                 {"T.ZIP: SERVER.NLM: ZIP bad CRC"}},
+        LimitRow{"zip_bad_crc_stored",
+                 {"T.ZIP", kZip + kCentralDirectory + kPoke + "$((cd+16))"},
+                 {},
+                 kAllNames,
+                 {"T.ZIP: SERVER.NLM: ZIP bad CRC"}},
+        LimitRow{"zip_member_longer_than_its_header_says",
+                 {"T.ZIP", "bsdtar --format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT" +
+                               kCentralDirectory + kPoke + "22" + kPoke + "$((cd+24))"},
+                 {},
+                 {"SERVER.NLM", "README.TXT"},
+                 {"T.ZIP: SERVER.NLM: longer than its header says (222 bytes); the rest is "
+                  "skipped"}},
+        LimitRow{"zip_entries_sharing_one_local_header",
+                 {"T.ZIP", "",
+                  fixtures::BuildSample({{"format", "zip"},
+                                         {"members",
+                                          {Module("SERVER.NLM", "Test Server"),
+                                           Module("DRIVER.NLM", "Test Driver")}},
+                                         {"put", {{{"at", "end-36"}, {"u32", 0}}}}})},
+                 {},
+                 {"SERVER.NLM"},
+                 {"T.ZIP: 2 problems; first: 2 central directory entries share 1 local "
+                  "header(s); 1 of them skipped"}},
+        LimitRow{"lha_bad_crc",
+                 {"T.LZH", "", Wrapped("lha", {{{"at", 40}, {"u8", 0}}})},
+                 {},
+                 {"SERVER.NLM"},
+                 {"T.LZH: SERVER.NLM: LHa data CRC error"}},
+        LimitRow{"gzip_bad_crc",
+                 {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\"" + kPoke +
+                                       "$(($(stat -c%s \"$OUT\") - 8))"},
+                 {},
+                 {"SERVER.NLM"},
+                 {"SERVER.NLM.gz: damaged gzip stream: incorrect data check"}},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
     testing::RowName());
