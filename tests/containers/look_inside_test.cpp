@@ -85,7 +85,8 @@ Bytes Wrapped(const std::string& format, const fixtures::Json& put = fixtures::J
 }
 
 // A DOS program of 1168 bytes (its header's page counts) holding `inside` at
-// 100, as an archiver's code holds an archive's header, with `behind` after it.
+// 100, as an archiver's code holds an archive's header, with `behind` after
+// it. Only an archive behind the program whose header checks out is one.
 Bytes Program(const Bytes& inside, const Bytes& behind = {}) {
     Bytes program = fixtures::BuildSample({{"format", "mz"}, {"size", 1168}});
     std::copy(inside.begin(), inside.begin() + 64, program.begin() + 100);
@@ -363,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {"IN.ZIP", "SERVER.NLM", "FILL"}},
         LimitRow{"archivers_program_is_no_container",
-                 {"LHA.EXE", "", Program(Wrapped("lha", kBadHeaderSum))}},
+                 {"LHA.EXE", "", Program(Wrapped("lha"), Wrapped("lha", kBadHeaderSum))}},
         // Damage a library finds (a checksum, a size) is said; the member is
         // still reported from what was read.
         LimitRow{"zip_bad_crc_deflated",
