@@ -21,3 +21,34 @@ find . -type f -size -64k | head -8 | xargs gcab -c -z "$seeds/seed-mszip.cab"
 find . -type f -size -64k | head -8 | xargs gcab -c "$seeds/seed-stored.cab"
 mkfs.fat -C "$seeds/seed-fat12.img" 160 >/dev/null
 MTOOLS_SKIP_CHECK=1 mcopy -s -i "$seeds/seed-fat12.img" ./* ::/ 2>/dev/null || true
+
+# Hostile containers: damage libarchive only warns about, a zip bomb's size,
+# hard links, central directory entries sharing a header, an archiver's own
+# program. $1 file, $2 offset: four bytes DE 00 00 00 written there.
+poke() { printf '\336\0\0\0' | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+directory() { od -An -tu4 -j$(($(stat -c%s "$1") - 6)) -N4 "$1"; }
+small=$(find . -type f -size -64k | head -2)
+bsdtar --format zip -cf "$seeds/hostile-crc.zip" $small
+poke "$seeds/hostile-crc.zip" $(($(directory "$seeds/hostile-crc.zip") + 16))
+bsdtar --format zip -cf "$seeds/hostile-longer.zip" $small
+poke "$seeds/hostile-longer.zip" 22
+poke "$seeds/hostile-longer.zip" $(($(directory "$seeds/hostile-longer.zip") + 24))
+bsdtar --format zip --options zip:compression=store -cf "$seeds/hostile-shared.zip" $small
+cd_at=$(directory "$seeds/hostile-shared.zip")
+second=$((cd_at + 46 + $(od -An -tu2 -j$((cd_at + 28)) -N2 "$seeds/hostile-shared.zip") + \
+    $(od -An -tu2 -j$((cd_at + 30)) -N2 "$seeds/hostile-shared.zip") + \
+    $(od -An -tu2 -j$((cd_at + 32)) -N2 "$seeds/hostile-shared.zip")))
+printf '\0\0\0\0' | dd of="$seeds/hostile-shared.zip" bs=1 seek=$((second + 42)) conv=notrunc \
+    status=none
+find . -type f -size -64k | head -1 | xargs cat | gzip -c > "$seeds/hostile-crc.gz"
+poke "$seeds/hostile-crc.gz" $(($(stat -c%s "$seeds/hostile-crc.gz") - 8))
+links=$(mktemp -d)
+find . -type f -size -64k | head -1 | xargs -I{} cp {} "$links/FIRST"
+ln "$links/FIRST" "$links/SECOND"
+for format in newc ustar; do
+    bsdtar --format "$format" -cf "$seeds/hostile-links.$format" -C "$links" FIRST SECOND
+done
+rm -r "$links"
+# A DOS program of 1168 bytes whose code holds "-lh5-", with "-lh5-" after it too.
+{ printf 'MZ\220\0\3\0\0\0\4\0'; head -c 90 /dev/zero; printf 'xx-lh5-'; head -c 1069 /dev/zero
+  printf '\26\0-lh5-'; head -c 40 /dev/zero; } > "$seeds/hostile-archiver.exe"
