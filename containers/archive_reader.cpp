@@ -388,6 +388,7 @@ private:
     static constexpr std::int64_t kEntryLength = 46;
     static constexpr std::int64_t kLocalHeaderLength = 30;
     static constexpr std::uint32_t kNotInField = 0xFFFFFFFF; // the value is in the zip64 field
+    static constexpr std::uint64_t kMaxEntries = 1'000'000;  // the member limit's own number
 
     struct Entry {
         std::uint64_t offset; // of the local header
@@ -402,8 +403,24 @@ private:
         return value;
     }
 
+    // Reads through a block of the directory: a million entries cost a few
+    // reads, not a million.
     bool ReadExactly(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
-        return offset >= 0 && m_source.ReadAt(offset, into, count) == count;
+        if (offset < 0 || count < 0)
+            return false;
+        const auto inBlock = [&] {
+            return offset >= m_blockStart && count <= m_blockLength - (offset - m_blockStart);
+        };
+        if (!inBlock() && count <= kInputBlockSize) {
+            m_blockLength =
+                std::max<std::int64_t>(m_source.ReadAt(offset, m_block.data(), kInputBlockSize), 0);
+            m_blockStart = offset;
+        }
+        if (inBlock()) {
+            std::copy_n(m_block.data() + (offset - m_blockStart), count, into);
+            return true;
+        }
+        return m_source.ReadAt(offset, into, count) == count;
     }
 
     // The end record nearest the end, then the central directory's place and
@@ -440,7 +457,7 @@ private:
     std::vector<Entry> ReadEntries() {
         std::vector<Entry> entries;
         std::int64_t at = m_directoryEnd - static_cast<std::int64_t>(m_size);
-        const std::uint64_t count = std::min<std::uint64_t>(m_count, kMaxOtherNames);
+        const std::uint64_t count = std::min<std::uint64_t>(m_count, kMaxEntries);
         std::vector<std::uint8_t> record(kEntryLength + 65535);
         for (std::uint64_t i = 0; i < count; ++i) {
             if (at + kEntryLength > m_directoryEnd ||
@@ -504,6 +521,9 @@ private:
     }
 
     ScanSource& m_source;
+    std::array<std::uint8_t, kInputBlockSize> m_block{};
+    std::int64_t m_blockStart = 0;
+    std::int64_t m_blockLength = 0;
     std::int64_t m_directoryEnd = 0;
     std::uint64_t m_count = 0;
     std::uint64_t m_size = 0;
@@ -556,9 +576,8 @@ bool FinishMember(StreamedMember& member, bool goOn, const std::string& path,
 // 9660) into `others`, for a second reading; those met before it (cpio's
 // newc puts the data on the last name) are reported from the same bytes as
 // soon as the data comes.
-bool ReadMembers(ScanSource& source, ContainerKind kind, MemberVisitor& visitor,
+bool ReadMembers(ArchiveReading& reading, ContainerKind kind, MemberVisitor& visitor,
                  OtherNames& others) {
-    ArchiveReading reading(source, kind);
     archive* const a = reading.Get();
     if (!reading.Open()) {
         // A program without an archive behind it is just a program.
@@ -699,13 +718,21 @@ public:
 
     // The damage zlib finds ("incorrect data check"), or "" for none; a
     // stream cut short or unreadable is libarchive's to say.
-    std::string Run(const MemberVisitor& visitor) {
+    // The bytes libarchive decompressed were counted already; the rest (after
+    // a tar's end, say) count against the expansion limit now.
+    std::string Run(MemberVisitor& visitor, std::int64_t counted) {
+        std::int64_t produced = 0;
         while (m_ready && !visitor.Stopping()) {
             if (m_stream.avail_in == 0 && !Fill())
                 return "";
             m_stream.next_out = m_output.data();
             m_stream.avail_out = static_cast<uInt>(m_output.size());
             const int status = inflate(&m_stream, Z_NO_FLUSH);
+            const auto made = static_cast<std::int64_t>(m_output.size() - m_stream.avail_out);
+            const std::int64_t uncounted = std::min(made, produced + made - counted);
+            produced += made;
+            if (uncounted > 0 && !visitor.Charge(uncounted))
+                return "";
             if (status == Z_STREAM_END) {
                 if (!NextMemberFollows())
                     return "";
@@ -776,12 +803,14 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
         zip = behind.start < 0;
     }
     OtherNames others;
-    if (!ReadMembers(*source, kind, visitor, others))
+    ArchiveReading reading(*source, kind);
+    if (!ReadMembers(reading, kind, visitor, others))
         return false;
     if (zip)
-        ZipDirectoryCheck(*source).Run(visitor);
+        std::make_unique<ZipDirectoryCheck>(*source)->Run(visitor);
     if (kind == ContainerKind::kCompressedStream && StartsAs(*source, 0x1F, 0x8B)) {
-        const std::string damage = std::make_unique<GzipCheck>(*source)->Run(visitor);
+        const std::string damage = std::make_unique<GzipCheck>(*source)->Run(
+            visitor, archive_filter_bytes(reading.Get(), 0));
         if (!damage.empty())
             visitor.Problem("damaged gzip stream: " + damage);
     }

@@ -20,8 +20,8 @@ public:
     // container's own when the format keeps none) and its bytes. False when
     // reading the container must stop: a limit was reached or a stop asked for.
     virtual bool Visit(const std::string& pathInside, std::int64_t modified, ScanSource& bytes) = 0;
-    // Something in the container could not be read; the first reason is said
-    // once the container is done.
+    // Something in the container could not be read. Every problem under the
+    // file on disk is counted; the first is said with the count once it is done.
     virtual void Problem(const std::string& reason) = 0;
     // Counts bytes a reader made (decompressed, or read out of a disk image)
     // against the expansion limit: false once it is exceeded.

@@ -309,10 +309,12 @@ std::int64_t MzImageLength(const Head& head) {
     return pages == 0 ? 0 : pages * 512 - (lastPage == 0 ? 0 : 512 - lastPage);
 }
 
-// A zip's end record in the last bytes of a program whose central directory
-// lies behind the DOS image, right before the record, and starts with its
-// signature (or, for zip64, the locator of the zip64 end record before it).
-bool HasZipBehind(ScanSource& source, std::int64_t imageLength) {
+// A zip's end record in the last bytes of a program, whose central directory
+// lies right before it and starts with its signature (or, for zip64, the
+// locator of the zip64 end record before it). Where the DOS image ends does
+// not matter: some self-extractors count the archive in it, and a zip is
+// read from its end.
+bool HasZipBehind(ScanSource& source) {
     const std::int64_t length = source.Length();
     const std::int64_t tailStart = std::max<std::int64_t>(length - kZipEndSearchLength, 0);
     const std::string tail = ReadText(source, tailStart, length - tailStart);
@@ -326,7 +328,7 @@ bool HasZipBehind(ScanSource& source, std::int64_t imageLength) {
         if (at >= 20 && tail.compare(at - 20, 4, "PK\x06\x07"sv) == 0)
             return true;
         const std::int64_t directory = endRecord - Le32(record + 12);
-        if (Le16(record + 10) == 0 || directory < imageLength)
+        if (Le16(record + 10) == 0 || directory < 0)
             continue;
         if (ReadText(source, directory, 4) == "PK\x01\x02"sv)
             return true;
@@ -371,7 +373,7 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
             return found;
         }
     }
-    found.zip = HasZipBehind(source, imageLength);
+    found.zip = HasZipBehind(source);
     return found;
 }
 
