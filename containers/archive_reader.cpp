@@ -364,12 +364,12 @@ public:
             }
         }
         if (skipped > 0)
-            visitor.Problem(std::to_string(skipped + sharedHeaders) +
-                            " central directory entries share " + std::to_string(sharedHeaders) +
-                            " local header(s); " + std::to_string(skipped) + " of them skipped");
+            visitor.Problem(Count(skipped + sharedHeaders, "central directory entries") +
+                            " share " + Count(sharedHeaders, "local headers") + "; " +
+                            std::to_string(skipped) + " of them skipped");
         if (overlapping > 0)
-            visitor.Problem(std::to_string(overlapping) + " central directory entries point at " +
-                            "data overlapping another entry's");
+            visitor.Problem("the data of " + Count(overlapping, "central directory entries") +
+                            " overlaps another entry's");
         // Each entry skipped, by its name; one header gives one member.
         for (std::size_t i = 1; i < entries.size() && !visitor.Stopping(); ++i) {
             if (entries[i].offset == entries[i - 1].offset)
@@ -395,6 +395,14 @@ private:
         std::uint64_t end;    // the least end of its data: header, name and compressed size
         std::int64_t record;  // where the entry is in the file
     };
+
+    // "1 local header", "2 local headers"; "entries" becomes "entry".
+    static std::string Count(std::int64_t count, std::string plural) {
+        if (count == 1)
+            plural = plural.ends_with("ies") ? plural.substr(0, plural.size() - 3) + "y"
+                                             : plural.substr(0, plural.size() - 1);
+        return std::to_string(count) + " " + plural;
+    }
 
     static std::uint64_t Le(const std::uint8_t* p, int bytes) {
         std::uint64_t value = 0;
