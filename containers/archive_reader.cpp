@@ -557,6 +557,12 @@ private:
     ArchiveInput m_input;
 };
 
+// The name a hard link points at, in the form EntryPath gives names.
+const char* LinkTarget(archive_entry* entry) {
+    const char* utf8 = archive_entry_hardlink_utf8(entry);
+    return utf8 != nullptr ? utf8 : archive_entry_hardlink(entry);
+}
+
 bool HasData(archive_entry* entry) {
     // A hard link of tar or ISO 9660 holds no data of its own, whatever its size says.
     if (archive_entry_hardlink(entry) != nullptr && !archive_entry_size_is_set(entry))
@@ -611,7 +617,7 @@ bool ReadMembers(ArchiveReading& reading, ContainerKind kind, MemberVisitor& vis
         if (status == ARCHIVE_WARN)
             visitor.Problem((path.empty() ? "" : path + ": ") + ErrorText(a, "damaged header"));
         // tar gives a hard link no file type of its own: its target's is meant.
-        const char* const link = archive_entry_hardlink(entry);
+        const char* const link = LinkTarget(entry);
         if (archive_entry_filetype(entry) != AE_IFREG && link == nullptr)
             continue;
         if (path.empty()) {
