@@ -191,6 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"SETUP.EXE", kAll + "(printf MZ; head -c 999 /dev/zero; bsdtar --format zip "
                                        "--options zip:compression=store -cf - *) > \"$OUT\""}},
         FormatRow{"sevenzip", {"T.7Z", kAll + "bsdtar --format 7zip -cf \"$OUT\" *"}},
+        FormatRow{"sevenzip_behind_stub",
+                  {"SETUP.EXE", kAll + "(printf MZ; head -c 999 /dev/zero; bsdtar --format 7zip "
+                                       "-cf - *) > \"$OUT\""}},
         FormatRow{"tar_gzip", {"T.TGZ", kAll + "bsdtar -czf \"$OUT\" *"}},
         FormatRow{"tar_v7", {"T.TAR", kAll + "bsdtar --format v7 -cf \"$OUT\" *"}},
         FormatRow{"tar_ustar", {"T.TAR", kAll + "bsdtar --format ustar -cf \"$OUT\" *"}},
