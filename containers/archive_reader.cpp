@@ -2,8 +2,9 @@
 // RAR, LHA, ISO 9660, tar, cpio, and single gzip, bzip2 or xz streams. The
 // container is read through callbacks over its scan source; a member's bytes
 // are decompressed as far as the scanner asks for them and kept in a
-// MemberStore, and the rest is decompressed after the scan without being kept,
-// so that damage is found and every byte counts against the expansion limit.
+// MemberStore only as far as the scanner may go back into them, and the rest
+// is decompressed after the scan without being kept, so that damage is found
+// and every byte counts against the expansion limit.
 
 #include <algorithm>
 #include <archive.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <clocale>
+#include <functional>
 #include <locale.h>
 #include <memory>
 #include <string_view>
@@ -83,41 +85,83 @@ private:
     std::array<std::uint8_t, kInputBlockSize> m_block{};
 };
 
-// One member's bytes, decompressed on demand.
+// The head of a member as a scan source, for detection before the rest is
+// read: a member at least as long as the head is at least as long as this.
+class HeadSource : public ScanSource {
+public:
+    explicit HeadSource(const MemberStore& store) : m_store(store) {}
+    std::int64_t Length() const override { return std::min(m_store.Size(), kMemberHeadLength); }
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
+        if (offset >= Length())
+            return 0;
+        return m_store.ReadAt(offset, into, std::min(count, Length() - offset));
+    }
+
+private:
+    const MemberStore& m_store;
+};
+
+// The archive read over the container, and what it reads with.
+struct OpenArchive {
+    std::unique_ptr<ArchiveInput> input;
+    ArchivePointer archive;
+};
+
+OpenArchive OpenOver(ScanSource& container, ContainerKind kind);
+
+// One member's bytes, decompressed as the scanner asks for them. The head is
+// always kept. A program or a container, which readers seek back and forth
+// in, is kept whole; anything else only as a window behind the last read, so
+// that it costs no disk however long it is. A member whose length the
+// archive does not say (a compressed stream) is decompressed once to learn
+// it and, should the scanner read past the head, once more: every byte
+// counted each time.
 class StreamedMember : public ScanSource {
 public:
-    StreamedMember(archive* a, std::int64_t declaredLength, MemberVisitor& visitor)
-        : m_archive(a), m_declaredLength(declaredLength), m_visitor(visitor) {}
+    // `again` reopens the archive at this member for a second reading, where
+    // that is possible (a compressed stream, whose one member comes first).
+    StreamedMember(archive* a, std::int64_t declaredLength, MemberVisitor& visitor,
+                   std::function<OpenArchive()> again)
+        : m_archive(a), m_length(declaredLength), m_visitor(visitor),
+          m_store(&visitor.TemporaryFiles()), m_again(std::move(again)) {}
 
-    std::int64_t Length() const override {
-        return m_declaredLength >= 0 ? m_declaredLength : m_store.Size();
-    }
+    std::int64_t Length() const override { return std::max<std::int64_t>(m_length, 0); }
 
     std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
         if (offset < 0 || count < 0)
             return -1;
+        KeepHead();
         if (offset >= Length())
             return 0;
         count = std::min(count, Length() - offset);
-        while (m_store.Size() < offset + count && Pull(true)) {
-        }
+        if (m_windowed && offset + count > m_store.Size() && m_ended && m_again && !m_readAgain)
+            ReadAgain();
+        while (m_store.Size() < offset + count && !m_keepFailed && Pull(true))
+            m_store.Release(offset - kMemberBackReach);
         if (offset >= m_store.Size())
             return m_ended && m_failure.empty() && !m_stopped ? 0 : -1;
         return m_store.ReadAt(offset, into, std::min(count, m_store.Size() - offset));
     }
 
-    // Decompresses the whole member and keeps it: for a member whose length
-    // the archive does not say (a compressed stream).
-    void KeepAll() {
-        while (Pull(true)) {
+    // For a member whose length the archive does not say: decompresses it
+    // all, keeping what must be kept, and takes the length it has.
+    void LearnLength() {
+        KeepHead();
+        while (Pull(!m_windowed) && !m_keepFailed) {
         }
-    }
-
-    // Decompresses what the scan left, without keeping it.
-    void Drain() {
         while (Pull(false)) {
         }
-        if (m_failure.empty() && m_declaredLength >= 0 && m_produced < m_declaredLength)
+        m_length = m_produced;
+    }
+
+    // Decompresses what the scan left, without keeping it. A second reading
+    // has nothing more to find.
+    void Drain() {
+        if (m_readAgain)
+            return;
+        while (Pull(false)) {
+        }
+        if (m_failure.empty() && m_length >= 0 && m_produced < m_length)
             m_failure = "shorter than its header says";
     }
 
@@ -125,7 +169,44 @@ public:
     bool Fatal() const { return m_fatal; }
 
 private:
+    // Reads the head, then decides how much of the member is kept. A member
+    // without a second reading is kept whole.
+    void KeepHead() {
+        if (m_headRead)
+            return;
+        m_headRead = true;
+        while (m_store.Size() < kMemberHeadLength && Pull(true)) {
+        }
+        std::array<std::uint8_t, 512> first{};
+        const std::int64_t got = m_store.ReadAt(0, first.data(), std::ssize(first));
+        HeadSource head(m_store);
+        const bool whole = (m_length < 0 && !m_again) || ScannerSeeksIn(first.data(), got) ||
+                           DetectContainer(head) != ContainerKind::kNone;
+        if (!whole) {
+            m_store.KeepWindow();
+            m_windowed = true;
+        }
+    }
+
+    // Opens the archive again and reads the member from its start; the head
+    // is kept from the first time.
+    void ReadAgain() {
+        m_readAgain = true;
+        m_reopened = m_again();
+        if (!m_reopened.archive) {
+            m_failure = "cannot be read a second time";
+            return;
+        }
+        m_archive = m_reopened.archive.get();
+        m_store.RewindWindow();
+        m_produced = 0;
+        m_ended = false;
+        m_stopped = false;
+    }
+
     // One block from libarchive; false at the end, on an error or a stop.
+    // Kept or not, every byte counts; a block that cannot be kept leaves the
+    // member short of it, and the rest is still decompressed.
     bool Pull(bool keep) {
         if (m_ended)
             return false;
@@ -151,13 +232,24 @@ private:
             m_stopped = true;
             return Stop();
         }
-        if (keep && (!m_store.AppendZeros(hole) ||
-                     !m_store.Append(static_cast<const std::uint8_t*>(block), count))) {
-            m_failure = m_store.Error();
-            return Stop();
-        }
         m_produced += hole + count;
+        if (keep && !m_keepFailed && !Keep(static_cast<const std::uint8_t*>(block), count)) {
+            m_keepFailed = true;
+            if (m_failure.empty())
+                m_failure = m_store.Error();
+        }
         return true;
+    }
+
+    // Appends the part of the block just pulled that the store does not
+    // hold yet: on a second reading, the head is passed over.
+    bool Keep(const std::uint8_t* block, std::int64_t count) {
+        const std::int64_t blockStart = m_produced - count;
+        const std::int64_t zeros = std::max<std::int64_t>(blockStart - m_store.Size(), 0);
+        if (!m_store.AppendZeros(zeros))
+            return false;
+        const std::int64_t skip = std::clamp<std::int64_t>(m_store.Size() - blockStart, 0, count);
+        return m_store.Append(block + skip, count - skip);
     }
 
     bool Stop() {
@@ -166,10 +258,16 @@ private:
     }
 
     archive* m_archive;
-    std::int64_t m_declaredLength; // -1 when the archive does not say
+    std::int64_t m_length; // -1 until known when the archive does not say
     MemberVisitor& m_visitor;
     MemberStore m_store;
+    std::function<OpenArchive()> m_again;
+    OpenArchive m_reopened;
     std::int64_t m_produced = 0; // bytes decompressed so far, kept or not
+    bool m_headRead = false;
+    bool m_windowed = false;
+    bool m_readAgain = false;
+    bool m_keepFailed = false;
     bool m_ended = false;
     bool m_fatal = false;
     bool m_stopped = false; // by the stop flag or a limit
@@ -282,18 +380,35 @@ private:
     locale_t m_previous{};
 };
 
+OpenArchive OpenOver(ScanSource& container, ContainerKind kind) {
+    OpenArchive opened{std::make_unique<ArchiveInput>(container),
+                       ArchivePointer(archive_read_new())};
+    archive* const a = opened.archive.get();
+    EnableFormats(a, kind);
+    archive_read_set_read_callback(a, &ArchiveInput::Read);
+    archive_read_set_skip_callback(a, &ArchiveInput::Skip);
+    archive_read_set_seek_callback(a, &ArchiveInput::Seek);
+    archive_read_set_callback_data(a, opened.input.get());
+    return opened;
+}
+
+// The one member of a compressed stream, from its start.
+OpenArchive OpenStreamAgain(ScanSource& container, ContainerKind kind) {
+    OpenArchive opened = OpenOver(container, kind);
+    archive_entry* entry = nullptr;
+    if (archive_read_open1(opened.archive.get()) != ARCHIVE_OK ||
+        archive_read_next_header(opened.archive.get(), &entry) < ARCHIVE_WARN ||
+        archive_format(opened.archive.get()) != ARCHIVE_FORMAT_RAW)
+        opened.archive.reset();
+    return opened;
+}
+
 } // namespace
 
 bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
     const Utf8Names utf8Names;
-    const ArchivePointer owner(archive_read_new());
-    archive* const a = owner.get();
-    EnableFormats(a, kind);
-    ArchiveInput input(container);
-    archive_read_set_read_callback(a, &ArchiveInput::Read);
-    archive_read_set_skip_callback(a, &ArchiveInput::Skip);
-    archive_read_set_seek_callback(a, &ArchiveInput::Seek);
-    archive_read_set_callback_data(a, &input);
+    const OpenArchive opened = OpenOver(container, kind);
+    archive* const a = opened.archive.get();
     if (archive_read_open1(a) != ARCHIVE_OK) {
         // A program without an archive behind it is just a program.
         if (kind == ContainerKind::kExecutable)
@@ -324,10 +439,13 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
             visitor.Problem("encrypted member " + path);
             continue;
         }
+        std::function<OpenArchive()> again;
+        if (archive_format(a) == ARCHIVE_FORMAT_RAW)
+            again = [&] { return OpenStreamAgain(container, kind); };
         StreamedMember member(a, archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1,
-                              visitor);
+                              visitor, again);
         if (!archive_entry_size_is_set(entry))
-            member.KeepAll();
+            member.LearnLength();
         const std::int64_t modified = archive_entry_mtime_is_set(entry) ? archive_entry_mtime(entry)
                                                                         : visitor.ContainerTime();
         // A member damaged part way is still scanned as far as it goes.
