@@ -101,7 +101,7 @@ bool MemberStore::WriteToFile(const std::uint8_t* bytes, std::int64_t count, std
     const int file = m_file;
     if (m_budget != nullptr && count > m_budget->limit - m_budget->held) {
         m_error = "more than " + SizeText(m_budget->limit) +
-                  " in temporary files; the rest of it is not read";
+                  " in temporary files; reported from what was kept";
         return false;
     }
     if (!WriteAll(file, bytes, count, offset)) {
