@@ -123,7 +123,9 @@ public:
     StreamedMember(archive* a, std::int64_t declaredLength, MemberVisitor& visitor,
                    std::function<OpenArchive()> again)
         : m_archive(a), m_length(declaredLength), m_visitor(visitor),
-          m_store(&visitor.TemporaryFiles()), m_again(std::move(again)) {}
+          m_store(&visitor.TemporaryFiles()), m_again(std::move(again)) {
+        m_store.KeepWindow();
+    }
 
     std::int64_t Length() const override { return std::max<std::int64_t>(m_length, 0); }
 
@@ -169,7 +171,8 @@ public:
     bool Fatal() const { return m_fatal; }
 
 private:
-    // Reads the head, then decides how much of the member is kept. A member
+    // Reads the head (in memory, whatever else the thread holds), then
+    // decides how much of the member is kept. A member of unknown length
     // without a second reading is kept whole.
     void KeepHead() {
         if (m_headRead)
@@ -182,10 +185,11 @@ private:
         HeadSource head(m_store);
         const bool whole = (m_length < 0 && !m_again) || ScannerSeeksIn(first.data(), got) ||
                            DetectContainer(head) != ContainerKind::kNone;
-        if (!whole) {
-            m_store.KeepWindow();
-            m_windowed = true;
-        }
+        m_windowed = !whole;
+        if (whole)
+            m_store.KeepWhole();
+        else
+            m_store.KeepHead(kMemberHeadLength);
     }
 
     // Opens the archive again and reads the member from its start; the head

@@ -176,6 +176,25 @@ void MemberStore::KeepWindow() {
     m_windowStart = m_size;
 }
 
+void MemberStore::KeepHead(std::int64_t length) {
+    if (!m_windowed || m_kept != 0 || m_windowStart != 0)
+        return;
+    const auto head = static_cast<std::size_t>(std::clamp<std::int64_t>(length, 0, m_size));
+    m_memory.assign(m_window.begin(), m_window.begin() + head);
+    m_window.erase(m_window.begin(), m_window.begin() + head);
+    m_windowStart = m_kept = head;
+    t_bytesInMemory += m_kept;
+}
+
+void MemberStore::KeepWhole() {
+    if (!m_windowed || m_kept != 0 || m_windowStart != 0)
+        return;
+    m_windowed = false;
+    m_memory.swap(m_window);
+    m_kept = m_size;
+    t_bytesInMemory += m_kept;
+}
+
 // The window's front is cut only once it is at least half of it, so that a
 // reader going forward in small blocks moves each byte about once.
 void MemberStore::Release(std::int64_t offset) {

@@ -62,6 +62,12 @@ public:
     bool AppendZeros(std::int64_t count);
     // From now on only a window of what is appended is kept.
     void KeepWindow();
+    // For a store kept as a window from the start: its first `length` bytes
+    // are kept for good (in memory), the window goes on after them.
+    void KeepHead(std::int64_t length);
+    // For a store kept as a window from the start: every byte is kept from
+    // now on, those in the window in memory.
+    void KeepWhole();
     // In a window: the bytes appended after KeepWindow and before `offset` may go.
     void Release(std::int64_t offset);
     // In a window: forgets its bytes, so that the member can be appended
