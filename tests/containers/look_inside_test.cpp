@@ -3,8 +3,11 @@
 // from a few bytes written here), and every limit at its edge.
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -234,6 +237,42 @@ TEST(LookInsideTest, NestedMembersShareTheMemoryLimit) {
     EXPECT_FALSE(outer.InMemory());
 }
 
+// Where the members kept go while a file is looked inside: with the memory
+// members may take already taken, a member kept goes to a temporary file
+// from its first byte past the head.
+struct TemporaryFiles {
+    bool memoryTaken = false;
+    const char* directory = nullptr; // TMPDIR, when not the test's own
+    rlim_t sizeLimit = RLIM_INFINITY;
+};
+
+class TemporaryFilesAs {
+public:
+    explicit TemporaryFilesAs(const TemporaryFiles& files) {
+        if (files.memoryTaken)
+            m_taken.AppendZeros(kMaxMemberInMemory);
+        if (const char* directory = std::getenv("TMPDIR"))
+            m_directory = directory;
+        if (files.directory != nullptr)
+            ::setenv("TMPDIR", files.directory, 1);
+        ::getrlimit(RLIMIT_FSIZE, &m_limit);
+        const rlimit lower{files.sizeLimit, m_limit.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+        m_signal = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~TemporaryFilesAs() {
+        std::signal(SIGXFSZ, m_signal);
+        ::setrlimit(RLIMIT_FSIZE, &m_limit);
+        m_directory ? ::setenv("TMPDIR", m_directory->c_str(), 1) : ::unsetenv("TMPDIR");
+    }
+
+private:
+    MemberStore m_taken;
+    std::optional<std::string> m_directory;
+    rlimit m_limit{};
+    void (*m_signal)(int) = nullptr;
+};
+
 struct LimitRow {
     const char* name;
     Maker maker;
@@ -241,6 +280,7 @@ struct LimitRow {
     std::vector<std::string> reports{};  // the names reported, in order
     std::vector<std::string> problems{}; // the start of each problem
     int stopAfter = -1;                  // members before the stop flag is set
+    TemporaryFiles temporary{};
 };
 
 class LimitTest : public ::testing::TestWithParam<LimitRow> {};
@@ -249,7 +289,11 @@ class LimitTest : public ::testing::TestWithParam<LimitRow> {};
 TEST_P(LimitTest, ReadsWhatItMayAndSaysWhyOnce) {
     const fixtures::TempTree work;
     const LimitRow& row = GetParam();
-    const Look look = LookInside(Make(work, row.maker), row.limits, row.stopAfter);
+    const std::string path = Make(work, row.maker);
+    const Look look = [&] {
+        const TemporaryFilesAs temporary(row.temporary);
+        return LookInside(path, row.limits, row.stopAfter);
+    }();
     EXPECT_EQ(look.container, !row.reports.empty() || !row.problems.empty());
     EXPECT_EQ(look.reported, row.reports);
     ASSERT_EQ(look.problems.size(), row.problems.size()) << ::testing::PrintToString(look.problems);
@@ -260,6 +304,31 @@ TEST_P(LimitTest, ReadsWhatItMayAndSaysWhyOnce) {
 const std::string kZip = "bsdtar --format zip --options zip:compression=store -cf \"$OUT\" -C "
                          "\"$TREE\" SERVER.NLM SUB/DRIVER.NLM README.TXT";
 const std::string kTar = "bsdtar -cf \"$OUT\" -C \"$TREE\" ";
+
+// A cabinet of A.BIN (40,000 bytes) and B.NLM (SERVER.NLM, 1024) in one
+// folder, B.NLM listed first.
+const std::string kCabinetListedOutOfOrder =
+    "head -c 40000 /dev/zero > A.BIN; cp \"$TREE/SERVER.NLM\" B.NLM; gcab -c -z \"$OUT\" A.BIN "
+    "B.NLM; at=$(od -An -tu4 -j16 -N4 \"$OUT\"); { dd if=\"$OUT\" bs=1 skip=$((at+22)) count=22; "
+    "dd if=\"$OUT\" bs=1 skip=$((at)) count=22; } 2>/dev/null > L; dd if=L of=\"$OUT\" bs=1 "
+    "seek=$((at)) conv=notrunc status=none";
+
+// A zip of one member of 300,000 bytes, a program (kept whole) or not; and
+// a zip holding a zip of a program.
+Bytes ZipOf(const std::string& path, const std::string& format) {
+    return fixtures::BuildSample(
+        {{"format", "zip"}, {"members", {{{"path", path}, {"format", format}, {"size", 300000}}}}});
+}
+const Bytes kZipInZip = fixtures::BuildSample(
+    {{"format", "zip"},
+     {"members",
+      {{{"path", "IN.ZIP"},
+        {"format", "zip"},
+        {"members", {{{"path", "BIG.EXE"}, {"format", "mz"}, {"size", 300000}}}}}}}});
+// IN.ZIP's 300,112 bytes and BIG.EXE's 300,000, held at once.
+constexpr std::int64_t kZipInZipKept = 600112;
+const TemporaryFiles kMemoryTaken{.memoryTaken = true};
+const TemporaryFiles kNoTemporaryDirectory{true, "/nonexistent-kestrel-tmp"};
 
 const std::vector<std::string> kAllNames = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
 const std::vector<std::string> kFirstTwo = {"SERVER.NLM", "DRIVER.NLM"};
@@ -313,6 +382,32 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  {"T.ZIP: encrypted member SERVER.NLM"}},
+        // Files are extracted in their folder's order, so nothing is
+        // decompressed twice; what libmspack decompresses up to a file, and
+        // throws away, counts all the same.
+        LimitRow{"cabinet_listed_out_of_order_decompressed_once",
+                 {"T.CAB", kCabinetListedOutOfOrder},
+                 {.maxExpand = 41024},
+                 {"A.BIN", "B.NLM"}},
+        LimitRow{"cabinet_bytes_before_a_file_count",
+                 {"T.CAB", kCabinetListedOutOfOrder +
+                               "; printf '\\001' | dd of=\"$OUT\" bs=1 seek=28 conv=notrunc "
+                               "status=none"},
+                 {.maxExpand = 41023},
+                 {},
+                 {"T.CAB: more than 41023 bytes decompressed; the rest is skipped"}},
+        LimitRow{"szdd_cut_short",
+                 {"SERVER.NL_", "",
+                  fixtures::BuildSample(
+                      {{"format", "szdd"}, {"member", Module("SERVER.NLM", "x")}, {"cut", 600}})},
+                 {},
+                 {"SERVER.NLM"},
+                 {"SERVER.NL_: SERVER.NLM: shorter than its header says: 520 of 1024 bytes"}},
+        LimitRow{"szdd_unknown_method",
+                 {"SERVER.NL_", "", Wrapped("szdd", {{{"at", 8}, {"u8", 'B'}}})},
+                 {},
+                 {},
+                 {"SERVER.NL_: unknown compression method 'B'"}},
         LimitRow{"cabinet_block_continued_in_missing_cabinet",
                  {"T.CAB", "head -c 40000 /dev/zero > BIG; cp \"$TREE/README.TXT\" .; gcab -c "
                            "\"$OUT\" BIG README.TXT; at=$(od -An -tu4 -j36 -N4 \"$OUT\"); printf "
@@ -322,19 +417,69 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {"T.CAB: BIG: damaged"}},
         LimitRow{"stop_between_members", {"T.ZIP", kZip}, {}, {"SERVER.NLM"}, {}, 1},
-        // A member larger than kMaxMemberInMemory goes on in a temporary file:
-        // a zip of 65 MiB inside is entered, its first member read from there.
-        LimitRow{"member_over_64_MiB_read_through_temporary_file",
-                 {"T.ZIP", "head -c 67108900 /dev/zero > FILL; bsdtar --format zip --options "
-                           "zip:compression=store -cf IN.ZIP -C \"$TREE\" SERVER.NLM -C \"$PWD\" "
-                           "FILL; bsdtar --format zip -cf \"$OUT\" IN.ZIP"},
-                 {},
-                 {"IN.ZIP", "SERVER.NLM", "FILL"}},
+        // Only a program or a container is kept whole: a member read front
+        // to back, of known length or not, needs no temporary file.
+        LimitRow{.name = "member_read_front_to_back_needs_no_temporary_file",
+                 .maker = {"T.ZIP", "", ZipOf("LOG.SYS", "raw")},
+                 .reports = {"LOG.SYS"},
+                 .temporary = kNoTemporaryDirectory},
+        LimitRow{.name = "stream_of_text_needs_no_temporary_file",
+                 .maker = {"T.SYS.gz", "yes 'A line of text' | head -c 300000 | gzip > \"$OUT\""},
+                 .reports = {"T.SYS"},
+                 .temporary = kNoTemporaryDirectory},
+        // A member cut by a limit is reported with what was read.
+        LimitRow{"stream_cut_by_expansion_limit",
+                 {"T.TXT.gz", "yes 'A line of text' | head -c 300000 | gzip > \"$OUT\""},
+                 {.maxExpand = 100000},
+                 {"T.TXT"},
+                 {"T.TXT.gz: more than 100000 bytes decompressed; the rest is skipped"}},
+        LimitRow{.name = "temporary_files_last_allowed",
+                 .maker = {"T.ZIP", "", kZipInZip},
+                 .limits = {.maxTemp = kZipInZipKept},
+                 .reports = {"IN.ZIP", "BIG.EXE"},
+                 .temporary = kMemoryTaken},
+        LimitRow{.name = "temporary_files_first_refused",
+                 .maker = {"T.ZIP", "", kZipInZip},
+                 .limits = {.maxTemp = kZipInZipKept - 1},
+                 .reports = {"IN.ZIP", "BIG.EXE"},
+                 .problems = {"T.ZIP/IN.ZIP: BIG.EXE: more than 600111 bytes in temporary files; "
+                              "reported from what was kept"},
+                 .temporary = kMemoryTaken},
+        LimitRow{.name = "temporary_directory_missing",
+                 .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
+                 .reports = {"BIG.EXE"},
+                 .problems = {"T.ZIP: BIG.EXE: no temporary file in /nonexistent-kestrel-tmp: "},
+                 .temporary = kNoTemporaryDirectory},
+        LimitRow{.name = "temporary_file_past_file_size_limit",
+                 .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
+                 .reports = {"BIG.EXE"},
+                 .problems = {"T.ZIP: BIG.EXE: temporary file not written: File too large"},
+                 .temporary = {true, nullptr, 100000}},
         LimitRow{"program_is_no_container",
                  {"D.EXE", "", fixtures::BuildSample({{"format", "mz"}, {"size", 4096}})}},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
     testing::RowName());
+
+// A compressed stream is decompressed once to learn its length and again
+// for a scanner that reads past its head: the member still reports as its
+// file, here with a version marker far behind the head.
+TEST(LookInsideTest, StreamReadTwiceReportsAsItsFile) {
+    fixtures::TempTree work;
+    const std::string file = work.Add(
+        "D.SYS", fixtures::BuildSample({{"size", 200000},
+                                        {"put",
+                                         {{{"at", 0}, {"text", "Text"}},
+                                          {{"at", 190000}, {"text", "VeRsIoN=4.11 x"}}}}}));
+    Make(work, {"D.SYS.gz", "gzip -k \"${OUT%.gz}\""});
+    testing::RecordingSink sink;
+    QuillScan(sink, {.brief = true}).ScanFile(work.RootWithSeparator(), "D.SYS");
+    const TemporaryFilesAs temporary(kNoTemporaryDirectory);
+    const Look look = LookInside(file + ".gz");
+    EXPECT_EQ(look.problems, std::vector<std::string>{});
+    EXPECT_THAT(sink.lines.at(0), ::testing::HasSubstr("4.11"));
+    EXPECT_EQ(look.sink.lines, sink.lines);
+}
 
 } // namespace
 } // namespace kestrel
