@@ -21,3 +21,37 @@ find . -type f -size -64k | head -8 | xargs gcab -c -z "$seeds/seed-mszip.cab"
 find . -type f -size -64k | head -8 | xargs gcab -c "$seeds/seed-stored.cab"
 mkfs.fat -C "$seeds/seed-fat12.img" 160 >/dev/null
 MTOOLS_SKIP_CHECK=1 mcopy -s -i "$seeds/seed-fat12.img" ./* ::/ 2>/dev/null || true
+
+# Hostile seeds: what costs more than it should or says less than it must.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+le32() {
+    printf "\\$(printf %o $(($1 & 255)))\\$(printf %o $(($1 >> 8 & 255)))"
+    printf "\\$(printf %o $(($1 >> 16 & 255)))\\$(printf %o $(($1 >> 24 & 255)))"
+}
+# A cabinet whose files are listed backwards (libmspack then decompresses the
+# folder from its start for each), and one whose files all overlap far in.
+for i in 1 2 3 4 5 6 7 8; do
+    yes "line $i of a file in a cabinet" | head -c 20000 > "F$i.TXT"
+done
+gcab -c -z listed.cab F?.TXT
+cp listed.cab overlapping.cab
+files=$(od -An -tu4 -j16 -N4 listed.cab)
+for i in 7 6 5 4 3 2 1 0; do
+    dd if=listed.cab bs=1 skip=$((files + i * 23)) count=23 status=none
+done > list
+dd if=list of=listed.cab bs=1 seek=$((files)) conv=notrunc status=none
+cp listed.cab "$seeds/seed-listed-backwards.cab"
+for i in 0 1 2 3 4 5 6 7; do
+    { le32 1; le32 150000; } | dd of=overlapping.cab bs=1 seek=$((files + i * 23)) conv=notrunc \
+        status=none
+done
+cp overlapping.cab "$seeds/seed-overlapping.cab"
+# SZDD cut short of the length its header says, and SZDD of an unknown method.
+{ printf 'SZDD\210\360\047\063A_'; le32 4096; printf '\377ABCDEFGH'; } > "$seeds/seed-cut.sz_"
+{ printf 'SZDD\210\360\047\063B_'; le32 8; printf '\377ABCDEFGH'; } > "$seeds/seed-method.sz_"
+# Compressed streams of unknown length: text that expands a thousandfold,
+# and a stream whose first block is all zeros, as a tar's end is.
+yes "a line of text in a stream" | head -c 1048576 | gzip -9 > "$seeds/seed-text.gz"
+{ head -c 512 /dev/zero; echo "text after a zero block"; } | gzip > "$seeds/seed-zero-block.gz"
