@@ -26,10 +26,6 @@ MTOOLS_SKIP_CHECK=1 mcopy -s -i "$seeds/seed-fat12.img" ./* ::/ 2>/dev/null || t
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-le32() {
-    printf "\\$(printf %o $(($1 & 255)))\\$(printf %o $(($1 >> 8 & 255)))"
-    printf "\\$(printf %o $(($1 >> 16 & 255)))\\$(printf %o $(($1 >> 24 & 255)))"
-}
 # A cabinet whose files are listed backwards (libmspack then decompresses the
 # folder from its start for each), and one whose files all overlap far in.
 for i in 1 2 3 4 5 6 7 8; do
@@ -44,14 +40,12 @@ done > list
 dd if=list of=listed.cab bs=1 seek=$((files)) conv=notrunc status=none
 cp listed.cab "$seeds/seed-listed-backwards.cab"
 for i in 0 1 2 3 4 5 6 7; do
-    { le32 1; le32 150000; } | dd of=overlapping.cab bs=1 seek=$((files + i * 23)) conv=notrunc \
+    printf '\1\0\0\0\360\111\2\0' | dd of=overlapping.cab bs=1 seek=$((files + i * 23)) conv=notrunc \
         status=none
 done
 cp overlapping.cab "$seeds/seed-overlapping.cab"
 # SZDD cut short of the length its header says, and SZDD of an unknown method.
-{ printf 'SZDD\210\360\047\063A_'; le32 4096; printf '\377ABCDEFGH'; } > "$seeds/seed-cut.sz_"
-{ printf 'SZDD\210\360\047\063B_'; le32 8; printf '\377ABCDEFGH'; } > "$seeds/seed-method.sz_"
-# Compressed streams of unknown length: text that expands a thousandfold,
-# and a stream whose first block is all zeros, as a tar's end is.
+printf 'SZDD\210\360\047\063A_\0\020\0\0\377ABCDEFGH' > "$seeds/seed-cut.sz_"
+printf 'SZDD\210\360\047\063B_\010\0\0\0\377ABCDEFGH' > "$seeds/seed-method.sz_"
+# A compressed stream of unknown length, text that expands a thousandfold.
 yes "a line of text in a stream" | head -c 1048576 | gzip -9 > "$seeds/seed-text.gz"
-{ head -c 512 /dev/zero; echo "text after a zero block"; } | gzip > "$seeds/seed-zero-block.gz"
