@@ -142,7 +142,11 @@ public:
             m_store.Release(offset - kMemberBackReach);
         if (offset >= m_store.Size())
             return m_ended && m_failure.empty() && !m_stopped ? 0 : -1;
-        return m_store.ReadAt(offset, into, std::min(count, m_store.Size() - offset));
+        const std::int64_t got =
+            m_store.ReadAt(offset, into, std::min(count, m_store.Size() - offset));
+        if (got < 0 && m_failure.empty())
+            m_failure = "read back past what was kept";
+        return got;
     }
 
     // For a member whose length the archive does not say: decompresses it
