@@ -14,6 +14,8 @@
 #include <memory>
 #include <mspack.h>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "container_readers.h"
@@ -286,19 +288,21 @@ void ReadKwaj(IoSystem& io) {
 // by folder, by offset inside each. libmspack decompresses a folder from its
 // start again for a file that lies behind the last one it extracted.
 std::vector<mscabd_file*> FilesInFolderOrder(mscabd_cabinet& cabinet) {
-    std::vector<const mscabd_folder*> folders;
+    std::unordered_map<const mscabd_folder*, std::size_t> folderNumbers;
     for (const mscabd_folder* folder = cabinet.folders; folder != nullptr; folder = folder->next)
-        folders.push_back(folder);
-    const auto folderNumber = [&](const mscabd_file* file) {
-        return std::find(folders.begin(), folders.end(), file->folder) - folders.begin();
-    };
-    std::vector<mscabd_file*> files;
-    for (mscabd_file* file = cabinet.files; file != nullptr; file = file->next)
-        files.push_back(file);
-    std::stable_sort(files.begin(), files.end(), [&](const mscabd_file* a, const mscabd_file* b) {
-        const auto folderA = folderNumber(a), folderB = folderNumber(b);
-        return folderA != folderB ? folderA < folderB : a->offset < b->offset;
+        folderNumbers.emplace(folder, folderNumbers.size());
+    std::vector<std::pair<std::size_t, mscabd_file*>> numbered;
+    for (mscabd_file* file = cabinet.files; file != nullptr; file = file->next) {
+        const auto found = folderNumbers.find(file->folder);
+        numbered.emplace_back(found != folderNumbers.end() ? found->second : folderNumbers.size(),
+                              file);
+    }
+    std::stable_sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second->offset < b.second->offset;
     });
+    std::vector<mscabd_file*> files;
+    for (const auto& [number, file] : numbered)
+        files.push_back(file);
     return files;
 }
 
