@@ -32,6 +32,7 @@ overlays and drivers, NE, PE, LE and LX executables. Files are only ever read.
   -z, --look-inside      also scan inside archives, compressed files and disk images
       --max-expand SIZE  most bytes decompressed under one file on disk (default 16G;
                          K, M and G multiply by 1024, 1024^2 and 1024^3)
+      --max-temp SIZE    most bytes held in temporary files at once (default 4G)
   -f, --files-from FILE  scan the paths listed in FILE ("-": standard input), one a line
   -0, --null             the list of --files-from is NUL-separated
   -x, --one-file-system  do not enter directories on other file systems
@@ -140,6 +141,8 @@ int main(int argc, char** argv) {
     std::string maxExpand;
     app.add_flag("-z,--look-inside", options.lookInside);
     app.add_option("--max-expand", maxExpand);
+    std::string maxTemp;
+    app.add_option("--max-temp", maxTemp);
     app.add_option("-f,--files-from", options.filesFrom);
     app.add_flag("-0,--null", options.nullSeparated);
     app.add_flag("-x,--one-file-system", options.walk.oneFileSystem);
@@ -205,6 +208,12 @@ int main(int argc, char** argv) {
         if (!size)
             return UsageError("--max-expand: SIZE is a positive number of bytes, or of K, M or G");
         options.containerLimits.maxExpand = *size;
+    }
+    if (app.count("--max-temp") != 0) {
+        const std::optional<std::int64_t> size = ParseSize(maxTemp);
+        if (!size)
+            return UsageError("--max-temp: SIZE is a positive number of bytes, or of K, M or G");
+        options.containerLimits.maxTemp = *size;
     }
     options.jobs = jobs > 0 ? jobs : kestrel::DefaultJobCount();
     if (progressOn)

@@ -58,6 +58,9 @@ void InstallSignalHandlers() {
     // A closed pipe is seen as EPIPE from the write, whatever disposition the
     // caller left, and ends the run quietly.
     ::signal(SIGPIPE, SIG_IGN);
+    // A temporary file past the file size limit (ulimit -f) is a write that
+    // fails with EFBIG and is said, not the end of the run.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string ErrorText(int error) {

@@ -2,8 +2,9 @@
 // RAR, LHA, ISO 9660, tar, cpio, and single gzip, bzip2 or xz streams. The
 // container is read through callbacks over its scan source; a member's bytes
 // are decompressed as far as the scanner asks for them and kept in a
-// MemberStore, and the rest is decompressed after the scan without being kept,
-// so that damage is found and every byte counts against the expansion limit.
+// MemberStore only as far as the scanner may go back into them, and the rest
+// is decompressed after the scan without being kept, so that damage is found
+// and every byte counts against the expansion limit.
 
 #include <algorithm>
 #include <archive.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <clocale>
+#include <functional>
 #include <locale.h>
 #include <map>
 #include <memory>
@@ -113,42 +115,93 @@ public:
     std::int64_t ReadAt(std::int64_t, std::uint8_t*, std::int64_t) override { return 0; }
 };
 
-// One member's bytes, decompressed on demand.
+// The head of a member as a scan source, for detection before the rest is
+// read: a member at least as long as the head is at least as long as this.
+class HeadSource : public ScanSource {
+public:
+    explicit HeadSource(const MemberStore& store) : m_store(store) {}
+    std::int64_t Length() const override { return std::min(m_store.Size(), kMemberHeadLength); }
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
+        if (offset >= Length())
+            return 0;
+        return m_store.ReadAt(offset, into, std::min(count, Length() - offset));
+    }
+
+private:
+    const MemberStore& m_store;
+};
+
+// The archive read over the container, and what it reads with.
+struct OpenArchive {
+    std::unique_ptr<ArchiveInput> input;
+    ArchivePointer archive;
+};
+
+OpenArchive OpenOver(ScanSource& container, ContainerKind kind);
+
+// One member's bytes, decompressed as the scanner asks for them. The head is
+// always kept. A program or a container, which readers seek back and forth
+// in, is kept whole; anything else only as a window behind the last read, so
+// that it costs no disk however long it is. A member whose length the
+// archive does not say (a compressed stream) is decompressed once to learn
+// it and, should the scanner read past the head, once more: every byte
+// counted each time.
 class StreamedMember : public ScanSource {
 public:
-    StreamedMember(archive* a, std::int64_t declaredLength, MemberVisitor& visitor)
-        : m_archive(a), m_declaredLength(declaredLength), m_visitor(visitor) {}
-
-    std::int64_t Length() const override {
-        return m_declaredLength >= 0 ? m_declaredLength : m_store.Size();
+    // `again` reopens the archive at this member for a second reading, where
+    // that is possible (a compressed stream, whose one member comes first).
+    StreamedMember(archive* a, std::int64_t declaredLength, MemberVisitor& visitor,
+                   std::function<OpenArchive()> again)
+        : m_archive(a), m_length(declaredLength), m_visitor(visitor),
+          m_store(&visitor.TemporaryFiles()), m_again(std::move(again)) {
+        m_store.KeepWindow();
     }
+
+    std::int64_t Length() const override { return std::max<std::int64_t>(m_length, 0); }
 
     std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
         if (offset < 0 || count < 0)
             return -1;
+        KeepHead();
         if (offset >= Length())
             return 0;
         count = std::min(count, Length() - offset);
-        while (m_store.Size() < offset + count && Pull(true)) {
-        }
+        if (m_windowed && offset + count > m_store.Size() && m_ended && m_again && !m_readAgain)
+            ReadAgain();
+        while (m_store.Size() < offset + count && !m_keepFailed && Pull(true))
+            m_store.Release(offset - kMemberBackReach);
         if (offset >= m_store.Size())
             return m_ended && m_failure.empty() && !m_stopped ? 0 : -1;
-        return m_store.ReadAt(offset, into, std::min(count, m_store.Size() - offset));
+        const std::int64_t got =
+            m_store.ReadAt(offset, into, std::min(count, m_store.Size() - offset));
+        if (got < 0 && m_failure.empty())
+            m_failure = "read back past what was kept";
+        return got;
     }
 
-    // Decompresses the whole member and keeps it: for a member whose length
-    // the archive does not say (a compressed stream).
-    void KeepAll() {
-        while (Pull(true)) {
+    // For a member read under several names (hard links): each reading
+    // starts again at its first byte, so all of it is kept.
+    void KeepWhole() { m_keepWhole = true; }
+
+    // For a member whose length the archive does not say: decompresses it
+    // all, keeping what must be kept, and takes the length it has.
+    void LearnLength() {
+        KeepHead();
+        while (Pull(!m_windowed) && !m_keepFailed) {
         }
-    }
-
-    // Decompresses what the scan left, without keeping it.
-    void Drain() {
         while (Pull(false)) {
         }
-        if (m_failure.empty() && !m_stopped && m_declaredLength >= 0 &&
-            m_produced < m_declaredLength)
+        m_length = m_produced;
+    }
+
+    // Decompresses what the scan left, without keeping it. A second reading
+    // has nothing more to find.
+    void Drain() {
+        if (m_readAgain)
+            return;
+        while (Pull(false)) {
+        }
+        if (m_failure.empty() && !m_stopped && m_length >= 0 && m_produced < m_length)
             m_failure = "shorter than its header says";
     }
 
@@ -156,7 +209,47 @@ public:
     bool Fatal() const { return m_fatal; }
 
 private:
+    // Reads the head (in memory, whatever else the thread holds), then
+    // decides how much of the member is kept. A member of unknown length
+    // without a second reading is kept whole.
+    void KeepHead() {
+        if (m_headRead)
+            return;
+        m_headRead = true;
+        while (m_store.Size() < kMemberHeadLength && Pull(true)) {
+        }
+        std::array<std::uint8_t, 512> first{};
+        const std::int64_t got = m_store.ReadAt(0, first.data(), std::ssize(first));
+        HeadSource head(m_store);
+        const bool whole = m_keepWhole || (m_length < 0 && !m_again) ||
+                           ScannerSeeksIn(first.data(), got) ||
+                           DetectContainer(head) != ContainerKind::kNone;
+        m_windowed = !whole;
+        if (whole)
+            m_store.KeepWhole();
+        else
+            m_store.KeepHead(kMemberHeadLength);
+    }
+
+    // Opens the archive again and reads the member from its start; the head
+    // is kept from the first time.
+    void ReadAgain() {
+        m_readAgain = true;
+        m_reopened = m_again();
+        if (!m_reopened.archive) {
+            m_failure = "cannot be read a second time";
+            return;
+        }
+        m_archive = m_reopened.archive.get();
+        m_store.RewindWindow();
+        m_produced = 0;
+        m_ended = false;
+        m_stopped = false;
+    }
+
     // One block from libarchive; false at the end, on an error or a stop.
+    // Kept or not, every byte counts; a block that cannot be kept leaves the
+    // member short of it, and the rest is still decompressed.
     bool Pull(bool keep) {
         if (m_ended)
             return false;
@@ -184,24 +277,35 @@ private:
         auto count = static_cast<std::int64_t>(size);
         // Bytes past the size the header says are a bomb or damage: the
         // member is what its header says, and the rest is not decompressed.
-        const bool tooLong = m_declaredLength >= 0 && hole + count > m_declaredLength - m_produced;
+        const bool tooLong = m_length >= 0 && hole + count > m_length - m_produced;
         if (tooLong) {
-            m_failure = "longer than its header says (" + std::to_string(m_declaredLength) +
+            m_failure = "longer than its header says (" + std::to_string(m_length) +
                         " bytes); the rest is skipped";
-            hole = std::min(hole, m_declaredLength - m_produced);
-            count = m_declaredLength - m_produced - hole;
+            hole = std::min(hole, m_length - m_produced);
+            count = m_length - m_produced - hole;
         }
         if (m_visitor.Stopping() || !m_visitor.Charge(hole + count)) {
             m_stopped = true;
             return Stop();
         }
-        if (keep && (!m_store.AppendZeros(hole) ||
-                     !m_store.Append(static_cast<const std::uint8_t*>(block), count))) {
-            m_failure = m_store.Error();
-            return Stop();
-        }
         m_produced += hole + count;
+        if (keep && !m_keepFailed && !Keep(static_cast<const std::uint8_t*>(block), count)) {
+            m_keepFailed = true;
+            if (m_failure.empty())
+                m_failure = m_store.Error();
+        }
         return tooLong ? Stop() : true;
+    }
+
+    // Appends the part of the block just pulled that the store does not
+    // hold yet: on a second reading, the head is passed over.
+    bool Keep(const std::uint8_t* block, std::int64_t count) {
+        const std::int64_t blockStart = m_produced - count;
+        const std::int64_t zeros = std::max<std::int64_t>(blockStart - m_store.Size(), 0);
+        if (!m_store.AppendZeros(zeros))
+            return false;
+        const std::int64_t skip = std::clamp<std::int64_t>(m_store.Size() - blockStart, 0, count);
+        return m_store.Append(block + skip, count - skip);
     }
 
     bool Stop() {
@@ -210,10 +314,17 @@ private:
     }
 
     archive* m_archive;
-    std::int64_t m_declaredLength; // -1 when the archive does not say
+    std::int64_t m_length; // -1 until known when the archive does not say
     MemberVisitor& m_visitor;
     MemberStore m_store;
+    std::function<OpenArchive()> m_again;
+    OpenArchive m_reopened;
     std::int64_t m_produced = 0; // bytes decompressed so far, kept or not
+    bool m_headRead = false;
+    bool m_keepWhole = false;
+    bool m_windowed = false;
+    bool m_readAgain = false;
+    bool m_keepFailed = false;
     bool m_ended = false;
     bool m_fatal = false;
     bool m_stopped = false; // by the stop flag or a limit
@@ -537,25 +648,29 @@ private:
     std::uint64_t m_size = 0;
 };
 
-// One reading of an archive through libarchive.
-class ArchiveReading {
-public:
-    ArchiveReading(ScanSource& source, ContainerKind kind)
-        : m_owner(archive_read_new()), m_input(source) {
-        archive* const a = m_owner.get();
-        EnableFormats(a, kind);
-        archive_read_set_read_callback(a, &ArchiveInput::Read);
-        archive_read_set_skip_callback(a, &ArchiveInput::Skip);
-        archive_read_set_seek_callback(a, &ArchiveInput::Seek);
-        archive_read_set_callback_data(a, &m_input);
-    }
-    archive* Get() const { return m_owner.get(); }
-    bool Open() { return archive_read_open1(m_owner.get()) == ARCHIVE_OK; }
+// The archive read over the container, and what it reads with.
+OpenArchive OpenOver(ScanSource& container, ContainerKind kind) {
+    OpenArchive opened{std::make_unique<ArchiveInput>(container),
+                       ArchivePointer(archive_read_new())};
+    archive* const a = opened.archive.get();
+    EnableFormats(a, kind);
+    archive_read_set_read_callback(a, &ArchiveInput::Read);
+    archive_read_set_skip_callback(a, &ArchiveInput::Skip);
+    archive_read_set_seek_callback(a, &ArchiveInput::Seek);
+    archive_read_set_callback_data(a, opened.input.get());
+    return opened;
+}
 
-private:
-    ArchivePointer m_owner;
-    ArchiveInput m_input;
-};
+// The one member of a compressed stream, from its start.
+OpenArchive OpenStreamAgain(ScanSource& container, ContainerKind kind) {
+    OpenArchive opened = OpenOver(container, kind);
+    archive_entry* entry = nullptr;
+    if (archive_read_open1(opened.archive.get()) != ARCHIVE_OK ||
+        archive_read_next_header(opened.archive.get(), &entry) < ARCHIVE_WARN ||
+        archive_format(opened.archive.get()) != ARCHIVE_FORMAT_RAW)
+        opened.archive.reset();
+    return opened;
+}
 
 // The name a hard link points at, in the form EntryPath gives names.
 const char* LinkTarget(archive_entry* entry) {
@@ -590,10 +705,10 @@ bool FinishMember(StreamedMember& member, bool goOn, const std::string& path,
 // 9660) into `others`, for a second reading; those met before it (cpio's
 // newc puts the data on the last name) are reported from the same bytes as
 // soon as the data comes.
-bool ReadMembers(ArchiveReading& reading, ContainerKind kind, MemberVisitor& visitor,
-                 OtherNames& others) {
-    archive* const a = reading.Get();
-    if (!reading.Open()) {
+bool ReadMembers(ScanSource& source, ContainerKind kind, MemberVisitor& visitor, OtherNames& others,
+                 OpenArchive& reading) {
+    archive* const a = reading.archive.get();
+    if (archive_read_open1(a) != ARCHIVE_OK) {
         // A program without an archive behind it is just a program.
         if (kind == ContainerKind::kExecutable)
             return false;
@@ -645,13 +760,18 @@ bool ReadMembers(ArchiveReading& reading, ContainerKind kind, MemberVisitor& vis
             visitor.Problem("encrypted member " + path);
             continue;
         }
+        std::function<OpenArchive()> again;
+        if (archive_format(a) == ARCHIVE_FORMAT_RAW)
+            again = [&] { return OpenStreamAgain(source, kind); };
         StreamedMember member(a, archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1,
-                              visitor);
+                              visitor, again);
+        const auto wait = link != nullptr ? waiting.find(link) : waiting.end();
+        if (wait != waiting.end())
+            member.KeepWhole();
         if (!archive_entry_size_is_set(entry))
-            member.KeepAll();
+            member.LearnLength();
         // A member damaged part way is still scanned as far as it goes.
         bool goOn = visitor.Visit(path, modified, member);
-        const auto wait = link != nullptr ? waiting.find(link) : waiting.end();
         if (wait != waiting.end()) {
             for (const OtherName& name : wait->second)
                 goOn = goOn && visitor.Visit(name.path, name.modified, member);
@@ -675,9 +795,9 @@ bool ReadMembers(ArchiveReading& reading, ContainerKind kind, MemberVisitor& vis
 // each such member is decompressed once more and reported under those names.
 void ReadOtherNames(ScanSource& source, ContainerKind kind, MemberVisitor& visitor,
                     OtherNames& others) {
-    ArchiveReading reading(source, kind);
-    archive* const a = reading.Get();
-    if (!reading.Open())
+    const OpenArchive reading = OpenOver(source, kind);
+    archive* const a = reading.archive.get();
+    if (archive_read_open1(a) != ARCHIVE_OK)
         return;
     for (archive_entry* entry = nullptr; !others.empty() && !visitor.Stopping() &&
                                          archive_read_next_header(a, &entry) >= ARCHIVE_WARN;) {
@@ -692,9 +812,11 @@ void ReadOtherNames(ScanSource& source, ContainerKind kind, MemberVisitor& visit
         if (archive_entry_is_data_encrypted(entry))
             continue;
         StreamedMember member(a, archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1,
-                              visitor);
+                              visitor, {});
+        if (names->second.size() > 1)
+            member.KeepWhole();
         if (!archive_entry_size_is_set(entry))
-            member.KeepAll();
+            member.LearnLength();
         bool goOn = true;
         for (const OtherName& name : names->second)
             goOn = goOn && visitor.Visit(name.path, name.modified, member);
@@ -817,14 +939,14 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
         zip = behind.start < 0;
     }
     OtherNames others;
-    ArchiveReading reading(*source, kind);
-    if (!ReadMembers(reading, kind, visitor, others))
+    OpenArchive reading = OpenOver(*source, kind);
+    if (!ReadMembers(*source, kind, visitor, others, reading))
         return false;
     if (zip)
         std::make_unique<ZipDirectoryCheck>(*source)->Run(visitor);
     if (kind == ContainerKind::kCompressedStream && StartsAs(*source, 0x1F, 0x8B)) {
         const std::string damage = std::make_unique<GzipCheck>(*source)->Run(
-            visitor, archive_filter_bytes(reading.Get(), 0));
+            visitor, archive_filter_bytes(reading.archive.get(), 0));
         if (!damage.empty())
             visitor.Problem("damaged gzip stream: " + damage);
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "container_kind.h"
+#include "member_store.h"
 #include "scan_source.h"
 
 namespace kestrel {
@@ -28,6 +29,8 @@ public:
     virtual bool Charge(std::int64_t bytes) = 0;
     // True once the reader must stop: a limit was reached or a stop asked for.
     virtual bool Stopping() const = 0;
+    // What the members under the file on disk hold in temporary files.
+    virtual TemporaryBudget& TemporaryFiles() = 0;
     // The container's own time and file name, for members that have none.
     virtual std::int64_t ContainerTime() const = 0;
     virtual const std::string& ContainerName() const = 0;

@@ -355,7 +355,7 @@ bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& v
 } // namespace
 
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
-    MemberStore copy;
+    MemberStore copy(&visitor.TemporaryFiles());
     std::string refusal;
     TSK_IMG_INFO* image = kind == ContainerKind::kDiskImage
                               ? OpenRawImage(container)

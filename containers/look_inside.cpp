@@ -15,17 +15,6 @@ namespace kestrel {
 
 namespace {
 
-// "4 GiB" for a whole number of KiB, MiB or GiB, else a count of bytes.
-std::string SizeText(std::int64_t bytes) {
-    static constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
-    int unit = 0;
-    while (unit < 3 && bytes >= 1024 && bytes % 1024 == 0) {
-        bytes /= 1024;
-        ++unit;
-    }
-    return std::to_string(bytes) + " " + kUnits[unit];
-}
-
 std::string LastPathPart(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -90,6 +79,7 @@ struct ContainerExplorer::Session {
     std::int64_t expanded = 0;
     std::int64_t members = 0;
     std::string limitReason; // set once a limit under the file on disk is reached
+    TemporaryBudget temporaryFiles;
     std::string lastDirectory;
     // Every problem under the file on disk is counted; the first is kept,
     // with the container it was found in.
@@ -165,6 +155,7 @@ public:
         return !m_session.limitReason.empty() || m_explorer.m_scanner.StopRequested();
     }
 
+    TemporaryBudget& TemporaryFiles() override { return m_session.temporaryFiles; }
     std::int64_t ContainerTime() const override { return m_modified; }
     const std::string& ContainerName() const override { return m_name; }
 
@@ -190,7 +181,8 @@ private:
 
 bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std::int64_t modified,
                                               ScanSource& bytes) {
-    if (Stopping())
+    // A member cut by a limit reached while it was read is still reported.
+    if (m_explorer.m_scanner.StopRequested())
         return false;
     if (++m_session.members > m_explorer.m_limits.maxMembers) {
         m_session.ReachLimit("more than " + std::to_string(m_explorer.m_limits.maxMembers) +
@@ -262,6 +254,7 @@ bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
         return false;
     Session session;
     session.outermost = path;
+    session.temporaryFiles.limit = m_limits.maxTemp;
     ContainerVisit visit(*this, session, path, modified, 1);
     if (!visit.Read(source, kind))
         return false;

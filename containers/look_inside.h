@@ -16,6 +16,9 @@ inline constexpr std::int64_t kDefaultMaxExpand = std::int64_t{16} << 30;
 // The most members under one file on disk: a full CD holds tens of thousands
 // of files; a million is a crafted or damaged container.
 inline constexpr std::int64_t kDefaultMaxMembers = 1'000'000;
+// The most bytes the members under one file on disk hold in temporary files
+// at once: programs and containers larger than the memory a member may take.
+inline constexpr std::int64_t kDefaultMaxTemp = std::int64_t{4} << 30;
 // Containers are entered this many levels deep, the file on disk being the
 // first; a container at the next level is reported as a file only.
 inline constexpr int kMaxContainerDepth = 4;
@@ -23,6 +26,7 @@ inline constexpr int kMaxContainerDepth = 4;
 struct ContainerLimits {
     std::int64_t maxExpand = kDefaultMaxExpand;
     std::int64_t maxMembers = kDefaultMaxMembers;
+    std::int64_t maxTemp = kDefaultMaxTemp;
 };
 
 // What a front end hangs onto looking inside. Every hook may be left empty.

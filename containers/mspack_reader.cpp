@@ -3,13 +3,20 @@
 // method, and compiled HTML help. libmspack reads and writes through an I/O
 // table of our own: the container is a scan source, a member goes into a
 // MemberStore, and every byte written counts against the expansion limit.
+// A stop is seen at every read of the container, so also while libmspack
+// decompresses a cabinet's folder up to a file without writing it.
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <mspack.h>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "container_readers.h"
 #include "member_store.h"
@@ -42,7 +49,7 @@ struct IoSystem {
     ScanSource* container;
     MemberVisitor* visitor;
     MemberStore* store = nullptr; // where the member being extracted goes
-    std::string writeFailure;     // why the last write was refused, if not a limit
+    std::string writeFailure;     // why the member's bytes could not all be kept
 };
 
 OpenFile* AsOpenFile(mspack_file* file) {
@@ -82,7 +89,7 @@ void MendChmHeaderGuids(std::uint8_t* header, std::int64_t length) {
 
 int Read(mspack_file* handle, void* buffer, int bytes) {
     OpenFile* file = AsOpenFile(handle);
-    if (file == nullptr || file->writing || bytes < 0)
+    if (file == nullptr || file->writing || bytes < 0 || file->io->visitor->Stopping())
         return -1;
     std::uint8_t* bytesRead = static_cast<std::uint8_t*>(buffer);
     const std::int64_t got = file->io->container->ReadAt(file->position, bytesRead, bytes);
@@ -93,7 +100,9 @@ int Read(mspack_file* handle, void* buffer, int bytes) {
     return static_cast<int>(got);
 }
 
-// Between two blocks of a member: the stop test and the expansion limit.
+// Between two blocks of a member: the stop test and the expansion limit. A
+// block that cannot be kept leaves the member short, and the rest is still
+// decompressed: the member is reported as far as it was kept.
 int Write(mspack_file* handle, void* buffer, int bytes) {
     OpenFile* file = AsOpenFile(handle);
     if (file == nullptr || !file->writing || bytes < 0)
@@ -101,10 +110,9 @@ int Write(mspack_file* handle, void* buffer, int bytes) {
     IoSystem* io = file->io;
     if (io->visitor->Stopping() || !io->visitor->Charge(bytes))
         return -1;
-    if (!io->store->Append(static_cast<const std::uint8_t*>(buffer), bytes)) {
+    if (io->writeFailure.empty() &&
+        !io->store->Append(static_cast<const std::uint8_t*>(buffer), bytes))
         io->writeFailure = io->store->Error();
-        return -1;
-    }
     file->position += bytes;
     return bytes;
 }
@@ -168,24 +176,28 @@ std::string ErrorText(int error, const IoSystem& io) {
     }
 }
 
-// Extracts one member into a store of its own and hands it on. False when
-// the container must not be read further.
+// Extracts one member into a store of its own and hands it on; `expected` is
+// its length as the header says it, or -1. A member cut by damage or a
+// limit is still handed on with what was read. False when the container must
+// not be read further.
 template <typename Extract>
 bool ExtractAndVisit(IoSystem& io, const std::string& path, std::int64_t modified,
-                     Extract extract) {
-    MemberStore store;
+                     std::int64_t expected, Extract extract) {
+    MemberStore store(&io.visitor->TemporaryFiles());
     io.store = &store;
     io.writeFailure.clear();
     const int error = extract();
     io.store = nullptr;
-    if (io.visitor->Stopping())
-        return false;
-    if (error != MSPACK_ERR_OK) {
-        io.visitor->Problem(path + ": " + ErrorText(error, io));
-        return true;
-    }
+    std::string problem = error != MSPACK_ERR_OK ? ErrorText(error, io) : io.writeFailure;
+    if (problem.empty() && store.Size() < expected)
+        problem = "shorter than its header says: " + std::to_string(store.Size()) + " of " +
+                  std::to_string(expected) + " bytes";
+    if (!problem.empty())
+        io.visitor->Problem(path + ": " + problem);
+    if (error != MSPACK_ERR_OK && store.Size() == 0)
+        return !io.visitor->Stopping();
     StoredMember member(store);
-    return io.visitor->Visit(path, modified, member);
+    return io.visitor->Visit(path, modified, member) && !io.visitor->Stopping();
 }
 
 // The cabinet's DOS date and time fields as seconds since the epoch, local time.
@@ -225,17 +237,30 @@ std::string SzddMemberName(const std::string& containerName, char missing) {
     return name;
 }
 
+// SZDD's mode byte follows the signature: 'A' is the one method there is.
+std::string SzddOpenError(int error, const IoSystem& io) {
+    constexpr std::int64_t kModeOffset = 8;
+    std::uint8_t mode = 'A';
+    if (error != MSPACK_ERR_DATAFORMAT || io.container->ReadAt(kModeOffset, &mode, 1) != 1 ||
+        mode == 'A')
+        return ErrorText(error, io);
+    const bool printable = mode > ' ' && mode < 0x7F;
+    char shown[8];
+    std::snprintf(shown, sizeof shown, printable ? "'%c'" : "0x%02X", mode);
+    return std::string("unknown compression method ") + shown;
+}
+
 void ReadSzdd(IoSystem& io) {
     msszdd_decompressor* d = mspack_create_szdd_decompressor(&io.table);
     if (d == nullptr)
         return io.visitor->Problem("needs more memory than allowed");
     if (msszddd_header* header = d->open(d, kContainerName.data())) {
         const std::string name = SzddMemberName(io.visitor->ContainerName(), header->missing_char);
-        ExtractAndVisit(io, name, io.visitor->ContainerTime(),
+        ExtractAndVisit(io, name, io.visitor->ContainerTime(), header->length,
                         [&] { return d->extract(d, header, kMemberName.data()); });
         d->close(d, header);
     } else {
-        io.visitor->Problem(ErrorText(d->last_error(d), io));
+        io.visitor->Problem(SzddOpenError(d->last_error(d), io));
     }
     mspack_destroy_szdd_decompressor(d);
 }
@@ -248,7 +273,9 @@ void ReadKwaj(IoSystem& io) {
         // The header may keep the original name; else the member takes the container's.
         const bool named = header->filename != nullptr && header->filename[0] != '\0';
         const std::string name = named ? header->filename : io.visitor->ContainerName();
-        ExtractAndVisit(io, name, io.visitor->ContainerTime(),
+        const std::int64_t length =
+            (header->headers & MSKWAJ_HDR_HASLENGTH) != 0 ? header->length : -1;
+        ExtractAndVisit(io, name, io.visitor->ContainerTime(), length,
                         [&] { return d->extract(d, header, kMemberName.data()); });
         d->close(d, header);
     } else {
@@ -257,15 +284,69 @@ void ReadKwaj(IoSystem& io) {
     mspack_destroy_kwaj_decompressor(d);
 }
 
+// A cabinet's files in the order their bytes come out of the folders: folder
+// by folder, by offset inside each. libmspack decompresses a folder from its
+// start again for a file that lies behind the last one it extracted.
+std::vector<mscabd_file*> FilesInFolderOrder(mscabd_cabinet& cabinet) {
+    std::unordered_map<const mscabd_folder*, std::size_t> folderNumbers;
+    for (const mscabd_folder* folder = cabinet.folders; folder != nullptr; folder = folder->next)
+        folderNumbers.emplace(folder, folderNumbers.size());
+    std::vector<std::pair<std::size_t, mscabd_file*>> numbered;
+    for (mscabd_file* file = cabinet.files; file != nullptr; file = file->next) {
+        const auto found = folderNumbers.find(file->folder);
+        numbered.emplace_back(found != folderNumbers.end() ? found->second : folderNumbers.size(),
+                              file);
+    }
+    std::stable_sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second->offset < b.second->offset;
+    });
+    std::vector<mscabd_file*> files;
+    for (const auto& [number, file] : numbered)
+        files.push_back(file);
+    return files;
+}
+
+// Where libmspack's decompression of a folder stands, to count the bytes it
+// decompresses up to a file's offset and throws away: a folder's bytes before
+// its first file, between files, and again from the start for a file that
+// overlaps the one before.
+struct FolderPosition {
+    const mscabd_folder* folder = nullptr;
+    std::int64_t offset = 0;
+
+    // The bytes decompressed and thrown away before `file`'s own.
+    std::int64_t SkippedBefore(const mscabd_file& file) {
+        if (file.folder != folder || offset > file.offset) {
+            folder = file.folder;
+            offset = 0;
+        }
+        return file.length > 0 ? file.offset - offset : 0;
+    }
+    void After(const mscabd_file& file, bool extracted) {
+        if (!extracted)
+            folder = nullptr; // whatever libmspack does next is counted from the start
+        else if (file.length > 0)
+            offset = std::int64_t{file.offset} + file.length;
+    }
+};
+
 void ReadCabinet(IoSystem& io) {
     mscab_decompressor* d = mspack_create_cab_decompressor(&io.table);
     if (d == nullptr)
         return io.visitor->Problem("needs more memory than allowed");
     if (mscabd_cabinet* cabinet = d->open(d, kContainerName.data())) {
-        for (mscabd_file* file = cabinet->files; file != nullptr; file = file->next) {
-            if (io.visitor->Stopping() ||
-                !ExtractAndVisit(io, CabinetPath(file->filename), CabinetTime(*file),
-                                 [&] { return d->extract(d, file, kMemberName.data()); }))
+        FolderPosition position;
+        for (mscabd_file* file : FilesInFolderOrder(*cabinet)) {
+            if (io.visitor->Stopping() || !io.visitor->Charge(position.SkippedBefore(*file)))
+                break;
+            int error = MSPACK_ERR_OK;
+            const bool goOn =
+                ExtractAndVisit(io, CabinetPath(file->filename), CabinetTime(*file), -1, [&] {
+                    error = d->extract(d, file, kMemberName.data());
+                    return error;
+                });
+            position.After(*file, error == MSPACK_ERR_OK);
+            if (!goOn)
                 break;
         }
         d->close(d, cabinet);
@@ -289,7 +370,7 @@ void ReadChm(IoSystem& io) {
             if (path.empty() || path.ends_with('/') || path[0] == '#' || path[0] == '$')
                 continue;
             if (io.visitor->Stopping() ||
-                !ExtractAndVisit(io, path, io.visitor->ContainerTime(),
+                !ExtractAndVisit(io, path, io.visitor->ContainerTime(), -1,
                                  [&] { return d->extract(d, file, kMemberName.data()); }))
                 break;
         }

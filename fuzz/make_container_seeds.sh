@@ -52,3 +52,30 @@ rm -r "$links"
 # A DOS program of 1168 bytes whose code holds "-lh5-", with "-lh5-" after it too.
 { printf 'MZ\220\0\3\0\0\0\4\0'; head -c 90 /dev/zero; printf 'xx-lh5-'; head -c 1069 /dev/zero
   printf '\26\0-lh5-'; head -c 40 /dev/zero; } > "$seeds/hostile-archiver.exe"
+# Hostile seeds: what costs more than it should or says less than it must.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+# A cabinet whose files are listed backwards (libmspack then decompresses the
+# folder from its start for each), and one whose files all overlap far in.
+for i in 1 2 3 4 5 6 7 8; do
+    yes "line $i of a file in a cabinet" | head -c 20000 > "F$i.TXT"
+done
+gcab -c -z listed.cab F?.TXT
+cp listed.cab overlapping.cab
+files=$(od -An -tu4 -j16 -N4 listed.cab)
+for i in 7 6 5 4 3 2 1 0; do
+    dd if=listed.cab bs=1 skip=$((files + i * 23)) count=23 status=none
+done > list
+dd if=list of=listed.cab bs=1 seek=$((files)) conv=notrunc status=none
+cp listed.cab "$seeds/seed-listed-backwards.cab"
+for i in 0 1 2 3 4 5 6 7; do
+    printf '\1\0\0\0\360\111\2\0' | dd of=overlapping.cab bs=1 seek=$((files + i * 23)) conv=notrunc \
+        status=none
+done
+cp overlapping.cab "$seeds/seed-overlapping.cab"
+# SZDD cut short of the length its header says, and SZDD of an unknown method.
+printf 'SZDD\210\360\047\063A_\0\020\0\0\377ABCDEFGH' > "$seeds/seed-cut.sz_"
+printf 'SZDD\210\360\047\063B_\010\0\0\0\377ABCDEFGH' > "$seeds/seed-method.sz_"
+# A compressed stream of unknown length, text that expands a thousandfold.
+yes "a line of text in a stream" | head -c 1048576 | gzip -9 > "$seeds/seed-text.gz"

@@ -178,6 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"HashWithoutJsonOrCsv", "--hash md5 ~", 2, "kestrel-scan: --hash"},
         StatusCase{"UnknownHash", "--json --hash sha512 ~", 2, "sha512"},
         StatusCase{"MaxExpandNotASize", "-z --max-expand 4T ~", 2, "kestrel-scan: --max-expand"},
+        StatusCase{"MaxTempNotASize", "-z --max-temp 0 ~", 2, "kestrel-scan: --max-temp"},
         StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"}),
     RowName);
 

@@ -3,8 +3,10 @@
 // from a few bytes written here), and every limit at its edge.
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -245,24 +247,39 @@ INSTANTIATE_TEST_SUITE_P(
                   {"SERVER.NLM"}}),
     testing::RowName());
 
-// A member stays in memory up to kMaxMemberInMemory bytes, and members held
-// at once, one inside the other, share that limit: the inner one goes on in a
-// temporary file as soon as both would pass it, the outer one (alone in
-// memory then) one byte past the limit.
-TEST(LookInsideTest, NestedMembersShareTheMemoryLimit) {
-    const std::vector<std::uint8_t> half(kMaxMemberInMemory / 2);
-    MemberStore outer, inner;
-    ASSERT_TRUE(outer.Append(half.data(), std::ssize(half)));
-    ASSERT_TRUE(inner.Append(half.data(), std::ssize(half)));
-    EXPECT_TRUE(inner.InMemory());
-    ASSERT_TRUE(inner.Append(half.data(), 1));
-    EXPECT_FALSE(inner.InMemory());
-    EXPECT_EQ(inner.Size(), kMaxMemberInMemory / 2 + 1);
-    ASSERT_TRUE(outer.Append(half.data(), std::ssize(half)));
-    EXPECT_TRUE(outer.InMemory());
-    ASSERT_TRUE(outer.Append(half.data(), 1));
-    EXPECT_FALSE(outer.InMemory());
-}
+// Where the members kept go while a file is looked inside: with the memory
+// members may take already taken, a member kept goes to a temporary file
+// from its first byte past the head.
+struct TemporaryFiles {
+    bool memoryTaken = false;
+    const char* directory = nullptr; // TMPDIR, unset afterwards
+    rlim_t sizeLimit = RLIM_INFINITY;
+};
+
+// A temporary file past the file size limit fails with EFBIG.
+class TemporaryFilesAs {
+public:
+    explicit TemporaryFilesAs(const TemporaryFiles& files) : m_directory(files.directory) {
+        if (files.memoryTaken)
+            m_taken.AppendZeros(kMaxMemberInMemory);
+        if (m_directory != nullptr)
+            ::setenv("TMPDIR", m_directory, 1);
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_limit);
+        const rlimit lower{files.sizeLimit, m_limit.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~TemporaryFilesAs() {
+        ::setrlimit(RLIMIT_FSIZE, &m_limit);
+        if (m_directory != nullptr)
+            ::unsetenv("TMPDIR");
+    }
+
+private:
+    MemberStore m_taken;
+    const char* m_directory;
+    rlimit m_limit{};
+};
 
 struct LimitRow {
     const char* name;
@@ -271,6 +288,8 @@ struct LimitRow {
     std::vector<std::string> reports{};  // the names reported, in order
     std::vector<std::string> problems{}; // the start of each problem
     int stopAfter = -1;                  // members before the stop flag is set
+    TemporaryFiles temporary{};
+    const char* reportHolds = ""; // a text some report line holds
 };
 
 class LimitTest : public ::testing::TestWithParam<LimitRow> {};
@@ -279,9 +298,16 @@ class LimitTest : public ::testing::TestWithParam<LimitRow> {};
 TEST_P(LimitTest, ReadsWhatItMayAndSaysWhyOnce) {
     const fixtures::TempTree work;
     const LimitRow& row = GetParam();
-    const Look look = LookInside(Make(work, row.maker), row.limits, row.stopAfter);
+    const std::string path = Make(work, row.maker);
+    const Look look = [&] {
+        const TemporaryFilesAs temporary(row.temporary);
+        return LookInside(path, row.limits, row.stopAfter);
+    }();
     EXPECT_EQ(look.container, !row.reports.empty() || !row.problems.empty());
     EXPECT_EQ(look.reported, row.reports);
+    if (*row.reportHolds != '\0') {
+        EXPECT_THAT(look.sink.lines, ::testing::Contains(::testing::HasSubstr(row.reportHolds)));
+    }
     ASSERT_EQ(look.problems.size(), row.problems.size()) << ::testing::PrintToString(look.problems);
     for (std::size_t i = 0; i < row.problems.size(); ++i)
         EXPECT_TRUE(look.problems[i].starts_with(row.problems[i])) << look.problems[i];
@@ -296,6 +322,31 @@ const std::string kCentralDirectory =
     "; cd=$(od -An -tu4 -j$(($(stat -c%s \"$OUT\") - 6)) -N4 \"$OUT\")";
 const std::string kPoke =
     "; printf '\\336\\0\\0\\0' | dd of=\"$OUT\" bs=1 conv=notrunc status=none seek=";
+
+// A cabinet of A.BIN (40,000 bytes) and B.NLM (SERVER.NLM, 1024) in one
+// folder, B.NLM listed first.
+const std::string kCabinetListedOutOfOrder =
+    "head -c 40000 /dev/zero > A.BIN; cp \"$TREE/SERVER.NLM\" B.NLM; gcab -c -z \"$OUT\" A.BIN "
+    "B.NLM; at=$(od -An -tu4 -j16 -N4 \"$OUT\"); { dd if=\"$OUT\" bs=1 skip=$((at+22)) count=22; "
+    "dd if=\"$OUT\" bs=1 skip=$((at)) count=22; } 2>/dev/null > L; dd if=L of=\"$OUT\" bs=1 "
+    "seek=$((at)) conv=notrunc status=none";
+
+// A zip of one member of 300,000 bytes, a program (kept whole) or not; and
+// a zip holding a zip of a program.
+Bytes ZipOf(const std::string& path, const std::string& format) {
+    return fixtures::BuildSample(
+        {{"format", "zip"}, {"members", {{{"path", path}, {"format", format}, {"size", 300000}}}}});
+}
+const Bytes kZipInZip = fixtures::BuildSample(
+    {{"format", "zip"},
+     {"members",
+      {{{"path", "IN.ZIP"},
+        {"format", "zip"},
+        {"members", {{{"path", "BIG.EXE"}, {"format", "mz"}, {"size", 300000}}}}}}}});
+// IN.ZIP's 300,112 bytes and BIG.EXE's 300,000, held at once.
+constexpr std::int64_t kZipInZipKept = 600112;
+const TemporaryFiles kMemoryTaken{.memoryTaken = true};
+const TemporaryFiles kNoTemporaryDirectory{true, "/nonexistent-kestrel-tmp"};
 
 const std::vector<std::string> kAllNames = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
 const std::vector<std::string> kFirstTwo = {"SERVER.NLM", "DRIVER.NLM"};
@@ -349,6 +400,32 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  {"T.ZIP: 2 problems; first: encrypted member SERVER.NLM"}},
+        // Files are extracted in their folder's order, so nothing is
+        // decompressed twice; what libmspack decompresses up to a file, and
+        // throws away, counts all the same.
+        LimitRow{"cabinet_listed_out_of_order_decompressed_once",
+                 {"T.CAB", kCabinetListedOutOfOrder},
+                 {.maxExpand = 41024},
+                 {"A.BIN", "B.NLM"}},
+        LimitRow{"cabinet_bytes_before_a_file_count",
+                 {"T.CAB", kCabinetListedOutOfOrder +
+                               "; printf '\\001' | dd of=\"$OUT\" bs=1 seek=28 conv=notrunc "
+                               "status=none"},
+                 {.maxExpand = 41023},
+                 {},
+                 {"T.CAB: more than 41023 bytes decompressed; the rest is skipped"}},
+        LimitRow{"szdd_cut_short",
+                 {"SERVER.NL_", "",
+                  fixtures::BuildSample(
+                      {{"format", "szdd"}, {"member", Module("SERVER.NLM", "x")}, {"cut", 600}})},
+                 {},
+                 {"SERVER.NLM"},
+                 {"SERVER.NL_: SERVER.NLM: shorter than its header says: 520 of 1024 bytes"}},
+        LimitRow{"szdd_unknown_method",
+                 {"SERVER.NL_", "", Wrapped("szdd", {{{"at", 8}, {"u8", 'B'}}})},
+                 {},
+                 {},
+                 {"SERVER.NL_: unknown compression method 'B'"}},
         LimitRow{"cabinet_block_continued_in_missing_cabinet",
                  {"T.CAB", "head -c 40000 /dev/zero > BIG; cp \"$TREE/README.TXT\" .; gcab -c "
                            "\"$OUT\" BIG README.TXT; at=$(od -An -tu4 -j36 -N4 \"$OUT\"); printf "
@@ -358,14 +435,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {"T.CAB: 2 problems; first: BIG: damaged"}},
         LimitRow{"stop_between_members", {"T.ZIP", kZip}, {}, {"SERVER.NLM"}, {}, 1},
-        // A member larger than kMaxMemberInMemory goes on in a temporary file:
-        // a zip of 65 MiB inside is entered, its first member read from there.
-        LimitRow{"member_over_64_MiB_read_through_temporary_file",
-                 {"T.ZIP", "head -c 67108900 /dev/zero > FILL; bsdtar --format zip --options "
-                           "zip:compression=store -cf IN.ZIP -C \"$TREE\" SERVER.NLM -C \"$PWD\" "
-                           "FILL; bsdtar --format zip -cf \"$OUT\" IN.ZIP"},
-                 {},
-                 {"IN.ZIP", "SERVER.NLM", "FILL"}},
         LimitRow{"archivers_program_is_no_container",
                  {"LHA.EXE", "", Program(Wrapped("lha"), Wrapped("lha", kBadHeaderSum))}},
         // Damage a library finds (a checksum, a size) is said; the member is
@@ -411,6 +480,49 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {"SERVER.NLM"},
                  {"SERVER.NLM.gz: damaged gzip stream: incorrect data check"}},
+        // Only a program or a container is kept whole: a member read front
+        // to back, of known length or not, needs no temporary file.
+        LimitRow{.name = "member_read_front_to_back_needs_no_temporary_file",
+                 .maker = {"T.ZIP", "", ZipOf("LOG.SYS", "raw")},
+                 .reports = {"LOG.SYS"},
+                 .temporary = kNoTemporaryDirectory},
+        // A stream is decompressed once to learn its length and again for a
+        // scanner that reads past its head, here to a version marker.
+        LimitRow{.name = "stream_read_twice_needs_no_temporary_file",
+                 .maker = {"T.SYS.gz",
+                           "{ echo Text; head -c 190000 /dev/zero; echo VeRsIoN=4.11 x; "
+                           "} | gzip > \"$OUT\""},
+                 .reports = {"T.SYS"},
+                 .temporary = kNoTemporaryDirectory,
+                 .reportHolds = "4.11 x"},
+        // A member cut by a limit is reported with what was read.
+        LimitRow{"stream_cut_by_expansion_limit",
+                 {"T.TXT.gz", "yes 'A line of text' | head -c 300000 | gzip > \"$OUT\""},
+                 {.maxExpand = 100000},
+                 {"T.TXT"},
+                 {"T.TXT.gz: more than 100000 bytes decompressed; the rest is skipped"}},
+        LimitRow{.name = "temporary_files_last_allowed",
+                 .maker = {"T.ZIP", "", kZipInZip},
+                 .limits = {.maxTemp = kZipInZipKept},
+                 .reports = {"IN.ZIP", "BIG.EXE"},
+                 .temporary = kMemoryTaken},
+        LimitRow{.name = "temporary_files_first_refused",
+                 .maker = {"T.ZIP", "", kZipInZip},
+                 .limits = {.maxTemp = kZipInZipKept - 1},
+                 .reports = {"IN.ZIP", "BIG.EXE"},
+                 .problems = {"T.ZIP/IN.ZIP: BIG.EXE: more than 600111 bytes in temporary files; "
+                              "reported from what was kept"},
+                 .temporary = kMemoryTaken},
+        LimitRow{.name = "temporary_directory_missing",
+                 .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
+                 .reports = {"BIG.EXE"},
+                 .problems = {"T.ZIP: BIG.EXE: no temporary file in /nonexistent-kestrel-tmp: "},
+                 .temporary = kNoTemporaryDirectory},
+        LimitRow{.name = "temporary_file_past_file_size_limit",
+                 .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
+                 .reports = {"BIG.EXE"},
+                 .problems = {"T.ZIP: BIG.EXE: temporary file not written: File too large"},
+                 .temporary = {true, nullptr, 100000}},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
     testing::RowName());
