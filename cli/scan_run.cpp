@@ -58,6 +58,9 @@ void InstallSignalHandlers() {
     // A closed pipe is seen as EPIPE from the write, whatever disposition the
     // caller left, and ends the run quietly.
     ::signal(SIGPIPE, SIG_IGN);
+    // Past a file size limit (ulimit -f) a write fails with EFBIG, said like
+    // any write error, instead of ending the run without a word.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string ErrorText(int error) {
