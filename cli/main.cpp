@@ -2,8 +2,10 @@
 // This file reads the command line into a ScanOptions; scan_run.cpp does the rest.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,6 +84,17 @@ int UsageError(const std::string& message) {
     return kestrel::kExitUsage;
 }
 
+// --help and --version: a write error is said as the scan says it.
+int Print(const char* text) {
+    std::fputs(text, stdout);
+    if (std::fflush(stdout) == 0)
+        return kestrel::kExitDone;
+    if (errno == EPIPE)
+        return kestrel::kExitReaderGone;
+    std::fprintf(stderr, "kestrel-scan: write error: %s\n", std::strerror(errno));
+    return kestrel::kExitReadOrWriteFailed;
+}
+
 // "16G", "512M", "100K" or a count of bytes: a positive number of bytes.
 std::optional<std::int64_t> ParseSize(const std::string& text) {
     std::size_t end = 0;
@@ -158,14 +171,10 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return UsageError(e.what());
     }
-    if (help) {
-        std::fputs(kHelp, stdout);
-        return std::fflush(stdout) == 0 ? kestrel::kExitDone : kestrel::kExitReadOrWriteFailed;
-    }
-    if (version) {
-        std::puts("kestrel-scan 1.0");
-        return std::fflush(stdout) == 0 ? kestrel::kExitDone : kestrel::kExitReadOrWriteFailed;
-    }
+    if (help)
+        return Print(kHelp);
+    if (version)
+        return Print("kestrel-scan 1.0\n");
 
     if (options.paths.empty() && options.filesFrom.empty())
         return UsageError("no PATH given, and no --files-from");

@@ -429,8 +429,9 @@ void CsvSink::AddReport(const ReportInfo& report) {
         const Json::json_pointer pointer(m_columns[i]);
         if (i != 0)
             row += ',';
+        // A cell reaches a terminal as a report line does: no control character.
         if (object.contains(pointer))
-            row += CsvField(CsvText(object.at(pointer)));
+            row += CsvField(ReplaceControlCharacters(CsvText(object.at(pointer))));
     }
     WriteLine(m_out, row, "\r\n");
 }

@@ -58,8 +58,9 @@ void InstallSignalHandlers() {
     // A closed pipe is seen as EPIPE from the write, whatever disposition the
     // caller left, and ends the run quietly.
     ::signal(SIGPIPE, SIG_IGN);
-    // A temporary file past the file size limit (ulimit -f) is a write that
-    // fails with EFBIG and is said, not the end of the run.
+    // Past a file size limit (ulimit -f) a write fails with EFBIG, said like
+    // any write error (a temporary file's too), instead of ending the run
+    // without a word.
     ::signal(SIGXFSZ, SIG_IGN);
 }
 

@@ -297,9 +297,12 @@ void MainWindow::SaveReportAs() {
     const QString name = m_askSaveName(this, suggested);
     if (name.isEmpty())
         return;
+    // QSaveFile's commit drops an error of its last flush (a full disk, a
+    // file size limit) and keeps the short file: flushed first, it is seen.
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly) ||
-        !m_results->WriteLines(file, 0, m_results->LineCount() - 1) || !file.commit()) {
+        !m_results->WriteLines(file, 0, m_results->LineCount() - 1) || !file.flush() ||
+        !file.commit()) {
         QMessageBox::warning(this, QStringLiteral("Save Report As"),
                              QStringLiteral("The report could not be saved as %1: %2.")
                                  .arg(QDir::toNativeSeparators(name), file.errorString()));

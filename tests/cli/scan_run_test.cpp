@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,8 +48,8 @@ Lines SplitLines(const std::string& text) {
 }
 
 // What the output's reader does: read (after the run has filled the pipe, for
-// kStalled), or be gone before the run starts.
-enum class Reader { kReading, kStalled, kGone, kGoneSigpipeIgnored };
+// kStalled, which a non-blocking pipe meets as EAGAIN), or be gone before the run starts.
+enum class Reader { kReading, kStalled, kStalledNonBlocking, kGone, kGoneSigpipeIgnored };
 
 // Starts a shell command line with its standard output in a pipe; the read
 // end is returned (-1 when the reader is gone).
@@ -59,9 +60,11 @@ std::pair<pid_t, int> Start(const std::string& command, Reader reader = Reader::
         ::close(ends[0]);
     // A stalled reader's pipe is full from the start: the first write blocks at once.
     ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
-    while (reader == Reader::kStalled && ::write(ends[1], "\n", 1) == 1) {
+    const bool stalled = reader == Reader::kStalled || reader == Reader::kStalledNonBlocking;
+    while (stalled && ::write(ends[1], "\n", 1) == 1) {
     }
-    ::fcntl(ends[1], F_SETFL, 0);
+    if (reader != Reader::kStalledNonBlocking)
+        ::fcntl(ends[1], F_SETFL, 0);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(ends[1], STDOUT_FILENO);
@@ -141,6 +144,7 @@ struct StatusCase {
     int status;
     const char* err;
     Reader reader = Reader::kReading;
+    const char* shell = ""; // what runs before kestrel-scan
 };
 
 class StatusTest : public ScanRunTest, public ::testing::WithParamInterface<StatusCase> {};
@@ -148,8 +152,10 @@ class StatusTest : public ScanRunTest, public ::testing::WithParamInterface<Stat
 TEST_P(StatusTest, AndMessage) {
     tree.Add("A.TXT", "x");
     tree.Add("BAD.ZIP", "PK\x03\x04 and no more");
+    tree.Add("K.ZIP", fixtures::BuildSample(fixtures::Json::parse(
+                          R"({"format": "zip", "members": [{"path": "M", "size": 1025}]})")));
     ASSERT_EQ(::mkfifo((tree.Root() / "PIPE").c_str(), 0644), 0);
-    const Result result = Run(GetParam().arguments, "", GetParam().reader);
+    const Result result = Run(GetParam().arguments, GetParam().shell, GetParam().reader);
     EXPECT_EQ(result.status, GetParam().status);
     std::string err = GetParam().err;
     for (std::size_t at; (at = err.find('~')) != std::string::npos;)
@@ -161,11 +167,19 @@ TEST_P(StatusTest, AndMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, StatusTest,
     ::testing::Values(
-        StatusCase{"Done", "~ ~/A.TXT", 0, ""}, StatusCase{"Help", "--help", 0, ""},
+        StatusCase{"Help", "--help", 0, ""},
         StatusCase{"MissingPath", "~/GONE ~", 1, "kestrel-scan: ~/GONE: "},
         StatusCase{"NotARegularFile", "~/PIPE", 1, "kestrel-scan: ~/PIPE: not a regular file"},
         StatusCase{"FullDisk", "~ >/dev/full", 1,
                    "kestrel-scan: write error: No space left on device\n"},
+        StatusCase{"VersionToAFullDisk", "--version >/dev/full", 1,
+                   "kestrel-scan: write error: No space left on device\n"},
+        // 512 bytes: the message fits, the JSON does not.
+        StatusCase{"FileSizeLimit", "--json ~ >~/OUT", 1,
+                   "kestrel-scan: write error: File too large\n", Reader::kReading,
+                   "ulimit -f 1; "},
+        StatusCase{"FilesFromADirectory", "-f ~ ~/A.TXT", 1, "kestrel-scan: ~: Is a directory\n"},
+        StatusCase{"FilesFromMissing", "-f ~/GONE", 1, "kestrel-scan: ~/GONE: No such file"},
         StatusCase{"ClosedPipeWithSigpipeIgnored", "-r ~", 141, "", Reader::kGoneSigpipeIgnored},
         StatusCase{"SlashNamedAlone", "-s a -s ' b; s/*.exe;c' ~", 2,
                    "kestrel-scan: a pattern may not hold \"/\": s/*.exe\n"},
@@ -179,6 +193,16 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"UnknownHash", "--json --hash sha512 ~", 2, "sha512"},
         StatusCase{"MaxExpandNotASize", "-z --max-expand 4T ~", 2, "kestrel-scan: --max-expand"},
         StatusCase{"MaxTempNotASize", "-z --max-temp 0 ~", 2, "kestrel-scan: --max-temp"},
+        StatusCase{"MaxExpandLowerCaseUnit", "-z --max-expand 1k ~", 2, "--max-expand"},
+        StatusCase{"MaxExpandOneK", "-z --max-expand 1K ~/K.ZIP", 1,
+                   "~/K.ZIP: more than 1 KiB decompressed"},
+        // The largest count of each unit that 63 bits hold, and one more.
+        StatusCase{"MaxExpandLargestM", "-z --max-expand 8796093022207M ~/A.TXT", 0, ""},
+        StatusCase{"MaxExpandPastLargestM", "-z --max-expand 8796093022208M ~", 2, "--max-expand"},
+        StatusCase{"MaxExpandLargestG", "-z --max-expand 8589934591G ~/A.TXT", 0, ""},
+        StatusCase{"MaxExpandPastLargestG", "-z --max-expand 8589934592G ~", 2, "--max-expand"},
+        StatusCase{"ExcludeWithASlash", "--exclude 'x;a/b' ~", 2,
+                   "kestrel-scan: a pattern may not hold \"/\": a/b\n"},
         StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"}),
     RowName);
 
@@ -248,6 +272,22 @@ TEST_F(ScanRunTest, DeepTreeIsWalkedWithinTheDescriptorLimit) {
     EXPECT_EQ(std::system(("rm -rf " + Quote(Root() + "/d")).c_str()), 0);
 }
 
+// A digest over part of a file is never given as the file's: a 1 TiB file,
+// all a hole, is cut to 4 KiB once the scan has read a MiB of it.
+TEST_F(ScanRunTest, FileThatShrinksUnderItsDigestGetsNone) {
+    const std::string big = tree.Add("BIG.OVL", "").string();
+    std::filesystem::resize_file(big, std::uintmax_t{1} << 40);
+    const Result result = RunShell(
+        "(" + kScan + " --json --hash md5 " + Quote(big) + " & p=$!; while r=$(sed -n " +
+        "'s/^rchar: //p' /proc/$p/io 2>/dev/null); [ \"${r:-0}\" -lt 1048576 ] && kill -0 $p; " +
+        "do sleep 0.1; done; truncate -s 4096 " + Quote(big) + "; wait $p)");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(result.out)["md5"], nullptr) << result.out;
+    EXPECT_EQ(result.err,
+              "kestrel-scan: " + big +
+                  ": read error: the file could not be read to its end for its digest\n");
+}
+
 TEST_F(ScanRunTest, UnreadableEntriesAreNamedAndTheRestScanned) {
     tree.Add("a.txt", "readable");
     ::chmod(tree.Add("c.txt", "secret").c_str(), 0);
@@ -267,16 +307,19 @@ TEST_F(ScanRunTest, UnreadableEntriesAreNamedAndTheRestScanned) {
                               Root() + "/locked: Permission denied\n");
 }
 
-// ESC, BEL, DEL and U+009B (a terminal's CSI) in names reach no terminal; nor
-// does a progress line splice into a report on the same terminal.
+// ESC, BEL, DEL and U+009B (a terminal's CSI) in names reach no terminal, in
+// JSON, CSV or text; nor does a progress line splice into a report on the
+// same terminal.
 TEST_F(ScanRunTest, TerminalGetsNoControlCharacter) {
     const std::string name = "a\x1b[31m\x07\x7f\xc2\x9b.txt";
     const std::string directory = tree.Add("d\x1b]0;x\x07/" + name, "x").parent_path();
-    // C0 controls but the line end, DEL, and 0xC2, which starts the C1 controls in UTF-8
+    // C0 controls but the line ends, DEL, and 0xC2, which starts the C1 controls in UTF-8
     // (and no other character of this test).
     const auto controls = [](std::string text) {
         for (std::size_t at; (at = text.find("\r\x1b[K")) != std::string::npos;)
             text.erase(at, 4); // the progress line's own erase
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.erase(at, 1); // CSV's line end
         return std::count_if(text.begin(), text.end(), [](unsigned char byte) {
             return (byte < 0x20 && byte != '\n') || byte == 0x7f || byte == 0xc2;
         });
@@ -284,6 +327,9 @@ TEST_F(ScanRunTest, TerminalGetsNoControlCharacter) {
     const Result json = Run("--json " + Quote(directory));
     EXPECT_EQ(controls(json.out), 0) << json.out;
     EXPECT_EQ(nlohmann::json::parse(json.out)["name"], name);
+    const Result csv = Run("--csv " + Quote(directory));
+    EXPECT_EQ(controls(csv.out), 0) << csv.out;
+    EXPECT_NE(csv.out.find(",a [31m   .txt,"), std::string::npos) << csv.out;
     // Under `script`, standard error is a terminal; standard output is one too or not.
     for (const auto& [redirect, shown] : {std::pair{"", false}, std::pair{" >/dev/null", true}}) {
         const Result text = RunShell(
@@ -295,6 +341,7 @@ TEST_F(ScanRunTest, TerminalGetsNoControlCharacter) {
     }
 }
 
+// Also into a full pipe that does not block.
 TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
     samples::WriteSamples(tree.Root());
     for (const char* directory : {"NETWARE/a", "NETWARE/b/c", "WINDOWS/d"})
@@ -303,7 +350,15 @@ TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
     std::filesystem::resize_file(tree.Add("NETWARE/a/A.OVL", ""), std::uintmax_t{64} << 20);
     const Result one = Run("-r -j 1 " + Quote(Root()));
     EXPECT_GT(SplitLines(one.out).size(), 300u);
-    EXPECT_EQ(Run("-r -j 2 " + Quote(Root())).out, one.out);
+    // Room for two pages in the full pipe: the run fills it, then waits out EAGAIN.
+    const auto [pid, out] =
+        Start("exec " + kScan + " -r -j 2 " + Quote(Root()), Reader::kStalledNonBlocking);
+    std::string room(8192, '\n');
+    EXPECT_EQ(::read(out, room.data(), room.size()), 8192);
+    for (int held = 0; ::ioctl(out, FIONREAD, &held) == 0 && held < ::fcntl(out, F_GETPIPE_SZ);)
+        ::usleep(10000);
+    EXPECT_EQ(ReadAll(out), one.out);
+    EXPECT_EQ(Wait(pid), 0);
 }
 
 // With -z the patterns select the reports, on disk and inside: a directory
@@ -359,8 +414,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "/ a /s/ c /s/deep/ d", 0},
         OptionCase{"NulSeparatedList", "-0 -f -", {"s/c\0new\nline\0a\0", 15}, "/s/ c / new a", 0},
         OptionCase{"ListWithAMissingPath", "-f - s/deep", "gone\na\n", "/s/deep/ d / a", 1},
-        // Consecutive files of a directory share its line.
-        OptionCase{"FilePaths", "~/b.bak ~/gone ~/a ~/s/c ~/a", "", "/ b.bak a /s/ c / a", 1},
+        // Consecutive files of a directory share its line; looking inside or not, the
+        // patterns leave out no file PATH.
+        OptionCase{"FilePaths", "-z -s x ~/b.bak ~/gone ~/a ~/s/c ~/a", "", "/ b.bak a /s/ c / a",
+                   1},
         // s/deep is a file system of its own, with a file m in it.
         OptionCase{
             "OneFileSystem", "-x -r .", "", "/ a b.bak new /s/ c /BACKUP/ e", 0,

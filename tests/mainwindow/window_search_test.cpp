@@ -5,6 +5,9 @@
 // line of a report when it is scrolled, and whose lines are copied, saved and
 // printed.
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -21,6 +24,7 @@
 #include "result_list_view.h"
 #include "result_scrolling.h"
 #include "sample_builder.h"
+#include "search_worker.h"
 #include "window_test_support.h"
 
 namespace kestrel {
@@ -88,8 +92,9 @@ private Q_SLOTS:
 
         // While the walk reads the huge program, the window answers: a second
         // Search is ignored, and scrolling only moves the list.
+        // (A machine busy with other tests may take its time to get there.)
         Click(window, "cmdSearch");
-        QTRY_COMPARE(Text(window, "lblCount"), u"42"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(window, "lblCount"), u"42"_s, 30000);
         QTRY_VERIFY(scroll->maximum() >= 4);
         QCOMPARE(StateOf(window), kSearchingState);
         QCOMPARE(Text(window, "lblShowPath"), caption);
@@ -167,6 +172,26 @@ private Q_SLOTS:
         QCOMPARE(open.window.ResultList().LineCount() + spec->count(), 1);
         QVERIFY(!Find(open.window, "cmdPrint")->isEnabled());
         QCOMPARE(spec->itemText(0), u"*.lan"_s);
+    }
+
+    void problemsPastTheCap() {
+        // One more file that cannot be read than the window keeps: all are
+        // counted, the first named in the caption, those kept in its tool tip.
+        fixtures::TempTree tree;
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i <= SearchWorker::kMaxProblemsKept; ++i)
+            names.push_back(tree.Add("f" + std::to_string(10000 + i), "x").filename());
+        OpenWindow open(tree.Root());
+        QCOMPARE(Find<FileList>(open.window, "filList")->SelectNames(names), names.size());
+        std::filesystem::remove_all(tree.Root());
+        std::filesystem::create_directory(tree.Root());
+        QVERIFY(SearchToTheEnd(open.window));
+        const QString first = QString::fromStdString(tree.RootWithSeparator()) +
+                              u"f10000: No such file or directory"_s;
+        QCOMPARE(Text(open.window, "lblShowPath"), u"Not read (1001 in all): "_s + first);
+        const QStringList kept = Find(open.window, "lblShowPath")->toolTip().split(u'\n');
+        QCOMPARE(kept.size(), 1000);
+        QVERIFY(kept.first() == first && kept.last().contains(u"f10999:"_s));
     }
 
     void queuedLinesAreShownInOneInsertion() {
@@ -277,23 +302,38 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::clipboard()->text(), lines.join(QString()));
         QApplication::setActiveWindow(&open.window); // as the closed menu leaves it
 
-        // Ctrl+S saves the whole list in UTF-8; a file that cannot be written
-        // is said.
+        // Ctrl+S saves the whole list in UTF-8; a file that cannot be opened,
+        // or written past a file size limit, is said, and the report saved
+        // before stays as it was.
         QTemporaryDir folder;
-        QString answer = folder.filePath(u"report.txt"_s);
+        const QString first = folder.filePath(u"report.txt"_s);
+        const auto savedText = [&first] {
+            QFile saved(first);
+            return saved.open(QIODevice::ReadOnly) ? QString::fromUtf8(saved.readAll()) : QString();
+        };
+        QString answer = first;
         open.window.SetSaveNameFunction([&](QWidget*, const QString&) { return answer; });
         QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
-        QFile saved(answer);
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(saved.readAll()), lines.join(QString()));
-        answer = folder.filePath(u"missing/report.txt"_s);
-        QString warning;
-        WhenShown([&](QWidget* box) {
-            warning = static_cast<QMessageBox*>(box)->text();
-            box->close();
-        });
-        QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
-        QVERIFY2(warning.contains(u"missing/report.txt"_s), qPrintable(warning));
+        QCOMPARE(savedText(), lines.join(QString()));
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit unlimited = limit;
+        limit.rlim_cur = 100;
+        for (const QString& name : {folder.filePath(u"missing/report.txt"_s), first}) {
+            answer = name;
+            QString warning;
+            WhenShown([&](QWidget* box) {
+                warning = static_cast<QMessageBox*>(box)->text();
+                box->close();
+            });
+            QApplication::setActiveWindow(&open.window); // as the closed box leaves it
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
+            ::setrlimit(RLIMIT_FSIZE, &unlimited);
+            QVERIFY2(warning.contains(QDir::toNativeSeparators(name)), qPrintable(warning));
+        }
+        QCOMPARE(savedText(), lines.join(QString()));
     }
 
 private:

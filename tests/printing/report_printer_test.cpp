@@ -1,11 +1,7 @@
-#include <QApplication>
-#include <QLineEdit>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include "printer_target.h"
@@ -61,27 +57,6 @@ private Q_SLOTS:
         printer.setOutputFileName(dir.filePath(u"missing/report.pdf"_s));
         QVERIFY(!PrintOnPrinter(printer, lines, true, u"today"_s));
         QVERIFY(!QFile::exists(printer.outputFileName()));
-    }
-
-    void dialogOffersTheLastOutputFile() {
-        // The dialog has no page range: the whole list is always printed. The
-        // file printed to is offered the next time; a cancel prints nothing.
-        QTemporaryDir dir;
-        const QString pdf = dir.filePath(u"report.pdf"_s);
-        ReportPrinter printer;
-        QStringList offered;
-        for (const bool accept : {true, false}) {
-            QTimer::singleShot(0, this, [&, accept] { // once the dialog waits for the user
-                auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
-                QVERIFY(dialog && !dialog->testOption(QAbstractPrintDialog::PrintPageRange));
-                offered << dialog->printer()->outputFileName();
-                dialog->findChild<QLineEdit*>(u"filename"_s)->setText(pdf);
-                accept ? dialog->accept() : dialog->reject();
-            });
-            QCOMPARE(printer.Print(nullptr, Lines(u"b1"_s), true), accept);
-        }
-        QCOMPARE(offered, (QStringList{QString(), pdf}));
-        QVERIFY(PdfToText(pdf).contains(u"FILE1.NLM"_s));
     }
 };
 

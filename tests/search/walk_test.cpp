@@ -83,15 +83,6 @@ TEST_F(Walk, LinkedAndRepeatedDirectoriesAreNotEnteredAgain) {
     EXPECT_EQ(Outline(), (Lines{"[~/real/]", "file.txt"}));
 }
 
-TEST_F(Walk, SelectedFilesShareOneDirectoryLineAndAreCountedOpenOrNot) {
-    tree.Add("a.txt", "x");
-    tree.Add("c.txt", "x");
-    EXPECT_FALSE(Make(true, {"*.nlm"}).ScanSelectedFiles(root, {"c.txt", "a.txt", "gone.txt"}));
-    EXPECT_EQ(Outline(), (Lines{"[~/]", "c.txt", "a.txt"}));
-    EXPECT_EQ(captions, Lines{"   3 files in " + root + "/"});
-    EXPECT_EQ(scanned, 3);
-}
-
 // The walk holds few directories open and opens those it closed again on the
 // way up. While it is in a/b/c/d/e, four levels below a budget of 4, c is
 // moved away from under b (to the start directory, listed already): b can no
