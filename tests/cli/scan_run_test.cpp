@@ -128,6 +128,13 @@ protected:
         for (int i = 0; i < count; ++i)
             tree.Add(directory + "/F" + std::to_string(i) + ".TXT", "x");
     }
+    // A zip of `count` empty members, M0.TXT, M1.TXT... in that order.
+    void AddZip(const std::string& path, int count) {
+        fixtures::Json members = fixtures::Json::array();
+        for (int i = 0; i < count; ++i)
+            members.push_back({{"path", "M" + std::to_string(i) + ".TXT"}});
+        tree.Add(path, fixtures::BuildSample({{"format", "zip"}, {"members", members}}));
+    }
 
     fixtures::TempTree tree;
     fixtures::TempTree scratch;
@@ -181,24 +188,36 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"}),
     RowName);
 
+enum class Tree { kLargeFile, kManyFiles, kZip };
+
 struct Interrupt {
     const char* name;
-    bool largeFile; // a small file, then a 1 TiB sparse overlay the marker scan reads whole
+    // A small file, then a 1 TiB sparse overlay the marker scan reads whole; or
+    // far more JSON than a pipe holds, from files or from the members of a
+    // zip: the writer stalls.
+    Tree tree;
     int interrupts; // a second one ends the run at once, though the reader is stalled
 };
 
 class InterruptTest : public ScanRunTest, public ::testing::WithParamInterface<Interrupt> {};
 
 TEST_P(InterruptTest, StopsOnAWholeReport) {
-    if (GetParam().largeFile) {
+    const Tree kind = GetParam().tree;
+    if (kind == Tree::kLargeFile) {
         tree.Add("A.TXT", "small");
         std::filesystem::resize_file(tree.Add("BIG.OVL", ""), std::uintmax_t{1} << 40);
+    } else if (kind == Tree::kManyFiles) {
+        AddFiles("many", 3000);
     } else {
-        AddFiles("many", 3000); // far more JSON than a pipe holds: the writer stalls
+        AddZip("MANY.ZIP", 400);
     }
-    // One job: Ctrl-C then reaches the thread that writes. Workers stop in the large file.
+    // One job: Ctrl-C then reaches the thread that writes. Workers stop in the
+    // large file; in the zip, the worker that scans it writes its members.
     const auto [pid, out] = Start("exec " + kScan + " --json -r " +
-                                      (GetParam().largeFile ? "-j 2 " : "-j 1 ") + Quote(Root()),
+                                      (kind == Tree::kManyFiles ? "-j 1 "
+                                       : kind == Tree::kZip     ? "-j 2 -z "
+                                                                : "-j 2 ") +
+                                      Quote(Root()),
                                   Reader::kStalled);
     ::sleep(1);
     // Room for one more page, but for a second Ctrl-C: a write is under way when the
@@ -217,15 +236,23 @@ TEST_P(InterruptTest, StopsOnAWholeReport) {
     EXPECT_EQ(Wait(pid), 130);
     const Lines lines = SplitLines(text);
     EXPECT_TRUE(text.empty() || text.back() == '\n');
-    for (const std::string& line : lines)
-        EXPECT_TRUE(nlohmann::json::accept(line)) << line;
-    EXPECT_TRUE(!GetParam().largeFile || lines.size() == 1) << "the small file only: " << text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_TRUE(nlohmann::json::accept(lines[i])) << lines[i];
+        if (kind == Tree::kZip) { // the zip, then its members from the first, in order
+            EXPECT_EQ(nlohmann::json::parse(lines[i])["name"],
+                      i == 0 ? "MANY.ZIP" : "M" + std::to_string(i - 1) + ".TXT");
+        }
+    }
+    EXPECT_TRUE(kind != Tree::kLargeFile || lines.size() == 1) << "the small file only: " << text;
+    EXPECT_TRUE(kind != Tree::kZip || lines.size() < 400) << "written before the zip was done";
 }
 
 INSTANTIATE_TEST_SUITE_P(CtrlC, InterruptTest,
-                         ::testing::Values(Interrupt{"InsideALargeFile", true, 1},
-                                           Interrupt{"WhileTheReaderStalls", false, 1},
-                                           Interrupt{"TwiceWhileTheReaderStalls", false, 2}),
+                         ::testing::Values(Interrupt{"InsideALargeFile", Tree::kLargeFile, 1},
+                                           Interrupt{"InsideAContainer", Tree::kZip, 1},
+                                           Interrupt{"WhileTheReaderStalls", Tree::kManyFiles, 1},
+                                           Interrupt{"TwiceWhileTheReaderStalls", Tree::kManyFiles,
+                                                     2}),
                          RowName);
 
 // 3,000 levels: far deeper than PATH_MAX, with a limit of 40 open descriptors.
@@ -298,11 +325,24 @@ TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
     samples::WriteSamples(tree.Root());
     for (const char* directory : {"NETWARE/a", "NETWARE/b/c", "WINDOWS/d"})
         AddFiles(directory, 100);
-    // A large overlay ahead of small files: they are done long before it.
+    // A large overlay ahead of small files: they are done long before it. Two
+    // zips whose members give more JSON than four jobs hold behind the front.
     std::filesystem::resize_file(tree.Add("NETWARE/a/A.OVL", ""), std::uintmax_t{64} << 20);
-    const Result one = Run("-r -j 1 " + Quote(Root()));
-    EXPECT_GT(SplitLines(one.out).size(), 300u);
-    EXPECT_EQ(Run("-r -j 2 " + Quote(Root())).out, one.out);
+    AddZip("NETWARE/b/ONE.ZIP", 1200);
+    AddZip("NETWARE/b/TWO.ZIP", 1200);
+    const Result one = Run("-r -z --json -j 1 " + Quote(Root()));
+    EXPECT_GT(SplitLines(one.out).size(), 2700u);
+    EXPECT_EQ(Run("-r -z --json -j 4 " + Quote(Root())).out, one.out);
+}
+
+// A write that fails stops the run at once: the 1 TiB overlay scanned beside
+// the zip whose members fill the first write is left at its next block.
+TEST_F(ScanRunTest, WriteErrorStopsTheRunAtOnce) {
+    AddZip("A.ZIP", 400);
+    std::filesystem::resize_file(tree.Add("Z.OVL", ""), std::uintmax_t{1} << 40);
+    const Result result = Run("-z --json -j 2 ~ >/dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "kestrel-scan: write error: No space left on device\n");
 }
 
 // With -z the patterns select the reports, on disk and inside: a directory
