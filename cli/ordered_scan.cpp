@@ -125,7 +125,7 @@ void OrderedScan::WriteFromFront() {
             if (front->done) {
                 finished = std::move(m_inFlight.front());
                 m_inFlight.pop_front();
-                if (m_inFlight.size() <= m_walkWaitsFor)
+                if (m_walkWaitsFor && m_inFlight.size() <= *m_walkWaitsFor)
                     m_roomForWalk.notify_one();
             }
             if (m_jobsHeldBack > 0 && (finished || m_heldBytes <= m_heldLimit))
@@ -173,7 +173,7 @@ void OrderedScan::WaitForRoom(std::size_t jobsLeft) {
     std::unique_lock lock(m_mutex);
     m_walkWaitsFor = jobsLeft;
     m_roomForWalk.wait(lock, [&] { return m_inFlight.size() <= jobsLeft; });
-    m_walkWaitsFor = SIZE_MAX;
+    m_walkWaitsFor.reset();
 }
 
 void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -144,7 +145,7 @@ private:
     std::deque<Job*> m_waiting;                  // not yet taken by a worker
     std::size_t m_heldBytes = 0;                 // in the jobs' buffers
     int m_jobsHeldBack = 0;                      // waiting for the front to move
-    std::size_t m_walkWaitsFor = SIZE_MAX;       // the walk waits for at most this many in flight
+    std::optional<std::size_t> m_walkWaitsFor;   // for at most this many jobs in flight
     bool m_closing = false;
     std::vector<std::unique_ptr<Scanner>> m_scanners;
     std::vector<std::thread> m_workers;
