@@ -1,24 +1,32 @@
 #include "ordered_scan.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace kestrel {
 
-OrderedScan::Scanner::Scanner(const Setup& setup)
-    : sink(setup.format->MakeSink(bytes, problems)), scanner(*sink, setup.layout) {
+OrderedScan::Scanner::Scanner(OrderedScan& scan, const Setup& setup)
+    : owner(scan), sink(setup.format->MakeSink(bytes, problems)), scanner(*this, setup.layout) {
     setup.format->PrepareScanner(scanner, *sink);
     scanner.SetStopFlag(setup.stop);
 }
 
+void OrderedScan::Scanner::AddReport(const ReportInfo& report) {
+    sink->AddReport(report);
+    owner.HandOver(*this, false);
+}
+
 OrderedScan::OrderedScan(Setup setup, ScanOutput& output)
     : m_setup(std::move(setup)), m_output(output),
+      m_heldLimit(m_setup.heldBytes * static_cast<std::size_t>(std::max(m_setup.jobs, 1))),
       m_lineSink(m_setup.format->MakeSink(m_lineBytes, m_lineProblems)) {
     if (m_setup.jobs <= 1) {
-        m_ownScanner = std::make_unique<Scanner>(m_setup);
+        m_ownScanner = std::make_unique<Scanner>(*this, m_setup);
         return;
     }
     for (int i = 0; i < m_setup.jobs; ++i)
-        m_scanners.push_back(std::make_unique<Scanner>(m_setup));
+        m_scanners.push_back(std::make_unique<Scanner>(*this, m_setup));
     for (const auto& scanner : m_scanners)
         m_workers.emplace_back([this, &scanner = *scanner] { RunWorker(scanner); });
 }
@@ -29,6 +37,7 @@ OrderedScan::~OrderedScan() {
         m_closing = true;
     }
     m_workReady.notify_all();
+    m_frontMoved.notify_all();
     for (std::thread& worker : m_workers)
         worker.join();
 }
@@ -37,17 +46,14 @@ bool OrderedScan::StopRequested() const {
     return m_setup.stop != nullptr && m_setup.stop->load(std::memory_order_relaxed);
 }
 
-void OrderedScan::Scan(Scanner& scanner, Job& job) const {
+void OrderedScan::Scan(Scanner& scanner, Job& job) {
+    scanner.job = &job;
     JobLines lines(job);
     if (!StopRequested())
         m_setup.step(scanner.scanner, *scanner.sink, job.file, scanner.problems, lines);
-    job.problems = std::move(scanner.problems);
-    scanner.problems.clear();
-    // Once a stop is asked for, the scan may have ended between two blocks.
-    job.stopped = StopRequested();
-    job.bytes = scanner.bytes; // a copy of its size: the scanner's buffer keeps its room
-    scanner.bytes.clear();
     job.file.directory.reset(); // the directory may close before the output is written
+    HandOver(scanner, true);
+    scanner.job = nullptr; // written and gone, perhaps
 }
 
 void OrderedScan::RunWorker(Scanner& scanner) {
@@ -62,90 +68,126 @@ void OrderedScan::RunWorker(Scanner& scanner) {
             m_waiting.pop_front();
         }
         Scan(scanner, *job);
-        bool wanted = false;
+    }
+}
+
+// Hands what the scanner wrote since the last report over to its job: whole
+// reports when a report ends, the rest when the job is done. Once a stop is
+// asked for, the scan may have ended between two blocks: nothing more counts.
+// The job at the front writes at once; one behind it waits here while all
+// the jobs together hold more than their share.
+void OrderedScan::HandOver(Scanner& scanner, bool done) {
+    Job& job = *scanner.job;
+    const bool kept = !StopRequested();
+    bool front = false;
+    {
+        std::unique_lock lock(m_mutex);
+        if (kept) {
+            job.bytes += scanner.bytes;
+            m_heldBytes += scanner.bytes.size();
+            std::move(scanner.problems.begin(), scanner.problems.end(),
+                      std::back_inserter(job.problems));
+        }
+        job.done = done;
+        const auto atFront = [&] { return m_inFlight.front().get() == &job; };
+        if (!done && !atFront() && m_heldBytes > m_heldLimit) {
+            ++m_jobsHeldBack;
+            m_frontMoved.wait(lock,
+                              [&] { return m_closing || atFront() || m_heldBytes <= m_heldLimit; });
+            --m_jobsHeldBack;
+        }
+        front = atFront();
+    }
+    scanner.bytes.clear(); // keeps its room for the next report
+    scanner.problems.clear();
+    if (front)
+        WriteFromFront();
+}
+
+// Writes what the front job holds and, while the front job is done, goes on
+// with the next. One thread writes at a time and takes what it writes under
+// the same lock, so the output keeps walk order.
+void OrderedScan::WriteFromFront() {
+    const std::lock_guard writing(m_writeMutex);
+    while (true) {
+        std::string bytes;
+        std::vector<ReadProblem> problems;
+        std::unique_ptr<Job> finished;
+        Job* front = nullptr;
         {
             const std::lock_guard lock(m_mutex);
-            wanted = MarkDone(*job);
+            if (m_inFlight.empty())
+                return;
+            front = m_inFlight.front().get();
+            bytes.swap(front->bytes);
+            problems.swap(front->problems);
+            m_heldBytes -= bytes.size();
+            if (front->done) {
+                finished = std::move(m_inFlight.front());
+                m_inFlight.pop_front();
+                if (m_walkWaitsFor && m_inFlight.size() <= *m_walkWaitsFor)
+                    m_roomForWalk.notify_one();
+            }
+            if (m_jobsHeldBack > 0 && (finished || m_heldBytes <= m_heldLimit))
+                m_frontMoved.notify_all();
         }
-        if (wanted)
-            m_jobDone.notify_one();
+        if (finished || !bytes.empty() || !problems.empty())
+            Write(*front, bytes, problems, finished != nullptr);
+        if (!finished)
+            return;
     }
 }
 
 // The walk's directory lines are written in walk order right before the
 // first report in their directory, and again after lines of another folder.
-void OrderedScan::WriteJob(Job& job) {
-    if (m_outputEnded || job.stopped) {
+void OrderedScan::Write(Job& job, const std::string& bytes,
+                        const std::vector<ReadProblem>& problems, bool finished) {
+    if (m_outputEnded || StopRequested()) {
         m_outputEnded = true;
         return;
     }
     if (!job.directoryLine.empty())
-        m_pendingLine = job.directoryLine;
-    for (const ReadProblem& problem : job.problems)
+        m_directoryLines.Entered(job.directoryLine);
+    for (const ReadProblem& problem : problems)
         m_output.Problem(problem);
     const std::string& directoryPath = job.file.directoryPath;
-    if (job.fileReported && (m_pendingLine == directoryPath || m_writtenLine != directoryPath)) {
+    if (job.fileReported && m_directoryLines.LineBeforeReport(directoryPath)) {
         m_lineSink->AddLine(DirectoryLineText(directoryPath));
         if (!m_lineBytes.empty())
             m_output.WriteReports(m_lineBytes);
         m_lineBytes.clear();
     }
-    if (job.fileReported) {
-        m_pendingLine.clear();
-        m_writtenLine = directoryPath;
-    }
+    if (!bytes.empty())
+        m_output.WriteReports(bytes);
+    if (!finished)
+        return;
     if (job.leftDirectory)
-        m_writtenLine.clear();
-    if (!job.bytes.empty())
-        m_output.WriteReports(job.bytes);
+        m_directoryLines.LeftDirectory();
     if (job.isFile)
         m_output.FileDone();
 }
 
-// Called with the mutex held. True when the walk's thread waits for the
-// oldest jobs and enough of them are now done.
-bool OrderedScan::MarkDone(Job& job) {
-    job.done = true;
-    while (m_doneAtFront < m_inFlight.size() && m_inFlight[m_doneAtFront]->done)
-        ++m_doneAtFront;
-    return m_wantedDone != 0 && m_doneAtFront >= m_wantedDone;
-}
-
-// Writes the oldest jobs that are done. When the window of jobs in flight is
-// full (or at the finish), it first waits until half of it (or all) is done
-// at the front, so the walk's thread wakes once per many files, not per file.
-void OrderedScan::WriteFinishedJobs(bool finish) {
-    std::vector<std::unique_ptr<Job>> ready;
-    {
-        std::unique_lock lock(m_mutex);
-        const std::size_t inFlight = m_inFlight.size();
-        const std::size_t keepAtMost =
-            finish ? 0 : (inFlight >= m_setup.jobsInFlight ? m_setup.jobsInFlight / 2 : inFlight);
-        if (m_doneAtFront < inFlight - keepAtMost) {
-            m_wantedDone = inFlight - keepAtMost;
-            m_jobDone.wait(lock, [this] { return m_doneAtFront >= m_wantedDone; });
-            m_wantedDone = 0;
-        }
-        for (; m_doneAtFront > 0; --m_doneAtFront) {
-            ready.push_back(std::move(m_inFlight.front()));
-            m_inFlight.pop_front();
-        }
-    }
-    for (const std::unique_ptr<Job>& job : ready)
-        WriteJob(*job);
+// When the jobs in flight fill the window, the walk waits until no more than
+// `jobsLeft` are, so that it wakes once per many files, not per file.
+void OrderedScan::WaitForRoom(std::size_t jobsLeft) {
+    std::unique_lock lock(m_mutex);
+    m_walkWaitsFor = jobsLeft;
+    m_roomForWalk.wait(lock, [&] { return m_inFlight.size() <= jobsLeft; });
+    m_walkWaitsFor.reset();
 }
 
 void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {
-    if (m_ownScanner) {
-        WriteJob(*job);
-        return;
-    }
+    job->done = true;
+    std::size_t inFlight = 0;
     {
         const std::lock_guard lock(m_mutex);
         m_inFlight.push_back(std::move(job));
-        MarkDone(*m_inFlight.back());
+        inFlight = m_inFlight.size();
     }
-    WriteFinishedJobs(false);
+    if (inFlight == 1)
+        WriteFromFront();
+    else if (inFlight >= m_setup.jobsInFlight)
+        WaitForRoom(m_setup.jobsInFlight / 2);
 }
 
 void OrderedScan::AddDirectoryLine(const std::string& directoryPath) {
@@ -164,23 +206,27 @@ void OrderedScan::AddFile(FileToScan file) {
     auto job = std::make_unique<Job>();
     job->file = std::move(file);
     job->isFile = true;
-    if (m_ownScanner) {
-        Scan(*m_ownScanner, *job);
-        WriteJob(*job);
-        return;
-    }
+    Job& added = *job;
+    std::size_t inFlight = 0;
     {
         const std::lock_guard lock(m_mutex);
-        m_waiting.push_back(job.get());
         m_inFlight.push_back(std::move(job));
+        if (!m_ownScanner)
+            m_waiting.push_back(&added);
+        inFlight = m_inFlight.size();
+    }
+    if (m_ownScanner) {
+        Scan(*m_ownScanner, added);
+        return;
     }
     m_workReady.notify_one();
-    WriteFinishedJobs(false);
+    if (inFlight >= m_setup.jobsInFlight)
+        WaitForRoom(m_setup.jobsInFlight / 2);
 }
 
 void OrderedScan::Finish() {
-    if (!m_ownScanner)
-        WriteFinishedJobs(true);
+    WaitForRoom(0);
+    const std::lock_guard writing(m_writeMutex); // until the last is written
 }
 
 } // namespace kestrel

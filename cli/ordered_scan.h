@@ -3,10 +3,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -17,11 +19,12 @@
 
 namespace kestrel {
 
-// Where the scan's output goes, always on the walk's thread and in walk order.
+// Where the scan's output goes, in walk order. The calls come from the walk's
+// thread or from a worker, one at a time.
 class ScanOutput {
 public:
     virtual ~ScanOutput() = default;
-    // The formatted bytes of a directory line or of one file's reports.
+    // The formatted bytes of a directory line or of whole reports.
     virtual void WriteReports(std::string_view bytes) = 0;
     virtual void Problem(const ReadProblem& problem) = 0;
     virtual void FileDone() = 0; // one more file's reports written
@@ -38,21 +41,27 @@ public:
     virtual void PrepareScanner(QuillScan& scanner, ReportSink& sink) const = 0;
 };
 
-// Scans the files the walk hands on and writes their output in walk order.
-// With one job each file is scanned at once on the walk's thread. With more,
-// worker threads scan, each with its own QuillScan into a buffer of its own;
-// at most `jobsInFlight` files wait or are scanned at a time, and the output
-// of the oldest ones is written as soon as they are complete, so the bytes are
-// those of one job and memory stays bounded however large the tree.
+// Scans the files the walk hands on and writes their output in walk order,
+// report by report as each is complete. With one job each file is scanned at
+// once on the walk's thread. With more, worker threads scan, each with its own
+// QuillScan; at most `jobsInFlight` files wait or are scanned at a time.
 //
-// When the stop flag is set, a file whose scan may have been cut gives no
-// output, and nothing after it is written: what is written is always the
-// start of the whole output, ending on a whole report.
+// The oldest file not yet written is at the front: the thread that scans it
+// writes its reports as they come, so the members of a large container stream
+// out. The files behind it hold their whole reports until they reach the
+// front; once all of them hold more than `heldBytes` per job, each waits at
+// its next report for the front to move. So memory stays bounded however
+// many members a container has, and the bytes are those of one job.
+//
+// Once the stop flag is set, nothing more is written: what is written is
+// always the start of the whole output, ending on a whole report. A report
+// that may have been cut by the stop is never written.
 class OrderedScan : public WalkConsumer {
 public:
     struct Setup {
         int jobs = 1;
         std::size_t jobsInFlight = 1;
+        std::size_t heldBytes = std::size_t{128} << 10;
         const ReportFormat* format = nullptr; // outlives the scan
         ReportLayout layout;
         ScanStep step = ScanFileStep;
@@ -67,28 +76,35 @@ public:
     void AddDirectoryLine(const std::string& directoryPath) override;
     void AddFile(FileToScan file) override;
     void AddProblem(ReadProblem problem) override;
-    // Waits for the files in flight and writes their output; the workers end.
+    // Waits for the files in flight and their output; the workers end.
     void Finish();
 
 private:
-    // One scanner with the buffers its sink writes into.
-    struct Scanner {
-        Scanner(const Setup& setup);
-        std::string bytes;
+    struct Job;
+    // One scanner with the buffers its sink writes into. It stands between
+    // the scanner and the sink to see each report end.
+    struct Scanner : ReportSink {
+        Scanner(OrderedScan& scan, const Setup& setup);
+        void AddLine(const std::string& line) override { sink->AddLine(line); }
+        void AddReport(const ReportInfo& report) override;
+
+        OrderedScan& owner;
+        std::string bytes; // since the last report handed over
         std::vector<ReadProblem> problems;
         std::unique_ptr<ReportSink> sink;
         QuillScan scanner;
+        Job* job = nullptr; // being scanned
     };
     struct Job {
         FileToScan file;
         bool isFile = false;
         std::string directoryLine; // a directory line of the walk: its path
+        // Whole reports and what went wrong beside them, not yet written.
         std::string bytes;
         std::vector<ReadProblem> problems;
         bool done = false;
-        bool stopped = false;
-        bool fileReported = false;  // its bytes open with the file's own report
-        bool leftDirectory = false; // its bytes end under another folder
+        bool fileReported = false;  // its output opens with the file's own report
+        bool leftDirectory = false; // its output ends under another folder
     };
     // What the step says of a job's lines.
     struct JobLines : StepLines {
@@ -99,30 +115,37 @@ private:
     };
 
     bool StopRequested() const;
-    void Scan(Scanner& scanner, Job& job) const;
+    void Scan(Scanner& scanner, Job& job);
     void RunWorker(Scanner& scanner);
-    bool MarkDone(Job& job);
+    void HandOver(Scanner& scanner, bool done);
+    void WriteFromFront();
+    void Write(Job& job, const std::string& bytes, const std::vector<ReadProblem>& problems,
+               bool finished);
     void AddFinishedJob(std::unique_ptr<Job> job);
-    void WriteJob(Job& job);
-    void WriteFinishedJobs(bool finish);
+    void WaitForRoom(std::size_t jobsLeft);
 
     Setup m_setup;
     ScanOutput& m_output;
+    std::size_t m_heldLimit;
+    std::unique_ptr<Scanner> m_ownScanner; // one job: the walk's thread scans
+
+    // Held by the thread that writes; the state of what is written.
+    std::mutex m_writeMutex;
     std::string m_lineBytes;
     std::vector<ReadProblem> m_lineProblems;
     std::unique_ptr<ReportSink> m_lineSink; // formats the directory lines
-    std::unique_ptr<Scanner> m_ownScanner;  // one job: the walk's thread scans
-    bool m_outputEnded = false;             // a stopped file was met: nothing more is written
-    std::string m_pendingLine;              // the walk's directory line for the files that follow
-    std::string m_writtenLine; // the directory of the last line written, if reports follow it
+    DirectoryLineRule m_directoryLines;
+    bool m_outputEnded = false; // stopped: nothing more is written
 
     std::mutex m_mutex;
     std::condition_variable m_workReady;
-    std::condition_variable m_jobDone;
+    std::condition_variable m_frontMoved;        // a job left the front, or the jobs hold less
+    std::condition_variable m_roomForWalk;       // fewer jobs in flight
     std::deque<std::unique_ptr<Job>> m_inFlight; // walk order, the oldest first
     std::deque<Job*> m_waiting;                  // not yet taken by a worker
-    std::size_t m_doneAtFront = 0;               // the oldest this many jobs are done
-    std::size_t m_wantedDone = 0;                // the walk's thread waits for this many; 0: not
+    std::size_t m_heldBytes = 0;                 // in the jobs' buffers
+    int m_jobsHeldBack = 0;                      // waiting for the front to move
+    std::optional<std::size_t> m_walkWaitsFor;   // for at most this many jobs in flight
     bool m_closing = false;
     std::vector<std::unique_ptr<Scanner>> m_scanners;
     std::vector<std::thread> m_workers;

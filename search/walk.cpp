@@ -97,6 +97,15 @@ std::string DirectoryLineText(const std::string& directoryPath) {
     return ReplaceControlCharacters(std::move(line));
 }
 
+// A walk that lists a directory again (a file PATH of a directory searched
+// before) says its line again.
+bool DirectoryLineRule::LineBeforeReport(const std::string& directoryPath) {
+    const bool line = m_pending == directoryPath || m_written != directoryPath;
+    m_pending.clear();
+    m_written = directoryPath;
+    return line;
+}
+
 std::size_t DirectoryDescriptorBudget() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
@@ -336,7 +345,7 @@ DirectoryWalk::DirectoryWalk(QuillScan& scanner, ReportSink& sink, WalkOptions o
 }
 
 void DirectoryWalk::ScanAtOnce::AddDirectoryLine(const std::string& directoryPath) {
-    pendingLine = directoryPath;
+    directoryLines.Entered(directoryPath);
 }
 
 void DirectoryWalk::ScanAtOnce::AddFile(FileToScan file) {
@@ -349,15 +358,12 @@ void DirectoryWalk::ScanAtOnce::AddFile(FileToScan file) {
 }
 
 void DirectoryWalk::ScanAtOnce::BeforeFileReport() {
-    const std::string& directoryPath = current->directoryPath;
-    if (pendingLine == directoryPath || writtenLine != directoryPath)
-        sink->AddLine(DirectoryLineText(directoryPath));
-    pendingLine.clear();
-    writtenLine = directoryPath;
+    if (directoryLines.LineBeforeReport(current->directoryPath))
+        sink->AddLine(DirectoryLineText(current->directoryPath));
 }
 
 void DirectoryWalk::ScanAtOnce::LeftDirectory() {
-    writtenLine.clear();
+    directoryLines.LeftDirectory();
 }
 
 void DirectoryWalk::ScanAtOnce::AddProblem(ReadProblem problem) {

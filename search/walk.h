@@ -77,13 +77,30 @@ public:
     virtual void AddProblem(ReadProblem problem) = 0;
 };
 
+// When the walk's directory lines are written: right before the first
+// report in their directory, and again before the next report there after
+// lines of another folder (the members of a container). A directory whose
+// files give no report (a search inside containers for names that only
+// members have) gets none. Both front ends follow it, in walk order.
+class DirectoryLineRule {
+public:
+    // The walk entered `directoryPath`; its files follow.
+    void Entered(const std::string& directoryPath) { m_pending = directoryPath; }
+    // Right before a file's own report: whether its directory's line comes first.
+    bool LineBeforeReport(const std::string& directoryPath);
+    // Lines of another folder were written.
+    void LeftDirectory() { m_written.clear(); }
+
+private:
+    std::string m_pending; // the walk's line for the files that follow
+    std::string m_written; // the directory of the last line written, if reports follow it
+};
+
 // How a step keeps the walk's directory lines in their place: it calls
 // BeforeFileReport right before the file's own report, which its directory
 // line then precedes, and LeftDirectory after lines of another folder (the
 // members of a container), so that the next report in the file's directory
-// gets its directory line again. A directory line comes only before a
-// report, so a directory whose files give none (a search inside containers
-// for names that only members have) gets none.
+// gets its directory line again (see DirectoryLineRule).
 class StepLines {
 public:
     virtual ~StepLines() = default;
@@ -204,8 +221,7 @@ private:
         void BeforeFileReport() override;
         void LeftDirectory() override;
 
-        std::string pendingLine; // the walk's line for the files that follow
-        std::string writtenLine; // the directory of the last line written, if reports follow it
+        DirectoryLineRule directoryLines;
         const FileToScan* current = nullptr;
 
         QuillScan* scanner = nullptr;

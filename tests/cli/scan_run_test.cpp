@@ -131,6 +131,13 @@ protected:
         for (int i = 0; i < count; ++i)
             tree.Add(directory + "/F" + std::to_string(i) + ".TXT", "x");
     }
+    // A zip of `count` empty members, M0.TXT, M1.TXT... in that order.
+    void AddZip(const std::string& path, int count) {
+        fixtures::Json members = fixtures::Json::array();
+        for (int i = 0; i < count; ++i)
+            members.push_back({{"path", "M" + std::to_string(i) + ".TXT"}});
+        tree.Add(path, fixtures::BuildSample({{"format", "zip"}, {"members", members}}));
+    }
 
     fixtures::TempTree tree;
     fixtures::TempTree scratch;
@@ -170,8 +177,6 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"Help", "--help", 0, ""},
         StatusCase{"MissingPath", "~/GONE ~", 1, "kestrel-scan: ~/GONE: "},
         StatusCase{"NotARegularFile", "~/PIPE", 1, "kestrel-scan: ~/PIPE: not a regular file"},
-        StatusCase{"FullDisk", "~ >/dev/full", 1,
-                   "kestrel-scan: write error: No space left on device\n"},
         StatusCase{"VersionToAFullDisk", "--version >/dev/full", 1,
                    "kestrel-scan: write error: No space left on device\n"},
         // 512 bytes: the message fits, the JSON does not.
@@ -208,22 +213,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct Interrupt {
     const char* name;
-    bool largeFile; // a small file, then a 1 TiB sparse overlay the marker scan reads whole
+    // A small file, then a 1 TiB sparse overlay the marker scan reads whole; or
+    // a zip whose members give far more JSON than a pipe holds: the writer stalls.
+    bool largeFile;
+    const char* jobs;
     int interrupts; // a second one ends the run at once, though the reader is stalled
 };
 
 class InterruptTest : public ScanRunTest, public ::testing::WithParamInterface<Interrupt> {};
 
 TEST_P(InterruptTest, StopsOnAWholeReport) {
-    if (GetParam().largeFile) {
+    const bool zip = !GetParam().largeFile;
+    if (zip) {
+        AddZip("MANY.ZIP", 400);
+    } else {
         tree.Add("A.TXT", "small");
         std::filesystem::resize_file(tree.Add("BIG.OVL", ""), std::uintmax_t{1} << 40);
-    } else {
-        AddFiles("many", 3000); // far more JSON than a pipe holds: the writer stalls
     }
-    // One job: Ctrl-C then reaches the thread that writes. Workers stop in the large file.
-    const auto [pid, out] = Start("exec " + kScan + " --json -r " +
-                                      (GetParam().largeFile ? "-j 2 " : "-j 1 ") + Quote(Root()),
+    // With one job, Ctrl-C reaches the thread that writes; with two, workers
+    // stop in the large file, and the one that scans the zip writes its members.
+    const auto [pid, out] = Start("exec " + kScan + " --json -j " + GetParam().jobs +
+                                      (zip ? " -z " : " ") + Quote(Root()),
                                   Reader::kStalled);
     ::sleep(1);
     // Room for one more page, but for a second Ctrl-C: a write is under way when the
@@ -242,15 +252,21 @@ TEST_P(InterruptTest, StopsOnAWholeReport) {
     EXPECT_EQ(Wait(pid), 130);
     const Lines lines = SplitLines(text);
     EXPECT_TRUE(text.empty() || text.back() == '\n');
-    for (const std::string& line : lines)
-        EXPECT_TRUE(nlohmann::json::accept(line)) << line;
-    EXPECT_TRUE(!GetParam().largeFile || lines.size() == 1) << "the small file only: " << text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_TRUE(nlohmann::json::accept(lines[i])) << lines[i];
+        if (zip) { // the zip, then its members from the first, in order
+            EXPECT_EQ(nlohmann::json::parse(lines[i])["name"],
+                      i == 0 ? "MANY.ZIP" : "M" + std::to_string(i - 1) + ".TXT");
+        }
+    }
+    EXPECT_TRUE(zip ? lines.size() < 400 : lines.size() == 1)
+        << "the small file only, or the members written before the zip was done: " << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(CtrlC, InterruptTest,
-                         ::testing::Values(Interrupt{"InsideALargeFile", true, 1},
-                                           Interrupt{"WhileTheReaderStalls", false, 1},
-                                           Interrupt{"TwiceWhileTheReaderStalls", false, 2}),
+                         ::testing::Values(Interrupt{"InsideALargeFile", true, "2", 1},
+                                           Interrupt{"InsideAContainer", false, "2", 1},
+                                           Interrupt{"TwiceWhileTheReaderStalls", false, "1", 2}),
                          RowName);
 
 // 3,000 levels: far deeper than PATH_MAX, with a limit of 40 open descriptors.
@@ -346,19 +362,33 @@ TEST_F(ScanRunTest, ManyJobsWriteTheBytesOfOne) {
     samples::WriteSamples(tree.Root());
     for (const char* directory : {"NETWARE/a", "NETWARE/b/c", "WINDOWS/d"})
         AddFiles(directory, 100);
-    // A large overlay ahead of small files: they are done long before it.
+    // A large overlay ahead of small files: they are done long before it. Two
+    // zips whose members give more JSON than four jobs hold behind the front.
     std::filesystem::resize_file(tree.Add("NETWARE/a/A.OVL", ""), std::uintmax_t{64} << 20);
-    const Result one = Run("-r -j 1 " + Quote(Root()));
-    EXPECT_GT(SplitLines(one.out).size(), 300u);
+    AddZip("NETWARE/b/ONE.ZIP", 1200);
+    AddZip("NETWARE/b/TWO.ZIP", 1200);
+    const Result one = Run("-r -z --json -j 1 " + Quote(Root()));
+    EXPECT_GT(SplitLines(one.out).size(), 2700u);
+    EXPECT_EQ(Run("-r -z --json -j 4 " + Quote(Root())).out, one.out);
     // Room for two pages in the full pipe: the run fills it, then waits out EAGAIN.
     const auto [pid, out] =
-        Start("exec " + kScan + " -r -j 2 " + Quote(Root()), Reader::kStalledNonBlocking);
+        Start("exec " + kScan + " -r -z --json -j 2 " + Quote(Root()), Reader::kStalledNonBlocking);
     std::string room(8192, '\n');
     EXPECT_EQ(::read(out, room.data(), room.size()), 8192);
     for (int held = 0; ::ioctl(out, FIONREAD, &held) == 0 && held < ::fcntl(out, F_GETPIPE_SZ);)
         ::usleep(10000);
     EXPECT_EQ(ReadAll(out), one.out);
     EXPECT_EQ(Wait(pid), 0);
+}
+
+// A write that fails stops the run at once: the 1 TiB overlay scanned beside
+// the zip whose members fill the first write is left at its next block.
+TEST_F(ScanRunTest, WriteErrorStopsTheRunAtOnce) {
+    AddZip("A.ZIP", 400);
+    std::filesystem::resize_file(tree.Add("Z.OVL", ""), std::uintmax_t{1} << 40);
+    const Result result = Run("-z --json -j 2 ~ >/dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "kestrel-scan: write error: No space left on device\n");
 }
 
 // With -z the patterns select the reports, on disk and inside: a directory
