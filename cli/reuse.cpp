@@ -155,7 +155,8 @@ PreviousRun::~PreviousRun() {
 std::string PreviousRun::Open(const std::string& path, const std::string& madeBy,
                               const std::atomic<bool>* stop) {
     m_path = path;
-    m_descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking on a FIFO put in its place: it is refused below.
+    m_descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (m_descriptor < 0 || ::fstat(m_descriptor, &info) != 0)
         return ErrorText(errno);
