@@ -164,6 +164,17 @@ void OrderedScan::AddFile(FileToScan file) {
     auto job = std::make_unique<Job>();
     job->file = std::move(file);
     job->isFile = true;
+    if (m_setup.madeOutput && !StopRequested()) {
+        JobLines lines(*job);
+        std::vector<ReadProblem> problems;
+        if (m_setup.madeOutput(job->file, job->bytes, problems, lines)) {
+            job->file.directory.reset();
+            AddFinishedJob(std::move(job));
+            return;
+        }
+        for (ReadProblem& problem : problems) // said before the file is scanned
+            AddProblem(std::move(problem));
+    }
     if (m_ownScanner) {
         Scan(*m_ownScanner, *job);
         WriteJob(*job);

@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -100,8 +99,6 @@ public:
     // be looked at). So each file's records end with a line that says so.
     void BeginFile() { m_inFile = true; }
     void EndFile(const std::optional<DiskFile>& file);
-    // Records of an earlier run, copied as they are.
-    void CopyRecords(std::string_view records) { m_out.append(records); }
 
 private:
     std::string& m_out;

@@ -70,23 +70,6 @@ std::optional<DiskFile> LookAt(const FileToScan& file) {
                     info.st_ctim.tv_sec * kNs + info.st_ctim.tv_nsec};
 }
 
-bool ReadAt(int descriptor, char* into, std::size_t count, std::uint64_t offset,
-            std::string& error) {
-    while (count > 0) {
-        const ssize_t got = ::pread(descriptor, into, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            error = got < 0 ? ErrorText(errno) : "shorter than when it was read first";
-            return false;
-        }
-        into += got;
-        count -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
-}
-
 bool IsNull(simdjson::dom::object record, const char* key) {
     simdjson::dom::element value;
     return record[key].get(value) == simdjson::SUCCESS && value.is_null();
@@ -229,8 +212,48 @@ std::string PreviousRun::ReadRecords(const std::string& madeBy, const std::atomi
     return "";
 }
 
+// Reads from the window, which is moved to `offset` when the bytes are not
+// all in it; a range larger than the window is read on its own.
+bool PreviousRun::ReadAt(std::uint64_t offset, std::uint64_t length, std::string& into,
+                         std::string& error) {
+    const bool inWindow =
+        offset >= m_windowStart && offset + length <= m_windowStart + m_window.size();
+    std::string& buffer = length > kReadBlock ? into : m_window;
+    if (!inWindow) {
+        buffer.resize(std::max<std::uint64_t>(length, kReadBlock));
+        std::size_t filled = 0;
+        while (filled < buffer.size()) {
+            const ssize_t got =
+                ::pread(m_descriptor, buffer.data() + filled, buffer.size() - filled,
+                        static_cast<off_t>(offset + filled));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                m_window.clear();
+                error = ErrorText(errno);
+                return false;
+            }
+            if (got == 0)
+                break;
+            filled += static_cast<std::size_t>(got);
+        }
+        buffer.resize(filled);
+        if (&buffer == &m_window)
+            m_windowStart = offset;
+        if (filled < length) {
+            error = "shorter than when it was read first";
+            return false;
+        }
+    }
+    if (&buffer == &m_window)
+        into.assign(m_window, offset - m_windowStart, length);
+    else
+        into.resize(length);
+    return true;
+}
+
 bool PreviousRun::Records(const std::string& key, const DiskFile& file, std::string& records,
-                          std::string& error) const {
+                          std::string& error) {
     const std::uint64_t hash = KeyHash(key);
     auto entry = std::lower_bound(m_entries.begin(), m_entries.end(), hash,
                                   [](const Entry& e, std::uint64_t h) { return e.keyHash < h; });
@@ -239,8 +262,7 @@ bool PreviousRun::Records(const std::string& key, const DiskFile& file, std::str
     std::string end = ",";
     end += DiskFileMember(file) + "}\n";
     for (; entry != m_entries.end() && entry->keyHash == hash; ++entry) {
-        records.resize(entry->length);
-        if (!ReadAt(m_descriptor, records.data(), records.size(), entry->offset, error))
+        if (!ReadAt(entry->offset, entry->length, records, error))
             return false;
         if (records.ends_with(end))
             return true;
@@ -250,41 +272,45 @@ bool PreviousRun::Records(const std::string& key, const DiskFile& file, std::str
 
 // --- the step ---
 
-ScanStep RecordStep(ScanStep scan, RecordStepOptions options, JsonSinkOf jsonSinkOf) {
-    return
-        [scan = std::move(scan), options = std::move(options), jsonSinkOf = std::move(jsonSinkOf)](
-            QuillScan& scanner, ReportSink& sink, const FileToScan& file,
-            std::vector<ReadProblem>& problems, StepLines& lines) {
-            JsonSink& json = jsonSinkOf(sink);
-            // Looked at before it is read: a change while it is scanned shows next time.
-            const std::optional<DiskFile> diskFile = LookAt(file);
-            if (diskFile && options.previous != nullptr) {
-                const bool ownReport = !options.lookInside || file.chosen ||
-                                       MatchesAnyPattern(file.name, options.patterns);
-                const std::string path = SanitizeUtf8(file.directoryPath + file.name);
-                const std::string nameBytes =
-                    SanitizeUtf8(file.name) == file.name ? "" : Base64(file.name);
-                std::string records;
-                std::string error;
-                if (options.previous->Records(RecordsKey(ownReport, path, nameBytes), *diskFile,
-                                              records, error)) {
-                    // Directory lines are no part of JSON Lines; they are kept in
-                    // their place all the same, as the scan would keep them.
-                    if (ownReport)
-                        lines.BeforeFileReport();
-                    json.CopyRecords(records);
-                    if (options.lookInside)
-                        lines.LeftDirectory();
-                    return;
-                }
-                if (!error.empty())
-                    problems.push_back({options.previous->Path(), error});
-            }
-            const std::size_t problemsBefore = problems.size();
-            json.BeginFile();
-            scan(scanner, sink, file, problems, lines);
-            json.EndFile(problems.size() == problemsBefore ? diskFile : std::nullopt);
-        };
+bool CopyUnchangedRecords(const CopiedRecordsOptions& options, const FileToScan& file,
+                          std::string& records, std::vector<ReadProblem>& problems,
+                          StepLines& lines) {
+    const std::optional<DiskFile> diskFile = LookAt(file);
+    if (!diskFile)
+        return false;
+    const bool ownReport =
+        !options.lookInside || file.chosen || MatchesAnyPattern(file.name, options.patterns);
+    const std::string path = SanitizeUtf8(file.directoryPath + file.name);
+    const std::string nameBytes = SanitizeUtf8(file.name) == file.name ? "" : Base64(file.name);
+    std::string error;
+    if (!options.previous->Records(RecordsKey(ownReport, path, nameBytes), *diskFile, records,
+                                   error)) {
+        records.clear();
+        if (!error.empty())
+            problems.push_back({options.previous->Path(), error});
+        return false;
+    }
+    // Directory lines are no part of JSON Lines; they are kept in their
+    // place all the same, as the scan would keep them.
+    if (ownReport)
+        lines.BeforeFileReport();
+    if (options.lookInside)
+        lines.LeftDirectory();
+    return true;
+}
+
+ScanStep RecordStep(ScanStep scan, JsonSinkOf jsonSinkOf) {
+    return [scan = std::move(scan), jsonSinkOf = std::move(jsonSinkOf)](
+               QuillScan& scanner, ReportSink& sink, const FileToScan& file,
+               std::vector<ReadProblem>& problems, StepLines& lines) {
+        JsonSink& json = jsonSinkOf(sink);
+        // Looked at before it is read: a change while it is scanned shows next time.
+        const std::optional<DiskFile> diskFile = LookAt(file);
+        const std::size_t problemsBefore = problems.size();
+        json.BeginFile();
+        scan(scanner, sink, file, problems, lines);
+        json.EndFile(problems.size() == problemsBefore ? diskFile : std::nullopt);
+    };
 }
 
 } // namespace kestrel

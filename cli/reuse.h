@@ -42,9 +42,11 @@ public:
 
     // The records found by `key` that end with the identity of `file` as
     // it is now, into `records`. False when there are none; `error` then
-    // says why they could not be read, if that was the reason.
+    // says why they could not be read, if that was the reason. Called from
+    // one thread: the records of files met in walk order lie one after the
+    // other, so they are read a window at a time.
     bool Records(const std::string& key, const DiskFile& file, std::string& records,
-                 std::string& error) const;
+                 std::string& error);
 
 private:
     struct Entry {
@@ -54,10 +56,13 @@ private:
     };
     struct Group;
     std::string ReadRecords(const std::string& madeBy, const std::atomic<bool>* stop);
+    bool ReadAt(std::uint64_t offset, std::uint64_t length, std::string& into, std::string& error);
 
     std::string m_path;
     int m_descriptor = -1;
     std::vector<Entry> m_entries; // by key hash, then by place
+    std::string m_window;         // bytes of the file from m_windowStart on
+    std::uint64_t m_windowStart = 0;
 };
 
 // The key a file's records are found by: "f", its path as the records name
@@ -67,14 +72,20 @@ private:
 std::string RecordsKey(bool ownReport, std::string_view path, std::string_view nameBytes);
 
 // The step of a --json run around the scan step: the records of each file
-// end with its identity, and, with a previous run, a file whose records it
-// holds unchanged is not opened: they are copied in place of its scan.
-struct RecordStepOptions {
-    const PreviousRun* previous = nullptr;
+// end with its identity as it was looked at before it was read.
+using JsonSinkOf = std::function<JsonSink&(ReportSink& sink)>;
+ScanStep RecordStep(ScanStep scan, JsonSinkOf jsonSinkOf);
+
+// What takes a file's scan's place when `previous` holds its records
+// unchanged: they are copied into `records`, and true. A previous run that
+// cannot be read again is a problem, and the file is then scanned.
+struct CopiedRecordsOptions {
+    PreviousRun* previous = nullptr;
     bool lookInside = false;
     std::vector<std::string> patterns; // with -z: the files with a report of their own
 };
-using JsonSinkOf = std::function<JsonSink&(ReportSink& sink)>;
-ScanStep RecordStep(ScanStep scan, RecordStepOptions options, JsonSinkOf jsonSinkOf);
+bool CopyUnchangedRecords(const CopiedRecordsOptions& options, const FileToScan& file,
+                          std::string& records, std::vector<ReadProblem>& problems,
+                          StepLines& lines);
 
 } // namespace kestrel

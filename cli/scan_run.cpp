@@ -145,7 +145,7 @@ bool CanReadFile(const std::string& path) {
 
 class ScanRun final : public ScanOutput {
 public:
-    ScanRun(const ScanOptions& options, const PreviousRun* previous);
+    ScanRun(const ScanOptions& options, PreviousRun* previous);
     int Run();
 
     void WriteReports(std::string_view bytes) override;
@@ -163,7 +163,7 @@ private:
     void ScanListedPaths();
 
     const ScanOptions& m_options;
-    const PreviousRun* m_previous;
+    PreviousRun* m_previous;
     CommandLineFormat m_format{m_options};
     CheckedOutput m_output{STDOUT_FILENO};
     ProgressLine m_progress;
@@ -183,7 +183,7 @@ WalkOptions WalkOptionsOf(const ScanOptions& options) {
     return walk;
 }
 
-ScanRun::ScanRun(const ScanOptions& options, const PreviousRun* previous)
+ScanRun::ScanRun(const ScanOptions& options, PreviousRun* previous)
     : m_options(options), m_previous(previous),
       m_progress(STDERR_FILENO, ShowProgress(options.progress)), m_scan(ScanSetup(), *this),
       m_walk(m_scan, WalkOptionsOf(options), Hooks()) {
@@ -204,9 +204,16 @@ OrderedScan::Setup ScanRun::ScanSetup() const {
     if (m_options.lookInside)
         setup.step = LookInsideStep({m_options.walk.patterns, m_options.containerLimits, {}});
     if (m_options.format == OutputFormat::kJson)
-        setup.step = RecordStep(
-            std::move(setup.step), {m_previous, m_options.lookInside, m_options.walk.patterns},
-            [](ReportSink& sink) -> JsonSink& { return *static_cast<FormatSink&>(sink).Json(); });
+        setup.step = RecordStep(std::move(setup.step), [](ReportSink& sink) -> JsonSink& {
+            return *static_cast<FormatSink&>(sink).Json();
+        });
+    if (m_previous != nullptr)
+        setup.madeOutput = [copied = CopiedRecordsOptions{m_previous, m_options.lookInside,
+                                                          m_options.walk.patterns}](
+                               const FileToScan& file, std::string& records,
+                               std::vector<ReadProblem>& problems, StepLines& lines) {
+            return CopyUnchangedRecords(copied, file, records, problems, lines);
+        };
     return setup;
 }
 
