@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <system_error>
