@@ -277,6 +277,7 @@ void BM_KestrelScanReuse(benchmark::State& state) {
 }
 BENCHMARK(BM_KestrelScanReuse)
     ->ArgNames({"jobs"})
+    ->Arg(1)
     ->Arg(2)
     ->UseManualTime()
     ->Iterations(5)
