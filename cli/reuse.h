@@ -24,7 +24,8 @@ std::string MadeBy(const ScanOptions& options);
 
 // The records of an earlier run, read through once as a stream. Kept in
 // memory per file on disk, whatever its number of members: a hash of the
-// key its records are found by and where they lie in the file (24 bytes).
+// key its records are found by and where they lie in the file (24 bytes;
+// up to twice that while the list grows).
 // The records themselves are read again when they are copied.
 class PreviousRun {
 public:
