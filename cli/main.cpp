@@ -35,6 +35,9 @@ overlays and drivers, NE, PE, LE and LX executables. Files are only ever read.
       --max-expand SIZE  most bytes decompressed under one file on disk (default 16G;
                          K, M and G multiply by 1024, 1024^2 and 1024^3)
       --max-temp SIZE    most bytes held in temporary files at once (default 4G)
+      --reuse PREVIOUS   with --json: copy the records of the files that have not
+                         changed since the run that wrote PREVIOUS, instead of
+                         scanning them again (the same output as a full scan)
   -f, --files-from FILE  scan the paths listed in FILE ("-": standard input), one a line
   -0, --null             the list of --files-from is NUL-separated
   -x, --one-file-system  do not enter directories on other file systems
@@ -64,14 +67,17 @@ JSON keys: directory, name, size, modified, exe_signature, hdr_name, hdr_descrip
 hdr_version, hdr_date, hdr_long, hdr_imports, nw_version, nw_overlay, copyright_text,
 guess_text, res_strings, has_version_resource, path, imports, delay_imports,
 embedded_in, container (the file on disk holding a member), name_bytes (only for a name that is not valid UTF-8),
-version_tables, fixed_file_info, pe, ne, lx, and the digests asked for under their
-algorithm's name. --csv writes the same values, nested ones named as in pe.machine.
+version_tables, fixed_file_info, pe, ne, lx, the digests asked for under their
+algorithm's name, and made_by (kestrel-scan's version and a digest of the options
+that shape the records); the last record of each file on disk also holds disk_file
+(its inode, size, mtime_ns and ctime_ns, or null). --csv writes the same values as
+JSON but made_by and disk_file, nested ones named as in pe.machine.
 
 Exit status:
   0    done
   1    something could not be read or written (each one said on standard error;
        the rest was still scanned, but for a write error, which ends the run)
-  2    usage error
+  2    usage error, or a --reuse file that cannot be read or is not JSON Lines
   130  stopped by Ctrl-C (the output ends on a whole report; a second Ctrl-C ends
        the run at once)
   141  the reader of standard output went away (a closed pipe): the run stops at
@@ -156,6 +162,7 @@ int main(int argc, char** argv) {
     app.add_option("--max-expand", maxExpand);
     std::string maxTemp;
     app.add_option("--max-temp", maxTemp);
+    app.add_option("--reuse", options.reuse);
     app.add_option("-f,--files-from", options.filesFrom);
     app.add_flag("-0,--null", options.nullSeparated);
     app.add_flag("-x,--one-file-system", options.walk.oneFileSystem);
@@ -174,7 +181,7 @@ int main(int argc, char** argv) {
     if (help)
         return Print(kHelp);
     if (version)
-        return Print("kestrel-scan 1.0\n");
+        return Print((std::string("kestrel-scan ") + kestrel::kVersion + "\n").c_str());
 
     if (options.paths.empty() && options.filesFrom.empty())
         return UsageError("no PATH given, and no --files-from");
@@ -191,6 +198,8 @@ int main(int argc, char** argv) {
                           "every field");
     if (!hashes.empty() && !json && !csv)
         return UsageError("--hash adds digests to --json or --csv output");
+    if (app.count("--reuse") != 0 && !json)
+        return UsageError("--reuse copies the records of an earlier --json run: it takes --json");
     const std::string spec = specs.empty() ? "*.*" : JoinSpecs(specs);
     const std::string excludeSpec = JoinSpecs(excludeSpecs);
     for (const std::string& text : {spec, excludeSpec}) {

@@ -181,6 +181,7 @@ void OrderedScan::AddFinishedJob(std::unique_ptr<Job> job) {
     std::size_t inFlight = 0;
     {
         const std::lock_guard lock(m_mutex);
+        m_heldBytes += job->bytes.size(); // records copied from an earlier run
         m_inFlight.push_back(std::move(job));
         inFlight = m_inFlight.size();
     }
@@ -206,6 +207,17 @@ void OrderedScan::AddFile(FileToScan file) {
     auto job = std::make_unique<Job>();
     job->file = std::move(file);
     job->isFile = true;
+    if (m_setup.madeOutput && !StopRequested()) {
+        JobLines lines(*job);
+        std::vector<ReadProblem> problems;
+        if (m_setup.madeOutput(job->file, job->bytes, problems, lines)) {
+            job->file.directory.reset();
+            AddFinishedJob(std::move(job));
+            return;
+        }
+        for (ReadProblem& problem : problems) // said before the file is scanned
+            AddProblem(std::move(problem));
+    }
     Job& added = *job;
     std::size_t inFlight = 0;
     {

@@ -66,6 +66,12 @@ public:
         ReportLayout layout;
         ScanStep step = ScanFileStep;
         const std::atomic<bool>* stop = nullptr;
+        // Tried on the walk's thread before a file is scanned: when it makes
+        // the file's output itself (records copied from an earlier run), that
+        // output takes the scan's place, and no worker is woken for it.
+        std::function<bool(const FileToScan& file, std::string& bytes,
+                           std::vector<ReadProblem>& problems, StepLines& lines)>
+            madeOutput;
     };
 
     OrderedScan(Setup setup, ScanOutput& output);

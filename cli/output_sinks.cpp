@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <ctime>
 #include <openssl/evp.h>
 
@@ -31,15 +32,6 @@ std::string Hex(const unsigned char* bytes, unsigned length) {
         text += kDigits[bytes[i] >> 4];
         text += kDigits[bytes[i] & 0xF];
     }
-    return text;
-}
-
-std::string Base64(const std::string& bytes) {
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                                       reinterpret_cast<const unsigned char*>(bytes.data()),
-                                       static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(length));
     return text;
 }
 
@@ -147,6 +139,15 @@ void WriteLine(std::string& out, const std::string& line, const char* end) {
 }
 
 } // namespace
+
+std::string Base64(const std::string& bytes) {
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<int>(bytes.size()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
 
 void TextSink::AddLine(const std::string& line) {
     WriteLine(m_out, line, "\n");
@@ -280,7 +281,35 @@ Json ReportObject(const ReportInfo& report, FileDigests* digests, const ReportPr
 }
 
 void JsonSink::AddReport(const ReportInfo& report) {
-    WriteLine(m_out, EscapeDelAndC1(ReportObject(report, m_digests, m_problem).dump()), "\n");
+    Json object = ReportObject(report, m_digests, m_problem);
+    if (!m_madeBy.empty())
+        object["made_by"] = m_madeBy;
+    std::string record = EscapeDelAndC1(object.dump());
+    if (!m_inFile)
+        return WriteLine(m_out, record, "\n");
+    if (!m_heldRecord.empty())
+        WriteLine(m_out, m_heldRecord, "}\n");
+    record.pop_back();
+    m_heldRecord = std::move(record);
+}
+
+// Written by hand: --reuse writes it once for every file it copies.
+std::string DiskFileMember(const DiskFile& file) {
+    char text[160];
+    const int length = std::snprintf(
+        text, sizeof text,
+        "\"disk_file\":{\"inode\":%ju,\"size\":%jd,\"mtime_ns\":%jd,\"ctime_ns\":%jd}",
+        static_cast<std::uintmax_t>(file.inode), static_cast<std::intmax_t>(file.size),
+        static_cast<std::intmax_t>(file.modifiedNs), static_cast<std::intmax_t>(file.changedNs));
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+void JsonSink::EndFile(const std::optional<DiskFile>& file) {
+    if (!m_heldRecord.empty())
+        WriteLine(m_out, m_heldRecord + "," + (file ? DiskFileMember(*file) : "\"disk_file\":null"),
+                  "}\n");
+    m_heldRecord.clear();
+    m_inFile = false;
 }
 
 std::string EscapeDelAndC1(const std::string& json) {

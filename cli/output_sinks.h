@@ -67,19 +67,50 @@ nlohmann::ordered_json ReportObject(const ReportInfo& report, FileDigests* diges
 // QuillScan::kNoFileTime.
 std::string Rfc3339LocalTime(std::int64_t secondsSinceEpoch);
 
+// A file on disk as it was when its records were made, as --reuse compares
+// it: the file is not opened again while all of these are the same.
+struct DiskFile {
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0; // st_mtim, nanoseconds since the epoch
+    std::int64_t changedNs = 0;  // st_ctim: also moves when a time is set back by hand
+};
+
+// `"disk_file":{"inode":…,"size":…,"mtime_ns":…,"ctime_ns":…}`, the member
+// that ends the last record of a file on disk.
+std::string DiskFileMember(const DiskFile& file);
+
 // The report as JSON Lines: one object per report, nothing for list lines.
+// Each object ends with `made_by` when it is given (what tells the records
+// of one version and set of options from others).
 class JsonSink : public ReportSink {
 public:
-    JsonSink(std::string& out, FileDigests* digests = nullptr, ReportProblem problem = {})
-        : m_out(out), m_digests(digests), m_problem(std::move(problem)) {}
+    JsonSink(std::string& out, FileDigests* digests = nullptr, ReportProblem problem = {},
+             std::string madeBy = {})
+        : m_out(out), m_digests(digests), m_problem(std::move(problem)),
+          m_madeBy(std::move(madeBy)) {}
     void AddLine(const std::string&) override {}
     void AddReport(const ReportInfo& report) override;
+
+    // The reports of one file on disk (its own, its embedded modules', its
+    // members') come between these two: the last of them is held back until
+    // EndFile, which ends it with `disk_file`, the file's identity, or null
+    // when there is none to trust (a problem was said, the file could not
+    // be looked at). So each file's records end with a line that says so.
+    void BeginFile() { m_inFile = true; }
+    void EndFile(const std::optional<DiskFile>& file);
 
 private:
     std::string& m_out;
     FileDigests* m_digests;
     ReportProblem m_problem;
+    std::string m_madeBy;
+    bool m_inFile = false;
+    std::string m_heldRecord; // without its "}" and line end
 };
+
+// Bytes as base64 text, as `name_bytes` holds a name that is not UTF-8.
+std::string Base64(const std::string& bytes);
 
 // The report as CSV (RFC 4180): a header row of the JSON object's scalar
 // values (nested ones named "pe.machine"), lists joined with "; ", then one

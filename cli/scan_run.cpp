@@ -20,6 +20,7 @@
 #include "ordered_scan.h"
 #include "output_sinks.h"
 #include "progress.h"
+#include "reuse.h"
 #include "text.h"
 
 namespace kestrel {
@@ -80,36 +81,44 @@ bool ShowProgress(ProgressMode mode) {
 // as the scanner reads them.
 class FormatSink : public ReportSink {
 public:
-    FormatSink(OutputFormat format, const std::vector<std::string>& hashes, std::string& out,
-               std::vector<ReadProblem>& problems) {
+    FormatSink(OutputFormat format, const std::vector<std::string>& hashes,
+               const std::string& madeBy, std::string& out, std::vector<ReadProblem>& problems) {
         if (!hashes.empty())
             m_digests = std::make_unique<FileDigests>(hashes);
         const ReportProblem problem = [&problems](const std::string& path,
                                                   const std::string& text) {
             problems.push_back({path, text});
         };
-        if (format == OutputFormat::kJson)
-            m_writer = std::make_unique<JsonSink>(out, m_digests.get(), problem);
-        else if (format == OutputFormat::kCsv)
+        if (format == OutputFormat::kJson) {
+            auto json = std::make_unique<JsonSink>(out, m_digests.get(), problem, madeBy);
+            m_json = json.get();
+            m_writer = std::move(json);
+        } else if (format == OutputFormat::kCsv) {
             m_writer = std::make_unique<CsvSink>(out, m_digests.get(), problem);
-        else
+        } else {
             m_writer = std::make_unique<TextSink>(out);
+        }
     }
     void AddLine(const std::string& line) override { m_writer->AddLine(line); }
     void AddReport(const ReportInfo& report) override { m_writer->AddReport(report); }
     FileDigests* Digests() const { return m_digests.get(); }
+    JsonSink* Json() const { return m_json; }
 
 private:
     std::unique_ptr<FileDigests> m_digests;
     std::unique_ptr<ReportSink> m_writer;
+    JsonSink* m_json = nullptr; // m_writer, when it writes JSON
 };
 
 class CommandLineFormat final : public ReportFormat {
 public:
-    explicit CommandLineFormat(const ScanOptions& options) : m_options(options) {}
+    explicit CommandLineFormat(const ScanOptions& options)
+        : m_options(options),
+          m_madeBy(options.format == OutputFormat::kJson ? MadeBy(options) : "") {}
     std::unique_ptr<ReportSink> MakeSink(std::string& out,
                                          std::vector<ReadProblem>& problems) const override {
-        return std::make_unique<FormatSink>(m_options.format, m_options.hashes, out, problems);
+        return std::make_unique<FormatSink>(m_options.format, m_options.hashes, m_madeBy, out,
+                                            problems);
     }
     void PrepareScanner(QuillScan& scanner, ReportSink& sink) const override {
         // The facts beside the report are read only for the writers that show them.
@@ -119,6 +128,7 @@ public:
 
 private:
     const ScanOptions& m_options;
+    std::string m_madeBy;
 };
 
 // Files waiting or being scanned, per worker: enough that the other workers
@@ -140,7 +150,7 @@ bool CanReadFile(const std::string& path) {
 
 class ScanRun final : public ScanOutput {
 public:
-    explicit ScanRun(const ScanOptions& options);
+    ScanRun(const ScanOptions& options, PreviousRun* previous);
     int Run();
 
     void WriteReports(std::string_view bytes) override;
@@ -158,6 +168,7 @@ private:
     void ScanListedPaths();
 
     const ScanOptions& m_options;
+    PreviousRun* m_previous;
     CommandLineFormat m_format{m_options};
     CheckedOutput m_output{STDOUT_FILENO};
     ProgressLine m_progress;
@@ -180,9 +191,10 @@ WalkOptions WalkOptionsOf(const ScanOptions& options) {
     return walk;
 }
 
-ScanRun::ScanRun(const ScanOptions& options)
-    : m_options(options), m_progress(STDERR_FILENO, ShowProgress(options.progress)),
-      m_scan(ScanSetup(), *this), m_walk(m_scan, WalkOptionsOf(options), Hooks()) {
+ScanRun::ScanRun(const ScanOptions& options, PreviousRun* previous)
+    : m_options(options), m_previous(previous),
+      m_progress(STDERR_FILENO, ShowProgress(options.progress)), m_scan(ScanSetup(), *this),
+      m_walk(m_scan, WalkOptionsOf(options), Hooks()) {
     g_progressShown = m_progress.Enabled() ? 1 : 0;
 }
 
@@ -199,6 +211,17 @@ OrderedScan::Setup ScanRun::ScanSetup() const {
     setup.stop = &g_stop;
     if (m_options.lookInside)
         setup.step = LookInsideStep({m_options.walk.patterns, m_options.containerLimits, {}});
+    if (m_options.format == OutputFormat::kJson)
+        setup.step = RecordStep(std::move(setup.step), [](ReportSink& sink) -> JsonSink& {
+            return *static_cast<FormatSink&>(sink).Json();
+        });
+    if (m_previous != nullptr)
+        setup.madeOutput = [copied = CopiedRecordsOptions{m_previous, m_options.lookInside,
+                                                          m_options.walk.patterns}](
+                               const FileToScan& file, std::string& records,
+                               std::vector<ReadProblem>& problems, StepLines& lines) {
+            return CopyUnchangedRecords(copied, file, records, problems, lines);
+        };
     return setup;
 }
 
@@ -352,7 +375,18 @@ int RunScan(const ScanOptions& options) {
     // directory: a million entries cost seconds before the first member.
     // Named once, the same zone is read once.
     ::setenv("TZ", ":/etc/localtime", 0);
-    ScanRun run(options);
+    PreviousRun previous;
+    if (!options.reuse.empty()) {
+        const std::string error = previous.Open(options.reuse, MadeBy(options), &g_stop);
+        if (!error.empty()) {
+            const std::string line =
+                "kestrel-scan: " + ReplaceControlCharacters(SanitizeUtf8(options.reuse)) + ": " +
+                error + "\n";
+            WriteFully(STDERR_FILENO, line.data(), line.size());
+            return kExitUsage;
+        }
+    }
+    ScanRun run(options, options.reuse.empty() ? nullptr : &previous);
     return run.Run();
 }
 

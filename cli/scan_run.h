@@ -21,6 +21,9 @@ enum ExitStatus {
     kExitReaderGone = 141,
 };
 
+// The version kestrel-scan tells, and puts in every JSON record.
+inline constexpr char kVersion[] = "1.0";
+
 enum class OutputFormat { kText, kJson, kCsv };
 enum class ProgressMode { kAuto, kOn, kOff };
 
@@ -39,6 +42,9 @@ struct ScanOptions {
     // are reported as the patterns select them.
     bool lookInside = false;
     ContainerLimits containerLimits;
+    // --reuse: the JSON Lines of an earlier run, whose records are copied
+    // for the files that have not changed since ("" for none).
+    std::string reuse;
 };
 
 // The most files scanned at a time; more threads than this only cost memory.

@@ -161,6 +161,7 @@ TEST_P(StatusTest, AndMessage) {
     tree.Add("BAD.ZIP", "PK\x03\x04 and no more");
     tree.Add("K.ZIP", fixtures::BuildSample(fixtures::Json::parse(
                           R"({"format": "zip", "members": [{"path": "M", "size": 1025}]})")));
+    tree.Add("TEXT.TXT", "[/srv/]\n");
     ASSERT_EQ(::mkfifo((tree.Root() / "PIPE").c_str(), 0644), 0);
     const Result result = Run(GetParam().arguments, GetParam().shell, GetParam().reader);
     EXPECT_EQ(result.status, GetParam().status);
@@ -208,7 +209,16 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"MaxExpandPastLargestG", "-z --max-expand 8589934592G ~", 2, "--max-expand"},
         StatusCase{"ExcludeWithASlash", "--exclude 'x;a/b' ~", 2,
                    "kestrel-scan: a pattern may not hold \"/\": a/b\n"},
-        StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"}),
+        StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"},
+        StatusCase{"ReuseWithoutJson", "--reuse ~/A.TXT ~", 2, "kestrel-scan: --reuse"},
+        StatusCase{"ReuseMissing", "--json --reuse ~/GONE ~", 2,
+                   "kestrel-scan: ~/GONE: No such file or directory\n"},
+        StatusCase{"ReuseAFifo", "--json --reuse ~/PIPE ~", 2,
+                   "kestrel-scan: ~/PIPE: not a regular file\n"},
+        StatusCase{"ReuseNotJson", "--json --reuse ~/TEXT.TXT ~", 2,
+                   "kestrel-scan: ~/TEXT.TXT: line 1: not a JSON record ("},
+        StatusCase{"ReuseCutShort", "--json --reuse ~/BAD.ZIP ~", 2,
+                   "kestrel-scan: ~/BAD.ZIP: line 1: the file ends inside a record\n"}),
     RowName);
 
 struct Interrupt {
@@ -410,6 +420,68 @@ TEST_F(ScanRunTest, PatternsSelectTheReportsInsideAndTheirLines) {
     EXPECT_NE(Run("-z --json ~/A/KIT.DAT").out.find("\"container\":\"" + Root() + "/A/KIT.DAT\""),
               std::string::npos);
 }
+
+// --reuse over the samples after a change, with -z and patterns that leave
+// some containers without a report of their own: the output is that of a
+// full scan (-j 2 against -j 1), and the records copied from the previous run
+// (which marks them with "~" in exe_signature) are exactly those of the files
+// not changed since.
+struct ReuseCase {
+    const char* name;
+    std::string previous;               // the previous run's shell and options
+    const char* change;                 // a shell command in the tree's root
+    std::vector<std::string> rescanned; // below the root; "" for all
+};
+const std::string kReuseOptions = "-z -s '*.nlm;*.exe;*.txt;*.img' ";
+const std::string kSignature = "\"exe_signature\":\"";
+
+class ReuseTest : public ScanRunTest, public ::testing::WithParamInterface<ReuseCase> {};
+
+TEST_P(ReuseTest, CopiesTheRecordsOfUnchangedFilesOnly) {
+    samples::WriteSamples(tree.Root());
+    const std::string previous = (scratch.Root() / "previous.jsonl").string();
+    const Result first = RunShell(GetParam().previous + " --json -r " + Quote(Root()));
+    ASSERT_EQ(first.status, 0) << first.err;
+    std::ofstream marked(previous);
+    for (std::string line : SplitLines(first.out))
+        marked << line.insert(line.find(kSignature) + kSignature.size(), "~") << "\n";
+    marked.close();
+    ASSERT_EQ(std::system(("cd " + Quote(Root()) + " && " + GetParam().change).c_str()), 0);
+    const Result reused = Run(kReuseOptions + "--json -r -j 2 --reuse " + Quote(previous) + " ~");
+    EXPECT_EQ(reused.status, 0) << reused.err;
+    std::string unmarked;
+    for (std::string line : SplitLines(reused.out)) {
+        const std::string path = nlohmann::json::parse(line)["path"];
+        const bool changed = std::any_of(
+            GetParam().rescanned.begin(), GetParam().rescanned.end(),
+            [&](const std::string& file) { return path.starts_with(Root() + "/" + file); });
+        const std::size_t mark = line.find(kSignature + "~");
+        EXPECT_EQ(mark == std::string::npos, changed) << line;
+        unmarked += (changed ? line : line.erase(mark + kSignature.size(), 1)) + "\n";
+    }
+    EXPECT_EQ(unmarked, Run(kReuseOptions + "--json -r -j 1 ~").out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ReuseTest,
+    ::testing::Values(
+        ReuseCase{"NothingChanged", "exec " + kScan + " " + kReuseOptions, "true", {}},
+        // Touched; changed in place, its time set back; replaced by a copy; a
+        // container with other members; a new file.
+        ReuseCase{"FilesChanged",
+                  "exec " + kScan + " " + kReuseOptions,
+                  "touch WINDOWS/CLOCK.EXE && t=$(stat -c %Y DOS/FARPTR.EXE) && "
+                  "printf Q | dd of=DOS/FARPTR.EXE bs=1 seek=9 conv=notrunc 2>/dev/null && "
+                  "touch -d @$t DOS/FARPTR.EXE && cp -p NETWARE/NWSERVE.NLM N && "
+                  "mv N NETWARE/NWSERVE.NLM && cp README.TXT N.TXT && "
+                  "bsdtar -cf ARCHIVES/NWDRIVER.ZIP --format zip README.TXT",
+                  {"WINDOWS/CLOCK.EXE", "DOS/FARPTR.EXE", "NETWARE/NWSERVE.NLM",
+                   "ARCHIVES/NWDRIVER.ZIP", "N.TXT"}},
+        ReuseCase{
+            "WithoutLookInside", "exec " + kScan + " -s '*.nlm;*.exe;*.txt;*.img'", "true", {""}},
+        ReuseCase{
+            "InAnotherTimeZone", "TZ=EST5EDT exec " + kScan + " " + kReuseOptions, "true", {""}}),
+    RowName);
 
 struct OptionCase {
     const char* name;
