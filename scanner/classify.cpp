@@ -125,16 +125,17 @@ void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::st
         if (relocations % 16 == 0 && relocations >= 64) {
             // The new-executable header. A pointer outside the file leaves the
             // position where the first read ended, as a DOS loader would not care.
-            std::int64_t offset = BufDword(kMzNewHeaderOffset);
-            SeekScanFile(offset, 0);
+            std::int64_t headerBase = BufDword(kMzNewHeaderOffset);
+            if (SeekScanFile(headerBase, 0) != 0)
+                headerBase = m_position;
             ReadBlock(kNewHeaderBlockSize);
             Record.ExeSignature = BufChars(0, 2);
             if (Record.ExeSignature == "NE")
-                ParseNe();
+                ParseNe(headerBase);
             else if (Record.ExeSignature == "PE")
-                ParsePe();
+                ParsePe(headerBase);
             else if (Record.ExeSignature == "LX" || Record.ExeSignature == "LE")
-                ParseLxLe();
+                ParseLxLe(headerBase);
             if (Record.HasVersionResource)
                 ComposeReport(directoryPath, fileName, ScanFileLength());
             else

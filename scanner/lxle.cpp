@@ -161,9 +161,8 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOf
         }
         if (index >= scan.BufferFill)
             break;
-        const std::string name = CountedStringInBlock(scan, index);
-        if (!name.empty())
-            modules.push_back(Cp1252ToUtf8(name));
+        if (!AddImportedModule(scan.Record.Facts, modules, CountedStringInBlock(scan, index)))
+            break;
         index += scan.BufByte(index) + 1;
     }
     return modules;
@@ -171,11 +170,7 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOf
 
 } // namespace
 
-void QuillScan::ParseLxLe() {
-    std::int64_t position = 0;
-    if (SeekScanFile(position, 1) != 0)
-        return;
-    const std::int64_t headerBase = position - BufferFill;
+void QuillScan::ParseLxLe(std::int64_t headerBase) {
     const std::int64_t residentNameTable = BufDword(kResidentNameTableOffset);
     const std::int64_t importModuleTable = BufDword(kImportModuleTableOffset);
     const std::int64_t importModuleCount = BufDword(kImportModuleCountOffset);

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quill_scan.h"
@@ -222,21 +223,18 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, const NeHeader& head
         scan.ReadBlock(kCountedNameBlockSize);
         found[k] = CountedStringInBlock(scan, 0);
     }
-    for (const std::string& name : found) {
-        if (!name.empty())
-            modules.push_back(Cp1252ToUtf8(name));
+    for (std::string& name : found) {
+        if (!AddImportedModule(scan.Record.Facts, modules, std::move(name)))
+            break;
     }
     return modules;
 }
 
 } // namespace
 
-void QuillScan::ParseNe() {
-    std::int64_t position = 0;
-    if (SeekScanFile(position, 1) != 0)
-        return;
+void QuillScan::ParseNe(std::int64_t headerBase) {
     NeHeader header;
-    header.base = position - BufferFill;
+    header.base = headerBase;
     header.moduleReferences = BufWord(kModuleReferenceCountOffset);
     header.resourceTable = BufWord(kResourceTableOffset);
     header.residentNameTable = BufWord(kResidentNameTableOffset);

@@ -460,7 +460,7 @@ std::vector<std::int64_t> ReadNameRvas(QuillScan& scan, const LoaderView& view, 
 }
 
 // The module names the descriptors point to, as stored; a name that cannot
-// be mapped or is empty is left out.
+// be mapped or is empty is left out, one that is no text ends the list.
 std::vector<std::string> ReadModuleNames(QuillScan& scan, const LoaderView& view,
                                          std::int64_t directoryRva, const DescriptorTable& table) {
     std::vector<std::string> modules;
@@ -472,15 +472,9 @@ std::vector<std::string> ReadModuleNames(QuillScan& scan, const LoaderView& view
         if (nameRva == 0 || !place || scan.SeekScanFile(offset, 0) != 0)
             continue;
         scan.ReadBlock(std::min(kMaxModuleNameBytes + 1, place->available));
-        std::string name = scan.BufZStringN(0, std::max<std::int64_t>(scan.BufferFill, 0));
-        if (std::ssize(name) > kMaxModuleNameBytes) {
-            name.resize(kMaxModuleNameBytes);
-            scan.Record.Facts.limitsReached.push_back("an imported module name longer than " +
-                                                      std::to_string(kMaxModuleNameBytes) +
-                                                      " bytes: cut");
-        }
-        if (!name.empty())
-            modules.push_back(Cp1252ToUtf8(name));
+        if (!AddImportedModule(scan.Record.Facts, modules,
+                               scan.BufZStringN(0, std::max<std::int64_t>(scan.BufferFill, 0))))
+            break;
     }
     return modules;
 }
@@ -495,11 +489,7 @@ void ReadLoaderImports(QuillScan& scan, const PeHeader& header, LoaderView view)
 
 } // namespace
 
-void QuillScan::ParsePe() {
-    std::int64_t position = 0;
-    if (SeekScanFile(position, 1) != 0)
-        return;
-    const std::int64_t headerBase = position - BufferFill;
+void QuillScan::ParsePe(std::int64_t headerBase) {
     const bool pe32Plus = BufWord(kOptionalHeaderOffset) == kPe32PlusMagic;
     PeHeader header;
     header.sectionTable = headerBase + kOptionalHeaderOffset + BufWord(kSizeOfOptionalHeaderOffset);

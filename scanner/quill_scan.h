@@ -29,6 +29,12 @@ inline constexpr std::int64_t kMaxImportedModules = 4096;
 // modules at most 255.
 inline constexpr std::int64_t kMaxModuleNameBytes = 256;
 
+// Adds a name read from an import table to `modules`, a list of the facts:
+// an empty name is passed over, a longer one cut to kMaxModuleNameBytes. A
+// name that is not printable text (a crafted table) is no name: false, and
+// the list ends there. Each limit is said once per file.
+bool AddImportedModule(ScanFacts& facts, std::vector<std::string>& modules, std::string name);
+
 // The scanner: the state of one file at a time (the scan-file slot, the block
 // last read and the scan record) and the operations that fill and report it.
 // Two QuillScan objects share nothing, so each thread may scan with its own.
@@ -124,7 +130,7 @@ public:
 
     // --- NetWare Loadable Modules (nlm.cpp) ---
     void ParseNlm(const std::string& directoryPath, const std::string& fileName);
-    void ParseNlmHeader();
+    void ParseNlmHeader(std::int64_t headerStart);
 
     // --- embedded markers and version-like text (markers.cpp) ---
     void ScanMarkers(const std::string& directoryPath, const std::string& fileName);
@@ -132,10 +138,11 @@ public:
     std::string SplitCopyrightText(std::string& text);
 
     // --- Windows and OS/2 executables (pe.cpp, ne.cpp, lxle.cpp) ---
-    void ParsePe();
+    // Each reads the header block at `headerBase`, the file offset of its signature.
+    void ParsePe(std::int64_t headerBase);
     std::int32_t FindResourceEntry(std::int64_t directoryOffset, std::int32_t id);
-    void ParseNe();
-    void ParseLxLe();
+    void ParseNe(std::int64_t headerBase);
+    void ParseLxLe(std::int64_t headerBase);
 
     // --- version resources (version_resource.cpp) ---
     void ReadVersionResource();

@@ -54,6 +54,40 @@ void QuillScan::ClearScanRecord() {
     Record = ScanRecord{};
 }
 
+namespace {
+
+// Bytes that stand for no character of a name: the controls, DEL and the five
+// codes the code page leaves undefined.
+bool IsPrintableByte(char c) {
+    const auto code = static_cast<std::uint8_t>(c);
+    return code >= 0x20 && code != 0x7F && code != 0x81 && code != 0x8D && code != 0x8F &&
+           code != 0x90 && code != 0x9D;
+}
+
+// A limit is said once per file, however often it is met.
+void SayLimitOnce(ScanFacts& facts, const std::string& text) {
+    if (std::ranges::find(facts.limitsReached, text) == facts.limitsReached.end())
+        facts.limitsReached.push_back(text);
+}
+
+} // namespace
+
+bool AddImportedModule(ScanFacts& facts, std::vector<std::string>& modules, std::string name) {
+    if (!std::ranges::all_of(name, IsPrintableByte)) {
+        SayLimitOnce(facts, "an imported module name that is not printable text: the list ends "
+                            "before it");
+        return false;
+    }
+    if (std::ssize(name) > kMaxModuleNameBytes) {
+        name.resize(kMaxModuleNameBytes);
+        SayLimitOnce(facts, "an imported module name longer than " +
+                                std::to_string(kMaxModuleNameBytes) + " bytes: cut");
+    }
+    if (!name.empty())
+        modules.push_back(Cp1252ToUtf8(name));
+    return true;
+}
+
 std::string QuillScan::FileTimeText() const {
     if (m_fileTime == kNoFileTime || !Locale.formatFileTime)
         return {};
