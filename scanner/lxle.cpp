@@ -53,52 +53,49 @@ constexpr std::int64_t kTextNameHeaderSize = 25;    // FF 10 00, the name and it
 // numeric name it is the data's own first field.
 constexpr std::int64_t kVersionLengthOffset = 12;
 
-// The length-prefixed string at `index`, cut where the bytes read end.
-std::string CountedStringInBlock(const QuillScan& scan, std::int64_t index) {
-    const std::int64_t length =
-        std::min<std::int64_t>(scan.BufByte(index), scan.BufferFill - index - 1);
-    return scan.BufChars(index + 1, length);
-}
-
 // The first entry of a name table, read from a block of `blockSize` bytes.
-std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_t blockSize) {
+std::string ReadFirstName(FileReader& scan, std::int64_t tableOffset, std::int64_t blockSize) {
     if (scan.SeekScanFile(tableOffset, 0) != 0)
         return {};
     scan.ReadBlock(blockSize);
-    return CountedStringInBlock(scan, 0);
+    return scan.BufCountedName(0);
 }
 
 // Every name whole, each followed by ", ", the last one included. The walk
 // ends where the next name would start past the bytes read.
-void ReadImports(QuillScan& scan, std::int64_t tableOffset, std::int64_t count) {
+std::string ReadImports(FileReader& scan, std::int64_t tableOffset, std::int64_t count) {
+    std::string imports;
     if (scan.SeekScanFile(tableOffset, 0) != 0)
-        return;
+        return imports;
     scan.ReadBlock(kImportEntryBlockSize * count);
     std::int64_t index = 0;
-    for (std::int64_t k = 0; k < count && index < scan.BufferFill; ++k) {
-        scan.Record.HdrImports += CountedStringInBlock(scan, index) + ", ";
+    for (std::int64_t k = 0; k < count && index < scan.BufferFill(); ++k) {
+        imports += scan.BufCountedName(index) + ", ";
         index += scan.BufByte(index) + 1;
     }
+    return imports;
 }
 
-void ReadVersion(QuillScan& scan, std::int64_t resourceOffset) {
+// Reads the version data behind the resource header into the block; false
+// when there is none.
+bool ReadVersionBlock(FileReader& scan, std::int64_t resourceOffset) {
     std::int64_t offset = resourceOffset;
     if (scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     if (scan.ReadBlock(kResourceHeaderBlockSize) < kResourceHeaderBlockSize)
-        return;
+        return false;
     const auto shape = static_cast<std::uint32_t>(scan.BufDword(0));
     if (shape == kNumericNameHeader)
         offset = resourceOffset + kNumericNameHeaderSize;
     else if (shape == kTextNameHeader)
         offset = resourceOffset + kTextNameHeaderSize;
     else
-        return;
+        return false;
     const std::int64_t size = scan.BufWord(kVersionLengthOffset);
     if (size == 0 || scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     scan.ReadBlock(size);
-    scan.ReadVersionResource();
+    return true;
 }
 
 // --- the facts beside the report ---
@@ -128,7 +125,7 @@ std::optional<BuildLevel> ParseBuildLevel(std::string_view text) {
                       Cp1252ToUtf8(text.substr(close + kClose.size()))};
 }
 
-LxFacts ReadHeaderFacts(const QuillScan& scan) {
+LxFacts ReadHeaderFacts(const FileReader& scan) {
     return {static_cast<std::uint16_t>(scan.BufWord(kCpuOffset)),
             static_cast<std::uint16_t>(scan.BufWord(kOsOffset)),
             static_cast<std::uint32_t>(scan.BufDword(kModuleFlagsOffset)) & kModuleTypeMask,
@@ -138,20 +135,19 @@ LxFacts ReadHeaderFacts(const QuillScan& scan) {
 // Every name of the import module table, whole, in table order. The table
 // is read a block at a time; a name that runs past a full block starts the
 // next one.
-std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOffset,
-                                           std::int64_t count) {
+std::vector<std::string> ReadLoaderImports(FileReader& scan, ScanFacts& facts,
+                                           std::int64_t tableOffset, std::int64_t count) {
     std::vector<std::string> modules;
     const std::int64_t wanted = std::min(count, kMaxImportedModules);
     if (count > kMaxImportedModules)
-        scan.Record.Facts.limitsReached.push_back("more than " +
-                                                  std::to_string(kMaxImportedModules) +
-                                                  " import modules: the first are read");
+        facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
+                                      " import modules: the first are read");
     const std::int64_t blockSize = std::min(kMaxBlockSize, wanted * kMaxModuleNameBytes);
     std::int64_t blockStart = tableOffset;
     std::int64_t index = 0;
     bool fullBlock = false;
     for (std::int64_t k = 0; k < wanted; ++k) {
-        if (k == 0 || (fullBlock && index + 1 + scan.BufByte(index) > scan.BufferFill)) {
+        if (k == 0 || (fullBlock && index + 1 + scan.BufByte(index) > scan.BufferFill())) {
             blockStart += index;
             index = 0;
             std::int64_t offset = blockStart;
@@ -159,9 +155,9 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOf
                 break;
             fullBlock = scan.ReadBlock(blockSize) == blockSize;
         }
-        if (index >= scan.BufferFill)
+        if (index >= scan.BufferFill())
             break;
-        if (!AddImportedModule(scan.Record.Facts, modules, CountedStringInBlock(scan, index)))
+        if (!AddImportedModule(facts, modules, scan.BufCountedName(index)))
             break;
         index += scan.BufByte(index) + 1;
     }
@@ -177,25 +173,26 @@ void QuillScan::ParseLxLe(std::int64_t headerBase) {
     const std::int64_t nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
     const std::int64_t versionResource = BufDword(kVersionResourceOffset);
     std::optional<LxFacts> headerFacts;
-    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes)
+    if (m_readFacts && BufferFill() >= kHeaderFactsBytes)
         headerFacts = ReadHeaderFacts(*this);
 
     Record.HdrName = ReadFirstName(*this, headerBase + residentNameTable, kModuleNameBlockSize);
     if (nonResidentNameTable != 0)
         Record.HdrDescription = ReadFirstName(*this, nonResidentNameTable, kDescriptionBlockSize);
     if (importModuleCount > 0)
-        ReadImports(*this, headerBase + importModuleTable, importModuleCount);
-    if (versionResource != 0)
-        ReadVersion(*this, versionResource);
+        Record.HdrImports = ReadImports(*this, headerBase + importModuleTable, importModuleCount);
+    if (versionResource != 0 && ReadVersionBlock(*this, versionResource))
+        ReadVersionResource();
 
     if (headerFacts) {
         headerFacts->buildLevel = ParseBuildLevel(Record.HdrDescription);
         Record.Facts.lx = headerFacts;
     }
-    if (ReadsFacts())
+    if (m_readFacts)
         Record.Facts.imports =
             importModuleCount > 0
-                ? ReadLoaderImports(*this, headerBase + importModuleTable, importModuleCount)
+                ? ReadLoaderImports(*this, Record.Facts, headerBase + importModuleTable,
+                                    importModuleCount)
                 : std::vector<std::string>{};
 }
 

@@ -60,13 +60,6 @@ constexpr std::int32_t kVersionResourceFlags = 0x0C30;
 // reach past the 2 GiB that the format's signed 32-bit file offsets hold.
 constexpr std::int32_t kMaxAlignmentShift = 15;
 
-// The length-prefixed string at `index`, cut where the bytes read end.
-std::string CountedStringInBlock(const QuillScan& scan, std::int64_t index) {
-    const std::int64_t length =
-        std::min<std::int64_t>(scan.BufByte(index), scan.BufferFill - index - 1);
-    return scan.BufChars(index + 1, length);
-}
-
 // The fields of the header that the steps below use.
 struct NeHeader {
     std::int64_t base = 0; // file offset of the "NE" signature
@@ -81,23 +74,24 @@ struct NeHeader {
 
 // Each module reference is the offset of its name in the imported-names
 // table; names are cut or padded to 8 characters, never cut at a dot.
-void ReadImports(QuillScan& scan, const NeHeader& header) {
+std::string ReadImports(FileReader& scan, const NeHeader& header) {
+    std::string imports;
     std::int64_t offset = header.base + header.moduleReferenceTable;
     if (scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return imports;
     scan.ReadBlock(kImportBlockSize);
     const std::int64_t referencesRead =
-        std::min(header.moduleReferences, scan.BufferFill / kModuleReferenceSize);
-    std::string& imports = scan.Record.HdrImports;
+        std::min(header.moduleReferences, scan.BufferFill() / kModuleReferenceSize);
     for (std::int64_t k = 0; k < referencesRead; ++k) {
         if (!imports.empty())
             imports += ", ";
         const std::int64_t index = scan.BufWord(kModuleReferenceSize * k) +
                                    header.importedNamesTable - header.moduleReferenceTable;
-        std::string name = CountedStringInBlock(scan, index);
+        std::string name = scan.BufCountedName(index);
         name.resize(kModuleNameColumns, ' ');
         imports += name;
     }
+    return imports;
 }
 
 struct ResourcePlace {
@@ -107,7 +101,7 @@ struct ResourcePlace {
 
 // The first resource of type 16 whose ID is 1 or whose flags are those of a
 // version resource, in the resource table held by the block.
-ResourcePlace FindVersionEntry(const QuillScan& scan, std::int64_t tableEnd) {
+ResourcePlace FindVersionEntry(const FileReader& scan, std::int64_t tableEnd) {
     const std::int32_t alignmentShift = scan.BufWord(0);
     if (alignmentShift > kMaxAlignmentShift)
         return {};
@@ -137,28 +131,29 @@ ResourcePlace FindVersionEntry(const QuillScan& scan, std::int64_t tableEnd) {
 }
 
 // The resource table is taken to end where the resident-name table begins.
-void ReadVersion(QuillScan& scan, const NeHeader& header) {
+// Reads the version data into the block; false when there is none.
+bool ReadVersionBlock(FileReader& scan, const NeHeader& header) {
     std::int64_t offset = header.base + header.resourceTable;
     if (scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     const std::int64_t limit = header.residentNameTable - header.resourceTable;
     scan.ReadBlock(limit);
-    if (limit <= 0 || scan.BufferFill <= 0)
-        return;
-    const ResourcePlace version = FindVersionEntry(scan, std::min(limit, scan.BufferFill));
+    if (limit <= 0 || scan.BufferFill() <= 0)
+        return false;
+    const ResourcePlace version = FindVersionEntry(scan, std::min(limit, scan.BufferFill()));
     offset = version.offset;
     if (version.offset == 0 || version.length <= 0 || scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     scan.ReadBlock(version.length);
-    scan.ReadVersionResource();
+    return true;
 }
 
 // The first entry of a name table, read from a block of `blockSize` bytes.
-std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_t blockSize) {
+std::string ReadFirstName(FileReader& scan, std::int64_t tableOffset, std::int64_t blockSize) {
     if (scan.SeekScanFile(tableOffset, 0) != 0)
         return {};
     scan.ReadBlock(blockSize);
-    return CountedStringInBlock(scan, 0);
+    return scan.BufCountedName(0);
 }
 
 // --- the facts beside the report ---
@@ -172,31 +167,31 @@ constexpr std::int64_t kHeaderFactsBytes = 64;
 // Room for a length byte and the longest name it can count.
 constexpr std::int64_t kCountedNameBlockSize = 256;
 
-NeFacts ReadHeaderFacts(const QuillScan& scan) {
+NeFacts ReadHeaderFacts(const FileReader& scan) {
     const auto byte = [&](std::int64_t at) { return static_cast<std::uint8_t>(scan.BufByte(at)); };
     return {byte(kTargetOperatingSystemOffset), byte(kExpectedWindowsMajorOffset),
             byte(kExpectedWindowsMinorOffset), byte(kLinkerMajorOffset), byte(kLinkerMinorOffset)};
 }
 
-bool BlockHoldsCountedName(const QuillScan& scan, std::int64_t at) {
-    return at + 1 + scan.BufByte(at) <= scan.BufferFill;
+bool BlockHoldsCountedName(const FileReader& scan, std::int64_t at) {
+    return at + 1 + scan.BufByte(at) <= scan.BufferFill();
 }
 
 // Every module reference's full name, in table order: the references first,
 // then the names from a block of the imported-names table.
-std::vector<std::string> ReadLoaderImports(QuillScan& scan, const NeHeader& header) {
+std::vector<std::string> ReadLoaderImports(FileReader& scan, ScanFacts& facts,
+                                           const NeHeader& header) {
     std::vector<std::string> modules;
     std::int64_t offset = header.base + header.moduleReferenceTable;
     if (header.moduleReferences == 0 || scan.SeekScanFile(offset, 0) != 0)
         return modules;
     const std::int64_t wanted = std::min(header.moduleReferences, kMaxImportedModules);
     if (header.moduleReferences > kMaxImportedModules)
-        scan.Record.Facts.limitsReached.push_back("more than " +
-                                                  std::to_string(kMaxImportedModules) +
-                                                  " module references: the first are read");
+        facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
+                                      " module references: the first are read");
     scan.ReadBlock(wanted * kModuleReferenceSize);
     std::vector<std::int64_t> nameOffsets;
-    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill / kModuleReferenceSize); ++k)
+    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill() / kModuleReferenceSize); ++k)
         nameOffsets.push_back(scan.BufWord(kModuleReferenceSize * k));
     if (nameOffsets.empty())
         return modules;
@@ -212,7 +207,7 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, const NeHeader& head
     std::vector<std::size_t> later;
     for (std::size_t k = 0; k < nameOffsets.size(); ++k) {
         if (BlockHoldsCountedName(scan, nameOffsets[k]))
-            found[k] = CountedStringInBlock(scan, nameOffsets[k]);
+            found[k] = scan.BufCountedName(nameOffsets[k]);
         else
             later.push_back(k);
     }
@@ -221,10 +216,10 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, const NeHeader& head
         if (scan.SeekScanFile(offset, 0) != 0)
             continue;
         scan.ReadBlock(kCountedNameBlockSize);
-        found[k] = CountedStringInBlock(scan, 0);
+        found[k] = scan.BufCountedName(0);
     }
     for (std::string& name : found) {
-        if (!AddImportedModule(scan.Record.Facts, modules, std::move(name)))
+        if (!AddImportedModule(facts, modules, std::move(name)))
             break;
     }
     return modules;
@@ -242,19 +237,19 @@ void QuillScan::ParseNe(std::int64_t headerBase) {
     header.importedNamesTable = BufWord(kImportedNamesTableOffset);
     header.nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
     header.targetOperatingSystem = BufByte(kTargetOperatingSystemOffset);
-    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes)
+    if (m_readFacts && BufferFill() >= kHeaderFactsBytes)
         Record.Facts.ne = ReadHeaderFacts(*this);
 
     Record.HdrName =
         ReadFirstName(*this, header.base + header.residentNameTable, kModuleNameBlockSize);
-    ReadImports(*this, header);
-    if (header.targetOperatingSystem == kTargetWindows)
-        ReadVersion(*this, header);
+    Record.HdrImports = ReadImports(*this, header);
+    if (header.targetOperatingSystem == kTargetWindows && ReadVersionBlock(*this, header))
+        ReadVersionResource();
     if (header.nonResidentNameTable != 0)
         Record.HdrDescription =
             ReadFirstName(*this, header.nonResidentNameTable, kDescriptionBlockSize);
-    if (ReadsFacts())
-        Record.Facts.imports = ReadLoaderImports(*this, header);
+    if (m_readFacts)
+        Record.Facts.imports = ReadLoaderImports(*this, Record.Facts, header);
 }
 
 } // namespace kestrel

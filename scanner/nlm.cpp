@@ -112,7 +112,7 @@ void QuillScan::ParseNlmHeader(std::int64_t headerStart) {
     Record.HdrDescription = BufCountedString(kDescriptionOffset);
     // The facts list the dependencies whole (the report cuts them to 8).
     std::optional<std::vector<std::string>>& dependencies = Record.Facts.imports;
-    if (ReadsFacts())
+    if (m_readFacts)
         dependencies.emplace();
 
     // The long names, version and copyright follow the description; where the
@@ -213,7 +213,7 @@ void QuillScan::ParseNlm(const std::string& directoryPath, const std::string& fi
         }
         const std::int32_t moduleLength = BufDword(kModuleLengthOffset);
         ClearScanRecord();
-        if (ReadsFacts())
+        if (m_readFacts)
             Record.Facts.embeddedIn = fileName;
         ParseNlmHeader(module);
         // The report names a contained module "*" and its module name.

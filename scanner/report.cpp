@@ -50,6 +50,9 @@ std::string FormatIsoLocalTime(std::int64_t secondsSinceEpoch) {
     return std::string(text, length);
 }
 
+QuillScan::QuillScan(ReportSink& sink, ReportLayout layout, ReportLocale locale)
+    : Layout(layout), Locale(std::move(locale)), m_sink(sink) {}
+
 void QuillScan::ClearScanRecord() {
     Record = ScanRecord{};
 }
@@ -89,9 +92,9 @@ bool AddImportedModule(ScanFacts& facts, std::vector<std::string>& modules, std:
 }
 
 std::string QuillScan::FileTimeText() const {
-    if (m_fileTime == kNoFileTime || !Locale.formatFileTime)
+    if (FileTime() == kNoFileTime || !Locale.formatFileTime)
         return {};
-    return Locale.formatFileTime(m_fileTime);
+    return Locale.formatFileTime(FileTime());
 }
 
 std::string QuillScan::SizeColumn(std::int64_t size) const {
@@ -208,7 +211,7 @@ void QuillScan::ComposeReport(const std::string& directoryPath, const std::strin
             EmitLabelledValue(" ??Guess          :", r.GuessText);
     }
     m_sink.AddReport(ReportInfo{r, directoryPath, name, size, modified,
-                                embedded ? kNoFileTime : m_fileTime, m_container});
+                                embedded ? kNoFileTime : FileTime(), m_container});
 }
 
 void QuillScan::EmitLabelledValue(const std::string& label, const std::string& value) {
@@ -227,7 +230,7 @@ void QuillScan::EmitLabelledValue(const std::string& label, const std::string& v
     }
 }
 
-std::string QuillScan::NextTextLine(const std::string& text, std::int64_t& position) {
+std::string NextTextLine(const std::string& text, std::int64_t& position) {
     const auto length = static_cast<std::int64_t>(text.size());
     const std::int64_t start = std::max<std::int64_t>(position, 1) - 1; // 0-based
     const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };

@@ -93,6 +93,10 @@ std::string Field(const testing::RecordingSink::Report& report, const std::strin
     return Latin1(texts.at(field));
 }
 
+void PrintTo(const RuleRow& row, std::ostream* os) {
+    *os << row.name << ": " << Json(row.fields).dump() << " = \"" << row.expected << "\"";
+}
+
 class ReaderRule : public ::testing::TestWithParam<RuleRow> {};
 
 TEST_P(ReaderRule, Holds) {
