@@ -72,28 +72,6 @@ struct NeHeader {
     int targetOperatingSystem = 0;
 };
 
-// Each module reference is the offset of its name in the imported-names
-// table; names are cut or padded to 8 characters, never cut at a dot.
-std::string ReadImports(FileReader& scan, const NeHeader& header) {
-    std::string imports;
-    std::int64_t offset = header.base + header.moduleReferenceTable;
-    if (scan.SeekScanFile(offset, 0) != 0)
-        return imports;
-    scan.ReadBlock(kImportBlockSize);
-    const std::int64_t referencesRead =
-        std::min(header.moduleReferences, scan.BufferFill() / kModuleReferenceSize);
-    for (std::int64_t k = 0; k < referencesRead; ++k) {
-        if (!imports.empty())
-            imports += ", ";
-        const std::int64_t index = scan.BufWord(kModuleReferenceSize * k) +
-                                   header.importedNamesTable - header.moduleReferenceTable;
-        std::string name = scan.BufCountedName(index);
-        name.resize(kModuleNameColumns, ' ');
-        imports += name;
-    }
-    return imports;
-}
-
 struct ResourcePlace {
     std::int64_t offset = 0; // 0 when no version resource was found
     std::int64_t length = 0;
@@ -177,52 +155,67 @@ bool BlockHoldsCountedName(const FileReader& scan, std::int64_t at) {
     return at + 1 + scan.BufByte(at) <= scan.BufferFill();
 }
 
-// Every module reference's full name, in table order: the references first,
-// then the names from a block of the imported-names table.
-std::vector<std::string> ReadLoaderImports(FileReader& scan, ScanFacts& facts,
-                                           const NeHeader& header) {
-    std::vector<std::string> modules;
+// A module reference's name: where it stands in the file, and the name as
+// far as the file holds it.
+struct ModuleName {
+    std::int64_t offset = 0;
+    std::string name;
+};
+
+// Every module reference's name, in table order: at most the first
+// kMaxImportedModules references (said in `facts` when there are more), then
+// the names from a block of the imported-names table.
+std::vector<ModuleName> ReadModuleNames(FileReader& scan, ScanFacts* facts,
+                                        const NeHeader& header) {
+    std::vector<ModuleName> found;
     std::int64_t offset = header.base + header.moduleReferenceTable;
     if (header.moduleReferences == 0 || scan.SeekScanFile(offset, 0) != 0)
-        return modules;
+        return found;
     const std::int64_t wanted = std::min(header.moduleReferences, kMaxImportedModules);
-    if (header.moduleReferences > kMaxImportedModules)
-        facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
-                                      " module references: the first are read");
-    scan.ReadBlock(wanted * kModuleReferenceSize);
-    std::vector<std::int64_t> nameOffsets;
-    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill() / kModuleReferenceSize); ++k)
-        nameOffsets.push_back(scan.BufWord(kModuleReferenceSize * k));
-    if (nameOffsets.empty())
-        return modules;
+    if (header.moduleReferences > kMaxImportedModules && facts != nullptr)
+        facts->limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
+                                       " module references: the first are read");
     const std::int64_t names = header.base + header.importedNamesTable;
+    scan.ReadBlock(wanted * kModuleReferenceSize);
+    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill() / kModuleReferenceSize); ++k)
+        found.push_back({names + scan.BufWord(kModuleReferenceSize * k), {}});
     offset = names;
-    if (scan.SeekScanFile(offset, 0) != 0)
-        return modules;
-    const std::int64_t last = *std::max_element(nameOffsets.begin(), nameOffsets.end());
-    scan.ReadBlock(last + kCountedNameBlockSize);
+    if (found.empty() || scan.SeekScanFile(offset, 0) != 0)
+        return found;
+    const auto last = std::ranges::max_element(found, {}, &ModuleName::offset)->offset;
+    scan.ReadBlock(last - names + kCountedNameBlockSize);
     // A name the block does not hold whole (past the largest block, or cut
     // by the end of the file) is read again by itself.
-    std::vector<std::string> found(nameOffsets.size());
-    std::vector<std::size_t> later;
-    for (std::size_t k = 0; k < nameOffsets.size(); ++k) {
-        if (BlockHoldsCountedName(scan, nameOffsets[k]))
-            found[k] = scan.BufCountedName(nameOffsets[k]);
-        else
-            later.push_back(k);
+    for (ModuleName& module : found) {
+        if (BlockHoldsCountedName(scan, module.offset - names))
+            module.name = scan.BufCountedName(module.offset - names);
     }
-    for (const std::size_t k : later) {
-        offset = names + nameOffsets[k];
-        if (scan.SeekScanFile(offset, 0) != 0)
-            continue;
-        scan.ReadBlock(kCountedNameBlockSize);
-        found[k] = scan.BufCountedName(0);
+    for (ModuleName& module : found) {
+        offset = module.offset;
+        if (module.name.empty() && scan.SeekScanFile(offset, 0) == 0 &&
+            scan.ReadBlock(kCountedNameBlockSize) > 0)
+            module.name = scan.BufCountedName(0);
     }
-    for (std::string& name : found) {
-        if (!AddImportedModule(facts, modules, std::move(name)))
-            break;
+    return found;
+}
+
+// The report reads the names as a block of kImportBlockSize bytes from the
+// module-reference table would hold them: a name before the block or past
+// its end is empty, one that runs past it is cut there. Each is cut or
+// padded to 8 characters, never cut at a dot.
+std::string ImportsText(const std::vector<ModuleName>& modules, std::int64_t blockStart,
+                        std::int64_t blockEnd) {
+    std::string imports;
+    for (const ModuleName& module : modules) {
+        if (!imports.empty())
+            imports += ", ";
+        std::string name;
+        if (module.offset >= blockStart && module.offset < blockEnd)
+            name = module.name.substr(0, static_cast<std::size_t>(blockEnd - module.offset - 1));
+        name.resize(kModuleNameColumns, ' ');
+        imports += name;
     }
-    return modules;
+    return imports;
 }
 
 } // namespace
@@ -242,14 +235,24 @@ void QuillScan::ParseNe(std::int64_t headerBase) {
 
     Record.HdrName =
         ReadFirstName(*this, header.base + header.residentNameTable, kModuleNameBlockSize);
-    Record.HdrImports = ReadImports(*this, header);
+    const std::vector<ModuleName> modules =
+        ReadModuleNames(*this, m_readFacts ? &Record.Facts : nullptr, header);
+    const std::int64_t referenceTable = header.base + header.moduleReferenceTable;
+    Record.HdrImports = ImportsText(modules, referenceTable,
+                                    referenceTable + std::clamp(ScanFileLength() - referenceTable,
+                                                                std::int64_t{0}, kImportBlockSize));
     if (header.targetOperatingSystem == kTargetWindows && ReadVersionBlock(*this, header))
         ReadVersionResource();
     if (header.nonResidentNameTable != 0)
         Record.HdrDescription =
             ReadFirstName(*this, header.nonResidentNameTable, kDescriptionBlockSize);
-    if (m_readFacts)
-        Record.Facts.imports = ReadLoaderImports(*this, Record.Facts, header);
+    if (m_readFacts) {
+        std::vector<std::string>& imports = Record.Facts.imports.emplace();
+        for (const ModuleName& module : modules) {
+            if (!AddImportedModule(Record.Facts, imports, module.name))
+                break;
+        }
+    }
 }
 
 } // namespace kestrel
