@@ -61,21 +61,6 @@ std::string ReadFirstName(FileReader& scan, std::int64_t tableOffset, std::int64
     return scan.BufCountedName(0);
 }
 
-// Every name whole, each followed by ", ", the last one included. The walk
-// ends where the next name would start past the bytes read.
-std::string ReadImports(FileReader& scan, std::int64_t tableOffset, std::int64_t count) {
-    std::string imports;
-    if (scan.SeekScanFile(tableOffset, 0) != 0)
-        return imports;
-    scan.ReadBlock(kImportEntryBlockSize * count);
-    std::int64_t index = 0;
-    for (std::int64_t k = 0; k < count && index < scan.BufferFill(); ++k) {
-        imports += scan.BufCountedName(index) + ", ";
-        index += scan.BufByte(index) + 1;
-    }
-    return imports;
-}
-
 // Reads the version data behind the resource header into the block; false
 // when there is none.
 bool ReadVersionBlock(FileReader& scan, std::int64_t resourceOffset) {
@@ -132,33 +117,38 @@ LxFacts ReadHeaderFacts(const FileReader& scan) {
             std::nullopt};
 }
 
-// Every name of the import module table, whole, in table order. The table
-// is read a block at a time; a name that runs past a full block starts the
-// next one.
-std::vector<std::string> ReadLoaderImports(FileReader& scan, ScanFacts& facts,
-                                           std::int64_t tableOffset, std::int64_t count) {
-    std::vector<std::string> modules;
-    const std::int64_t wanted = std::min(count, kMaxImportedModules);
-    if (count > kMaxImportedModules)
-        facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
-                                      " import modules: the first are read");
-    const std::int64_t blockSize = std::min(kMaxBlockSize, wanted * kMaxModuleNameBytes);
-    std::int64_t blockStart = tableOffset;
-    std::int64_t index = 0;
+// One entry of the import-module table: where it starts, from the table's
+// start, and its name as far as the file holds it.
+struct ImportModule {
+    std::int64_t offset = 0;
+    std::string name;
+};
+
+// The entries of the import-module table in order, at most `count`, and past
+// kMaxImportedModules only those that start before `reportEnd`. The table is
+// read a block at a time; a name that runs past a full block starts the next.
+std::vector<ImportModule> ReadImportModules(FileReader& scan, std::int64_t tableOffset,
+                                            std::int64_t count, std::int64_t reportEnd) {
+    std::vector<ImportModule> modules;
+    const std::int64_t blockSize =
+        std::min(kMaxBlockSize, std::min(count, kMaxImportedModules) * kMaxModuleNameBytes);
+    std::int64_t blockStart = 0; // from the table's start
+    std::int64_t index = 0;      // in the block
     bool fullBlock = false;
-    for (std::int64_t k = 0; k < wanted; ++k) {
+    for (std::int64_t k = 0; k < count; ++k) {
+        if (k >= kMaxImportedModules && blockStart + index >= reportEnd)
+            break;
         if (k == 0 || (fullBlock && index + 1 + scan.BufByte(index) > scan.BufferFill())) {
             blockStart += index;
             index = 0;
-            std::int64_t offset = blockStart;
+            std::int64_t offset = tableOffset + blockStart;
             if (scan.SeekScanFile(offset, 0) != 0)
                 break;
             fullBlock = scan.ReadBlock(blockSize) == blockSize;
         }
         if (index >= scan.BufferFill())
             break;
-        if (!AddImportedModule(facts, modules, scan.BufCountedName(index)))
-            break;
+        modules.push_back({blockStart + index, scan.BufCountedName(index)});
         index += scan.BufByte(index) + 1;
     }
     return modules;
@@ -179,8 +169,22 @@ void QuillScan::ParseLxLe(std::int64_t headerBase) {
     Record.HdrName = ReadFirstName(*this, headerBase + residentNameTable, kModuleNameBlockSize);
     if (nonResidentNameTable != 0)
         Record.HdrDescription = ReadFirstName(*this, nonResidentNameTable, kDescriptionBlockSize);
-    if (importModuleCount > 0)
-        Record.HdrImports = ReadImports(*this, headerBase + importModuleTable, importModuleCount);
+    // The report reads the table as one block of 9 bytes per entry: a name
+    // that runs past it is cut there, the walk ends where the next would
+    // start past it. Each name is followed by ", ", the last one included.
+    const std::int64_t importTable = headerBase + importModuleTable;
+    const std::int64_t reportEnd =
+        std::clamp(ScanFileLength() - importTable, std::int64_t{0},
+                   std::min(kMaxBlockSize, kImportEntryBlockSize * importModuleCount));
+    const std::vector<ImportModule> modules =
+        importModuleCount > 0 ? ReadImportModules(*this, importTable, importModuleCount, reportEnd)
+                              : std::vector<ImportModule>{};
+    for (const ImportModule& module : modules) {
+        if (module.offset < reportEnd)
+            Record.HdrImports +=
+                module.name.substr(0, static_cast<std::size_t>(reportEnd - module.offset - 1)) +
+                ", ";
+    }
     if (versionResource != 0 && ReadVersionBlock(*this, versionResource))
         ReadVersionResource();
 
@@ -188,12 +192,19 @@ void QuillScan::ParseLxLe(std::int64_t headerBase) {
         headerFacts->buildLevel = ParseBuildLevel(Record.HdrDescription);
         Record.Facts.lx = headerFacts;
     }
-    if (m_readFacts)
-        Record.Facts.imports =
-            importModuleCount > 0
-                ? ReadLoaderImports(*this, Record.Facts, headerBase + importModuleTable,
-                                    importModuleCount)
-                : std::vector<std::string>{};
+    if (m_readFacts) {
+        if (importModuleCount > kMaxImportedModules)
+            Record.Facts.limitsReached.push_back("more than " +
+                                                 std::to_string(kMaxImportedModules) +
+                                                 " import modules: the first are read");
+        std::vector<std::string>& imports = Record.Facts.imports.emplace();
+        const std::size_t taken =
+            std::min(modules.size(), static_cast<std::size_t>(kMaxImportedModules));
+        for (std::size_t k = 0; k < taken; ++k) {
+            if (!AddImportedModule(Record.Facts, imports, modules[k].name))
+                break;
+        }
+    }
 }
 
 } // namespace kestrel
