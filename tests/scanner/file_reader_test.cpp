@@ -130,7 +130,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [](R r) { return r.BufCountedName(38) + "|" + r.BufCountedName(6); },
                     std::string("RO|A\0B", 6), 48},
         AccessorRow{"SecondTextNeedsAZero", [](R r) { return r.BufSecondString(35, 6); }, ""},
-        AccessorRow{"SecondTextAfterZeros", [](R r) { return r.BufSecondString(10, 9); }, "VAL"},
         AccessorRow{"TextFromAZero", [](R r) { return r.BufZString(14); }, ""},
         AccessorRow{"TextCutAtTheEnd", [](R r) { return r.BufZString(39); }, "ERO"},
         AccessorRow{"CharsCutAtTheEnd", [](R r) { return r.BufChars(38, 100); }, "ERO"},
