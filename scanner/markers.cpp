@@ -208,11 +208,12 @@ public:
 private:
     using Piece = std::uint32_t;
 
-    static bool HasFilterWord(const std::string& guess) {
-        const std::string lower = AsciiLower(guess);
+    bool HasFilterWord(const std::string& guess) {
+        m_lower.resize(guess.size());
+        std::ranges::transform(guess, m_lower.begin(), AsciiLowerChar);
         return std::any_of(
             kGuessFilterWords.begin(), kGuessFilterWords.end(),
-            [&](std::string_view word) { return lower.find(word) != std::string::npos; });
+            [&](std::string_view word) { return m_lower.find(word) != std::string::npos; });
     }
 
     static constexpr std::size_t kPieceLength = sizeof(Piece);
@@ -247,6 +248,7 @@ private:
     std::deque<std::string> m_lines;                // the guesses added, in order
     std::unordered_set<std::string_view> m_lineSet; // the same, by their text
     std::unordered_map<Piece, std::vector<std::uint32_t>> m_linesByPiece;
+    std::string m_lower; // the guess being filtered, in lower case, kept to spare allocations
 };
 
 // Every version-like line of the block last read.
