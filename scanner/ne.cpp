@@ -186,15 +186,17 @@ std::vector<ModuleName> ReadModuleNames(FileReader& scan, ScanFacts* facts,
     scan.ReadBlock(last - names + kCountedNameBlockSize);
     // A name the block does not hold whole (past the largest block, or cut
     // by the end of the file) is read again by itself.
+    std::vector<ModuleName*> later;
     for (ModuleName& module : found) {
         if (BlockHoldsCountedName(scan, module.offset - names))
             module.name = scan.BufCountedName(module.offset - names);
+        else
+            later.push_back(&module);
     }
-    for (ModuleName& module : found) {
-        offset = module.offset;
-        if (module.name.empty() && scan.SeekScanFile(offset, 0) == 0 &&
-            scan.ReadBlock(kCountedNameBlockSize) > 0)
-            module.name = scan.BufCountedName(0);
+    for (ModuleName* module : later) {
+        offset = module->offset;
+        if (scan.SeekScanFile(offset, 0) == 0 && scan.ReadBlock(kCountedNameBlockSize) > 0)
+            module->name = scan.BufCountedName(0);
     }
     return found;
 }
