@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "byte_observer.h"
+#include "file_digests.h"
 #include "report_sink.h"
 
 namespace kestrel {
@@ -25,32 +25,6 @@ public:
 
 private:
     std::string& m_out;
-};
-
-// The digests of each scanned file, computed with OpenSSL's libcrypto while
-// the scanner reads it. The names are those of --hash: sha256, sha1, md5.
-class FileDigests : public ByteObserver {
-public:
-    static bool IsKnownAlgorithm(const std::string& name);
-    // `names` are known algorithms, each given once.
-    explicit FileDigests(std::vector<std::string> names);
-    ~FileDigests() override;
-    FileDigests(const FileDigests&) = delete;
-    FileDigests& operator=(const FileDigests&) = delete;
-
-    void StartFile() override;
-    void AddBytes(std::span<const std::uint8_t> bytes) override;
-
-    const std::vector<std::string>& Names() const { return m_names; }
-    // The digests of the file just scanned, in lower-case hexadecimal, in
-    // the order of the names; nothing when fewer than `size` bytes were seen.
-    std::optional<std::vector<std::string>> Finish(std::int64_t size);
-
-private:
-    struct Contexts;
-    std::vector<std::string> m_names;
-    std::unique_ptr<Contexts> m_contexts;
-    std::int64_t m_bytesSeen = 0;
 };
 
 // Told of what goes wrong with one report beside it (a digest that could not
@@ -128,7 +102,6 @@ private:
     FileDigests* m_digests;
     ReportProblem m_problem;
     std::vector<std::string> m_columns; // JSON pointers into the report object
-    bool m_headerWritten = false;
 };
 
 // One CSV field: quoted when it holds a comma, a quote, CR or LF, with its

@@ -24,6 +24,7 @@
 #include "container_kind.h"
 #include "container_readers.h"
 #include "member_store.h"
+#include "text.h"
 
 namespace kestrel {
 
@@ -347,18 +348,16 @@ std::string StreamMemberName(const std::string& streamName) {
                                                          {".tbz", ".tar"},
                                                          {".tbz2", ".tar"},
                                                          {".txz", ".tar"}}};
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     for (const Suffix& suffix : kSuffixes) {
         const std::size_t length = suffix.compressed.size();
         if (streamName.size() <= length)
             continue;
         const std::string_view tail(streamName.data() + streamName.size() - length, length);
         if (std::equal(tail.begin(), tail.end(), suffix.compressed.begin(),
-                       [&](char a, char b) { return lower(a) == b; })) {
+                       [](char a, char b) { return AsciiLowerChar(a) == b; })) {
             std::string plain(suffix.plain);
             if (!plain.empty() && tail[1] >= 'A' && tail[1] <= 'Z')
-                std::transform(plain.begin(), plain.end(), plain.begin(),
-                               [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+                plain = AsciiUpper(plain);
             return streamName.substr(0, streamName.size() - length) + plain;
         }
     }

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "report_lines.h"
+#include "line_kind.h"
 
 namespace kestrel {
 

@@ -4,6 +4,7 @@
 
 #include <QSettings>
 
+#include "text.h"
 #include "twips.h"
 
 namespace kestrel {
@@ -71,8 +72,8 @@ double LeadingNumber(const QString& text) {
 QString AsciiLowerCase(const QString& text) {
     QString lower = text;
     for (QChar& c : lower) {
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            c = QChar(c.unicode() + ('a' - 'A'));
+        if (c.unicode() < 128)
+            c = QLatin1Char(AsciiLowerChar(static_cast<char>(c.unicode())));
     }
     return lower;
 }

@@ -36,25 +36,6 @@ bool NameContains(const std::string& upperName, std::string_view part) {
 
 } // namespace
 
-std::int64_t QuillScan::BufMatchAt(std::int64_t position, std::string_view text) const {
-    const std::int64_t i = position - 1;
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
-    const auto length = static_cast<std::int64_t>(text.size());
-    if (text.empty() || i < 0 || BufByte(i) != static_cast<std::uint8_t>(text[0]))
-        return 0;
-    if (2 * length <= size - i) {
-        std::int64_t k = 0;
-        while (k < length && BufByte(i + 2 * k) == static_cast<std::uint8_t>(text[k]) &&
-               BufByte(i + 2 * k + 1) == 0)
-            ++k;
-        if (k == length)
-            return -position;
-    }
-    if (length > size - i)
-        return 0;
-    return BufChars(i, length) == text ? position : 0;
-}
-
 // The "NWProc" header at the 1-based position of a search hit. A 16-bit hit
 // gives no offsets into the block, and past k = 412 the entry count would not
 // lie inside it: the header is then not read.
@@ -90,15 +71,12 @@ void QuillScan::ScanSourceAs(ScanSource& source, const std::string& directoryPat
                              const std::string& name, std::int64_t modified,
                              const std::string* container) {
     ClearScanRecord();
-    if (m_scanFile >= 0 || m_source != nullptr)
+    if (OpenSource(source, modified) != 0)
         return;
-    m_source = &source;
     m_container = container;
-    m_fileLength = std::max<std::int64_t>(source.Length(), 0);
-    m_fileTime = modified;
-    m_position = 0;
     ClassifyAndParse(directoryPath, name);
     CloseScanFile();
+    m_container = nullptr;
 }
 
 // Reads the first block and hands the open scan file to the one reader its
@@ -125,16 +103,17 @@ void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::st
         if (relocations % 16 == 0 && relocations >= 64) {
             // The new-executable header. A pointer outside the file leaves the
             // position where the first read ended, as a DOS loader would not care.
-            std::int64_t offset = BufDword(kMzNewHeaderOffset);
-            SeekScanFile(offset, 0);
+            std::int64_t headerBase = BufDword(kMzNewHeaderOffset);
+            if (SeekScanFile(headerBase, 0) != 0)
+                headerBase = Position();
             ReadBlock(kNewHeaderBlockSize);
             Record.ExeSignature = BufChars(0, 2);
             if (Record.ExeSignature == "NE")
-                ParseNe();
+                ParseNe(headerBase);
             else if (Record.ExeSignature == "PE")
-                ParsePe();
+                ParsePe(headerBase);
             else if (Record.ExeSignature == "LX" || Record.ExeSignature == "LE")
-                ParseLxLe();
+                ParseLxLe(headerBase);
             if (Record.HasVersionResource)
                 ComposeReport(directoryPath, fileName, ScanFileLength());
             else

@@ -1,6 +1,8 @@
-// The binary file reader: one scan file at a time, read in blocks into
-// FileBuffer, and accessors that pick numbers and texts out of the block.
-// Numbers in the scanned formats are little-endian.
+// The block reader: one scan file at a time, read in blocks, and accessors
+// that pick numbers and texts out of the block. Numbers in the scanned
+// formats are little-endian.
+
+#include "file_reader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,22 +14,17 @@
 #include <unistd.h>
 #include <utility>
 
-#include "quill_scan.h"
-
 namespace kestrel {
 
-QuillScan::QuillScan(ReportSink& sink, ReportLayout layout, ReportLocale locale)
-    : Layout(layout), Locale(std::move(locale)), m_sink(sink) {}
-
-QuillScan::~QuillScan() {
+FileReader::~FileReader() {
     CloseScanFile();
 }
 
-int QuillScan::OpenScanFile(const std::string& path) {
+int FileReader::OpenScanFile(const std::string& path) {
     return OpenScanFileAt(AT_FDCWD, path);
 }
 
-int QuillScan::OpenScanFileAt(int directoryDescriptor, const std::string& name) {
+int FileReader::OpenScanFileAt(int directoryDescriptor, const std::string& name) {
     m_openError = 0;
     if (m_scanFile >= 0 || m_source != nullptr)
         return 1;
@@ -63,24 +60,27 @@ int QuillScan::OpenScanFileAt(int directoryDescriptor, const std::string& name) 
     return 0;
 }
 
-void QuillScan::CloseScanFile() {
+int FileReader::OpenSource(ScanSource& source, std::int64_t modified) {
+    if (m_scanFile >= 0 || m_source != nullptr)
+        return 1;
+    m_source = &source;
+    m_fileLength = std::max<std::int64_t>(source.Length(), 0);
+    m_fileTime = modified;
+    m_position = 0;
+    return 0;
+}
+
+void FileReader::CloseScanFile() {
     if (m_scanFile >= 0)
         ::close(m_scanFile);
     m_scanFile = -1;
     m_source = nullptr;
-    m_container = nullptr;
     m_fileLength = 0;
     m_fileTime = kNoFileTime;
     m_position = 0;
 }
 
-// The length as the file had it when it was opened: a file that grows or
-// shrinks under the scan is read as it was then (a short read is no error).
-std::int64_t QuillScan::ScanFileLength() const {
-    return m_fileLength;
-}
-
-int QuillScan::SeekScanFile(std::int64_t& offset, int origin) {
+int FileReader::SeekScanFile(std::int64_t& offset, int origin) {
     const std::int64_t last = ScanFileLength() - 1;
     std::int64_t target = 0;
     switch (origin) {
@@ -111,7 +111,7 @@ int QuillScan::SeekScanFile(std::int64_t& offset, int origin) {
 
 // Reads up to `count` bytes at `offset`: the number read (fewer only at the
 // end of the file), or -1 when the bytes cannot be read.
-std::int64_t QuillScan::ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+std::int64_t FileReader::ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
     std::int64_t done = 0;
     while (done < count) {
         std::int64_t got = -1;
@@ -132,36 +132,36 @@ std::int64_t QuillScan::ReadAt(std::int64_t offset, std::uint8_t* into, std::int
     return done;
 }
 
-std::int64_t QuillScan::ReadBlock(std::int64_t count) {
+std::int64_t FileReader::ReadBlock(std::int64_t count) {
     if (count <= 0) {
-        BufferFill = count;
-        return BufferFill;
+        m_bufferFill = count;
+        return m_bufferFill;
     }
     count = std::min(count, kMaxBlockSize);
     const std::int64_t remaining = std::max<std::int64_t>(0, ScanFileLength() - m_position);
     const std::int64_t wanted = std::min(count, remaining);
-    FileBuffer.assign(static_cast<std::size_t>(count), 0);
-    const std::int64_t done = ReadAt(m_position, FileBuffer.data(), wanted);
+    m_fileBuffer.assign(static_cast<std::size_t>(count), 0);
+    const std::int64_t done = ReadAt(m_position, m_fileBuffer.data(), wanted);
     if (done < 0) {
         // A failed read counts no byte as read.
-        std::fill(FileBuffer.begin(), FileBuffer.end(), std::uint8_t{0});
-        BufferFill = 0;
+        std::fill(m_fileBuffer.begin(), m_fileBuffer.end(), std::uint8_t{0});
+        m_bufferFill = 0;
         return 0;
     }
     // The observer takes the bytes that follow those it has seen.
     if (m_observing && m_position <= m_observedUpTo && m_observedUpTo < m_position + done) {
         const std::int64_t skip = m_observedUpTo - m_position;
         m_observer->AddBytes(
-            std::span<const std::uint8_t>(FileBuffer)
+            std::span<const std::uint8_t>(m_fileBuffer)
                 .subspan(static_cast<std::size_t>(skip), static_cast<std::size_t>(done - skip)));
         m_observedUpTo = m_position + done;
     }
     m_position += done;
-    BufferFill = done;
-    return BufferFill;
+    m_bufferFill = done;
+    return m_bufferFill;
 }
 
-void QuillScan::StartObservedFile() {
+void FileReader::StartObservedFile() {
     m_observing = m_observer != nullptr;
     m_observedUpTo = 0;
     if (m_observing)
@@ -171,7 +171,7 @@ void QuillScan::StartObservedFile() {
 // Hands the observer the bytes the readers left unread, a block at a time;
 // false when a stop was asked for on the way. A read that fails leaves the
 // observer short of the file's length.
-bool QuillScan::ObserveRestOfFile() {
+bool FileReader::ObserveRestOfFile() {
     if (!m_observing)
         return true;
     m_observing = false;
@@ -191,20 +191,20 @@ bool QuillScan::ObserveRestOfFile() {
     return true;
 }
 
-int QuillScan::BufByte(std::int64_t index) const {
-    if (index < 0 || index >= static_cast<std::int64_t>(FileBuffer.size()))
+int FileReader::BufByte(std::int64_t index) const {
+    if (index < 0 || index >= static_cast<std::int64_t>(m_fileBuffer.size()))
         return 0;
-    return FileBuffer[static_cast<std::size_t>(index)];
+    return m_fileBuffer[static_cast<std::size_t>(index)];
 }
 
-std::int32_t QuillScan::BufWord(std::int64_t index) const {
-    if (index < 0 || index > static_cast<std::int64_t>(FileBuffer.size()) - 2)
+std::int32_t FileReader::BufWord(std::int64_t index) const {
+    if (index < 0 || index > static_cast<std::int64_t>(m_fileBuffer.size()) - 2)
         return 0;
     return BufByte(index) | (BufByte(index + 1) << 8);
 }
 
-std::int32_t QuillScan::BufDword(std::int64_t index) const {
-    if (index < 0 || index > static_cast<std::int64_t>(FileBuffer.size()) - 4)
+std::int32_t FileReader::BufDword(std::int64_t index) const {
+    if (index < 0 || index > static_cast<std::int64_t>(m_fileBuffer.size()) - 4)
         return 0;
     const std::uint32_t value = static_cast<std::uint32_t>(BufByte(index)) |
                                 static_cast<std::uint32_t>(BufByte(index + 1)) << 8 |
@@ -213,23 +213,23 @@ std::int32_t QuillScan::BufDword(std::int64_t index) const {
     return static_cast<std::int32_t>(value);
 }
 
-std::string QuillScan::BufZString(std::int64_t position) const {
-    return BufZStringN(position - 1, static_cast<std::int64_t>(FileBuffer.size()));
+std::string FileReader::BufZString(std::int64_t position) const {
+    return BufZStringN(position - 1, static_cast<std::int64_t>(m_fileBuffer.size()));
 }
 
-std::string QuillScan::BufZStringN(std::int64_t index, std::int64_t maxLength) const {
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+std::string FileReader::BufZStringN(std::int64_t index, std::int64_t maxLength) const {
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
     if (index < 0 || index >= size || maxLength <= 0)
         return {};
     const std::int64_t end = index + std::min(maxLength, size - index);
     std::string text;
-    for (std::int64_t i = index; i < end && FileBuffer[static_cast<std::size_t>(i)] != 0; ++i)
-        text += static_cast<char>(FileBuffer[static_cast<std::size_t>(i)]);
+    for (std::int64_t i = index; i < end && m_fileBuffer[static_cast<std::size_t>(i)] != 0; ++i)
+        text += static_cast<char>(m_fileBuffer[static_cast<std::size_t>(i)]);
     return text;
 }
 
-std::string QuillScan::BufSecondString(std::int64_t index, std::int64_t length) const {
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+std::string FileReader::BufSecondString(std::int64_t index, std::int64_t length) const {
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
     if (index < 0 || index >= size || length <= 0)
         return {};
     const std::int64_t end = index + std::min(length, size - index);
@@ -243,17 +243,23 @@ std::string QuillScan::BufSecondString(std::int64_t index, std::int64_t length) 
     return BufZStringN(i, end - i);
 }
 
-std::string QuillScan::BufCountedString(std::int64_t index) const {
+std::string FileReader::BufCountedString(std::int64_t index) const {
     if (index < 0)
         return {};
     return BufChars(index + 1, BufByte(index));
 }
 
-std::string QuillScan::BufChars(std::int64_t index, std::int64_t count) const {
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+std::string FileReader::BufCountedName(std::int64_t index) const {
+    if (index < 0)
+        return {};
+    return BufChars(index + 1, std::min<std::int64_t>(BufByte(index), m_bufferFill - index - 1));
+}
+
+std::string FileReader::BufChars(std::int64_t index, std::int64_t count) const {
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
     if (index < 0 || index >= size || count <= 0)
         return {};
-    const auto first = FileBuffer.begin() + index;
+    const auto first = m_fileBuffer.begin() + index;
     return std::string(first, first + std::min(count, size - index));
 }
 
@@ -266,8 +272,8 @@ char WideCodeCharacter(std::int32_t code) {
 
 } // namespace
 
-std::string QuillScan::BufWideString(std::int64_t index, std::int64_t length) const {
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+std::string FileReader::BufWideString(std::int64_t index, std::int64_t length) const {
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
     if (index < 0 || length <= 0)
         return {};
     // Every code lies inside the range and inside the buffer; an odd last byte is ignored.
@@ -282,8 +288,8 @@ std::string QuillScan::BufWideString(std::int64_t index, std::int64_t length) co
     return text;
 }
 
-std::string QuillScan::BufWideText(std::int64_t index, std::int64_t length) const {
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+std::string FileReader::BufWideText(std::int64_t index, std::int64_t length) const {
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
     if (index < 0 || length <= 0)
         return {};
     const std::int64_t lastCode = std::min(index + length - 2, size - 2);
@@ -297,12 +303,12 @@ std::string QuillScan::BufWideText(std::int64_t index, std::int64_t length) cons
     return BufWideString(i, lastCode - i + 2);
 }
 
-std::int64_t QuillScan::BufFind(std::int64_t start, std::string_view text) const {
+std::int64_t FileReader::BufFind(std::int64_t start, std::string_view text) const {
     if (text.empty())
         return 0;
-    const auto size = static_cast<std::int64_t>(FileBuffer.size());
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
     const auto length = static_cast<std::int64_t>(text.size());
-    const std::uint8_t* const data = FileBuffer.data();
+    const std::uint8_t* const data = m_fileBuffer.data();
     const auto first = static_cast<std::uint8_t>(text[0]);
     std::int64_t i = std::max<std::int64_t>(start - 1, 0);
     while (i < size) {
@@ -323,6 +329,25 @@ std::int64_t QuillScan::BufFind(std::int64_t start, std::string_view text) const
         ++i;
     }
     return 0;
+}
+
+std::int64_t FileReader::BufMatchAt(std::int64_t position, std::string_view text) const {
+    const std::int64_t i = position - 1;
+    const auto size = static_cast<std::int64_t>(m_fileBuffer.size());
+    const auto length = static_cast<std::int64_t>(text.size());
+    if (text.empty() || i < 0 || BufByte(i) != static_cast<std::uint8_t>(text[0]))
+        return 0;
+    if (2 * length <= size - i) {
+        std::int64_t k = 0;
+        while (k < length && BufByte(i + 2 * k) == static_cast<std::uint8_t>(text[k]) &&
+               BufByte(i + 2 * k + 1) == 0)
+            ++k;
+        if (k == length)
+            return -position;
+    }
+    if (length > size - i)
+        return 0;
+    return BufChars(i, length) == text ? position : 0;
 }
 
 } // namespace kestrel

@@ -53,52 +53,34 @@ constexpr std::int64_t kTextNameHeaderSize = 25;    // FF 10 00, the name and it
 // numeric name it is the data's own first field.
 constexpr std::int64_t kVersionLengthOffset = 12;
 
-// The length-prefixed string at `index`, cut where the bytes read end.
-std::string CountedStringInBlock(const QuillScan& scan, std::int64_t index) {
-    const std::int64_t length =
-        std::min<std::int64_t>(scan.BufByte(index), scan.BufferFill - index - 1);
-    return scan.BufChars(index + 1, length);
-}
-
 // The first entry of a name table, read from a block of `blockSize` bytes.
-std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_t blockSize) {
+std::string ReadFirstName(FileReader& scan, std::int64_t tableOffset, std::int64_t blockSize) {
     if (scan.SeekScanFile(tableOffset, 0) != 0)
         return {};
     scan.ReadBlock(blockSize);
-    return CountedStringInBlock(scan, 0);
+    return scan.BufCountedName(0);
 }
 
-// Every name whole, each followed by ", ", the last one included. The walk
-// ends where the next name would start past the bytes read.
-void ReadImports(QuillScan& scan, std::int64_t tableOffset, std::int64_t count) {
-    if (scan.SeekScanFile(tableOffset, 0) != 0)
-        return;
-    scan.ReadBlock(kImportEntryBlockSize * count);
-    std::int64_t index = 0;
-    for (std::int64_t k = 0; k < count && index < scan.BufferFill; ++k) {
-        scan.Record.HdrImports += CountedStringInBlock(scan, index) + ", ";
-        index += scan.BufByte(index) + 1;
-    }
-}
-
-void ReadVersion(QuillScan& scan, std::int64_t resourceOffset) {
+// Reads the version data behind the resource header into the block; false
+// when there is none.
+bool ReadVersionBlock(FileReader& scan, std::int64_t resourceOffset) {
     std::int64_t offset = resourceOffset;
     if (scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     if (scan.ReadBlock(kResourceHeaderBlockSize) < kResourceHeaderBlockSize)
-        return;
+        return false;
     const auto shape = static_cast<std::uint32_t>(scan.BufDword(0));
     if (shape == kNumericNameHeader)
         offset = resourceOffset + kNumericNameHeaderSize;
     else if (shape == kTextNameHeader)
         offset = resourceOffset + kTextNameHeaderSize;
     else
-        return;
+        return false;
     const std::int64_t size = scan.BufWord(kVersionLengthOffset);
     if (size == 0 || scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     scan.ReadBlock(size);
-    scan.ReadVersionResource();
+    return true;
 }
 
 // --- the facts beside the report ---
@@ -128,42 +110,45 @@ std::optional<BuildLevel> ParseBuildLevel(std::string_view text) {
                       Cp1252ToUtf8(text.substr(close + kClose.size()))};
 }
 
-LxFacts ReadHeaderFacts(const QuillScan& scan) {
+LxFacts ReadHeaderFacts(const FileReader& scan) {
     return {static_cast<std::uint16_t>(scan.BufWord(kCpuOffset)),
             static_cast<std::uint16_t>(scan.BufWord(kOsOffset)),
             static_cast<std::uint32_t>(scan.BufDword(kModuleFlagsOffset)) & kModuleTypeMask,
             std::nullopt};
 }
 
-// Every name of the import module table, whole, in table order. The table
-// is read a block at a time; a name that runs past a full block starts the
-// next one.
-std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOffset,
-                                           std::int64_t count) {
-    std::vector<std::string> modules;
-    const std::int64_t wanted = std::min(count, kMaxImportedModules);
-    if (count > kMaxImportedModules)
-        scan.Record.Facts.limitsReached.push_back("more than " +
-                                                  std::to_string(kMaxImportedModules) +
-                                                  " import modules: the first are read");
-    const std::int64_t blockSize = std::min(kMaxBlockSize, wanted * kMaxModuleNameBytes);
-    std::int64_t blockStart = tableOffset;
-    std::int64_t index = 0;
+// One entry of the import-module table: where it starts, from the table's
+// start, and its name as far as the file holds it.
+struct ImportModule {
+    std::int64_t offset = 0;
+    std::string name;
+};
+
+// The entries of the import-module table in order, at most `count`, and past
+// kMaxImportedModules only those that start before `reportEnd`. The table is
+// read a block at a time; a name that runs past a full block starts the next.
+std::vector<ImportModule> ReadImportModules(FileReader& scan, std::int64_t tableOffset,
+                                            std::int64_t count, std::int64_t reportEnd) {
+    std::vector<ImportModule> modules;
+    const std::int64_t blockSize =
+        std::min(kMaxBlockSize, std::min(count, kMaxImportedModules) * kMaxModuleNameBytes);
+    std::int64_t blockStart = 0; // from the table's start
+    std::int64_t index = 0;      // in the block
     bool fullBlock = false;
-    for (std::int64_t k = 0; k < wanted; ++k) {
-        if (k == 0 || (fullBlock && index + 1 + scan.BufByte(index) > scan.BufferFill)) {
+    for (std::int64_t k = 0; k < count; ++k) {
+        if (k >= kMaxImportedModules && blockStart + index >= reportEnd)
+            break;
+        if (k == 0 || (fullBlock && index + 1 + scan.BufByte(index) > scan.BufferFill())) {
             blockStart += index;
             index = 0;
-            std::int64_t offset = blockStart;
+            std::int64_t offset = tableOffset + blockStart;
             if (scan.SeekScanFile(offset, 0) != 0)
                 break;
             fullBlock = scan.ReadBlock(blockSize) == blockSize;
         }
-        if (index >= scan.BufferFill)
+        if (index >= scan.BufferFill())
             break;
-        const std::string name = CountedStringInBlock(scan, index);
-        if (!name.empty())
-            modules.push_back(Cp1252ToUtf8(name));
+        modules.push_back({blockStart + index, scan.BufCountedName(index)});
         index += scan.BufByte(index) + 1;
     }
     return modules;
@@ -171,37 +156,55 @@ std::vector<std::string> ReadLoaderImports(QuillScan& scan, std::int64_t tableOf
 
 } // namespace
 
-void QuillScan::ParseLxLe() {
-    std::int64_t position = 0;
-    if (SeekScanFile(position, 1) != 0)
-        return;
-    const std::int64_t headerBase = position - BufferFill;
+void QuillScan::ParseLxLe(std::int64_t headerBase) {
     const std::int64_t residentNameTable = BufDword(kResidentNameTableOffset);
     const std::int64_t importModuleTable = BufDword(kImportModuleTableOffset);
     const std::int64_t importModuleCount = BufDword(kImportModuleCountOffset);
     const std::int64_t nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
     const std::int64_t versionResource = BufDword(kVersionResourceOffset);
     std::optional<LxFacts> headerFacts;
-    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes)
+    if (m_readFacts && BufferFill() >= kHeaderFactsBytes)
         headerFacts = ReadHeaderFacts(*this);
 
     Record.HdrName = ReadFirstName(*this, headerBase + residentNameTable, kModuleNameBlockSize);
     if (nonResidentNameTable != 0)
         Record.HdrDescription = ReadFirstName(*this, nonResidentNameTable, kDescriptionBlockSize);
-    if (importModuleCount > 0)
-        ReadImports(*this, headerBase + importModuleTable, importModuleCount);
-    if (versionResource != 0)
-        ReadVersion(*this, versionResource);
+    // The report reads the table as one block of 9 bytes per entry: a name
+    // that runs past it is cut there, the walk ends where the next would
+    // start past it. Each name is followed by ", ", the last one included.
+    const std::int64_t importTable = headerBase + importModuleTable;
+    const std::int64_t reportEnd =
+        std::clamp(ScanFileLength() - importTable, std::int64_t{0},
+                   std::min(kMaxBlockSize, kImportEntryBlockSize * importModuleCount));
+    const std::vector<ImportModule> modules =
+        importModuleCount > 0 ? ReadImportModules(*this, importTable, importModuleCount, reportEnd)
+                              : std::vector<ImportModule>{};
+    for (const ImportModule& module : modules) {
+        if (module.offset < reportEnd)
+            Record.HdrImports +=
+                module.name.substr(0, static_cast<std::size_t>(reportEnd - module.offset - 1)) +
+                ", ";
+    }
+    if (versionResource != 0 && ReadVersionBlock(*this, versionResource))
+        ReadVersionResource();
 
     if (headerFacts) {
         headerFacts->buildLevel = ParseBuildLevel(Record.HdrDescription);
         Record.Facts.lx = headerFacts;
     }
-    if (ReadsFacts())
-        Record.Facts.imports =
-            importModuleCount > 0
-                ? ReadLoaderImports(*this, headerBase + importModuleTable, importModuleCount)
-                : std::vector<std::string>{};
+    if (m_readFacts) {
+        if (importModuleCount > kMaxImportedModules)
+            Record.Facts.limitsReached.push_back("more than " +
+                                                 std::to_string(kMaxImportedModules) +
+                                                 " import modules: the first are read");
+        std::vector<std::string>& imports = Record.Facts.imports.emplace();
+        const std::size_t taken =
+            std::min(modules.size(), static_cast<std::size_t>(kMaxImportedModules));
+        for (std::size_t k = 0; k < taken; ++k) {
+            if (!AddImportedModule(Record.Facts, imports, modules[k].name))
+                break;
+        }
+    }
 }
 
 } // namespace kestrel

@@ -167,7 +167,7 @@ void TrimSpaces(std::string& text) {
     text.erase(0, text.find_first_not_of(' '));
 }
 
-std::string VersionLineText(const QuillScan& scan, const LineExtent& line, bool wide) {
+std::string VersionLineText(const FileReader& scan, const LineExtent& line, bool wide) {
     std::string text = wide ? scan.BufWideString(line.first, line.last - line.first + 2)
                             : scan.BufChars(line.first, line.last - line.first + 1);
     DropLengthByte(text);
@@ -209,11 +209,8 @@ private:
     using Piece = std::uint32_t;
 
     bool HasFilterWord(const std::string& guess) {
-        m_lower = guess;
-        for (char& c : m_lower) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
+        m_lower.resize(guess.size());
+        std::ranges::transform(guess, m_lower.begin(), AsciiLowerChar);
         return std::any_of(
             kGuessFilterWords.begin(), kGuessFilterWords.end(),
             [&](std::string_view word) { return m_lower.find(word) != std::string::npos; });
@@ -251,12 +248,12 @@ private:
     std::deque<std::string> m_lines;                // the guesses added, in order
     std::unordered_set<std::string_view> m_lineSet; // the same, by their text
     std::unordered_map<Piece, std::vector<std::uint32_t>> m_linesByPiece;
-    std::string m_lower; // the guess being filtered, in lower case
+    std::string m_lower; // the guess being filtered, in lower case, kept to spare allocations
 };
 
 // Every version-like line of the block last read.
-void CollectGuesses(const QuillScan& scan, GuessCollection& guesses) {
-    const std::span<const std::uint8_t> block(scan.FileBuffer);
+void CollectGuesses(const FileReader& scan, GuessCollection& guesses) {
+    const std::span<const std::uint8_t> block(scan.Block());
     std::int64_t position = scan.BufFind(1, ".");
     while (position != 0) {
         const bool wide = position < 0;
@@ -275,7 +272,7 @@ void CollectGuesses(const QuillScan& scan, GuessCollection& guesses) {
 
 // The value behind the first occurrence of `marker` in the block, or nothing
 // when the block holds none or its value is too short to be one.
-std::optional<std::string> MarkerValue(const QuillScan& scan, std::string_view marker) {
+std::optional<std::string> MarkerValue(const FileReader& scan, std::string_view marker) {
     const std::int64_t hit = scan.BufFind(1, marker);
     const std::int64_t markerLength = std::ssize(marker);
     if (hit > 0) {
@@ -291,7 +288,7 @@ std::optional<std::string> MarkerValue(const QuillScan& scan, std::string_view m
                 value.erase(0, 1);
         }
         std::int64_t position = 1;
-        std::string line = QuillScan::NextTextLine(value, position);
+        std::string line = NextTextLine(value, position);
         if (marker == kVersionMarker) {
             const std::size_t copyright = line.find(kCopyrightWord);
             if (copyright != std::string::npos)
@@ -309,15 +306,6 @@ std::optional<std::string> MarkerValue(const QuillScan& scan, std::string_view m
 }
 
 } // namespace
-
-std::string QuillScan::VersionLineAt(std::int64_t& position) {
-    const bool wide = position < 0;
-    position = std::abs(position);
-    const std::span<const std::uint8_t> block(FileBuffer);
-    const std::optional<LineExtent> line =
-        wide ? WideVersionLine(block, position - 1) : NarrowVersionLine(block, position - 1);
-    return line ? VersionLineText(*this, *line, wide) : std::string();
-}
 
 std::string QuillScan::SplitCopyrightText(std::string& text) {
     const std::string upper = AsciiUpper(text);
@@ -369,7 +357,7 @@ void QuillScan::ScanMarkers(const std::string& directoryPath, const std::string&
         offset = -kBlockOverlap;
         SeekScanFile(offset, 1);
         ReadBlock(kMarkerBlockSize);
-    } while (BufferFill > kBlockOverlap);
+    } while (BufferFill() > kBlockOverlap);
 
     Record.GuessText = guesses.Text();
     if (Record.CopyrightText.empty() && !Record.GuessText.empty())

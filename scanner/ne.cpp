@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quill_scan.h"
@@ -59,13 +60,6 @@ constexpr std::int32_t kVersionResourceFlags = 0x0C30;
 // reach past the 2 GiB that the format's signed 32-bit file offsets hold.
 constexpr std::int32_t kMaxAlignmentShift = 15;
 
-// The length-prefixed string at `index`, cut where the bytes read end.
-std::string CountedStringInBlock(const QuillScan& scan, std::int64_t index) {
-    const std::int64_t length =
-        std::min<std::int64_t>(scan.BufByte(index), scan.BufferFill - index - 1);
-    return scan.BufChars(index + 1, length);
-}
-
 // The fields of the header that the steps below use.
 struct NeHeader {
     std::int64_t base = 0; // file offset of the "NE" signature
@@ -78,27 +72,6 @@ struct NeHeader {
     int targetOperatingSystem = 0;
 };
 
-// Each module reference is the offset of its name in the imported-names
-// table; names are cut or padded to 8 characters, never cut at a dot.
-void ReadImports(QuillScan& scan, const NeHeader& header) {
-    std::int64_t offset = header.base + header.moduleReferenceTable;
-    if (scan.SeekScanFile(offset, 0) != 0)
-        return;
-    scan.ReadBlock(kImportBlockSize);
-    const std::int64_t referencesRead =
-        std::min(header.moduleReferences, scan.BufferFill / kModuleReferenceSize);
-    std::string& imports = scan.Record.HdrImports;
-    for (std::int64_t k = 0; k < referencesRead; ++k) {
-        if (!imports.empty())
-            imports += ", ";
-        const std::int64_t index = scan.BufWord(kModuleReferenceSize * k) +
-                                   header.importedNamesTable - header.moduleReferenceTable;
-        std::string name = CountedStringInBlock(scan, index);
-        name.resize(kModuleNameColumns, ' ');
-        imports += name;
-    }
-}
-
 struct ResourcePlace {
     std::int64_t offset = 0; // 0 when no version resource was found
     std::int64_t length = 0;
@@ -106,7 +79,7 @@ struct ResourcePlace {
 
 // The first resource of type 16 whose ID is 1 or whose flags are those of a
 // version resource, in the resource table held by the block.
-ResourcePlace FindVersionEntry(const QuillScan& scan, std::int64_t tableEnd) {
+ResourcePlace FindVersionEntry(const FileReader& scan, std::int64_t tableEnd) {
     const std::int32_t alignmentShift = scan.BufWord(0);
     if (alignmentShift > kMaxAlignmentShift)
         return {};
@@ -136,28 +109,29 @@ ResourcePlace FindVersionEntry(const QuillScan& scan, std::int64_t tableEnd) {
 }
 
 // The resource table is taken to end where the resident-name table begins.
-void ReadVersion(QuillScan& scan, const NeHeader& header) {
+// Reads the version data into the block; false when there is none.
+bool ReadVersionBlock(FileReader& scan, const NeHeader& header) {
     std::int64_t offset = header.base + header.resourceTable;
     if (scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     const std::int64_t limit = header.residentNameTable - header.resourceTable;
     scan.ReadBlock(limit);
-    if (limit <= 0 || scan.BufferFill <= 0)
-        return;
-    const ResourcePlace version = FindVersionEntry(scan, std::min(limit, scan.BufferFill));
+    if (limit <= 0 || scan.BufferFill() <= 0)
+        return false;
+    const ResourcePlace version = FindVersionEntry(scan, std::min(limit, scan.BufferFill()));
     offset = version.offset;
     if (version.offset == 0 || version.length <= 0 || scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     scan.ReadBlock(version.length);
-    scan.ReadVersionResource();
+    return true;
 }
 
 // The first entry of a name table, read from a block of `blockSize` bytes.
-std::string ReadFirstName(QuillScan& scan, std::int64_t tableOffset, std::int64_t blockSize) {
+std::string ReadFirstName(FileReader& scan, std::int64_t tableOffset, std::int64_t blockSize) {
     if (scan.SeekScanFile(tableOffset, 0) != 0)
         return {};
     scan.ReadBlock(blockSize);
-    return CountedStringInBlock(scan, 0);
+    return scan.BufCountedName(0);
 }
 
 // --- the facts beside the report ---
@@ -171,72 +145,86 @@ constexpr std::int64_t kHeaderFactsBytes = 64;
 // Room for a length byte and the longest name it can count.
 constexpr std::int64_t kCountedNameBlockSize = 256;
 
-NeFacts ReadHeaderFacts(const QuillScan& scan) {
+NeFacts ReadHeaderFacts(const FileReader& scan) {
     const auto byte = [&](std::int64_t at) { return static_cast<std::uint8_t>(scan.BufByte(at)); };
     return {byte(kTargetOperatingSystemOffset), byte(kExpectedWindowsMajorOffset),
             byte(kExpectedWindowsMinorOffset), byte(kLinkerMajorOffset), byte(kLinkerMinorOffset)};
 }
 
-bool BlockHoldsCountedName(const QuillScan& scan, std::int64_t at) {
-    return at + 1 + scan.BufByte(at) <= scan.BufferFill;
+bool BlockHoldsCountedName(const FileReader& scan, std::int64_t at) {
+    return at + 1 + scan.BufByte(at) <= scan.BufferFill();
 }
 
-// Every module reference's full name, in table order: the references first,
-// then the names from a block of the imported-names table.
-std::vector<std::string> ReadLoaderImports(QuillScan& scan, const NeHeader& header) {
-    std::vector<std::string> modules;
+// A module reference's name: where it stands in the file, and the name as
+// far as the file holds it.
+struct ModuleName {
+    std::int64_t offset = 0;
+    std::string name;
+};
+
+// Every module reference's name, in table order: at most the first
+// kMaxImportedModules references (said in `facts` when there are more), then
+// the names from a block of the imported-names table.
+std::vector<ModuleName> ReadModuleNames(FileReader& scan, ScanFacts* facts,
+                                        const NeHeader& header) {
+    std::vector<ModuleName> found;
     std::int64_t offset = header.base + header.moduleReferenceTable;
     if (header.moduleReferences == 0 || scan.SeekScanFile(offset, 0) != 0)
-        return modules;
+        return found;
     const std::int64_t wanted = std::min(header.moduleReferences, kMaxImportedModules);
-    if (header.moduleReferences > kMaxImportedModules)
-        scan.Record.Facts.limitsReached.push_back("more than " +
-                                                  std::to_string(kMaxImportedModules) +
-                                                  " module references: the first are read");
-    scan.ReadBlock(wanted * kModuleReferenceSize);
-    std::vector<std::int64_t> nameOffsets;
-    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill / kModuleReferenceSize); ++k)
-        nameOffsets.push_back(scan.BufWord(kModuleReferenceSize * k));
-    if (nameOffsets.empty())
-        return modules;
+    if (header.moduleReferences > kMaxImportedModules && facts != nullptr)
+        facts->limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
+                                       " module references: the first are read");
     const std::int64_t names = header.base + header.importedNamesTable;
+    scan.ReadBlock(wanted * kModuleReferenceSize);
+    for (std::int64_t k = 0; k < std::min(wanted, scan.BufferFill() / kModuleReferenceSize); ++k)
+        found.push_back({names + scan.BufWord(kModuleReferenceSize * k), {}});
     offset = names;
-    if (scan.SeekScanFile(offset, 0) != 0)
-        return modules;
-    const std::int64_t last = *std::max_element(nameOffsets.begin(), nameOffsets.end());
-    scan.ReadBlock(last + kCountedNameBlockSize);
+    if (found.empty() || scan.SeekScanFile(offset, 0) != 0)
+        return found;
+    const auto last = std::ranges::max_element(found, {}, &ModuleName::offset)->offset;
+    scan.ReadBlock(last - names + kCountedNameBlockSize);
     // A name the block does not hold whole (past the largest block, or cut
     // by the end of the file) is read again by itself.
-    std::vector<std::string> found(nameOffsets.size());
-    std::vector<std::size_t> later;
-    for (std::size_t k = 0; k < nameOffsets.size(); ++k) {
-        if (BlockHoldsCountedName(scan, nameOffsets[k]))
-            found[k] = CountedStringInBlock(scan, nameOffsets[k]);
+    std::vector<ModuleName*> later;
+    for (ModuleName& module : found) {
+        if (BlockHoldsCountedName(scan, module.offset - names))
+            module.name = scan.BufCountedName(module.offset - names);
         else
-            later.push_back(k);
+            later.push_back(&module);
     }
-    for (const std::size_t k : later) {
-        offset = names + nameOffsets[k];
-        if (scan.SeekScanFile(offset, 0) != 0)
-            continue;
-        scan.ReadBlock(kCountedNameBlockSize);
-        found[k] = CountedStringInBlock(scan, 0);
+    for (ModuleName* module : later) {
+        offset = module->offset;
+        if (scan.SeekScanFile(offset, 0) == 0 && scan.ReadBlock(kCountedNameBlockSize) > 0)
+            module->name = scan.BufCountedName(0);
     }
-    for (const std::string& name : found) {
-        if (!name.empty())
-            modules.push_back(Cp1252ToUtf8(name));
+    return found;
+}
+
+// The report reads the names as a block of kImportBlockSize bytes from the
+// module-reference table would hold them: a name before the block or past
+// its end is empty, one that runs past it is cut there. Each is cut or
+// padded to 8 characters, never cut at a dot.
+std::string ImportsText(const std::vector<ModuleName>& modules, std::int64_t blockStart,
+                        std::int64_t blockEnd) {
+    std::string imports;
+    for (const ModuleName& module : modules) {
+        if (!imports.empty())
+            imports += ", ";
+        std::string name;
+        if (module.offset >= blockStart && module.offset < blockEnd)
+            name = module.name.substr(0, static_cast<std::size_t>(blockEnd - module.offset - 1));
+        name.resize(kModuleNameColumns, ' ');
+        imports += name;
     }
-    return modules;
+    return imports;
 }
 
 } // namespace
 
-void QuillScan::ParseNe() {
-    std::int64_t position = 0;
-    if (SeekScanFile(position, 1) != 0)
-        return;
+void QuillScan::ParseNe(std::int64_t headerBase) {
     NeHeader header;
-    header.base = position - BufferFill;
+    header.base = headerBase;
     header.moduleReferences = BufWord(kModuleReferenceCountOffset);
     header.resourceTable = BufWord(kResourceTableOffset);
     header.residentNameTable = BufWord(kResidentNameTableOffset);
@@ -244,19 +232,29 @@ void QuillScan::ParseNe() {
     header.importedNamesTable = BufWord(kImportedNamesTableOffset);
     header.nonResidentNameTable = BufDword(kNonResidentNameTableOffset);
     header.targetOperatingSystem = BufByte(kTargetOperatingSystemOffset);
-    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes)
+    if (m_readFacts && BufferFill() >= kHeaderFactsBytes)
         Record.Facts.ne = ReadHeaderFacts(*this);
 
     Record.HdrName =
         ReadFirstName(*this, header.base + header.residentNameTable, kModuleNameBlockSize);
-    ReadImports(*this, header);
-    if (header.targetOperatingSystem == kTargetWindows)
-        ReadVersion(*this, header);
+    const std::vector<ModuleName> modules =
+        ReadModuleNames(*this, m_readFacts ? &Record.Facts : nullptr, header);
+    const std::int64_t referenceTable = header.base + header.moduleReferenceTable;
+    Record.HdrImports = ImportsText(modules, referenceTable,
+                                    referenceTable + std::clamp(ScanFileLength() - referenceTable,
+                                                                std::int64_t{0}, kImportBlockSize));
+    if (header.targetOperatingSystem == kTargetWindows && ReadVersionBlock(*this, header))
+        ReadVersionResource();
     if (header.nonResidentNameTable != 0)
         Record.HdrDescription =
             ReadFirstName(*this, header.nonResidentNameTable, kDescriptionBlockSize);
-    if (ReadsFacts())
-        Record.Facts.imports = ReadLoaderImports(*this, header);
+    if (m_readFacts) {
+        std::vector<std::string>& imports = Record.Facts.imports.emplace();
+        for (const ModuleName& module : modules) {
+            if (!AddImportedModule(Record.Facts, imports, module.name))
+                break;
+        }
+    }
 }
 
 } // namespace kestrel

@@ -106,15 +106,13 @@ std::string DateText(std::int32_t year, std::int32_t month, std::int32_t day) {
 
 } // namespace
 
-void QuillScan::ParseNlmHeader() {
+void QuillScan::ParseNlmHeader(std::int64_t headerStart) {
     const std::int32_t headerVersion = BufDword(kHeaderVersionOffset);
-    // The header block began this many bytes before the position.
-    const std::int64_t headerStart = m_position - BufferFill;
     Record.HdrName = BufCountedString(kModuleNameOffset);
     Record.HdrDescription = BufCountedString(kDescriptionOffset);
     // The facts list the dependencies whole (the report cuts them to 8).
     std::optional<std::vector<std::string>>& dependencies = Record.Facts.imports;
-    if (ReadsFacts())
+    if (m_readFacts)
         dependencies.emplace();
 
     // The long names, version and copyright follow the description; where the
@@ -151,28 +149,28 @@ void QuillScan::ParseNlmHeader() {
     const std::int32_t dependencyCount = BufDword(kDependencyCountOffset);
     if (dependencyCount <= 0)
         return;
-    // The table offset counts from the header start; a module shorter than the
-    // header block ends before a full block would have moved the position to.
+    // The table offset counts from the header start.
     std::int64_t offset = headerStart + tableOffset;
     if (SeekScanFile(offset, 0) != 0)
         return;
     const std::int64_t filled = ReadBlock(kDependencyBlockSize);
     if ((headerVersion & kHeaderVersionNoDependencyNames) != 0 || filled <= 0)
         return;
+    bool listing = dependencies.has_value(); // until a name that is no text
     std::int64_t i = 0;
     for (std::int32_t n = 0; n < dependencyCount && i < filled; ++n) {
         if (!Record.HdrImports.empty())
             Record.HdrImports += ", ";
         std::string name = BufCountedString(i);
-        if (dependencies && n == kMaxImportedModules)
+        if (listing && n == kMaxImportedModules)
             Record.Facts.limitsReached.push_back("more than " +
                                                  std::to_string(kMaxImportedModules) +
                                                  " module dependencies: the first are read");
         // The facts take each name whole, as far as the bytes read hold it.
         const std::string whole =
             BufChars(i + 1, std::min<std::int64_t>(BufByte(i), filled - i - 1));
-        if (dependencies && n < kMaxImportedModules && !whole.empty())
-            dependencies->push_back(Cp1252ToUtf8(whole));
+        if (listing && n < kMaxImportedModules)
+            listing = AddImportedModule(Record.Facts, *dependencies, whole);
         name.resize(kDependencyColumns, ' ');
         Record.HdrImports += name;
         i += BufByte(i) + 1;
@@ -181,7 +179,7 @@ void QuillScan::ParseNlmHeader() {
 
 void QuillScan::ParseNlm(const std::string& directoryPath, const std::string& fileName) {
     const bool container = BufDword(kModuleTypeOffset) == kContainerModuleType;
-    ParseNlmHeader();
+    ParseNlmHeader(0);
     ComposeReport(directoryPath, fileName, ScanFileLength());
     if (!container)
         return;
@@ -215,9 +213,9 @@ void QuillScan::ParseNlm(const std::string& directoryPath, const std::string& fi
         }
         const std::int32_t moduleLength = BufDword(kModuleLengthOffset);
         ClearScanRecord();
-        if (ReadsFacts())
+        if (m_readFacts)
             Record.Facts.embeddedIn = fileName;
-        ParseNlmHeader();
+        ParseNlmHeader(module);
         // The report names a contained module "*" and its module name.
         std::string moduleName = "*";
         moduleName += Cp1252ToUtf8(Record.HdrName);

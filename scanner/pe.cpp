@@ -83,37 +83,6 @@ std::string ImportColumn(std::string name) {
 
 } // namespace
 
-std::int32_t QuillScan::FindResourceEntry(std::int64_t directoryOffset, std::int32_t id) {
-    std::int64_t offset = directoryOffset;
-    if (SeekScanFile(offset, 0) != 0)
-        return 0;
-    if (ReadBlock(kResourceDirectorySize) < kResourceDirectorySize)
-        return 0;
-    const std::int64_t namedEntries = BufWord(kNumberOfNamedEntriesOffset);
-    const std::int64_t idEntries = BufWord(kNumberOfIdEntriesOffset);
-    // The named entries come first and are never looked at.
-    offset = directoryOffset + kResourceDirectorySize + namedEntries * kResourceEntrySize;
-    if (SeekScanFile(offset, 0) != 0)
-        return 0;
-    ReadBlock(idEntries * kResourceEntrySize);
-    const std::int64_t entriesRead =
-        std::min(idEntries, std::max<std::int64_t>(BufferFill, 0) / kResourceEntrySize);
-    const auto entryOffset = [&](std::int64_t n) {
-        return BufDword(n * kResourceEntrySize + 4) & kSubdirectoryFlagMask;
-    };
-    if (id >= 0) {
-        for (std::int64_t n = 0; n < entriesRead; ++n) {
-            if (BufDword(n * kResourceEntrySize) == id)
-                return entryOffset(n);
-        }
-        return 0;
-    }
-    const std::int64_t position = -static_cast<std::int64_t>(id);
-    if (position > entriesRead)
-        return 0;
-    return entryOffset(position - 1);
-}
-
 namespace {
 
 // The fields of the header that the walks below use.
@@ -133,16 +102,16 @@ struct PeSections {
 
 // Reads the section table into the block; the result is the number of whole
 // entries read.
-std::int64_t ReadSectionTable(QuillScan& scan, const PeHeader& header) {
+std::int64_t ReadSectionTable(FileReader& scan, const PeHeader& header) {
     std::int64_t offset = header.sectionTable;
     if (scan.SeekScanFile(offset, 0) != 0)
         return 0;
     scan.ReadBlock(header.numberOfSections * kSectionHeaderSize);
     return std::min(header.numberOfSections,
-                    std::max<std::int64_t>(scan.BufferFill, 0) / kSectionHeaderSize);
+                    std::max<std::int64_t>(scan.BufferFill(), 0) / kSectionHeaderSize);
 }
 
-SectionMapping SectionAt(const QuillScan& scan, std::int64_t index) {
+SectionMapping SectionAt(const FileReader& scan, std::int64_t index) {
     const std::int64_t e = index * kSectionHeaderSize;
     return {scan.BufDword(e + kSectionPointerToRawDataOffset),
             scan.BufDword(e + kSectionVirtualAddressOffset)};
@@ -150,7 +119,7 @@ SectionMapping SectionAt(const QuillScan& scan, std::int64_t index) {
 
 // Only the first 5 or 6 characters of a name are compared, so ".rsrc2"
 // counts as ".rsrc"; when several sections match, the last one wins.
-PeSections FindSections(QuillScan& scan, const PeHeader& header) {
+PeSections FindSections(FileReader& scan, const PeHeader& header) {
     PeSections sections;
     const std::int64_t sectionsRead = ReadSectionTable(scan, header);
     for (std::int64_t i = 0; i < sectionsRead; ++i) {
@@ -168,7 +137,7 @@ PeSections FindSections(QuillScan& scan, const PeHeader& header) {
 // The section through which a name RVA outside ".idata" is mapped: the first
 // one that holds it, else the last one read. Fails when the table cannot be
 // read again.
-std::optional<SectionMapping> SectionHolding(QuillScan& scan, const PeHeader& header,
+std::optional<SectionMapping> SectionHolding(FileReader& scan, const PeHeader& header,
                                              std::int64_t rva) {
     const std::int64_t sectionsRead = ReadSectionTable(scan, header);
     if (sectionsRead == 0)
@@ -187,58 +156,94 @@ std::optional<SectionMapping> SectionHolding(QuillScan& scan, const PeHeader& he
 // The descriptors are mapped through ".idata" wherever the import directory
 // really lies; the walk ends at the descriptor whose name RVA is 0, or after
 // kMaxImportDescriptors of them.
-void ReadImports(QuillScan& scan, const PeHeader& header, const PeSections& sections) {
+std::string ReadImports(FileReader& scan, const PeHeader& header, const PeSections& sections) {
+    std::string imports;
     const SectionMapping& idata = sections.idata;
     const std::int64_t descriptors = header.importDirectoryRva + idata.raw - idata.va;
     for (std::int64_t n = 0; n < kMaxImportDescriptors; ++n) {
         std::int64_t offset = descriptors + n * kImportDescriptorSize;
         if (scan.SeekScanFile(offset, 0) != 0)
-            return;
+            return imports;
         if (scan.ReadBlock(kImportDescriptorSize) < kImportDescriptorSize)
-            return;
+            return imports;
         const std::int64_t nameRva = scan.BufDword(kImportNameRvaOffset);
         if (nameRva == 0)
-            return;
+            return imports;
         std::optional<SectionMapping> names = idata;
         if (nameRva < idata.va || nameRva > idata.va + sections.idataSize)
             names = SectionHolding(scan, header, nameRva);
         if (!names)
-            return;
+            return imports;
         offset = nameRva - names->va + names->raw;
         if (scan.SeekScanFile(offset, 0) != 0)
-            return;
-        std::string& imports = scan.Record.HdrImports;
+            return imports;
         if (!imports.empty())
             imports += ", ";
         scan.ReadBlock(kImportNameBlockSize);
         imports += ImportColumn(scan.BufZString(1));
     }
+    return imports;
+}
+
+// The offset of the entry with `id` in the resource directory at
+// `directoryOffset` (or, for -n, of its n-th ID entry), from the resource
+// root; 0 when there is none.
+std::int32_t FindResourceEntry(FileReader& scan, std::int64_t directoryOffset, std::int32_t id) {
+    std::int64_t offset = directoryOffset;
+    if (scan.SeekScanFile(offset, 0) != 0)
+        return 0;
+    if (scan.ReadBlock(kResourceDirectorySize) < kResourceDirectorySize)
+        return 0;
+    const std::int64_t namedEntries = scan.BufWord(kNumberOfNamedEntriesOffset);
+    const std::int64_t idEntries = scan.BufWord(kNumberOfIdEntriesOffset);
+    // The named entries come first and are never looked at.
+    offset = directoryOffset + kResourceDirectorySize + namedEntries * kResourceEntrySize;
+    if (scan.SeekScanFile(offset, 0) != 0)
+        return 0;
+    scan.ReadBlock(idEntries * kResourceEntrySize);
+    const std::int64_t entriesRead =
+        std::min(idEntries, std::max<std::int64_t>(scan.BufferFill(), 0) / kResourceEntrySize);
+    const auto entryOffset = [&](std::int64_t n) {
+        return scan.BufDword(n * kResourceEntrySize + 4) & kSubdirectoryFlagMask;
+    };
+    if (id >= 0) {
+        for (std::int64_t n = 0; n < entriesRead; ++n) {
+            if (scan.BufDword(n * kResourceEntrySize) == id)
+                return entryOffset(n);
+        }
+        return 0;
+    }
+    const std::int64_t position = -static_cast<std::int64_t>(id);
+    if (position > entriesRead)
+        return 0;
+    return entryOffset(position - 1);
 }
 
 // Type 16, then the first ID entry at the name level and at the language
-// level, then the data entry and the data it points to.
-void ReadVersion(QuillScan& scan, const PeHeader& header, const SectionMapping& rsrc) {
+// level, then the data entry and the data it points to, read into the block;
+// false when there is none.
+bool ReadVersionBlock(FileReader& scan, const PeHeader& header, const SectionMapping& rsrc) {
     const std::int64_t root = header.resourceDirectoryRva + rsrc.raw - rsrc.va;
-    const std::int64_t typeOffset = scan.FindResourceEntry(root, kVersionResourceType);
+    const std::int64_t typeOffset = FindResourceEntry(scan, root, kVersionResourceType);
     if (typeOffset == 0)
-        return;
-    const std::int64_t nameOffset = scan.FindResourceEntry(root + typeOffset, -1);
+        return false;
+    const std::int64_t nameOffset = FindResourceEntry(scan, root + typeOffset, -1);
     if (nameOffset == 0)
-        return;
-    const std::int64_t languageOffset = scan.FindResourceEntry(root + nameOffset, -1);
+        return false;
+    const std::int64_t languageOffset = FindResourceEntry(scan, root + nameOffset, -1);
     if (languageOffset == 0)
-        return;
+        return false;
     std::int64_t offset = root + languageOffset;
     if (scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     if (scan.ReadBlock(kResourceDataEntrySize) < kResourceDataEntrySize)
-        return;
+        return false;
     offset = scan.BufDword(0) - rsrc.va + rsrc.raw;
     const std::int64_t size = scan.BufDword(4);
     if (size <= 0 || scan.SeekScanFile(offset, 0) != 0)
-        return;
+        return false;
     scan.ReadBlock(size);
-    scan.ReadVersionResource();
+    return true;
 }
 
 // --- the facts beside the report ---
@@ -325,12 +330,12 @@ std::int64_t Unsigned(std::int32_t value) {
     return static_cast<std::uint32_t>(value);
 }
 
-std::uint16_t Word16(const QuillScan& scan, std::int64_t index) {
+std::uint16_t Word16(const FileReader& scan, std::int64_t index) {
     return static_cast<std::uint16_t>(scan.BufWord(index));
 }
 
 // The file and optional header fields, from the header block.
-PeFacts ReadHeaderFacts(const QuillScan& scan) {
+PeFacts ReadHeaderFacts(const FileReader& scan) {
     constexpr std::int64_t o = kOptionalHeaderOffset;
     PeFacts pe;
     pe.machine = Word16(scan, kMachineOffset);
@@ -358,19 +363,19 @@ PeFacts ReadHeaderFacts(const QuillScan& scan) {
 
 // The RVA of data directory `entry`, or 0 when the header has no such entry
 // or it lies past the bytes read.
-std::int64_t DataDirectoryRva(const QuillScan& scan, bool pe32Plus, std::int64_t entry) {
+std::int64_t DataDirectoryRva(const FileReader& scan, bool pe32Plus, std::int64_t entry) {
     constexpr std::int64_t o = kOptionalHeaderOffset;
     const std::int64_t count = Unsigned(scan.BufDword(
         o + (pe32Plus ? kPe32PlusNumberOfRvaAndSizesOffset : kPe32NumberOfRvaAndSizesOffset)));
     const std::int64_t at =
         o + (pe32Plus ? kPe32PlusDataDirectoriesOffset : kPe32DataDirectoriesOffset) +
         entry * kDataDirectorySize;
-    if (entry >= count || at + 4 > scan.BufferFill)
+    if (entry >= count || at + 4 > scan.BufferFill())
         return 0;
     return Unsigned(scan.BufDword(at));
 }
 
-LoaderView ReadLoaderView(const QuillScan& scan, bool pe32Plus) {
+LoaderView ReadLoaderView(const FileReader& scan, bool pe32Plus) {
     constexpr std::int64_t o = kOptionalHeaderOffset;
     LoaderView view;
     view.pe32Plus = pe32Plus;
@@ -382,7 +387,7 @@ LoaderView ReadLoaderView(const QuillScan& scan, bool pe32Plus) {
     return view;
 }
 
-void ReadLoadedSections(QuillScan& scan, const PeHeader& header, LoaderView& view) {
+void ReadLoadedSections(FileReader& scan, const PeHeader& header, LoaderView& view) {
     const std::int64_t sectionsRead = ReadSectionTable(scan, header);
     for (std::int64_t i = 0; i < sectionsRead; ++i) {
         const std::int64_t e = i * kSectionHeaderSize;
@@ -404,7 +409,7 @@ struct DescriptorTable {
 constexpr DescriptorTable kImportTable{kImportDescriptorSize, kImportNameRvaOffset, false};
 constexpr DescriptorTable kDelayImportTable{kDelayDescriptorSize, kDelayNameOffset, true};
 
-bool AllZero(const QuillScan& scan, std::int64_t index, std::int64_t count) {
+bool AllZero(const FileReader& scan, std::int64_t index, std::int64_t count) {
     for (std::int64_t i = index; i < index + count; ++i) {
         if (scan.BufByte(i) != 0)
             return false;
@@ -416,8 +421,8 @@ bool AllZero(const QuillScan& scan, std::int64_t index, std::int64_t count) {
 // table cut by the end of the file or of its section's raw data (zeros
 // follow there) ends with what was found; one that goes on past
 // kMaxImportedModules descriptors is cut there.
-std::vector<std::int64_t> ReadNameRvas(QuillScan& scan, const LoaderView& view, std::int64_t rva,
-                                       const DescriptorTable& table) {
+std::vector<std::int64_t> ReadNameRvas(FileReader& scan, ScanFacts& facts, const LoaderView& view,
+                                       std::int64_t rva, const DescriptorTable& table) {
     std::vector<std::int64_t> names;
     const std::optional<FilePlace> place = view.Place(rva);
     if (!place)
@@ -433,15 +438,14 @@ std::vector<std::int64_t> ReadNameRvas(QuillScan& scan, const LoaderView& view, 
         const std::int64_t wanted = std::min(perBlock, kMaxImportedModules + 1 - n);
         scan.ReadBlock(std::min(wanted * table.descriptorSize, place->available - done));
         const std::int64_t whole =
-            std::max<std::int64_t>(scan.BufferFill, 0) / table.descriptorSize;
+            std::max<std::int64_t>(scan.BufferFill(), 0) / table.descriptorSize;
         for (std::int64_t i = 0; i < whole; ++i, ++n) {
             const std::int64_t d = i * table.descriptorSize;
             if (AllZero(scan, d, table.descriptorSize))
                 return names;
             if (n == kMaxImportedModules) {
-                scan.Record.Facts.limitsReached.push_back(
-                    "more than " + std::to_string(kMaxImportedModules) +
-                    " import descriptors: the first are read");
+                facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
+                                              " import descriptors: the first are read");
                 return names;
             }
             std::int64_t nameRva = Unsigned(scan.BufDword(d + table.nameOffset));
@@ -460,46 +464,36 @@ std::vector<std::int64_t> ReadNameRvas(QuillScan& scan, const LoaderView& view, 
 }
 
 // The module names the descriptors point to, as stored; a name that cannot
-// be mapped or is empty is left out.
-std::vector<std::string> ReadModuleNames(QuillScan& scan, const LoaderView& view,
+// be mapped or is empty is left out, one that is no text ends the list.
+std::vector<std::string> ReadModuleNames(FileReader& scan, ScanFacts& facts, const LoaderView& view,
                                          std::int64_t directoryRva, const DescriptorTable& table) {
     std::vector<std::string> modules;
     if (directoryRva == 0)
         return modules;
-    for (const std::int64_t nameRva : ReadNameRvas(scan, view, directoryRva, table)) {
+    for (const std::int64_t nameRva : ReadNameRvas(scan, facts, view, directoryRva, table)) {
         const std::optional<FilePlace> place = view.Place(nameRva);
         std::int64_t offset = place ? place->offset : 0;
         if (nameRva == 0 || !place || scan.SeekScanFile(offset, 0) != 0)
             continue;
         scan.ReadBlock(std::min(kMaxModuleNameBytes + 1, place->available));
-        std::string name = scan.BufZStringN(0, std::max<std::int64_t>(scan.BufferFill, 0));
-        if (std::ssize(name) > kMaxModuleNameBytes) {
-            name.resize(kMaxModuleNameBytes);
-            scan.Record.Facts.limitsReached.push_back("an imported module name longer than " +
-                                                      std::to_string(kMaxModuleNameBytes) +
-                                                      " bytes: cut");
-        }
-        if (!name.empty())
-            modules.push_back(Cp1252ToUtf8(name));
+        if (!AddImportedModule(facts, modules,
+                               scan.BufZStringN(0, std::max<std::int64_t>(scan.BufferFill(), 0))))
+            break;
     }
     return modules;
 }
 
-void ReadLoaderImports(QuillScan& scan, const PeHeader& header, LoaderView view) {
+void ReadLoaderImports(FileReader& scan, ScanFacts& facts, const PeHeader& header,
+                       LoaderView view) {
     ReadLoadedSections(scan, header, view);
-    ScanFacts& facts = scan.Record.Facts;
-    facts.imports = ReadModuleNames(scan, view, view.importDirectoryRva, kImportTable);
+    facts.imports = ReadModuleNames(scan, facts, view, view.importDirectoryRva, kImportTable);
     facts.delayImports =
-        ReadModuleNames(scan, view, view.delayImportDirectoryRva, kDelayImportTable);
+        ReadModuleNames(scan, facts, view, view.delayImportDirectoryRva, kDelayImportTable);
 }
 
 } // namespace
 
-void QuillScan::ParsePe() {
-    std::int64_t position = 0;
-    if (SeekScanFile(position, 1) != 0)
-        return;
-    const std::int64_t headerBase = position - BufferFill;
+void QuillScan::ParsePe(std::int64_t headerBase) {
     const bool pe32Plus = BufWord(kOptionalHeaderOffset) == kPe32PlusMagic;
     PeHeader header;
     header.sectionTable = headerBase + kOptionalHeaderOffset + BufWord(kSizeOfOptionalHeaderOffset);
@@ -510,18 +504,18 @@ void QuillScan::ParsePe() {
         BufDword(pe32Plus ? kPe32PlusResourceDirectoryOffset : kPe32ResourceDirectoryOffset);
 
     std::optional<LoaderView> loader;
-    if (ReadsFacts() && BufferFill >= kHeaderFactsBytes) {
+    if (m_readFacts && BufferFill() >= kHeaderFactsBytes) {
         Record.Facts.pe = ReadHeaderFacts(*this);
         loader = ReadLoaderView(*this, pe32Plus);
     }
 
     const PeSections sections = FindSections(*this, header);
     if (sections.idata.raw != 0)
-        ReadImports(*this, header, sections);
-    if (sections.rsrc.raw != 0)
-        ReadVersion(*this, header, sections.rsrc);
+        Record.HdrImports = ReadImports(*this, header, sections);
+    if (sections.rsrc.raw != 0 && ReadVersionBlock(*this, header, sections.rsrc))
+        ReadVersionResource();
     if (loader)
-        ReadLoaderImports(*this, header, *loader);
+        ReadLoaderImports(*this, Record.Facts, header, *loader);
 }
 
 } // namespace kestrel

@@ -50,14 +50,51 @@ std::string FormatIsoLocalTime(std::int64_t secondsSinceEpoch) {
     return std::string(text, length);
 }
 
+QuillScan::QuillScan(ReportSink& sink, ReportLayout layout, ReportLocale locale)
+    : Layout(layout), Locale(std::move(locale)), m_sink(sink) {}
+
 void QuillScan::ClearScanRecord() {
     Record = ScanRecord{};
 }
 
+namespace {
+
+// Bytes that stand for no character of a name: the controls, DEL and the five
+// codes the code page leaves undefined.
+bool IsPrintableByte(char c) {
+    const auto code = static_cast<std::uint8_t>(c);
+    return code >= 0x20 && code != 0x7F && code != 0x81 && code != 0x8D && code != 0x8F &&
+           code != 0x90 && code != 0x9D;
+}
+
+// A limit is said once per file, however often it is met.
+void SayLimitOnce(ScanFacts& facts, const std::string& text) {
+    if (std::ranges::find(facts.limitsReached, text) == facts.limitsReached.end())
+        facts.limitsReached.push_back(text);
+}
+
+} // namespace
+
+bool AddImportedModule(ScanFacts& facts, std::vector<std::string>& modules, std::string name) {
+    if (!std::ranges::all_of(name, IsPrintableByte)) {
+        SayLimitOnce(facts, "an imported module name that is not printable text: the list ends "
+                            "before it");
+        return false;
+    }
+    if (std::ssize(name) > kMaxModuleNameBytes) {
+        name.resize(kMaxModuleNameBytes);
+        SayLimitOnce(facts, "an imported module name longer than " +
+                                std::to_string(kMaxModuleNameBytes) + " bytes: cut");
+    }
+    if (!name.empty())
+        modules.push_back(Cp1252ToUtf8(name));
+    return true;
+}
+
 std::string QuillScan::FileTimeText() const {
-    if (m_fileTime == kNoFileTime || !Locale.formatFileTime)
+    if (FileTime() == kNoFileTime || !Locale.formatFileTime)
         return {};
-    return Locale.formatFileTime(m_fileTime);
+    return Locale.formatFileTime(FileTime());
 }
 
 std::string QuillScan::SizeColumn(std::int64_t size) const {
@@ -174,7 +211,7 @@ void QuillScan::ComposeReport(const std::string& directoryPath, const std::strin
             EmitLabelledValue(" ??Guess          :", r.GuessText);
     }
     m_sink.AddReport(ReportInfo{r, directoryPath, name, size, modified,
-                                embedded ? kNoFileTime : m_fileTime, m_container});
+                                embedded ? kNoFileTime : FileTime(), m_container});
 }
 
 void QuillScan::EmitLabelledValue(const std::string& label, const std::string& value) {
@@ -193,7 +230,7 @@ void QuillScan::EmitLabelledValue(const std::string& label, const std::string& v
     }
 }
 
-std::string QuillScan::NextTextLine(const std::string& text, std::int64_t& position) {
+std::string NextTextLine(const std::string& text, std::int64_t& position) {
     const auto length = static_cast<std::int64_t>(text.size());
     const std::int64_t start = std::max<std::int64_t>(position, 1) - 1; // 0-based
     const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };

@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -164,19 +165,13 @@ std::string ReplaceControlCharacters(std::string line) {
 
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
+    std::ranges::transform(out, out.begin(), AsciiUpperChar);
     return out;
 }
 
 std::string AsciiLower(std::string_view text) {
     std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
+    std::ranges::transform(out, out.begin(), AsciiLowerChar);
     return out;
 }
 

@@ -30,7 +30,14 @@ std::string Utf8PadOrCut(std::string_view utf8, std::size_t count);
 // and C1 control (U+0080 to U+009F) becomes one space.
 std::string ReplaceControlCharacters(std::string line);
 
-// ASCII-only case mapping, as every name test and filter word of Kestrel uses.
+// ASCII-only case mapping, as every name test, filter word and sort order of
+// Kestrel uses: only A to Z and a to z change.
+constexpr char AsciiLowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char AsciiUpperChar(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 std::string AsciiUpper(std::string_view text);
 std::string AsciiLower(std::string_view text);
 

@@ -92,18 +92,16 @@ struct VersionEntry {
 
 class VersionTree {
 public:
-    VersionTree(const QuillScan& scan, bool wide)
+    VersionTree(const FileReader& scan, bool wide)
         : m_scan(scan), m_wide(wide),
-          m_bytesRead(std::clamp<std::int64_t>(scan.BufferFill, 0,
-                                               static_cast<std::int64_t>(scan.FileBuffer.size()))) {
-    }
+          m_bytesRead(std::clamp<std::int64_t>(scan.BufferFill(), 0, std::ssize(scan.Block()))) {}
 
     std::int64_t BytesRead() const { return m_bytesRead; }
 
     // The entry at `pos`, or nothing when its header or length do not fit
     // inside `limit`.
     std::optional<VersionEntry> EntryAt(std::int64_t pos, std::int64_t limit) const {
-        const std::int64_t headerSize = m_wide ? 6 : 4;
+        const std::int64_t headerSize = m_wide ? kWideHeaderSize : kNarrowHeaderSize;
         if (pos < 0 || pos + headerSize > limit)
             return std::nullopt;
         const std::int64_t length = m_scan.BufWord(pos);
@@ -158,12 +156,12 @@ public:
     }
 
 private:
-    const QuillScan& m_scan;
+    const FileReader& m_scan;
     bool m_wide;
     std::int64_t m_bytesRead;
 };
 
-std::optional<FixedFileInfo> ReadFixedFileInfo(const QuillScan& scan, const VersionEntry& root) {
+std::optional<FixedFileInfo> ReadFixedFileInfo(const FileReader& scan, const VersionEntry& root) {
     const std::int64_t v = root.valueStart;
     if (root.valueLength < kFixedFileInfoSize || v + kFixedFileInfoSize > root.end ||
         static_cast<std::uint32_t>(scan.BufDword(v)) != kFixedFileInfoSignature)
@@ -178,7 +176,7 @@ std::optional<FixedFileInfo> ReadFixedFileInfo(const QuillScan& scan, const Vers
 }
 
 // The fixed file information and every string table, in file order.
-void ReadVersionFacts(const QuillScan& scan, bool wide, ScanFacts& facts) {
+void ReadVersionFacts(const FileReader& scan, bool wide, ScanFacts& facts) {
     const VersionTree tree(scan, wide);
     const std::optional<VersionEntry> root = tree.EntryAt(0, tree.BytesRead());
     if (!root)
@@ -199,12 +197,6 @@ void ReadVersionFacts(const QuillScan& scan, bool wide, ScanFacts& facts) {
 }
 
 } // namespace
-
-std::int64_t QuillScan::RoundUp4(std::int64_t& value) {
-    if ((value & 3) != 0)
-        value = (value & ~std::int64_t{3}) + 4;
-    return value;
-}
 
 void QuillScan::AddVersionString(const std::string& key, const std::string& value) {
     int row = 0;
@@ -228,84 +220,52 @@ void QuillScan::AddVersionString(const std::string& key, const std::string& valu
 
 void QuillScan::ReadVersionResource() {
     const auto signature = static_cast<std::uint32_t>(BufDword(kRootSignatureIndex));
-    if (signature == kWideRootSignature) {
-        WalkVersionWide();
-        if (ReadsFacts())
-            ReadVersionFacts(*this, true, Record.Facts);
-    } else if (signature == kNarrowRootSignature) {
-        WalkVersionNarrow();
-        if (ReadsFacts())
-            ReadVersionFacts(*this, false, Record.Facts);
-    }
+    if (signature != kWideRootSignature && signature != kNarrowRootSignature)
+        return;
+    const bool wide = signature == kWideRootSignature;
+    WalkVersionStrings(wide);
+    if (m_readFacts)
+        ReadVersionFacts(*this, wide, Record.Facts);
 }
 
-// The walks enter every entry without a value (the root's children
-// StringFileInfo and VarFileInfo, the string tables) and store every text
-// entry. They trust no length: a walk ends at an entry whose header or body
-// would pass the bytes read, or whose length could not even hold its header.
-void QuillScan::WalkVersionWide() {
-    const std::int64_t bytesRead =
-        std::clamp<std::int64_t>(BufferFill, 0, static_cast<std::int64_t>(FileBuffer.size()));
+// The walk enters every entry without a value (the root's children
+// StringFileInfo and VarFileInfo, the string tables) and stores every text
+// entry. It trusts no length: it ends at an entry whose header or body would
+// pass the bytes read, or whose length could not even hold its header.
+void QuillScan::WalkVersionStrings(bool wide) {
+    const std::int64_t headerSize = wide ? kWideHeaderSize : kNarrowHeaderSize;
+    const std::int64_t width = wide ? 2 : 1; // bytes of a key's character
+    const std::int64_t bytesRead = std::clamp<std::int64_t>(BufferFill(), 0, std::ssize(Block()));
     const std::int64_t total = BufWord(0);
-    std::int64_t pos = kWideRootValueIndex + BufWord(2);
+    std::int64_t pos = (wide ? kWideRootValueIndex : kNarrowRootValueIndex) + BufWord(2);
     while (pos < total) {
-        if (pos + kWideHeaderSize > bytesRead)
+        if (pos + headerSize > bytesRead)
             return;
         const std::int64_t wLength = BufWord(pos);
-        if (wLength < kWideHeaderSize || pos + wLength > bytesRead)
+        if (wLength < headerSize || pos + wLength > bytesRead)
             return;
         const std::int64_t entryEnd = pos + wLength;
         if (BufWord(pos + 2) == 0) {
             // A container (or a text entry with an empty value): pass over its
             // key and go on with its first child.
-            pos += kWideHeaderSize;
-            while (pos + 2 <= entryEnd && BufWord(pos) != 0)
-                pos += 2;
-            if (pos + 2 > entryEnd)
+            pos += headerSize;
+            while (pos + width <= entryEnd && (wide ? BufWord(pos) : BufByte(pos)) != 0)
+                pos += width;
+            if (pos + width > entryEnd)
                 return;
-            pos += 2;
-            RoundUp4(pos);
+            pos = NextMultipleOf4(pos + width);
             continue;
         }
-        if (BufWord(pos + 4) != 0) {
-            const std::int64_t textLength = wLength - kWideHeaderSize;
-            AddVersionString(BufWideString(pos + kWideHeaderSize, textLength),
-                             BufWideText(pos + kWideHeaderSize, textLength));
-        }
-        std::int64_t step = wLength;
-        pos += RoundUp4(step);
-    }
-}
-
-void QuillScan::WalkVersionNarrow() {
-    const std::int64_t bytesRead =
-        std::clamp<std::int64_t>(BufferFill, 0, static_cast<std::int64_t>(FileBuffer.size()));
-    const std::int64_t total = BufWord(0);
-    std::int64_t pos = kNarrowRootValueIndex + BufWord(2);
-    while (pos < total) {
-        if (pos + kNarrowHeaderSize > bytesRead)
-            return;
-        const std::int64_t wLength = BufWord(pos);
-        if (wLength < kNarrowHeaderSize || pos + wLength > bytesRead)
-            return;
-        const std::int64_t entryEnd = pos + wLength;
-        if (BufWord(pos + 2) == 0) {
-            pos += kNarrowHeaderSize;
-            while (pos < entryEnd && BufByte(pos) != 0)
-                ++pos;
-            if (pos >= entryEnd)
-                return;
-            pos += 1;
-            RoundUp4(pos);
-            continue;
-        }
-        // No type field here: every valued entry is stored, the raw bytes of
-        // the Translation entry as text up to their first zero byte.
-        const std::int64_t textLength = wLength - kNarrowHeaderSize;
-        AddVersionString(BufZStringN(pos + kNarrowHeaderSize, textLength),
-                         BufSecondString(pos + kNarrowHeaderSize, textLength));
-        std::int64_t step = wLength;
-        pos += RoundUp4(step);
+        // The narrow layout has no type field: every valued entry is stored,
+        // the raw bytes of the Translation entry as text up to their first
+        // zero byte.
+        const std::int64_t text = pos + headerSize;
+        const std::int64_t textLength = wLength - headerSize;
+        if (!wide)
+            AddVersionString(BufZStringN(text, textLength), BufSecondString(text, textLength));
+        else if (BufWord(pos + 4) != 0)
+            AddVersionString(BufWideString(text, textLength), BufWideText(text, textLength));
+        pos += NextMultipleOf4(wLength);
     }
 }
 

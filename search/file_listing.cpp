@@ -8,13 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "text.h"
+
 namespace kestrel {
 
 namespace {
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Splits UTF-8 text into characters, so that "?" takes one character, not one
 // byte. A byte outside a valid sequence counts as a character of its own.
@@ -37,7 +35,7 @@ bool SameCharacter(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+        if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i]))
             return false;
     }
     return true;
@@ -189,8 +187,8 @@ bool MatchesAnyPattern(std::string_view name, const std::vector<std::string>& pa
 bool ListingOrderLess(std::string_view a, std::string_view b) {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<std::uint8_t>(FoldAscii(a[i]));
-        const auto y = static_cast<std::uint8_t>(FoldAscii(b[i]));
+        const auto x = static_cast<std::uint8_t>(AsciiLowerChar(a[i]));
+        const auto y = static_cast<std::uint8_t>(AsciiLowerChar(b[i]));
         if (x != y)
             return x < y;
     }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "captions.h"
 #include "file_listing.h"
 #include "quill_scan.h"
 
@@ -20,14 +21,6 @@ std::string DirectoryWithSeparator(const std::string& path);
 // An absolute, lexically normal directory path: no "." or ".." parts, one "/"
 // between parts, no "/" at the end but for the root. Links are not resolved.
 std::string NormalDirectoryPath(const std::string& path);
-
-// "   3 files in /data": the count right-aligned in 4 characters (only its last
-// four digits when it has more), then the path.
-std::string FileCountCaption(std::int64_t count, const std::string& path);
-
-// A caption of at most `maxLength` characters: a longer text keeps its first
-// 24 characters, "......", and its last maxLength - 30. Characters, not bytes.
-std::string ShortenCaption(const std::string& text, std::size_t maxLength = 60);
 
 // The list line that heads the reports of one directory: "[", the directory
 // path ending with "/", "]", with no control character.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ struct Row {
     const char* description;
     const char* expected;
 };
+
+// A failing row shows its name and fields.
+inline void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name << ": \"" << row.description << "\" gives \"" << row.expected << "\"";
+}
 
 // The name generator of a suite of rows that each have a name.
 struct RowName {

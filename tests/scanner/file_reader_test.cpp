@@ -1,9 +1,11 @@
 #include <climits>
 #include <functional>
+#include <ostream>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include "file_reader.h"
 #include "recording_sink.h"
 #include "temp_tree.h"
 
@@ -11,16 +13,15 @@ namespace kestrel {
 namespace {
 
 // The block reader on a file whose byte i is i % 251 + 1, never 0.
-class FileReader : public ::testing::Test {
+class FileReaderTest : public ::testing::Test {
 protected:
     void Open(std::int64_t length) {
         const auto bytes = fixtures::CountingBytes(static_cast<std::size_t>(length));
-        ASSERT_EQ(scanner.OpenScanFile(tree.Add("scan.bin", bytes).string()), 0);
+        ASSERT_EQ(reader.OpenScanFile(tree.Add("scan.bin", bytes).string()), 0);
     }
 
     fixtures::TempTree tree;
-    testing::RecordingSink sink;
-    QuillScan scanner{sink};
+    FileReader reader;
 };
 
 // A file of `length` bytes: 4 bytes read at 0, then `count` at `at` giving
@@ -33,26 +34,32 @@ struct BlockRow {
     std::int64_t after;
 };
 
-class Block : public FileReader, public ::testing::WithParamInterface<BlockRow> {};
+void PrintTo(const BlockRow& r, std::ostream* os) {
+    *os << r.name << ": length " << r.length << ", " << r.count << " at " << r.at << " give "
+        << r.fill << " of " << r.size << "; seek " << r.seek << " from " << r.origin << " gives "
+        << r.result << " at " << r.after;
+}
+
+class Block : public FileReaderTest, public ::testing::WithParamInterface<BlockRow> {};
 
 TEST_P(Block, ReadThenSeek) {
     const BlockRow& row = GetParam();
     Open(row.length);
-    scanner.ReadBlock(4);
+    reader.ReadBlock(4);
     std::int64_t offset = row.at;
-    scanner.SeekScanFile(offset, 0);
-    EXPECT_EQ(scanner.ReadBlock(row.count), row.fill);
-    EXPECT_EQ(std::ssize(scanner.FileBuffer), row.size);
+    reader.SeekScanFile(offset, 0);
+    EXPECT_EQ(reader.ReadBlock(row.count), row.fill);
+    EXPECT_EQ(std::ssize(reader.Block()), row.size);
     if (row.fill > 0) {
-        EXPECT_EQ(scanner.BufByte(row.fill - 1), (row.at + row.fill - 1) % 251 + 1);
+        EXPECT_EQ(reader.BufByte(row.fill - 1), (row.at + row.fill - 1) % 251 + 1);
     }
     if (row.count <= 0) {
-        EXPECT_EQ(scanner.BufByte(3), 4) << "the block read before is kept";
+        EXPECT_EQ(reader.BufByte(3), 4) << "the block read before is kept";
     } else if (row.fill < row.size) {
-        EXPECT_EQ(scanner.BufByte(row.fill), 0) << "the tail past the bytes read is 0";
+        EXPECT_EQ(reader.BufByte(row.fill), 0) << "the tail past the bytes read is 0";
     }
     offset = row.seek;
-    EXPECT_EQ(scanner.SeekScanFile(offset, row.origin), row.result);
+    EXPECT_EQ(reader.SeekScanFile(offset, row.origin), row.result);
     EXPECT_EQ(offset, row.after);
 }
 
@@ -78,64 +85,79 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct AccessorRow {
     const char* name;
-    std::function<std::string(const QuillScan&)> read;
+    std::function<std::string(const FileReader&)> read;
     std::string expected;
+    std::int64_t block = 41; // the block read of the file below
 };
 
-// Their plain reads are the golden output's; these are their edges.
-class Accessor : public FileReader, public ::testing::WithParamInterface<AccessorRow> {};
-
-// The 41 bytes of one block: 0x1234, 0x80000000, a counted "A\0B", "KEY\0\0VAL\0",
-// the 16-bit codes K 0 0 V U+263A W 0, "NOZERO" and a 16-bit "Q" that ends it.
-TEST_P(Accessor, ReadsInsideTheBlockOnly) {
-    const auto block = fixtures::Describe(R"({"put": [
-        {"at": 0, "u16": 4660}, {"at": 2, "u32": 2147483648}, {"at": 6, "counted": "A\u0000B"},
-        {"at": 10, "text": "KEY\u0000\u0000VAL\u0000"}, {"at": 19, "wide": "K\u0000\u0000V☺W"},
-        {"at": 33, "text": "NOZERO"}, {"at": 39, "wide": "Q"}]})");
-    ASSERT_EQ(scanner.OpenScanFile(tree.Add("scan.bin", fixtures::BuildSample(block)).string()), 0);
-    ASSERT_EQ(scanner.ReadBlock(41), 41);
-    EXPECT_EQ(GetParam().read(scanner), GetParam().expected);
+void PrintTo(const AccessorRow& r, std::ostream* os) {
+    *os << r.name << ": \"" << r.expected << "\" from a block of " << r.block;
 }
 
-using S = const QuillScan&;
+// Their plain reads are the golden output's; these are their edges. The
+// block's last byte is not 0, so a read that runs one byte long shows.
+class Accessor : public FileReaderTest, public ::testing::WithParamInterface<AccessorRow> {};
+
+// The 41 bytes of the file: 0x1234, 0x80000000, a counted "A\0B", "KEY\0\0VAL\0",
+// the 16-bit codes K 0 0 V U+263A W 0, a 16-bit "Q" and "NOZERO" that ends it.
+TEST_P(Accessor, ReadsInsideTheBlockOnly) {
+    const auto file = fixtures::Describe(R"({"put": [
+        {"at": 0, "u16": 4660}, {"at": 2, "u32": 2147483648}, {"at": 6, "counted": "A\u0000B"},
+        {"at": 10, "text": "KEY\u0000\u0000VAL\u0000"}, {"at": 19, "wide": "K\u0000\u0000V☺W"},
+        {"at": 33, "wide": "Q"}, {"at": 35, "text": "NOZERO"}]})");
+    ASSERT_EQ(reader.OpenScanFile(tree.Add("scan.bin", fixtures::BuildSample(file)).string()), 0);
+    ASSERT_EQ(reader.ReadBlock(GetParam().block), std::min<std::int64_t>(GetParam().block, 41));
+    EXPECT_EQ(GetParam().read(reader), GetParam().expected);
+}
+
+using R = const FileReader&;
 const auto n = [](std::int64_t value) { return std::to_string(value); };
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, Accessor,
     ::testing::Values(
-        AccessorRow{"DwordIsSigned", [](S s) { return n(s.BufDword(2)); }, "-2147483648"},
-        AccessorRow{"WordExactFitAtTheEnd", [](S s) { return n(s.BufWord(39)); }, "81"},
-        AccessorRow{"WordOnePastTheEnd", [](S s) { return n(s.BufWord(40)); }, "0"},
-        AccessorRow{"DwordExactFitAtTheEnd", [](S s) { return n(s.BufDword(37)); }, "5328722"},
-        AccessorRow{"DwordOnePastTheEnd", [](S s) { return n(s.BufDword(38)); }, "0"},
-        AccessorRow{"ByteBeforeTheStart", [](S s) { return n(s.BufByte(-1)); }, "0"},
-        AccessorRow{"CountedTextHoldsAZero", [](S s) { return s.BufCountedString(6); },
+        AccessorRow{"DwordIsSigned", [](R r) { return n(r.BufDword(2)); }, "-2147483648"},
+        AccessorRow{"WordExactFitAtTheEnd", [](R r) { return n(r.BufWord(39)); }, "20306"},
+        AccessorRow{"WordOnePastTheEnd", [](R r) { return n(r.BufWord(40)); }, "0"},
+        AccessorRow{"DwordExactFitAtTheEnd", [](R r) { return n(r.BufDword(37)); }, "1330791770"},
+        AccessorRow{"DwordOnePastTheEnd", [](R r) { return n(r.BufDword(38)); }, "0"},
+        AccessorRow{"ByteBeforeTheStart", [](R r) { return n(r.BufByte(-1)); }, "0"},
+        AccessorRow{"ByteOnePastTheEnd", [](R r) { return n(r.BufByte(41)); }, "0"},
+        AccessorRow{"CountedTextHoldsAZero", [](R r) { return r.BufCountedString(6); },
                     std::string("A\0B", 3)},
-        AccessorRow{"CountedTextCutAtTheEnd", [](S s) { return s.BufCountedString(38); },
-                    std::string("Q\0", 2)},
-        AccessorRow{"SecondTextNeedsAZero", [](S s) { return s.BufSecondString(33, 6); }, ""},
-        AccessorRow{"TextFromAZero", [](S s) { return s.BufZString(14); }, ""},
-        AccessorRow{"CharsCutAtTheEnd", [](S s) { return s.BufChars(38, 100); },
-                    std::string("OQ\0", 3)},
-        AccessorRow{"WideTextAfterKeyAndZeros", [](S s) { return s.BufWideText(19, 14); }, "V_W"},
-        AccessorRow{"WideStringOfWholeCodes", [](S s) { return s.BufWideString(25, 3); }, "V"},
-        AccessorRow{"WideStringFromAZero", [](S s) { return s.BufWideString(21, 10); }, ""},
-        AccessorRow{"FindWideFirstAtOneIndex", [](S s) { return n(s.BufFind(12, "K")); }, "-20"},
-        AccessorRow{"FindWideExactFitAtTheEnd", [](S s) { return n(s.BufFind(1, "Q")); }, "-40"},
-        AccessorRow{"FindNarrowExactFitAtTheEnd",
-                    [](S s) { return n(s.BufFind(1, std::string_view("Q\0", 2))); }, "40"}),
+        AccessorRow{"CountedTextCutAtTheEnd", [](R r) { return r.BufCountedString(38); }, "RO"},
+        AccessorRow{"CountedNameCutAtTheBytesRead",
+                    [](R r) { return r.BufCountedName(38) + "|" + r.BufCountedName(6); },
+                    std::string("RO|A\0B", 6), 48},
+        AccessorRow{"SecondTextNeedsAZero", [](R r) { return r.BufSecondString(35, 6); }, ""},
+        AccessorRow{"TextFromAZero", [](R r) { return r.BufZString(14); }, ""},
+        AccessorRow{"TextCutAtTheEnd", [](R r) { return r.BufZString(39); }, "ERO"},
+        AccessorRow{"CharsCutAtTheEnd", [](R r) { return r.BufChars(38, 100); }, "ERO"},
+        AccessorRow{"WideTextAfterKeyAndZeros", [](R r) { return r.BufWideText(19, 14); }, "V_W"},
+        AccessorRow{"WideStringOfWholeCodes", [](R r) { return r.BufWideString(25, 3); }, "V"},
+        AccessorRow{"WideStringFromAZero", [](R r) { return r.BufWideString(21, 10); }, ""},
+        AccessorRow{"WideStringCutAtTheEnd", [](R r) { return r.BufWideString(36, 100); }, "__"},
+        AccessorRow{"FindWideFirstAtOneIndex", [](R r) { return n(r.BufFind(12, "K")); }, "-20"},
+        AccessorRow{"FindWideExactFitAtTheEnd", [](R r) { return n(r.BufFind(1, "Q")); }, "-34",
+                    35},
+        AccessorRow{"FindLastByteNarrowOnly", [](R r) { return n(r.BufFind(1, "Q")); }, "34", 34},
+        AccessorRow{"FindNarrowOnePastTheEnd", [](R r) { return n(r.BufFind(38, "OX")); }, "0"},
+        AccessorRow{"FindNarrowExactFitAtTheEnd", [](R r) { return n(r.BufFind(1, "RO")); }, "40"},
+        AccessorRow{"MatchNarrowExactFitAtTheEnd",
+                    [](R r) { return n(r.BufMatchAt(40, "RO")) + " " + n(r.BufMatchAt(41, "O")); },
+                    "40 41"}),
     testing::RowName());
 
-TEST_F(FileReader, OneFileAtATimeAndOnlyRegularFiles) {
+TEST_F(FileReaderTest, OneFileAtATimeAndOnlyRegularFiles) {
     const auto first = tree.Add("a.bin", "first");
-    ASSERT_EQ(scanner.OpenScanFile(first.string()), 0);
-    EXPECT_EQ(scanner.OpenScanFile(tree.Add("b.bin", "second").string()), 1);
-    EXPECT_EQ(scanner.ScanFileLength(), 5) << "the first file stays open";
-    scanner.CloseScanFile();
+    ASSERT_EQ(reader.OpenScanFile(first.string()), 0);
+    EXPECT_EQ(reader.OpenScanFile(tree.Add("b.bin", "second").string()), 1);
+    EXPECT_EQ(reader.ScanFileLength(), 5) << "the first file stays open";
+    reader.CloseScanFile();
     ASSERT_EQ(::mkfifo((tree.Root() / "pipe").c_str(), 0644), 0);
-    EXPECT_EQ(scanner.OpenScanFile((tree.Root() / "pipe").string()), 1) << "never a FIFO";
-    EXPECT_EQ(scanner.OpenScanFile(tree.Root().string()), 1);
-    EXPECT_EQ(scanner.OpenScanFile((tree.Root() / "missing").string()), 1);
+    EXPECT_EQ(reader.OpenScanFile((tree.Root() / "pipe").string()), 1) << "never a FIFO";
+    EXPECT_EQ(reader.OpenScanFile(tree.Root().string()), 1);
+    EXPECT_EQ(reader.OpenScanFile((tree.Root() / "missing").string()), 1);
 }
 
 } // namespace

@@ -57,7 +57,7 @@ std::string Latin1(const std::string& bytes) {
 // "Report" is the report's name and size; "Res" every row in use of the
 // version resource table as "row:key=value; ", "Res1" the value of row 1;
 // "Imports" and "DelayImports" the facts' lists, each name followed by " ",
-// or "-" for none.
+// or "-" for none; "Limits" the number of limits said.
 std::string Field(const testing::RecordingSink::Report& report, const std::string& field) {
     const ScanRecord& r = report.record;
     if (field == "Report")
@@ -73,6 +73,8 @@ std::string Field(const testing::RecordingSink::Report& report, const std::strin
             text += name + " ";
         return text;
     };
+    if (field == "Limits")
+        return std::to_string(r.Facts.limitsReached.size());
     if (field == "Imports" || field == "DelayImports")
         return list(field == "Imports" ? r.Facts.imports : r.Facts.delayImports);
     const std::map<std::string, std::string> texts = {{"ExeSignature", r.ExeSignature},
@@ -89,6 +91,10 @@ std::string Field(const testing::RecordingSink::Report& report, const std::strin
                                                       {"Res", rows},
                                                       {"Res1", r.ResValue(1)}};
     return Latin1(texts.at(field));
+}
+
+void PrintTo(const RuleRow& row, std::ostream* os) {
+    *os << row.name << ": " << Json(row.fields).dump() << " = \"" << row.expected << "\"";
 }
 
 class ReaderRule : public ::testing::TestWithParam<RuleRow> {};
