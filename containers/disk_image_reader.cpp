@@ -10,6 +10,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tsk/libtsk.h>
 #include <unistd.h>
 #include <utility>
@@ -42,17 +43,43 @@ constexpr std::int64_t kVmdkDescriptorSizeField = 36;
 // VMware writes a descriptor of 20 sectors; a longer one is not read.
 constexpr std::int64_t kMaxVmdkDescriptorLength = 64 * 1024;
 
-// TSK's image structure with the scan source behind it: TSK hands the
-// structure back to the read and close functions.
-struct ExternalImage {
-    TSK_IMG_INFO info;
-    ScanSource* source;
+// Every read TSK makes of an image passes here, whether the bytes come from
+// the scan source (a raw image) or from TSK's own reader of a VMDK or VHD:
+// once a stop is asked for or the expansion limit is reached, reads fail, so
+// that TSK's loops over a damaged image end at once. What is read for
+// metadata and folders counts against the expansion limit as it is read;
+// what is read for a member is counted by the member (ImageFile), sparse
+// parts included.
+struct ImageReads {
+    MemberVisitor& visitor;
+    ScanSource* source = nullptr;  // a raw image
+    TSK_IMG_INFO* inner = nullptr; // or a VMDK or VHD opened by TSK
+    bool forMember = false;
+    // The file system's own way to load a record, which LoadRecord wraps.
+    uint8_t (*loadRecord)(TSK_FS_INFO*, TSK_FS_FILE*, TSK_INUM_T) = nullptr;
+    bool claimCut = false; // a folder's size claim was cut to the image's size
 };
 
+// TSK's image structure with the reads behind it: TSK hands the structure
+// back to the read and close functions.
+struct ExternalImage {
+    TSK_IMG_INFO info;
+    ImageReads* reads;
+};
+
+ImageReads& ReadsOf(TSK_IMG_INFO* info) {
+    return *reinterpret_cast<ExternalImage*>(info)->reads;
+}
+
 ssize_t ReadImage(TSK_IMG_INFO* info, TSK_OFF_T offset, char* into, std::size_t count) {
-    ScanSource* source = reinterpret_cast<ExternalImage*>(info)->source;
-    return static_cast<ssize_t>(source->ReadAt(offset, reinterpret_cast<std::uint8_t*>(into),
-                                               static_cast<std::int64_t>(count)));
+    ImageReads& reads = ReadsOf(info);
+    if (reads.visitor.Stopping() ||
+        (!reads.forMember && !reads.visitor.Charge(static_cast<std::int64_t>(count))))
+        return -1;
+    if (reads.inner != nullptr)
+        return tsk_img_read(reads.inner, offset, into, count);
+    return static_cast<ssize_t>(reads.source->ReadAt(offset, reinterpret_cast<std::uint8_t*>(into),
+                                                     static_cast<std::int64_t>(count)));
 }
 
 void CloseImage(TSK_IMG_INFO* info) {
@@ -61,16 +88,31 @@ void CloseImage(TSK_IMG_INFO* info) {
 
 void DescribeImage(TSK_IMG_INFO*, FILE*) {}
 
-TSK_IMG_INFO* OpenRawImage(ScanSource& source) {
+TSK_IMG_INFO* OpenExternalImage(ImageReads& reads, std::int64_t length) {
     auto* image = static_cast<ExternalImage*>(std::calloc(1, sizeof(ExternalImage)));
     if (image == nullptr)
         return nullptr;
-    image->source = &source;
-    TSK_IMG_INFO* info = tsk_img_open_external(image, source.Length(), kSectorSize, ReadImage,
-                                               CloseImage, DescribeImage);
+    image->reads = &reads;
+    TSK_IMG_INFO* info =
+        tsk_img_open_external(image, length, kSectorSize, ReadImage, CloseImage, DescribeImage);
     if (info == nullptr)
         std::free(image);
     return info;
+}
+
+// A record TSK loads for a folder that claims more bytes than the whole
+// image holds is cut to the image's size: TSK reads a folder to the end of
+// its claim, and a claim of gigabytes over holes costs minutes of CPU for
+// nothing (or, past what the file system can map, loses the whole folder).
+uint8_t LoadRecord(TSK_FS_INFO* fs, TSK_FS_FILE* file, TSK_INUM_T address) {
+    ImageReads& reads = ReadsOf(fs->img_info);
+    const uint8_t failed = reads.loadRecord(fs, file, address);
+    if (failed == 0 && file->meta != nullptr && TSK_FS_IS_DIR_META(file->meta->type) &&
+        file->meta->size > fs->img_info->size) {
+        file->meta->size = fs->img_info->size;
+        reads.claimCut = true;
+    }
+    return failed;
 }
 
 // A VHD that opens with a copy of its footer at 0 is a dynamic disk: the
@@ -244,8 +286,8 @@ TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore
 // image is as much an expansion as a compressed one.
 class ImageFile : public ScanSource {
 public:
-    ImageFile(TSK_FS_FILE* file, MemberVisitor& visitor)
-        : m_file(file), m_length(std::max<TSK_OFF_T>(file->meta->size, 0)), m_visitor(visitor) {}
+    ImageFile(TSK_FS_FILE* file, ImageReads& reads)
+        : m_file(file), m_length(std::max<TSK_OFF_T>(file->meta->size, 0)), m_reads(reads) {}
 
     std::int64_t Length() const override { return m_length; }
 
@@ -255,15 +297,20 @@ public:
         if (offset >= m_length)
             return 0;
         count = std::min(count, m_length - offset);
+        MemberVisitor& visitor = m_reads.visitor;
         if (offset + count > m_charged) {
-            if (m_visitor.Stopping() || !m_visitor.Charge(offset + count - m_charged))
+            if (visitor.Stopping() || !visitor.Charge(offset + count - m_charged))
                 return -1;
             m_charged = offset + count;
         }
+        m_reads.forMember = true;
         const ssize_t got =
             tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
                              static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE);
-        if (got < 0)
+        m_reads.forMember = false;
+        // TSK gives fewer bytes than the file holds when its run list ends
+        // early, at a loop in a FAT chain for one.
+        if (got < count)
             m_failed = true;
         return got;
     }
@@ -273,83 +320,207 @@ public:
 private:
     TSK_FS_FILE* m_file;
     std::int64_t m_length;
-    MemberVisitor& m_visitor;
+    ImageReads& m_reads;
     std::int64_t m_charged = 0;
     bool m_failed = false;
 };
 
+// What an entry of a folder is to the walk.
+enum class EntryKind { kSkipped, kFile, kFolder, kDamaged };
+
+// FAT keeps the volume label as an entry of the root folder, which TSK
+// names "<label> (Volume Label Entry)". A file of that name would have a
+// long name, beside which TSK keeps the short one.
+bool IsFatVolumeLabel(const TSK_FS_INFO& fs, const TSK_FS_NAME& name) {
+    const std::string_view text = name.name;
+    return TSK_FS_TYPE_ISFAT(fs.ftype) && text.ends_with(" (Volume Label Entry)") &&
+           (name.shrt_name == nullptr || name.shrt_name[0] == '\0');
+}
+
 class FileSystemWalk {
 public:
-    FileSystemWalk(TSK_FS_INFO* fs, MemberVisitor& visitor)
-        : m_fs(fs), m_visitor(visitor), m_visited{fs->root_inum} {}
+    FileSystemWalk(TSK_FS_INFO* fs, ImageReads& reads)
+        : m_fs(fs), m_reads(reads), m_visitor(reads.visitor), m_visited{fs->root_inum} {}
 
     // A folder's files in the order the file system keeps them, then its
     // folders in the same order. False when the container must stop.
     bool WalkFolder(TSK_INUM_T address, const std::string& folder, int depth) {
+        const std::string label = folder.empty() ? "root folder" : folder;
         if (depth > kMaxFolderDepth) {
-            m_visitor.Problem(folder + ": folders nested too deep");
+            m_visitor.Problem(label + ": folders nested too deep");
             return true;
         }
-        TSK_FS_DIR* directory = tsk_fs_dir_open_meta(m_fs, address);
-        if (directory == nullptr) {
-            m_visitor.Problem((folder.empty() ? "root folder" : folder) + ": cannot be read");
-            return true;
-        }
+        TSK_FS_DIR* directory = OpenFolder(address, label);
+        if (directory == nullptr)
+            return !m_visitor.Stopping();
         std::vector<std::pair<TSK_INUM_T, std::string>> folders;
         bool goOn = true;
+        int listed = 0;
         const std::size_t count = tsk_fs_dir_getsize(directory);
         for (std::size_t i = 0; i < count && goOn; ++i) {
             TSK_FS_FILE* file = tsk_fs_dir_get(directory, i);
             if (file == nullptr)
                 continue;
-            if (IsMember(*file)) {
-                const std::string path = folder + file->name->name;
-                if (file->meta->type == TSK_FS_META_TYPE_REG) {
-                    ImageFile member(file, m_visitor);
-                    goOn = m_visitor.Visit(path, file->meta->mtime, member);
-                    if (member.Failed())
-                        m_visitor.Problem(path + ": cannot be read");
-                } else if (file->meta->type == TSK_FS_META_TYPE_DIR) {
-                    folders.emplace_back(file->meta->addr, path + "/");
-                }
+            const std::string path = folder + (file->name != nullptr ? file->name->name : "");
+            const EntryKind kind = KindOf(*file);
+            listed += kind != EntryKind::kSkipped;
+            switch (kind) {
+            case EntryKind::kFile: {
+                ImageFile member(file, m_reads);
+                goOn = m_visitor.Visit(path, file->meta->mtime, member);
+                if (member.Failed())
+                    m_visitor.Problem(path + ": cannot be read whole");
+                break;
+            }
+            case EntryKind::kFolder:
+                folders.emplace_back(file->meta->addr, path + "/");
+                break;
+            case EntryKind::kDamaged:
+                m_visitor.Problem(path + ": damaged record; not read");
+                break;
+            case EntryKind::kSkipped:
+                break;
             }
             tsk_fs_file_close(file);
         }
+        if (TSK_FS_TYPE_ISFAT(m_fs->ftype) && goOn) {
+            const int unread = CountFatEntries(directory) - listed;
+            if (unread > 0)
+                m_visitor.Problem(label + ": " + std::to_string(unread) +
+                                  " damaged entries not read");
+        }
         tsk_fs_dir_close(directory);
         for (const auto& [child, path] : folders) {
+            if (!goOn)
+                break;
             // A folder met twice is a loop in a damaged or crafted file system.
-            if (goOn && m_visited.insert(child).second)
+            if (m_visited.insert(child).second)
                 goOn = WalkFolder(child, path, depth + 1);
+            else
+                m_visitor.Problem(path + ": a folder met before (a loop); not entered");
         }
         return goOn && !m_visitor.Stopping();
     }
 
 private:
-    // Allocated files and folders with a name: not ".", "..", deleted
-    // entries (whose record may since belong to another file) or NTFS's own
-    // metadata files. The virtual files TSK adds ($MBR, $FAT1, $OrphanFiles)
-    // are neither regular files nor folders.
-    bool IsMember(const TSK_FS_FILE& file) const {
+    // The folder's entries, as many as could be read: TSK's own
+    // tsk_fs_dir_open_meta drops every entry of a folder that is damaged
+    // anywhere, so the file system's reader is called directly. Null when
+    // nothing can be read; the reason is said.
+    TSK_FS_DIR* OpenFolder(TSK_INUM_T address, const std::string& label) {
+        m_reads.claimCut = false;
+        TSK_FS_FILE* self = tsk_fs_file_open_meta(m_fs, nullptr, address);
+        const bool isFolder =
+            self != nullptr && self->meta != nullptr && TSK_FS_IS_DIR_META(self->meta->type);
+        const TSK_OFF_T size = isFolder ? self->meta->size : 0;
+        tsk_fs_file_close(self);
+        if (!isFolder) {
+            m_visitor.Problem(label + ": damaged record; not a folder");
+            return nullptr;
+        }
+        if (m_reads.claimCut)
+            m_visitor.Problem(label + ": claims more bytes than the image holds");
+        // A folder is read to the end of its claim, holes included.
+        if (!m_visitor.Charge(size))
+            return nullptr;
+        TSK_FS_DIR* directory = nullptr;
+        const TSK_RETVAL_ENUM read = m_fs->dir_open_meta(m_fs, &directory, address, 0);
+        tsk_error_reset();
+        if (read != TSK_OK || directory == nullptr)
+            m_visitor.Problem(label + (directory == nullptr || tsk_fs_dir_getsize(directory) == 0
+                                           ? ": cannot be read"
+                                           : ": damaged; read in part"));
+        return directory;
+    }
+
+    // The files and folders a FAT folder's own bytes hold: TSK passes over
+    // an entry it finds implausible (a size larger than the volume, a first
+    // cluster past its end) without a word.
+    int CountFatEntries(TSK_FS_DIR* directory) {
+        constexpr std::size_t kEntryLength = 32;
+        constexpr std::uint8_t kEndOfFolder = 0x00, kDeleted = 0xE5;
+        constexpr std::uint8_t kVolumeLabel = 0x08, kLongName = 0x0F;
+        if (directory->fs_file == nullptr || directory->fs_file->meta == nullptr)
+            return 0;
+        std::vector<char> bytes(static_cast<std::size_t>(directory->fs_file->meta->size));
+        const ssize_t got = tsk_fs_file_read(directory->fs_file, 0, bytes.data(), bytes.size(),
+                                             TSK_FS_FILE_READ_FLAG_NONE);
+        int entries = 0;
+        for (std::size_t at = 0; got > 0 && at + kEntryLength <= static_cast<std::size_t>(got);
+             at += kEntryLength) {
+            const auto first = static_cast<std::uint8_t>(bytes[at]);
+            const auto attributes = static_cast<std::uint8_t>(bytes[at + 11]);
+            if (first == kEndOfFolder)
+                break;
+            if (first != kDeleted && first != '.' && attributes != kLongName &&
+                (attributes & kVolumeLabel) == 0)
+                ++entries;
+        }
+        return entries;
+    }
+
+    // Allocated files and folders with a name are members; not ".", "..",
+    // deleted entries (whose record may since belong to another file), the
+    // virtual files TSK adds ($MBR, $FAT1, $OrphanFiles), links and devices,
+    // NTFS's own metadata files or FAT's volume label. A name whose record
+    // is missing, free or of another type than the name says is damage.
+    EntryKind KindOf(const TSK_FS_FILE& file) const {
         const TSK_FS_NAME* name = file.name;
         const TSK_FS_META* meta = file.meta;
-        if (name == nullptr || meta == nullptr || name->name == nullptr || name->name[0] == '\0' ||
+        if (name == nullptr || name->name == nullptr || name->name[0] == '\0' ||
             TSK_FS_ISDOT(name->name) || (name->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0 ||
-            (meta->flags & TSK_FS_META_FLAG_UNALLOC) != 0)
-            return false;
-        return !(TSK_FS_TYPE_ISNTFS(m_fs->ftype) && meta->addr < kNtfsFirstUserRecord);
+            name->type == TSK_FS_NAME_TYPE_VIRT || name->type == TSK_FS_NAME_TYPE_VIRT_DIR ||
+            IsFatVolumeLabel(*m_fs, *name))
+            return EntryKind::kSkipped;
+        if (meta == nullptr || (meta->flags & TSK_FS_META_FLAG_UNALLOC) != 0)
+            return EntryKind::kDamaged;
+        if (TSK_FS_TYPE_ISNTFS(m_fs->ftype) && meta->addr < kNtfsFirstUserRecord)
+            return EntryKind::kSkipped;
+        const bool nameIsFile = name->type == TSK_FS_NAME_TYPE_REG;
+        const bool nameIsFolder = name->type == TSK_FS_NAME_TYPE_DIR;
+        const bool nameIsOther =
+            !nameIsFile && !nameIsFolder && name->type != TSK_FS_NAME_TYPE_UNDEF;
+        switch (meta->type) {
+        case TSK_FS_META_TYPE_REG:
+            return nameIsFolder || nameIsOther ? EntryKind::kDamaged : EntryKind::kFile;
+        case TSK_FS_META_TYPE_DIR:
+            return nameIsFile || nameIsOther ? EntryKind::kDamaged : EntryKind::kFolder;
+        case TSK_FS_META_TYPE_UNDEF:
+            return EntryKind::kDamaged;
+        default:
+            return nameIsOther ? EntryKind::kSkipped : EntryKind::kDamaged;
+        }
     }
 
     TSK_FS_INFO* m_fs;
+    ImageReads& m_reads;
     MemberVisitor& m_visitor;
     std::set<TSK_INUM_T> m_visited;
 };
 
 // Walks one file system, its files under `prefix`. False when the container must stop.
-bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& visitor) {
-    FileSystemWalk walk(fs, visitor);
+bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, ImageReads& reads) {
+    reads.loadRecord = fs->file_add_meta;
+    fs->file_add_meta = LoadRecord;
+    FileSystemWalk walk(fs, reads);
     const bool goOn = walk.WalkFolder(fs->root_inum, prefix, 0);
     tsk_fs_close(fs);
     return goOn;
+}
+
+// The image as TSK reads it, every read through ImageReads. `inner` is the
+// VMDK or VHD TSK opened, to be closed by the caller. Null when the image
+// cannot be opened: `refusal` says why, or is empty.
+TSK_IMG_INFO* OpenImage(ScanSource& container, ContainerKind kind, ImageReads& reads,
+                        MemberStore& copy, std::string& refusal) {
+    if (kind == ContainerKind::kDiskImage) {
+        reads.source = &container;
+        return OpenExternalImage(reads, container.Length());
+    }
+    reads.inner = OpenNamedImage(container, kind, copy, refusal);
+    if (reads.inner == nullptr)
+        return nullptr;
+    return OpenExternalImage(reads, reads.inner->size);
 }
 
 } // namespace
@@ -357,17 +528,15 @@ bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& v
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
     MemberStore copy;
     std::string refusal;
-    TSK_IMG_INFO* image = kind == ContainerKind::kDiskImage
-                              ? OpenRawImage(container)
-                              : OpenNamedImage(container, kind, copy, refusal);
+    ImageReads reads{visitor};
+    TSK_IMG_INFO* image = OpenImage(container, kind, reads, copy, refusal);
     if (image == nullptr) {
         if (refusal.empty())
             refusal = copy.Error().empty() ? "not a readable disk image" : copy.Error();
         visitor.Problem(refusal);
-        return;
-    }
-    // A partitioned disk: each partition is a folder "Partition 1", "Partition 2"...
-    if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
+    } else if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
+        // A partitioned disk: each partition is a folder "Partition 1",
+        // "Partition 2"... in the order of the table, as mmls lists them.
         int number = 0;
         for (TSK_PNUM_T i = 0; i < volumes->part_count; ++i) {
             const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes, i);
@@ -379,16 +548,20 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
                 visitor.Problem(folder + ": no file system found");
                 continue;
             }
-            if (!WalkFileSystem(fs, folder + "/", visitor))
+            if (!WalkFileSystem(fs, folder + "/", reads))
                 break;
         }
         tsk_vs_close(volumes);
     } else if (TSK_FS_INFO* fs = tsk_fs_open_img(image, 0, TSK_FS_TYPE_DETECT)) {
-        WalkFileSystem(fs, "", visitor);
+        WalkFileSystem(fs, "", reads);
     } else {
         visitor.Problem("no file system found");
     }
-    tsk_img_close(image);
+    tsk_error_reset();
+    if (image != nullptr)
+        tsk_img_close(image);
+    if (reads.inner != nullptr)
+        tsk_img_close(reads.inner);
 }
 
 } // namespace kestrel
