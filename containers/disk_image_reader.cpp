@@ -430,7 +430,20 @@ private:
             m_visitor.Problem(label + (directory == nullptr || tsk_fs_dir_getsize(directory) == 0
                                            ? ": cannot be read"
                                            : ": damaged; read in part"));
+        else if (TSK_FS_TYPE_ISEXT(m_fs->ftype) && !HoldsItself(directory))
+            m_visitor.Problem(label + ": damaged; its entries cannot be found");
         return directory;
+    }
+
+    // Every folder of ext2/3/4 holds "." first. TSK reads a folder whose
+    // size is damaged (a claim of 16 GiB reads as 0) as empty, successfully.
+    static bool HoldsItself(const TSK_FS_DIR* directory) {
+        for (std::size_t i = 0; i < tsk_fs_dir_getsize(directory); ++i) {
+            const TSK_FS_NAME* name = tsk_fs_dir_get_name(directory, i);
+            if (name != nullptr && name->name != nullptr && std::strcmp(name->name, ".") == 0)
+                return true;
+        }
+        return false;
     }
 
     // The files and folders a FAT folder's own bytes hold: TSK passes over
@@ -508,6 +521,46 @@ bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, ImageReads& read
     return goOn;
 }
 
+// The chain of extended partition tables of an MBR disk: each table's
+// second entry links to the next, at an offset from the first extended
+// table. TSK stops at a table met twice or a damaged one without a word;
+// the reason is said here. Empty when the chain is sound.
+std::string ExtendedChainFault(TSK_IMG_INFO* image) {
+    constexpr int kEntries = 446, kEntryLength = 16, kType = 4, kStart = 8, kSize = 12;
+    const auto isExtended = [](std::uint8_t type) {
+        return type == 0x05 || type == 0x0F || type == 0x85;
+    };
+    const auto little32 = [](const std::uint8_t* bytes) {
+        return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+               std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+    };
+    std::uint8_t sector[kSectorSize];
+    if (tsk_img_read(image, 0, reinterpret_cast<char*>(sector), kSectorSize) != kSectorSize)
+        return {};
+    for (int i = 0; i < 4; ++i) {
+        const std::uint8_t* entry = sector + kEntries + i * kEntryLength;
+        if (!isExtended(entry[kType]) || little32(entry + kSize) == 0)
+            continue;
+        const std::uint64_t base = little32(entry + kStart);
+        std::set<std::uint64_t> seen;
+        for (std::uint64_t table = base; table != 0;) {
+            std::uint8_t ebr[kSectorSize];
+            if (!seen.insert(table).second)
+                return "extended partition tables loop; the rest is cut";
+            if (tsk_img_read(image, static_cast<TSK_OFF_T>(table * kSectorSize),
+                             reinterpret_cast<char*>(ebr), kSectorSize) != kSectorSize ||
+                ebr[510] != 0x55 || ebr[511] != 0xAA)
+                return "damaged extended partition table; the rest is cut";
+            const std::uint8_t* link = ebr + kEntries + kEntryLength;
+            table = isExtended(link[kType]) && little32(link + kSize) != 0 &&
+                            little32(link + kStart) != 0
+                        ? base + little32(link + kStart)
+                        : 0;
+        }
+    }
+    return {};
+}
+
 // The image as TSK reads it, every read through ImageReads. `inner` is the
 // VMDK or VHD TSK opened, to be closed by the caller. Null when the image
 // cannot be opened: `refusal` says why, or is empty.
@@ -536,7 +589,13 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
         visitor.Problem(refusal);
     } else if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
         // A partitioned disk: each partition is a folder "Partition 1",
-        // "Partition 2"... in the order of the table, as mmls lists them.
+        // "Partition 2"... in the order of their start on the disk, as mmls
+        // lists them, whatever their slots in the table.
+        if (volumes->vstype == TSK_VS_TYPE_DOS) {
+            const std::string fault = ExtendedChainFault(image);
+            if (!fault.empty())
+                visitor.Problem(fault);
+        }
         int number = 0;
         for (TSK_PNUM_T i = 0; i < volumes->part_count; ++i) {
             const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes, i);
