@@ -6,6 +6,7 @@
 // archive needs no file of its own; VMDK and VHD are opened by name.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "container_readers.h"
+#include "fat_entries.h"
 #include "member_store.h"
 
 namespace kestrel {
@@ -281,13 +283,19 @@ TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore
     return tsk_img_open_utf8_sing(folder.Link().c_str(), TSK_IMG_TYPE_VMDK_VMDK, 0);
 }
 
-// A file inside the image, read as the scanner asks. What it reads counts
-// against the expansion limit once: a sparse file of terabytes in a small
-// image is as much an expansion as a compressed one.
+// A file inside the image, read as the scanner asks: through TSK, or from
+// the clusters of a FAT chain read here. What it reads counts against the
+// expansion limit once: a sparse file of terabytes in a small image is as
+// much an expansion as a compressed one.
 class ImageFile : public ScanSource {
 public:
     ImageFile(TSK_FS_FILE* file, ImageReads& reads)
         : m_file(file), m_length(std::max<TSK_OFF_T>(file->meta->size, 0)), m_reads(reads) {}
+    ImageFile(std::vector<TSK_OFF_T> clusters, std::int64_t clusterSize, std::int64_t length,
+              TSK_IMG_INFO* image, ImageReads& reads)
+        : m_length(std::min<std::int64_t>(length, std::ssize(clusters) * clusterSize)),
+          m_reads(reads), m_image(image), m_clusters(std::move(clusters)),
+          m_clusterSize(clusterSize) {}
 
     std::int64_t Length() const override { return m_length; }
 
@@ -304,23 +312,43 @@ public:
             m_charged = offset + count;
         }
         m_reads.forMember = true;
-        const ssize_t got =
-            tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
-                             static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE);
+        const std::int64_t got =
+            m_file != nullptr
+                ? tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
+                                   static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE)
+                : ReadClusters(offset, into, count);
         m_reads.forMember = false;
         // TSK gives fewer bytes than the file holds when its run list ends
         // early, at a loop in a FAT chain for one.
         if (got < count)
             m_failed = true;
-        return got;
+        return got > 0 ? got : -1;
     }
 
     bool Failed() const { return m_failed; }
 
 private:
-    TSK_FS_FILE* m_file;
+    std::int64_t ReadClusters(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+        std::int64_t done = 0;
+        while (done < count) {
+            const auto cluster = static_cast<std::size_t>((offset + done) / m_clusterSize);
+            const std::int64_t within = (offset + done) % m_clusterSize;
+            const std::int64_t part = std::min(count - done, m_clusterSize - within);
+            if (tsk_img_read(m_image, m_clusters[cluster] + within,
+                             reinterpret_cast<char*>(into + done),
+                             static_cast<std::size_t>(part)) != part)
+                break;
+            done += part;
+        }
+        return done;
+    }
+
+    TSK_FS_FILE* m_file = nullptr;
     std::int64_t m_length;
     ImageReads& m_reads;
+    TSK_IMG_INFO* m_image = nullptr;
+    std::vector<TSK_OFF_T> m_clusters;
+    std::int64_t m_clusterSize = 1;
     std::int64_t m_charged = 0;
     bool m_failed = false;
 };
@@ -337,10 +365,21 @@ bool IsFatVolumeLabel(const TSK_FS_INFO& fs, const TSK_FS_NAME& name) {
            (name.shrt_name == nullptr || name.shrt_name[0] == '\0');
 }
 
+// A short name as TSK and the folder entry both spell it: TSK applies the
+// entry's lower-case flags and marks bytes past ASCII with '^'.
+std::string ComparableName(std::string_view name) {
+    std::string text(name);
+    for (char& c : text)
+        c = c == '^' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 class FileSystemWalk {
 public:
     FileSystemWalk(TSK_FS_INFO* fs, ImageReads& reads)
-        : m_fs(fs), m_reads(reads), m_visitor(reads.visitor), m_visited{fs->root_inum} {}
+        : m_fs(fs), m_reads(reads), m_visitor(reads.visitor), m_visited{fs->root_inum},
+          m_fat(TSK_FS_TYPE_ISFAT(fs->ftype) &&
+                m_volume.Open(fs->img_info, fs->offset, fs->ftype)) {}
 
     // A folder's files in the order the file system keeps them, then its
     // folders in the same order. False when the container must stop.
@@ -353,9 +392,9 @@ public:
         TSK_FS_DIR* directory = OpenFolder(address, label);
         if (directory == nullptr)
             return !m_visitor.Stopping();
+        std::vector<FatEntry> entries = m_fat ? FatEntries(directory) : std::vector<FatEntry>{};
         std::vector<std::pair<TSK_INUM_T, std::string>> folders;
         bool goOn = true;
-        int listed = 0;
         const std::size_t count = tsk_fs_dir_getsize(directory);
         for (std::size_t i = 0; i < count && goOn; ++i) {
             TSK_FS_FILE* file = tsk_fs_dir_get(directory, i);
@@ -363,15 +402,14 @@ public:
                 continue;
             const std::string path = folder + (file->name != nullptr ? file->name->name : "");
             const EntryKind kind = KindOf(*file);
-            listed += kind != EntryKind::kSkipped;
+            const FatEntry fatEntry =
+                kind == EntryKind::kSkipped ? FatEntry{} : Take(entries, *file);
             switch (kind) {
-            case EntryKind::kFile: {
-                ImageFile member(file, m_reads);
-                goOn = m_visitor.Visit(path, file->meta->mtime, member);
-                if (member.Failed())
-                    m_visitor.Problem(path + ": cannot be read whole");
+            case EntryKind::kFile:
+                goOn = fatEntry.shortName.empty() || ChainIsSound(fatEntry)
+                           ? VisitFile(file, path)
+                           : VisitChain(fatEntry, path);
                 break;
-            }
             case EntryKind::kFolder:
                 folders.emplace_back(file->meta->addr, path + "/");
                 break;
@@ -383,13 +421,17 @@ public:
             }
             tsk_fs_file_close(file);
         }
-        if (TSK_FS_TYPE_ISFAT(m_fs->ftype) && goOn) {
-            const int unread = CountFatEntries(directory) - listed;
-            if (unread > 0)
-                m_visitor.Problem(label + ": " + std::to_string(unread) +
-                                  " damaged entries not read");
-        }
         tsk_fs_dir_close(directory);
+        // What is left of the folder's own entries TSK passed over.
+        for (const FatEntry& entry : entries) {
+            if (!goOn)
+                break;
+            if (entry.folder)
+                m_visitor.Problem(folder + entry.shortName +
+                                  "/: damaged folder entry; not entered");
+            else
+                goOn = VisitChain(entry, folder + entry.shortName);
+        }
         for (const auto& [child, path] : folders) {
             if (!goOn)
                 break;
@@ -403,6 +445,64 @@ public:
     }
 
 private:
+    bool VisitFile(TSK_FS_FILE* file, const std::string& path) {
+        ImageFile member(file, m_reads);
+        const bool goOn = m_visitor.Visit(path, file->meta->mtime, member);
+        if (member.Failed())
+            m_visitor.Problem(path + ": cannot be read whole");
+        return goOn;
+    }
+
+    // TSK gives no bytes of a FAT file whose chain loops or ends early.
+    bool ChainIsSound(const FatEntry& entry) const {
+        std::string fault;
+        m_volume.Chain(entry, fault);
+        return fault.empty();
+    }
+
+    // A FAT file read from its own chain, as far as the volume holds it.
+    bool VisitChain(const FatEntry& entry, const std::string& path) {
+        std::string fault;
+        ImageFile member(m_volume.Chain(entry, fault), m_volume.ClusterSize(), entry.size,
+                         m_fs->img_info, m_reads);
+        const bool goOn = m_visitor.Visit(path, entry.modified, member);
+        if (!fault.empty())
+            m_visitor.Problem(path + ": " + fault + "; " + std::to_string(member.Length()) +
+                              " of " + std::to_string(entry.size) + " bytes read");
+        else if (member.Failed())
+            m_visitor.Problem(path + ": cannot be read whole");
+        return goOn;
+    }
+
+    // The files and folders of a FAT folder as its own bytes have them.
+    std::vector<FatEntry> FatEntries(TSK_FS_DIR* directory) {
+        if (directory->fs_file == nullptr || directory->fs_file->meta == nullptr)
+            return {};
+        std::vector<std::uint8_t> bytes(
+            static_cast<std::size_t>(std::max<TSK_OFF_T>(directory->fs_file->meta->size, 0)));
+        const ssize_t got =
+            tsk_fs_file_read(directory->fs_file, 0, reinterpret_cast<char*>(bytes.data()),
+                             bytes.size(), TSK_FS_FILE_READ_FLAG_NONE);
+        bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        return ParseFatFolder(bytes);
+    }
+
+    // The folder entry TSK listed `file` from, taken out of `entries`;
+    // empty when there is none.
+    static FatEntry Take(std::vector<FatEntry>& entries, const TSK_FS_FILE& file) {
+        const TSK_FS_NAME& name = *file.name;
+        const std::string wanted = ComparableName(
+            name.shrt_name != nullptr && name.shrt_name[0] != '\0' ? name.shrt_name : name.name);
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (ComparableName(it->shortName) == wanted) {
+                FatEntry entry = *it;
+                entries.erase(it);
+                return entry;
+            }
+        }
+        return {};
+    }
+
     // The folder's entries, as many as could be read: TSK's own
     // tsk_fs_dir_open_meta drops every entry of a folder that is damaged
     // anywhere, so the file system's reader is called directly. Null when
@@ -446,32 +546,6 @@ private:
         return false;
     }
 
-    // The files and folders a FAT folder's own bytes hold: TSK passes over
-    // an entry it finds implausible (a size larger than the volume, a first
-    // cluster past its end) without a word.
-    int CountFatEntries(TSK_FS_DIR* directory) {
-        constexpr std::size_t kEntryLength = 32;
-        constexpr std::uint8_t kEndOfFolder = 0x00, kDeleted = 0xE5;
-        constexpr std::uint8_t kVolumeLabel = 0x08, kLongName = 0x0F;
-        if (directory->fs_file == nullptr || directory->fs_file->meta == nullptr)
-            return 0;
-        std::vector<char> bytes(static_cast<std::size_t>(directory->fs_file->meta->size));
-        const ssize_t got = tsk_fs_file_read(directory->fs_file, 0, bytes.data(), bytes.size(),
-                                             TSK_FS_FILE_READ_FLAG_NONE);
-        int entries = 0;
-        for (std::size_t at = 0; got > 0 && at + kEntryLength <= static_cast<std::size_t>(got);
-             at += kEntryLength) {
-            const auto first = static_cast<std::uint8_t>(bytes[at]);
-            const auto attributes = static_cast<std::uint8_t>(bytes[at + 11]);
-            if (first == kEndOfFolder)
-                break;
-            if (first != kDeleted && first != '.' && attributes != kLongName &&
-                (attributes & kVolumeLabel) == 0)
-                ++entries;
-        }
-        return entries;
-    }
-
     // Allocated files and folders with a name are members; not ".", "..",
     // deleted entries (whose record may since belong to another file), the
     // virtual files TSK adds ($MBR, $FAT1, $OrphanFiles), links and devices,
@@ -509,6 +583,8 @@ private:
     ImageReads& m_reads;
     MemberVisitor& m_visitor;
     std::set<TSK_INUM_T> m_visited;
+    FatVolume m_volume;
+    bool m_fat; // a FAT volume whose boot sector makes sense
 };
 
 // Walks one file system, its files under `prefix`. False when the container must stop.
