@@ -11,7 +11,8 @@ JOBS           ?= $(shell nproc)
 
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
                  libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev pkgconf \
-                 libarchive-dev libmspack-dev libtsk-dev
+                 libarchive-dev libmspack-dev libtsk-dev libvmdk-dev libvhdi-dev \
+                 libbfio-dev
 # The tools that make containers at test time and for the fuzz seeds.
 CONTAINER_TOOLS = libarchive-tools gcab mtools dosfstools xorriso fdisk e2fsprogs bzip2 xz-utils \
                   ntfs-3g qemu-utils
@@ -88,12 +89,10 @@ fuzz: deps-fuzz
 	mkdir -p fuzz-corpus fuzz-corpus-containers
 	$(FUZZ_BUILD_DIR)/fuzz/fuzz-scan -max_total_time=$(FUZZ_SECONDS) -max_len=200000 \
 	  -timeout=10 fuzz-corpus $(FUZZ_BUILD_DIR)/seeds
-	# Leaks inside TSK, libvmdk and libvhdi are suppressed by function, which
-	# needs whole stacks: those libraries have no frame pointers.
 	# libarchive sizes its read-ahead buffer by a header's claim (a cpio name
 	# may claim 4 GiB) before it finds the bytes missing; the address space is
 	# never touched, so only the resident-memory limit applies.
-	ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=$(abspath fuzz/containers.supp) \
+	LSAN_OPTIONS=suppressions=$(abspath fuzz/containers.supp) \
 	  $(FUZZ_BUILD_DIR)/fuzz/fuzz-containers -max_total_time=$(FUZZ_SECONDS) -max_len=1048576 \
 	  -timeout=30 -malloc_limit_mb=8192 fuzz-corpus-containers $(FUZZ_BUILD_DIR)/container-seeds
 

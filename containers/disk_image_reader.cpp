@@ -1,14 +1,17 @@
 // Disk images through The Sleuth Kit: raw images of floppies and hard disks
 // with or without a partition table (every partition is read), with FAT12,
-// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK and VHD files through the
-// libvmdk and libvhdi support TSK is built with. A raw image is read through
-// TSK's external image interface over the scan source, so an image inside an
-// archive needs no file of its own; VMDK and VHD are opened by name.
+// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK and VHD files through
+// libvmdk and libvhdi. TSK reads every image through its external image
+// interface: a raw image over the scan source, so that an image inside an
+// archive needs no file of its own, a VMDK or VHD through the library that
+// opened it by name.
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <libvhdi.h>
+#include <libvmdk.h>
 #include <set>
 #include <string>
 #include <string_view>
@@ -45,6 +48,80 @@ constexpr std::int64_t kVmdkDescriptorSizeField = 36;
 // VMware writes a descriptor of 20 sectors; a longer one is not read.
 constexpr std::int64_t kMaxVmdkDescriptorLength = 64 * 1024;
 
+// A VMDK or VHD file opened with libvmdk or libvhdi, read by offset into the
+// disk it holds. Opened here rather than by TSK, which keeps neither the
+// handle when opening fails nor the error of a failed read.
+class VirtualDisk {
+public:
+    VirtualDisk() = default;
+    VirtualDisk(const VirtualDisk&) = delete;
+    VirtualDisk& operator=(const VirtualDisk&) = delete;
+    ~VirtualDisk() {
+        libvmdk_error_t* vmdkError = nullptr;
+        libvhdi_error_t* vhdError = nullptr;
+        if (m_vmdk != nullptr && m_open)
+            libvmdk_handle_close(m_vmdk, &vmdkError);
+        if (m_vmdk != nullptr)
+            libvmdk_handle_free(&m_vmdk, &vmdkError);
+        if (m_vhd != nullptr && m_open)
+            libvhdi_file_close(m_vhd, &vhdError);
+        if (m_vhd != nullptr)
+            libvhdi_file_free(&m_vhd, &vhdError);
+        libvmdk_error_free(&vmdkError);
+        libvhdi_error_free(&vhdError);
+    }
+
+    // A VMDK by the name of its descriptor, its extents beside it.
+    bool OpenVmdk(const std::string& path) {
+        libvmdk_error_t* error = nullptr;
+        size64_t size = 0;
+        m_open = libvmdk_handle_initialize(&m_vmdk, &error) == 1 &&
+                 libvmdk_handle_open(m_vmdk, path.c_str(), LIBVMDK_OPEN_READ, &error) == 1;
+        const bool ready = m_open && libvmdk_handle_open_extent_data_files(m_vmdk, &error) == 1 &&
+                           libvmdk_handle_get_media_size(m_vmdk, &size, &error) == 1;
+        libvmdk_error_free(&error);
+        return Sized(ready, size);
+    }
+
+    bool OpenVhd(const std::string& path) {
+        libvhdi_error_t* error = nullptr;
+        size64_t size = 0;
+        m_open = libvhdi_file_initialize(&m_vhd, &error) == 1 &&
+                 libvhdi_file_open(m_vhd, path.c_str(), LIBVHDI_OPEN_READ, &error) == 1;
+        const bool ready = m_open && libvhdi_file_get_media_size(m_vhd, &size, &error) == 1;
+        libvhdi_error_free(&error);
+        return Sized(ready, size);
+    }
+
+    std::int64_t Size() const { return m_size; }
+
+    ssize_t Read(TSK_OFF_T offset, char* into, std::size_t count) {
+        ssize_t got = -1;
+        if (m_vmdk != nullptr) {
+            libvmdk_error_t* error = nullptr;
+            got = libvmdk_handle_read_buffer_at_offset(m_vmdk, into, count, offset, &error);
+            libvmdk_error_free(&error);
+        } else if (m_vhd != nullptr) {
+            libvhdi_error_t* error = nullptr;
+            got = libvhdi_file_read_buffer_at_offset(m_vhd, into, count, offset, &error);
+            libvhdi_error_free(&error);
+        }
+        return got;
+    }
+
+private:
+    bool Sized(bool ready, size64_t size) {
+        m_size =
+            ready && size <= static_cast<size64_t>(INT64_MAX) ? static_cast<std::int64_t>(size) : 0;
+        return m_size > 0;
+    }
+
+    libvmdk_handle_t* m_vmdk = nullptr;
+    libvhdi_file_t* m_vhd = nullptr;
+    bool m_open = false;
+    std::int64_t m_size = 0;
+};
+
 // Every read TSK makes of an image passes here, whether the bytes come from
 // the scan source (a raw image) or from TSK's own reader of a VMDK or VHD:
 // once a stop is asked for or the expansion limit is reached, reads fail, so
@@ -54,8 +131,8 @@ constexpr std::int64_t kMaxVmdkDescriptorLength = 64 * 1024;
 // parts included.
 struct ImageReads {
     MemberVisitor& visitor;
-    ScanSource* source = nullptr;  // a raw image
-    TSK_IMG_INFO* inner = nullptr; // or a VMDK or VHD opened by TSK
+    ScanSource* source = nullptr; // a raw image
+    VirtualDisk* disk = nullptr;  // or a VMDK or VHD
     bool forMember = false;
     // The file system's own way to load a record, which LoadRecord wraps.
     uint8_t (*loadRecord)(TSK_FS_INFO*, TSK_FS_FILE*, TSK_INUM_T) = nullptr;
@@ -78,8 +155,8 @@ ssize_t ReadImage(TSK_IMG_INFO* info, TSK_OFF_T offset, char* into, std::size_t 
     if (reads.visitor.Stopping() ||
         (!reads.forMember && !reads.visitor.Charge(static_cast<std::int64_t>(count))))
         return -1;
-    if (reads.inner != nullptr)
-        return tsk_img_read(reads.inner, offset, into, count);
+    if (reads.disk != nullptr)
+        return reads.disk->Read(offset, into, count);
     return static_cast<ssize_t>(reads.source->ReadAt(offset, reinterpret_cast<std::uint8_t*>(into),
                                                      static_cast<std::int64_t>(count)));
 }
@@ -143,9 +220,8 @@ bool VhdChecksumMatches(const std::vector<std::uint8_t>& bytes, std::size_t fiel
     return ~sum == BigEndian(bytes.data() + field, 4);
 }
 
-// The checks libvhdi makes first, made here: the reason is then clear, and an
-// image libvhdi would refuse never reaches TSK, which leaks its handle when
-// the open fails. Empty when the image may be opened.
+// The checks libvhdi makes first, made here, where the reason is then clear.
+// Empty when the image may be opened.
 std::string VhdRefusal(ScanSource& source) {
     std::vector<std::uint8_t> footer(kVhdFooterLength);
     if (source.ReadAt(0, footer.data(), kVhdFooterLength) != kVhdFooterLength ||
@@ -250,14 +326,14 @@ private:
 // libvmdk and libvhdi open their files by name: a file on disk by its open
 // descriptor, anything else through a temporary copy. `refusal` says why an
 // image is not opened.
-TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy,
-                             std::string& refusal) {
+bool OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy, VirtualDisk& disk,
+                    std::string& refusal) {
     const std::string extent = kind == ContainerKind::kVmdk ? VmdkExtentName(source) : "";
     refusal = kind == ContainerKind::kVhd ? VhdRefusal(source)
               : extent.empty()            ? "a VMDK without its one extent inside"
                                           : "";
     if (!refusal.empty())
-        return nullptr;
+        return false;
     int descriptor = -1;
     if (auto* file = dynamic_cast<FileSource*>(&source)) {
         descriptor = file->Descriptor();
@@ -267,20 +343,16 @@ TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore
         for (std::int64_t offset = 0; offset < source.Length(); offset += blockSize) {
             const std::int64_t got = source.ReadAt(offset, block.data(), blockSize);
             if (got <= 0 || !copy.Append(block.data(), got))
-                return nullptr;
+                return false;
         }
         descriptor = copy.Descriptor();
     }
     if (descriptor < 0)
-        return nullptr;
-    if (kind == ContainerKind::kVhd) {
-        const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
-        return tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_VHD_VHD, 0);
-    }
+        return false;
+    if (kind == ContainerKind::kVhd)
+        return disk.OpenVhd("/proc/self/fd/" + std::to_string(descriptor));
     const LinkFolder folder(descriptor, extent);
-    if (folder.Link().empty())
-        return nullptr;
-    return tsk_img_open_utf8_sing(folder.Link().c_str(), TSK_IMG_TYPE_VMDK_VMDK, 0);
+    return !folder.Link().empty() && disk.OpenVmdk(folder.Link());
 }
 
 // A file inside the image, read as the scanner asks: through TSK, or from
@@ -637,19 +709,18 @@ std::string ExtendedChainFault(TSK_IMG_INFO* image) {
     return {};
 }
 
-// The image as TSK reads it, every read through ImageReads. `inner` is the
-// VMDK or VHD TSK opened, to be closed by the caller. Null when the image
-// cannot be opened: `refusal` says why, or is empty.
+// The image as TSK reads it, every read through ImageReads. Null when the
+// image cannot be opened: `refusal` says why, or is empty.
 TSK_IMG_INFO* OpenImage(ScanSource& container, ContainerKind kind, ImageReads& reads,
-                        MemberStore& copy, std::string& refusal) {
+                        MemberStore& copy, VirtualDisk& disk, std::string& refusal) {
     if (kind == ContainerKind::kDiskImage) {
         reads.source = &container;
         return OpenExternalImage(reads, container.Length());
     }
-    reads.inner = OpenNamedImage(container, kind, copy, refusal);
-    if (reads.inner == nullptr)
+    if (!OpenNamedImage(container, kind, copy, disk, refusal))
         return nullptr;
-    return OpenExternalImage(reads, reads.inner->size);
+    reads.disk = &disk;
+    return OpenExternalImage(reads, disk.Size());
 }
 
 } // namespace
@@ -658,7 +729,8 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
     MemberStore copy;
     std::string refusal;
     ImageReads reads{visitor};
-    TSK_IMG_INFO* image = OpenImage(container, kind, reads, copy, refusal);
+    VirtualDisk disk;
+    TSK_IMG_INFO* image = OpenImage(container, kind, reads, copy, disk, refusal);
     if (image == nullptr) {
         if (refusal.empty())
             refusal = copy.Error().empty() ? "not a readable disk image" : copy.Error();
@@ -695,8 +767,6 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
     tsk_error_reset();
     if (image != nullptr)
         tsk_img_close(image);
-    if (reads.inner != nullptr)
-        tsk_img_close(reads.inner);
 }
 
 } // namespace kestrel
