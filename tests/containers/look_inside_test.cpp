@@ -380,6 +380,16 @@ INSTANTIATE_TEST_SUITE_P(
             {.maxExpand = 1536 << 10}, // what the sound image needs to be read
             {},
             {"EXT2.IMG: more than 1536 KiB decompressed"}},
+        // SUB2 holds folders enough for two blocks; its second block pointer
+        // (at 44 in its record) points past the image. The first block is kept.
+        LimitRow{
+            "ext2_folder_read_in_part",
+            {"EXT2.IMG", "cp -r \"$TREE\" T; for i in $(seq 20); do mkdir -p T/SUB2/$(printf "
+                         "D%059d $i); done; mkfs.ext2 -q -b 1024 -d T \"$OUT\" 2M 2>/dev/null; " +
+                             RecordOf("/SUB2") + "printf '\\377\\377\\377'" + kAt + "$((at + 44))"},
+            {},
+            kAllFour,
+            {"EXT2.IMG: SUB2/: damaged; read in part"}},
         // i_size 0 and i_size_high (at 108) 4 say 16 GiB, which TSK reads as 0.
         LimitRow{"ext2_root_claiming_16_GiB",
                  {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\0\\0'" + kAt +
