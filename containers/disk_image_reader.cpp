@@ -179,18 +179,38 @@ TSK_IMG_INFO* OpenExternalImage(ImageReads& reads, std::int64_t length) {
     return info;
 }
 
+// Where the blocks an ext2/3/4 folder really has end: a folder has no holes,
+// and TSK reads one to the end of its claim, parsing every hole as entries.
+TSK_OFF_T EndOfBlocks(TSK_FS_FILE* file) {
+    const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
+    if (attr == nullptr || (attr->flags & TSK_FS_ATTR_NONRES) == 0)
+        return file->meta->size;
+    TSK_OFF_T end = 0;
+    for (const TSK_FS_ATTR_RUN* run = attr->nrd.run; run != nullptr; run = run->next) {
+        if ((run->flags & (TSK_FS_ATTR_RUN_FLAG_SPARSE | TSK_FS_ATTR_RUN_FLAG_FILLER)) == 0)
+            end = std::max<TSK_OFF_T>(
+                end, static_cast<TSK_OFF_T>((run->offset + run->len) * file->fs_info->block_size));
+    }
+    return end;
+}
+
 // A record TSK loads for a folder that claims more bytes than the whole
-// image holds is cut to the image's size: TSK reads a folder to the end of
-// its claim, and a claim of gigabytes over holes costs minutes of CPU for
-// nothing (or, past what the file system can map, loses the whole folder).
+// image holds, or (ext2/3/4) than its blocks hold, is cut to what it holds: a
+// claim of gigabytes over holes costs minutes of CPU in TSK, where no stop is
+// seen, for nothing (or, past what the file system can map, loses the whole
+// folder).
 uint8_t LoadRecord(TSK_FS_INFO* fs, TSK_FS_FILE* file, TSK_INUM_T address) {
     ImageReads& reads = ReadsOf(fs->img_info);
     const uint8_t failed = reads.loadRecord(fs, file, address);
-    if (failed == 0 && file->meta != nullptr && TSK_FS_IS_DIR_META(file->meta->type) &&
-        file->meta->size > fs->img_info->size) {
-        file->meta->size = fs->img_info->size;
-        reads.claimCut = true;
-    }
+    if (failed != 0 || file->meta == nullptr || !TSK_FS_IS_DIR_META(file->meta->type))
+        return failed;
+    TSK_FS_META* meta = file->meta;
+    const TSK_OFF_T claim = meta->size;
+    // The image's size first, so that TSK maps no more blocks than that.
+    meta->size = std::min<TSK_OFF_T>(claim, fs->img_info->size);
+    if (TSK_FS_TYPE_ISEXT(fs->ftype))
+        meta->size = std::min(meta->size, EndOfBlocks(file));
+    reads.claimCut = reads.claimCut || meta->size < claim;
     return failed;
 }
 
@@ -584,17 +604,13 @@ private:
         TSK_FS_FILE* self = tsk_fs_file_open_meta(m_fs, nullptr, address);
         const bool isFolder =
             self != nullptr && self->meta != nullptr && TSK_FS_IS_DIR_META(self->meta->type);
-        const TSK_OFF_T size = isFolder ? self->meta->size : 0;
         tsk_fs_file_close(self);
         if (!isFolder) {
             m_visitor.Problem(label + ": damaged record; not a folder");
             return nullptr;
         }
         if (m_reads.claimCut)
-            m_visitor.Problem(label + ": claims more bytes than the image holds");
-        // A folder is read to the end of its claim, holes included.
-        if (!m_visitor.Charge(size))
-            return nullptr;
+            m_visitor.Problem(label + ": claims more bytes than it holds");
         TSK_FS_DIR* directory = nullptr;
         const TSK_RETVAL_ENUM read = m_fs->dir_open_meta(m_fs, &directory, address, 0);
         tsk_error_reset();
