@@ -366,14 +366,13 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  {"EXT4.IMG: root folder: damaged record; not a folder"}},
-        // The root folder's i_size (at 4 in its record) says 1 GiB, over holes;
-        // its one block is read.
-        LimitRow{
-            "ext2_root_claiming_1_GiB_cut_to_the_image",
-            {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\0\\100'" + kAt + "$((at + 4))"},
-            {},
-            kAllFour,
-            {"EXT2.IMG: root folder: claims more bytes than it holds"}},
+        // The root folder's i_size (at 4 in its record) says 1 MiB, half the
+        // image, over holes; its one block is read.
+        LimitRow{"ext2_root_claiming_1_MiB_over_holes",
+                 {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\20'" + kAt + "$((at + 4))"},
+                 {},
+                 kAllFour,
+                 {"EXT2.IMG: root folder: claims more bytes than it holds"}},
         // SUB2 holds folders enough for two blocks; its second block pointer
         // (at 44 in its record) points past the image. The first block is kept.
         LimitRow{
