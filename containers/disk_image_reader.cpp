@@ -1,21 +1,27 @@
 // Disk images through The Sleuth Kit: raw images of floppies and hard disks
 // with or without a partition table (every partition is read), with FAT12,
-// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK and VHD files through the
-// libvmdk and libvhdi support TSK is built with. A raw image is read through
-// TSK's external image interface over the scan source, so an image inside an
-// archive needs no file of its own; VMDK and VHD are opened by name.
+// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK and VHD files through
+// libvmdk and libvhdi. TSK reads every image through its external image
+// interface: a raw image over the scan source, so that an image inside an
+// archive needs no file of its own, a VMDK or VHD through the library that
+// opened it by name.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <libvhdi.h>
+#include <libvmdk.h>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tsk/libtsk.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "container_readers.h"
+#include "fat_entries.h"
 #include "member_store.h"
 
 namespace kestrel {
@@ -42,17 +48,117 @@ constexpr std::int64_t kVmdkDescriptorSizeField = 36;
 // VMware writes a descriptor of 20 sectors; a longer one is not read.
 constexpr std::int64_t kMaxVmdkDescriptorLength = 64 * 1024;
 
-// TSK's image structure with the scan source behind it: TSK hands the
-// structure back to the read and close functions.
-struct ExternalImage {
-    TSK_IMG_INFO info;
-    ScanSource* source;
+// A VMDK or VHD file opened with libvmdk or libvhdi, read by offset into the
+// disk it holds. Opened here rather than by TSK, which keeps neither the
+// handle when opening fails nor the error of a failed read.
+class VirtualDisk {
+public:
+    VirtualDisk() = default;
+    VirtualDisk(const VirtualDisk&) = delete;
+    VirtualDisk& operator=(const VirtualDisk&) = delete;
+    ~VirtualDisk() {
+        libvmdk_error_t* vmdkError = nullptr;
+        libvhdi_error_t* vhdError = nullptr;
+        if (m_vmdk != nullptr && m_open)
+            libvmdk_handle_close(m_vmdk, &vmdkError);
+        if (m_vmdk != nullptr)
+            libvmdk_handle_free(&m_vmdk, &vmdkError);
+        if (m_vhd != nullptr && m_open)
+            libvhdi_file_close(m_vhd, &vhdError);
+        if (m_vhd != nullptr)
+            libvhdi_file_free(&m_vhd, &vhdError);
+        libvmdk_error_free(&vmdkError);
+        libvhdi_error_free(&vhdError);
+    }
+
+    // A VMDK by the name of its descriptor, its extents beside it.
+    bool OpenVmdk(const std::string& path) {
+        libvmdk_error_t* error = nullptr;
+        size64_t size = 0;
+        m_open = libvmdk_handle_initialize(&m_vmdk, &error) == 1 &&
+                 libvmdk_handle_open(m_vmdk, path.c_str(), LIBVMDK_OPEN_READ, &error) == 1;
+        const bool ready = m_open && libvmdk_handle_open_extent_data_files(m_vmdk, &error) == 1 &&
+                           libvmdk_handle_get_media_size(m_vmdk, &size, &error) == 1;
+        libvmdk_error_free(&error);
+        return Sized(ready, size);
+    }
+
+    bool OpenVhd(const std::string& path) {
+        libvhdi_error_t* error = nullptr;
+        size64_t size = 0;
+        m_open = libvhdi_file_initialize(&m_vhd, &error) == 1 &&
+                 libvhdi_file_open(m_vhd, path.c_str(), LIBVHDI_OPEN_READ, &error) == 1;
+        const bool ready = m_open && libvhdi_file_get_media_size(m_vhd, &size, &error) == 1;
+        libvhdi_error_free(&error);
+        return Sized(ready, size);
+    }
+
+    std::int64_t Size() const { return m_size; }
+
+    ssize_t Read(TSK_OFF_T offset, char* into, std::size_t count) {
+        ssize_t got = -1;
+        if (m_vmdk != nullptr) {
+            libvmdk_error_t* error = nullptr;
+            got = libvmdk_handle_read_buffer_at_offset(m_vmdk, into, count, offset, &error);
+            libvmdk_error_free(&error);
+        } else if (m_vhd != nullptr) {
+            libvhdi_error_t* error = nullptr;
+            got = libvhdi_file_read_buffer_at_offset(m_vhd, into, count, offset, &error);
+            libvhdi_error_free(&error);
+        }
+        return got;
+    }
+
+private:
+    bool Sized(bool ready, size64_t size) {
+        m_size =
+            ready && size <= static_cast<size64_t>(INT64_MAX) ? static_cast<std::int64_t>(size) : 0;
+        return m_size > 0;
+    }
+
+    libvmdk_handle_t* m_vmdk = nullptr;
+    libvhdi_file_t* m_vhd = nullptr;
+    bool m_open = false;
+    std::int64_t m_size = 0;
 };
 
+// Every read TSK makes of an image passes here, whether the bytes come from
+// the scan source (a raw image) or from TSK's own reader of a VMDK or VHD:
+// once a stop is asked for or the expansion limit is reached, reads fail, so
+// that TSK's loops over a damaged image end at once. What is read for
+// metadata and folders counts against the expansion limit as it is read;
+// what is read for a member is counted by the member (ImageFile), sparse
+// parts included.
+struct ImageReads {
+    MemberVisitor& visitor;
+    ScanSource* source = nullptr; // a raw image
+    VirtualDisk* disk = nullptr;  // or a VMDK or VHD
+    bool forMember = false;
+    // The file system's own way to load a record, which LoadRecord wraps.
+    uint8_t (*loadRecord)(TSK_FS_INFO*, TSK_FS_FILE*, TSK_INUM_T) = nullptr;
+    bool claimCut = false; // a folder's size claim was cut to the image's size
+};
+
+// TSK's image structure with the reads behind it: TSK hands the structure
+// back to the read and close functions.
+struct ExternalImage {
+    TSK_IMG_INFO info;
+    ImageReads* reads;
+};
+
+ImageReads& ReadsOf(TSK_IMG_INFO* info) {
+    return *reinterpret_cast<ExternalImage*>(info)->reads;
+}
+
 ssize_t ReadImage(TSK_IMG_INFO* info, TSK_OFF_T offset, char* into, std::size_t count) {
-    ScanSource* source = reinterpret_cast<ExternalImage*>(info)->source;
-    return static_cast<ssize_t>(source->ReadAt(offset, reinterpret_cast<std::uint8_t*>(into),
-                                               static_cast<std::int64_t>(count)));
+    ImageReads& reads = ReadsOf(info);
+    if (reads.visitor.Stopping() ||
+        (!reads.forMember && !reads.visitor.Charge(static_cast<std::int64_t>(count))))
+        return -1;
+    if (reads.disk != nullptr)
+        return reads.disk->Read(offset, into, count);
+    return static_cast<ssize_t>(reads.source->ReadAt(offset, reinterpret_cast<std::uint8_t*>(into),
+                                                     static_cast<std::int64_t>(count)));
 }
 
 void CloseImage(TSK_IMG_INFO* info) {
@@ -61,16 +167,51 @@ void CloseImage(TSK_IMG_INFO* info) {
 
 void DescribeImage(TSK_IMG_INFO*, FILE*) {}
 
-TSK_IMG_INFO* OpenRawImage(ScanSource& source) {
+TSK_IMG_INFO* OpenExternalImage(ImageReads& reads, std::int64_t length) {
     auto* image = static_cast<ExternalImage*>(std::calloc(1, sizeof(ExternalImage)));
     if (image == nullptr)
         return nullptr;
-    image->source = &source;
-    TSK_IMG_INFO* info = tsk_img_open_external(image, source.Length(), kSectorSize, ReadImage,
-                                               CloseImage, DescribeImage);
+    image->reads = &reads;
+    TSK_IMG_INFO* info =
+        tsk_img_open_external(image, length, kSectorSize, ReadImage, CloseImage, DescribeImage);
     if (info == nullptr)
         std::free(image);
     return info;
+}
+
+// Where the blocks an ext2/3/4 folder really has end: a folder has no holes,
+// and TSK reads one to the end of its claim, parsing every hole as entries.
+TSK_OFF_T EndOfBlocks(TSK_FS_FILE* file) {
+    const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
+    if (attr == nullptr || (attr->flags & TSK_FS_ATTR_NONRES) == 0)
+        return file->meta->size;
+    TSK_OFF_T end = 0;
+    for (const TSK_FS_ATTR_RUN* run = attr->nrd.run; run != nullptr; run = run->next) {
+        if ((run->flags & (TSK_FS_ATTR_RUN_FLAG_SPARSE | TSK_FS_ATTR_RUN_FLAG_FILLER)) == 0)
+            end = std::max<TSK_OFF_T>(
+                end, static_cast<TSK_OFF_T>((run->offset + run->len) * file->fs_info->block_size));
+    }
+    return end;
+}
+
+// A record TSK loads for a folder that claims more bytes than the whole
+// image holds, or (ext2/3/4) than its blocks hold, is cut to what it holds: a
+// claim of gigabytes over holes costs minutes of CPU in TSK, where no stop is
+// seen, for nothing (or, past what the file system can map, loses the whole
+// folder).
+uint8_t LoadRecord(TSK_FS_INFO* fs, TSK_FS_FILE* file, TSK_INUM_T address) {
+    ImageReads& reads = ReadsOf(fs->img_info);
+    const uint8_t failed = reads.loadRecord(fs, file, address);
+    if (failed != 0 || file->meta == nullptr || !TSK_FS_IS_DIR_META(file->meta->type))
+        return failed;
+    TSK_FS_META* meta = file->meta;
+    const TSK_OFF_T claim = meta->size;
+    // The image's size first, so that TSK maps no more blocks than that.
+    meta->size = std::min<TSK_OFF_T>(claim, fs->img_info->size);
+    if (TSK_FS_TYPE_ISEXT(fs->ftype))
+        meta->size = std::min(meta->size, EndOfBlocks(file));
+    reads.claimCut = reads.claimCut || meta->size < claim;
+    return failed;
 }
 
 // A VHD that opens with a copy of its footer at 0 is a dynamic disk: the
@@ -99,9 +240,8 @@ bool VhdChecksumMatches(const std::vector<std::uint8_t>& bytes, std::size_t fiel
     return ~sum == BigEndian(bytes.data() + field, 4);
 }
 
-// The checks libvhdi makes first, made here: the reason is then clear, and an
-// image libvhdi would refuse never reaches TSK, which leaks its handle when
-// the open fails. Empty when the image may be opened.
+// The checks libvhdi makes first, made here, where the reason is then clear.
+// Empty when the image may be opened.
 std::string VhdRefusal(ScanSource& source) {
     std::vector<std::uint8_t> footer(kVhdFooterLength);
     if (source.ReadAt(0, footer.data(), kVhdFooterLength) != kVhdFooterLength ||
@@ -206,14 +346,14 @@ private:
 // libvmdk and libvhdi open their files by name: a file on disk by its open
 // descriptor, anything else through a temporary copy. `refusal` says why an
 // image is not opened.
-TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy,
-                             std::string& refusal) {
+bool OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy, VirtualDisk& disk,
+                    std::string& refusal) {
     const std::string extent = kind == ContainerKind::kVmdk ? VmdkExtentName(source) : "";
     refusal = kind == ContainerKind::kVhd ? VhdRefusal(source)
               : extent.empty()            ? "a VMDK without its one extent inside"
                                           : "";
     if (!refusal.empty())
-        return nullptr;
+        return false;
     int descriptor = -1;
     if (auto* file = dynamic_cast<FileSource*>(&source)) {
         descriptor = file->Descriptor();
@@ -223,29 +363,31 @@ TSK_IMG_INFO* OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore
         for (std::int64_t offset = 0; offset < source.Length(); offset += blockSize) {
             const std::int64_t got = source.ReadAt(offset, block.data(), blockSize);
             if (got <= 0 || !copy.Append(block.data(), got))
-                return nullptr;
+                return false;
         }
         descriptor = copy.Descriptor();
     }
     if (descriptor < 0)
-        return nullptr;
-    if (kind == ContainerKind::kVhd) {
-        const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
-        return tsk_img_open_utf8_sing(path.c_str(), TSK_IMG_TYPE_VHD_VHD, 0);
-    }
+        return false;
+    if (kind == ContainerKind::kVhd)
+        return disk.OpenVhd("/proc/self/fd/" + std::to_string(descriptor));
     const LinkFolder folder(descriptor, extent);
-    if (folder.Link().empty())
-        return nullptr;
-    return tsk_img_open_utf8_sing(folder.Link().c_str(), TSK_IMG_TYPE_VMDK_VMDK, 0);
+    return !folder.Link().empty() && disk.OpenVmdk(folder.Link());
 }
 
-// A file inside the image, read as the scanner asks. What it reads counts
-// against the expansion limit once: a sparse file of terabytes in a small
-// image is as much an expansion as a compressed one.
+// A file inside the image, read as the scanner asks: through TSK, or from
+// the clusters of a FAT chain read here. What it reads counts against the
+// expansion limit once: a sparse file of terabytes in a small image is as
+// much an expansion as a compressed one.
 class ImageFile : public ScanSource {
 public:
-    ImageFile(TSK_FS_FILE* file, MemberVisitor& visitor)
-        : m_file(file), m_length(std::max<TSK_OFF_T>(file->meta->size, 0)), m_visitor(visitor) {}
+    ImageFile(TSK_FS_FILE* file, ImageReads& reads)
+        : m_file(file), m_length(std::max<TSK_OFF_T>(file->meta->size, 0)), m_reads(reads) {}
+    ImageFile(std::vector<TSK_OFF_T> clusters, std::int64_t clusterSize, std::int64_t length,
+              TSK_IMG_INFO* image, ImageReads& reads)
+        : m_length(std::min<std::int64_t>(length, std::ssize(clusters) * clusterSize)),
+          m_reads(reads), m_image(image), m_clusters(std::move(clusters)),
+          m_clusterSize(clusterSize) {}
 
     std::int64_t Length() const override { return m_length; }
 
@@ -255,46 +397,94 @@ public:
         if (offset >= m_length)
             return 0;
         count = std::min(count, m_length - offset);
+        MemberVisitor& visitor = m_reads.visitor;
         if (offset + count > m_charged) {
-            if (m_visitor.Stopping() || !m_visitor.Charge(offset + count - m_charged))
+            if (visitor.Stopping() || !visitor.Charge(offset + count - m_charged))
                 return -1;
             m_charged = offset + count;
         }
-        const ssize_t got =
-            tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
-                             static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE);
-        if (got < 0)
+        m_reads.forMember = true;
+        const std::int64_t got =
+            m_file != nullptr
+                ? tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
+                                   static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE)
+                : ReadClusters(offset, into, count);
+        m_reads.forMember = false;
+        // TSK gives fewer bytes than the file holds when its run list ends
+        // early, at a loop in a FAT chain for one.
+        if (got < count)
             m_failed = true;
-        return got;
+        return got > 0 ? got : -1;
     }
 
     bool Failed() const { return m_failed; }
 
 private:
-    TSK_FS_FILE* m_file;
+    std::int64_t ReadClusters(std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+        std::int64_t done = 0;
+        while (done < count) {
+            const auto cluster = static_cast<std::size_t>((offset + done) / m_clusterSize);
+            const std::int64_t within = (offset + done) % m_clusterSize;
+            const std::int64_t part = std::min(count - done, m_clusterSize - within);
+            if (tsk_img_read(m_image, m_clusters[cluster] + within,
+                             reinterpret_cast<char*>(into + done),
+                             static_cast<std::size_t>(part)) != part)
+                break;
+            done += part;
+        }
+        return done;
+    }
+
+    TSK_FS_FILE* m_file = nullptr;
     std::int64_t m_length;
-    MemberVisitor& m_visitor;
+    ImageReads& m_reads;
+    TSK_IMG_INFO* m_image = nullptr;
+    std::vector<TSK_OFF_T> m_clusters;
+    std::int64_t m_clusterSize = 1;
     std::int64_t m_charged = 0;
     bool m_failed = false;
 };
 
+// What an entry of a folder is to the walk.
+enum class EntryKind { kSkipped, kFile, kFolder, kDamaged };
+
+// FAT keeps the volume label as an entry of the root folder, which TSK
+// names "<label> (Volume Label Entry)". A file of that name would have a
+// long name, beside which TSK keeps the short one.
+bool IsFatVolumeLabel(const TSK_FS_INFO& fs, const TSK_FS_NAME& name) {
+    const std::string_view text = name.name;
+    return TSK_FS_TYPE_ISFAT(fs.ftype) && text.ends_with(" (Volume Label Entry)") &&
+           (name.shrt_name == nullptr || name.shrt_name[0] == '\0');
+}
+
+// A short name as TSK and the folder entry both spell it: TSK applies the
+// entry's lower-case flags and marks bytes past ASCII with '^'.
+std::string ComparableName(std::string_view name) {
+    std::string text(name);
+    for (char& c : text)
+        c = c == '^' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 class FileSystemWalk {
 public:
-    FileSystemWalk(TSK_FS_INFO* fs, MemberVisitor& visitor)
-        : m_fs(fs), m_visitor(visitor), m_visited{fs->root_inum} {}
+    FileSystemWalk(TSK_FS_INFO* fs, ImageReads& reads)
+        : m_fs(fs), m_reads(reads), m_visitor(reads.visitor), m_visited{fs->root_inum},
+          m_fat(TSK_FS_TYPE_ISFAT(fs->ftype) &&
+                m_volume.Open(fs->img_info, fs->offset, fs->ftype)) {}
 
     // A folder's files in the order the file system keeps them, then its
     // folders in the same order. False when the container must stop.
     bool WalkFolder(TSK_INUM_T address, const std::string& folder, int depth) {
+        const std::string label = folder.empty() ? "root folder" : folder;
         if (depth > kMaxFolderDepth) {
-            m_visitor.Problem(folder + ": folders nested too deep");
+            m_visitor.Problem(label + ": folders nested too deep");
             return true;
         }
-        TSK_FS_DIR* directory = tsk_fs_dir_open_meta(m_fs, address);
-        if (directory == nullptr) {
-            m_visitor.Problem((folder.empty() ? "root folder" : folder) + ": cannot be read");
-            return true;
-        }
+        TSK_FS_DIR* directory = OpenFolder(address, label);
+        if (directory == nullptr)
+            return !m_visitor.Stopping();
+        std::vector<FatEntry> entries = m_fat ? FatEntries(directory) : std::vector<FatEntry>{};
         std::vector<std::pair<TSK_INUM_T, std::string>> folders;
         bool goOn = true;
         const std::size_t count = tsk_fs_dir_getsize(directory);
@@ -302,54 +492,251 @@ public:
             TSK_FS_FILE* file = tsk_fs_dir_get(directory, i);
             if (file == nullptr)
                 continue;
-            if (IsMember(*file)) {
-                const std::string path = folder + file->name->name;
-                if (file->meta->type == TSK_FS_META_TYPE_REG) {
-                    ImageFile member(file, m_visitor);
-                    goOn = m_visitor.Visit(path, file->meta->mtime, member);
-                    if (member.Failed())
-                        m_visitor.Problem(path + ": cannot be read");
-                } else if (file->meta->type == TSK_FS_META_TYPE_DIR) {
-                    folders.emplace_back(file->meta->addr, path + "/");
-                }
+            const std::string path = folder + (file->name != nullptr ? file->name->name : "");
+            const EntryKind kind = KindOf(*file);
+            const FatEntry fatEntry =
+                kind == EntryKind::kSkipped ? FatEntry{} : Take(entries, *file);
+            switch (kind) {
+            case EntryKind::kFile:
+                goOn = fatEntry.shortName.empty() || ChainIsSound(fatEntry)
+                           ? VisitFile(file, path)
+                           : VisitChain(fatEntry, path);
+                break;
+            case EntryKind::kFolder:
+                folders.emplace_back(file->meta->addr, path + "/");
+                break;
+            case EntryKind::kDamaged:
+                m_visitor.Problem(path + ": damaged record; not read");
+                break;
+            case EntryKind::kSkipped:
+                break;
             }
             tsk_fs_file_close(file);
         }
         tsk_fs_dir_close(directory);
+        // What is left of the folder's own entries TSK passed over.
+        for (const FatEntry& entry : entries) {
+            if (!goOn)
+                break;
+            if (entry.folder)
+                m_visitor.Problem(folder + entry.shortName +
+                                  "/: damaged folder entry; not entered");
+            else
+                goOn = VisitChain(entry, folder + entry.shortName);
+        }
         for (const auto& [child, path] : folders) {
+            if (!goOn)
+                break;
             // A folder met twice is a loop in a damaged or crafted file system.
-            if (goOn && m_visited.insert(child).second)
+            if (m_visited.insert(child).second)
                 goOn = WalkFolder(child, path, depth + 1);
+            else
+                m_visitor.Problem(path + ": a folder met before (a loop); not entered");
         }
         return goOn && !m_visitor.Stopping();
     }
 
 private:
-    // Allocated files and folders with a name: not ".", "..", deleted
-    // entries (whose record may since belong to another file) or NTFS's own
-    // metadata files. The virtual files TSK adds ($MBR, $FAT1, $OrphanFiles)
-    // are neither regular files nor folders.
-    bool IsMember(const TSK_FS_FILE& file) const {
+    bool VisitFile(TSK_FS_FILE* file, const std::string& path) {
+        ImageFile member(file, m_reads);
+        const bool goOn = m_visitor.Visit(path, file->meta->mtime, member);
+        if (member.Failed())
+            m_visitor.Problem(path + ": cannot be read whole");
+        return goOn;
+    }
+
+    // TSK gives no bytes of a FAT file whose chain loops or ends early.
+    bool ChainIsSound(const FatEntry& entry) const {
+        std::string fault;
+        m_volume.Chain(entry, fault);
+        return fault.empty();
+    }
+
+    // A FAT file read from its own chain, as far as the volume holds it.
+    bool VisitChain(const FatEntry& entry, const std::string& path) {
+        std::string fault;
+        ImageFile member(m_volume.Chain(entry, fault), m_volume.ClusterSize(), entry.size,
+                         m_fs->img_info, m_reads);
+        const bool goOn = m_visitor.Visit(path, entry.modified, member);
+        if (!fault.empty())
+            m_visitor.Problem(path + ": " + fault + "; " + std::to_string(member.Length()) +
+                              " of " + std::to_string(entry.size) + " bytes read");
+        else if (member.Failed())
+            m_visitor.Problem(path + ": cannot be read whole");
+        return goOn;
+    }
+
+    // The files and folders of a FAT folder as its own bytes have them.
+    std::vector<FatEntry> FatEntries(TSK_FS_DIR* directory) {
+        if (directory->fs_file == nullptr || directory->fs_file->meta == nullptr)
+            return {};
+        std::vector<std::uint8_t> bytes(
+            static_cast<std::size_t>(std::max<TSK_OFF_T>(directory->fs_file->meta->size, 0)));
+        const ssize_t got =
+            tsk_fs_file_read(directory->fs_file, 0, reinterpret_cast<char*>(bytes.data()),
+                             bytes.size(), TSK_FS_FILE_READ_FLAG_NONE);
+        bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        return ParseFatFolder(bytes);
+    }
+
+    // The folder entry TSK listed `file` from, taken out of `entries`;
+    // empty when there is none.
+    static FatEntry Take(std::vector<FatEntry>& entries, const TSK_FS_FILE& file) {
+        const TSK_FS_NAME& name = *file.name;
+        const std::string wanted = ComparableName(
+            name.shrt_name != nullptr && name.shrt_name[0] != '\0' ? name.shrt_name : name.name);
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (ComparableName(it->shortName) == wanted) {
+                FatEntry entry = *it;
+                entries.erase(it);
+                return entry;
+            }
+        }
+        return {};
+    }
+
+    // The folder's entries, as many as could be read: TSK's own
+    // tsk_fs_dir_open_meta drops every entry of a folder that is damaged
+    // anywhere, so the file system's reader is called directly. Null when
+    // nothing can be read; the reason is said.
+    TSK_FS_DIR* OpenFolder(TSK_INUM_T address, const std::string& label) {
+        m_reads.claimCut = false;
+        TSK_FS_FILE* self = tsk_fs_file_open_meta(m_fs, nullptr, address);
+        const bool isFolder =
+            self != nullptr && self->meta != nullptr && TSK_FS_IS_DIR_META(self->meta->type);
+        tsk_fs_file_close(self);
+        if (!isFolder) {
+            m_visitor.Problem(label + ": damaged record; not a folder");
+            return nullptr;
+        }
+        if (m_reads.claimCut)
+            m_visitor.Problem(label + ": claims more bytes than it holds");
+        TSK_FS_DIR* directory = nullptr;
+        const TSK_RETVAL_ENUM read = m_fs->dir_open_meta(m_fs, &directory, address, 0);
+        tsk_error_reset();
+        if (read != TSK_OK || directory == nullptr)
+            m_visitor.Problem(label + (directory == nullptr || tsk_fs_dir_getsize(directory) == 0
+                                           ? ": cannot be read"
+                                           : ": damaged; read in part"));
+        else if (TSK_FS_TYPE_ISEXT(m_fs->ftype) && !HoldsItself(directory))
+            m_visitor.Problem(label + ": damaged; its entries cannot be found");
+        return directory;
+    }
+
+    // Every folder of ext2/3/4 holds "." first. TSK reads a folder whose
+    // size is damaged (a claim of 16 GiB reads as 0) as empty, successfully.
+    static bool HoldsItself(const TSK_FS_DIR* directory) {
+        for (std::size_t i = 0; i < tsk_fs_dir_getsize(directory); ++i) {
+            const TSK_FS_NAME* name = tsk_fs_dir_get_name(directory, i);
+            if (name != nullptr && name->name != nullptr && std::strcmp(name->name, ".") == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // Allocated files and folders with a name are members; not ".", "..",
+    // deleted entries (whose record may since belong to another file), the
+    // virtual files TSK adds ($MBR, $FAT1, $OrphanFiles), links and devices,
+    // NTFS's own metadata files or FAT's volume label. A name whose record
+    // is missing, free or of another type than the name says is damage.
+    EntryKind KindOf(const TSK_FS_FILE& file) const {
         const TSK_FS_NAME* name = file.name;
         const TSK_FS_META* meta = file.meta;
-        if (name == nullptr || meta == nullptr || name->name == nullptr || name->name[0] == '\0' ||
+        if (name == nullptr || name->name == nullptr || name->name[0] == '\0' ||
             TSK_FS_ISDOT(name->name) || (name->flags & TSK_FS_NAME_FLAG_UNALLOC) != 0 ||
-            (meta->flags & TSK_FS_META_FLAG_UNALLOC) != 0)
-            return false;
-        return !(TSK_FS_TYPE_ISNTFS(m_fs->ftype) && meta->addr < kNtfsFirstUserRecord);
+            name->type == TSK_FS_NAME_TYPE_VIRT || name->type == TSK_FS_NAME_TYPE_VIRT_DIR ||
+            IsFatVolumeLabel(*m_fs, *name))
+            return EntryKind::kSkipped;
+        if (meta == nullptr || (meta->flags & TSK_FS_META_FLAG_UNALLOC) != 0)
+            return EntryKind::kDamaged;
+        if (TSK_FS_TYPE_ISNTFS(m_fs->ftype) && meta->addr < kNtfsFirstUserRecord)
+            return EntryKind::kSkipped;
+        const bool nameIsFile = name->type == TSK_FS_NAME_TYPE_REG;
+        const bool nameIsFolder = name->type == TSK_FS_NAME_TYPE_DIR;
+        const bool nameIsOther =
+            !nameIsFile && !nameIsFolder && name->type != TSK_FS_NAME_TYPE_UNDEF;
+        switch (meta->type) {
+        case TSK_FS_META_TYPE_REG:
+            return nameIsFolder || nameIsOther ? EntryKind::kDamaged : EntryKind::kFile;
+        case TSK_FS_META_TYPE_DIR:
+            return nameIsFile || nameIsOther ? EntryKind::kDamaged : EntryKind::kFolder;
+        case TSK_FS_META_TYPE_UNDEF:
+            return EntryKind::kDamaged;
+        default:
+            return nameIsOther ? EntryKind::kSkipped : EntryKind::kDamaged;
+        }
     }
 
     TSK_FS_INFO* m_fs;
+    ImageReads& m_reads;
     MemberVisitor& m_visitor;
     std::set<TSK_INUM_T> m_visited;
+    FatVolume m_volume;
+    bool m_fat; // a FAT volume whose boot sector makes sense
 };
 
 // Walks one file system, its files under `prefix`. False when the container must stop.
-bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& visitor) {
-    FileSystemWalk walk(fs, visitor);
+bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, ImageReads& reads) {
+    reads.loadRecord = fs->file_add_meta;
+    fs->file_add_meta = LoadRecord;
+    FileSystemWalk walk(fs, reads);
     const bool goOn = walk.WalkFolder(fs->root_inum, prefix, 0);
     tsk_fs_close(fs);
     return goOn;
+}
+
+// The chain of extended partition tables of an MBR disk: each table's
+// second entry links to the next, at an offset from the first extended
+// table. TSK stops at a table met twice or a damaged one without a word;
+// the reason is said here. Empty when the chain is sound.
+std::string ExtendedChainFault(TSK_IMG_INFO* image) {
+    constexpr int kEntries = 446, kEntryLength = 16, kType = 4, kStart = 8, kSize = 12;
+    const auto isExtended = [](std::uint8_t type) {
+        return type == 0x05 || type == 0x0F || type == 0x85;
+    };
+    const auto little32 = [](const std::uint8_t* bytes) {
+        return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+               std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+    };
+    std::uint8_t sector[kSectorSize];
+    if (tsk_img_read(image, 0, reinterpret_cast<char*>(sector), kSectorSize) != kSectorSize)
+        return {};
+    for (int i = 0; i < 4; ++i) {
+        const std::uint8_t* entry = sector + kEntries + i * kEntryLength;
+        if (!isExtended(entry[kType]) || little32(entry + kSize) == 0)
+            continue;
+        const std::uint64_t base = little32(entry + kStart);
+        std::set<std::uint64_t> seen;
+        for (std::uint64_t table = base; table != 0;) {
+            std::uint8_t ebr[kSectorSize];
+            if (!seen.insert(table).second)
+                return "extended partition tables loop; the rest is cut";
+            if (tsk_img_read(image, static_cast<TSK_OFF_T>(table * kSectorSize),
+                             reinterpret_cast<char*>(ebr), kSectorSize) != kSectorSize ||
+                ebr[510] != 0x55 || ebr[511] != 0xAA)
+                return "damaged extended partition table; the rest is cut";
+            const std::uint8_t* link = ebr + kEntries + kEntryLength;
+            table = isExtended(link[kType]) && little32(link + kSize) != 0 &&
+                            little32(link + kStart) != 0
+                        ? base + little32(link + kStart)
+                        : 0;
+        }
+    }
+    return {};
+}
+
+// The image as TSK reads it, every read through ImageReads. Null when the
+// image cannot be opened: `refusal` says why, or is empty.
+TSK_IMG_INFO* OpenImage(ScanSource& container, ContainerKind kind, ImageReads& reads,
+                        MemberStore& copy, VirtualDisk& disk, std::string& refusal) {
+    if (kind == ContainerKind::kDiskImage) {
+        reads.source = &container;
+        return OpenExternalImage(reads, container.Length());
+    }
+    if (!OpenNamedImage(container, kind, copy, disk, refusal))
+        return nullptr;
+    reads.disk = &disk;
+    return OpenExternalImage(reads, disk.Size());
 }
 
 } // namespace
@@ -357,17 +744,22 @@ bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, MemberVisitor& v
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
     MemberStore copy(&visitor.TemporaryFiles());
     std::string refusal;
-    TSK_IMG_INFO* image = kind == ContainerKind::kDiskImage
-                              ? OpenRawImage(container)
-                              : OpenNamedImage(container, kind, copy, refusal);
+    ImageReads reads{visitor};
+    VirtualDisk disk;
+    TSK_IMG_INFO* image = OpenImage(container, kind, reads, copy, disk, refusal);
     if (image == nullptr) {
         if (refusal.empty())
             refusal = copy.Error().empty() ? "not a readable disk image" : copy.Error();
         visitor.Problem(refusal);
-        return;
-    }
-    // A partitioned disk: each partition is a folder "Partition 1", "Partition 2"...
-    if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
+    } else if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
+        // A partitioned disk: each partition is a folder "Partition 1",
+        // "Partition 2"... in the order of their start on the disk, as mmls
+        // lists them, whatever their slots in the table.
+        if (volumes->vstype == TSK_VS_TYPE_DOS) {
+            const std::string fault = ExtendedChainFault(image);
+            if (!fault.empty())
+                visitor.Problem(fault);
+        }
         int number = 0;
         for (TSK_PNUM_T i = 0; i < volumes->part_count; ++i) {
             const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes, i);
@@ -379,16 +771,18 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
                 visitor.Problem(folder + ": no file system found");
                 continue;
             }
-            if (!WalkFileSystem(fs, folder + "/", visitor))
+            if (!WalkFileSystem(fs, folder + "/", reads))
                 break;
         }
         tsk_vs_close(volumes);
     } else if (TSK_FS_INFO* fs = tsk_fs_open_img(image, 0, TSK_FS_TYPE_DETECT)) {
-        WalkFileSystem(fs, "", visitor);
+        WalkFileSystem(fs, "", reads);
     } else {
         visitor.Problem("no file system found");
     }
-    tsk_img_close(image);
+    tsk_error_reset();
+    if (image != nullptr)
+        tsk_img_close(image);
 }
 
 } // namespace kestrel

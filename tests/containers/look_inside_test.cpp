@@ -60,6 +60,8 @@ struct SampleTree : fixtures::TempTree {
         ::setenv("TREE", Root().c_str(), 1);
         ::setenv("LC_ALL", "C.UTF-8", 1); // for the tools; this process keeps the C locale
         ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+        // mkfs.fat, sfdisk, mkfs.ext4 and debugfs live there, off a user's PATH.
+        ::setenv("PATH", (std::string(std::getenv("PATH")) + ":/usr/sbin").c_str(), 1);
     }
 };
 
@@ -212,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
             {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
                                " && mcopy -i \"$OUT\" \"$TREE/README.TXT\" ::/GONE.TXT && mdel "
                                "-i \"$OUT\" ::/GONE.TXT"}},
-        FormatRow{"fat16_volume", {"FAT16.IMG", kMkfsFat + "-F 16 20480" + kCopyToFat}},
+        FormatRow{"fat16_volume_label_no_member",
+                  {"FAT16.IMG", kMkfsFat + "-n KESTREL -F 16 20480" + kCopyToFat}},
         FormatRow{"fat32_behind_mbr",
                   {"DISK.IMG", "truncate -s 40M \"$OUT\"; echo start=2048,type=c | sfdisk -q "
                                "\"$OUT\"; mkfs.fat -F 32 --offset 2048 \"$OUT\" 39936 >/dev/null; "
@@ -350,6 +353,26 @@ const TemporaryFiles kNoTemporaryDirectory{true, "/nonexistent-kestrel-tmp"};
 
 const std::vector<std::string> kAllNames = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
 const std::vector<std::string> kFirstTwo = {"SERVER.NLM", "DRIVER.NLM"};
+
+// Damage is written by `printf ... | dd` at a byte offset.
+const std::string kAt = " | dd of=\"$OUT\" conv=notrunc status=none bs=1 seek=";
+const std::string kExt4 = "mkfs.ext4 -q -d \"$TREE\" \"$OUT\" 1M 2>/dev/null; ";
+const std::string kExt2 = "mkfs.ext2 -q -b 1024 -d \"$TREE\" \"$OUT\" 2M 2>/dev/null; ";
+// Sets $at to where the record of `file` starts in the image (debugfs's imap;
+// both images have blocks of 1024 bytes).
+std::string RecordOf(const std::string& file) {
+    return "at=$(debugfs -R 'imap " + file +
+           "' \"$OUT\" 2>/dev/null | sed -n 's/.*block \\([0-9]*\\), offset "
+           "\\(.*\\)/\\1*1024+\\2/p'); "
+           "at=$((at)); ";
+}
+const std::string kRootRecord = RecordOf("<2>");
+const std::vector<std::string> kAllFour = {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
+                                           "\xC3\x9C"
+                                           "berwachung.txt"};
+const std::vector<std::string> kDriverAndServer = {"SERVER.NLM", "DRIVER.NLM",
+                                                   "\xC3\x9C"
+                                                   "berwachung.txt"};
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, LimitTest,
@@ -523,6 +546,100 @@ INSTANTIATE_TEST_SUITE_P(
                  .reports = {"BIG.EXE"},
                  .problems = {"T.ZIP: BIG.EXE: temporary file not written: File too large"},
                  .temporary = {true, nullptr, 100000}},
+        LimitRow{
+            "ext4_record_wiped",
+            {"EXT4.IMG", kExt4 + RecordOf("/README.TXT") + "head -c 256 /dev/zero" + kAt + "$at"},
+            {},
+            kDriverAndServer,
+            {"EXT4.IMG: README.TXT: damaged record"}},
+        // The superblock's s_inodes_per_group (at 1024 + 40) puts the root
+        // folder's record elsewhere.
+        LimitRow{"ext4_inodes_per_group_odd",
+                 {"EXT4.IMG", kExt4 + "printf '\\1\\0\\0\\0'" + kAt + "1064"},
+                 {},
+                 {},
+                 {"EXT4.IMG: root folder: damaged record; not a folder"}},
+        // The root folder's i_size (at 4 in its record) says 1 MiB, half the
+        // image, over holes; its one block is read.
+        LimitRow{"ext2_root_claiming_1_MiB_over_holes",
+                 {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\20'" + kAt + "$((at + 4))"},
+                 {},
+                 kAllFour,
+                 {"EXT2.IMG: root folder: claims more bytes than it holds"}},
+        // SUB2 holds folders enough for two blocks; its second block pointer
+        // (at 44 in its record) points past the image. The first block is kept.
+        LimitRow{
+            "ext2_folder_read_in_part",
+            {"EXT2.IMG", "cp -r \"$TREE\" T; for i in $(seq 20); do mkdir -p T/SUB2/$(printf "
+                         "D%059d $i); done; mkfs.ext2 -q -b 1024 -d T \"$OUT\" 2M 2>/dev/null; " +
+                             RecordOf("/SUB2") + "printf '\\377\\377\\377'" + kAt + "$((at + 44))"},
+            {},
+            kAllFour,
+            {"EXT2.IMG: SUB2/: damaged; read in part"}},
+        // i_size 0 and i_size_high (at 108) 4 say 16 GiB, which TSK reads as 0.
+        LimitRow{"ext2_root_claiming_16_GiB",
+                 {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\0\\0'" + kAt +
+                                  "$((at + 4)); printf '\\4'" + kAt + "$((at + 108))"},
+                 {},
+                 {},
+                 {"EXT2.IMG: root folder: damaged; its entries cannot be found"}},
+        LimitRow{"folder_holding_itself",
+                 {"EXT4.IMG", kExt4 + "debugfs -w -R 'link /SUB /SUB/LOOP' \"$OUT\" 2>/dev/null"},
+                 {},
+                 kAllFour,
+                 {"EXT4.IMG: SUB/LOOP/: a folder met before (a loop); not entered"}},
+        // The entries' size fields (at 28) claim 4 GiB; TSK passes them over and
+        // they are read from their chains after the rest of the folder.
+        LimitRow{
+            "fat_entries_claiming_4_GiB",
+            {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
+                               "; for name in 'README  TXT' "
+                               "'SERVER  NLM'; do at=$(grep -obUa \"$name\" \"$OUT\" | cut -d: "
+                               "-f1); printf '\\377\\377\\377\\377'" +
+                               kAt + "$((at + 28)); done"},
+            {},
+            kAllFour,
+            {"FLOPPY.IMG: README.TXT: its FAT chain ends early; 512 of 4294967295 bytes read"}},
+        // The FAT entry of BIG's second cluster leads back to its first (at 26
+        // in its folder entry); BIG takes six clusters of 512 bytes.
+        LimitRow{"fat_chain_loop",
+                 {"FAT16.IMG", kMkfsFat +
+                                   "-F 16 -s 1 20480 >/dev/null; head -c 3000 /dev/zero > "
+                                   "BIG; mcopy -i \"$OUT\" BIG ::/; at=$(grep -obUa 'BIG  "
+                                   "      ' \"$OUT\" | cut -d: -f1); c=$(od -An -tu2 "
+                                   "-j$((at + 26)) -N2 \"$OUT\"); r=$(od -An -tu2 -j14 -N2 "
+                                   "\"$OUT\"); printf \"\\\\$(printf %o $((c & 255)))"
+                                   "\\\\$(printf %o $((c >> 8)))\"" +
+                                   kAt + "$((r * 512 + 2 * c + 2))"},
+                 {},
+                 {"BIG"},
+                 {"FAT16.IMG: BIG: its FAT chain loops; 1024 of 3000 bytes read"}},
+        // The folders and members come to 10 KiB; TSK reads the image 64 KiB
+        // at a time.
+        LimitRow{"image_reads_charged",
+                 {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat},
+                 {.maxExpand = 32 * 1024},
+                 {},
+                 {"FLOPPY.IMG: more than 32 KiB decompressed"}},
+        // mmls lists partitions by their start, not by their slots.
+        LimitRow{"partitions_numbered_by_start",
+                 {"DISK.IMG",
+                  "truncate -s 16M \"$OUT\"; printf 'start=22528,type=6\\nstart=2048,"
+                  "size=8192,type=6\\n' | sfdisk -q \"$OUT\"; mkfs.fat --offset 22528 "
+                  "\"$OUT\" 9000 >/dev/null; mcopy -i \"$OUT\"@@11M \"$TREE/SERVER.NLM\" ::/"},
+                 {},
+                 {"SERVER.NLM"},
+                 {"DISK.IMG: Partition 1: no file system found"}},
+        // The second extended table's link entry (at 462) leads back to itself.
+        LimitRow{"extended_partitions_loop",
+                 {"DISK.IMG", "truncate -s 8M \"$OUT\"; printf 'start=2048,size=4096,type=6\\n"
+                              "start=6144,type=5\\nstart=8192,size=2048,type=6\\nstart=12288,"
+                              "type=6\\n' | sfdisk -q \"$OUT\"; printf '\\5\\0\\0\\0\\0\\20\\0"
+                              "\\0\\0\\20'" +
+                                  kAt + "$((10240 * 512 + 466))"},
+                 {},
+                 {},
+                 {"DISK.IMG: extended partition tables loop"}},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
     testing::RowName());
