@@ -144,8 +144,11 @@ off_t Tell(mspack_file* handle) {
 // libmspack's warnings about odd but readable data are not shown.
 void Message(mspack_file*, const char*, ...) {}
 
+// Zeroed: libmspack 0.11 frees a KWAJ header's name and extra text when the
+// header cannot be read, also when it was cut short before those pointers
+// were set.
 void* Allocate(mspack_system*, std::size_t bytes) {
-    return bytes <= kMaxLibraryAllocation ? std::malloc(bytes) : nullptr;
+    return bytes <= kMaxLibraryAllocation ? std::calloc(1, bytes) : nullptr;
 }
 
 void Free(void* block) {

@@ -125,5 +125,7 @@ cp overlapping.cab "$seeds/seed-overlapping.cab"
 # SZDD cut short of the length its header says, and SZDD of an unknown method.
 printf 'SZDD\210\360\047\063A_\0\020\0\0\377ABCDEFGH' > "$seeds/seed-cut.sz_"
 printf 'SZDD\210\360\047\063B_\010\0\0\0\377ABCDEFGH' > "$seeds/seed-method.sz_"
+# KWAJ cut inside its header: libmspack frees what it never set.
+printf 'KWAJ\210\360\047\321\2\0' > "$seeds/seed-kwaj-cut.ex_"
 # A compressed stream of unknown length, text that expands a thousandfold.
 yes "a line of text in a stream" | head -c 1048576 | gzip -9 > "$seeds/seed-text.gz"

@@ -449,6 +449,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  {"SERVER.NL_: unknown compression method 'B'"}},
+        // libmspack frees the header's name when it cannot read the header.
+        LimitRow{"kwaj_header_cut_short",
+                 {"CUT.EX_", "printf 'KWAJ\\210\\360\\047\\321\\2\\0' > \"$OUT\""},
+                 {},
+                 {},
+                 {"CUT.EX_: truncated"}},
         LimitRow{"cabinet_block_continued_in_missing_cabinet",
                  {"T.CAB", "head -c 40000 /dev/zero > BIG; cp \"$TREE/README.TXT\" .; gcab -c "
                            "\"$OUT\" BIG README.TXT; at=$(od -An -tu4 -j36 -N4 \"$OUT\"); printf "
