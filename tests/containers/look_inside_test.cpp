@@ -367,10 +367,11 @@ std::string RecordOf(const std::string& file) {
            "at=$((at)); ";
 }
 const std::string kRootRecord = RecordOf("<2>");
-const std::vector<std::string> kAllFour = {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
+// The tree's files as an ext file system lists them (LINK.NLM: a hard link).
+const std::vector<std::string> kAllFive = {"README.TXT", "SERVER.NLM", "DRIVER.NLM", "LINK.NLM",
                                            "\xC3\x9C"
                                            "berwachung.txt"};
-const std::vector<std::string> kDriverAndServer = {"SERVER.NLM", "DRIVER.NLM",
+const std::vector<std::string> kDriverAndServer = {"SERVER.NLM", "DRIVER.NLM", "LINK.NLM",
                                                    "\xC3\x9C"
                                                    "berwachung.txt"};
 
@@ -570,7 +571,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitRow{"ext2_root_claiming_1_MiB_over_holes",
                  {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\20'" + kAt + "$((at + 4))"},
                  {},
-                 kAllFour,
+                 kAllFive,
                  {"EXT2.IMG: root folder: claims more bytes than it holds"}},
         // SUB2 holds folders enough for two blocks; its second block pointer
         // (at 44 in its record) points past the image. The first block is kept.
@@ -580,7 +581,7 @@ INSTANTIATE_TEST_SUITE_P(
                          "D%059d $i); done; mkfs.ext2 -q -b 1024 -d T \"$OUT\" 2M 2>/dev/null; " +
                              RecordOf("/SUB2") + "printf '\\377\\377\\377'" + kAt + "$((at + 44))"},
             {},
-            kAllFour,
+            kAllFive,
             {"EXT2.IMG: SUB2/: damaged; read in part"}},
         // i_size 0 and i_size_high (at 108) 4 say 16 GiB, which TSK reads as 0.
         LimitRow{"ext2_root_claiming_16_GiB",
@@ -592,7 +593,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitRow{"folder_holding_itself",
                  {"EXT4.IMG", kExt4 + "debugfs -w -R 'link /SUB /SUB/LOOP' \"$OUT\" 2>/dev/null"},
                  {},
-                 kAllFour,
+                 kAllFive,
                  {"EXT4.IMG: SUB/LOOP/: a folder met before (a loop); not entered"}},
         // The entries' size fields (at 28) claim 4 GiB; TSK passes them over and
         // they are read from their chains after the rest of the folder.
@@ -604,8 +605,14 @@ INSTANTIATE_TEST_SUITE_P(
                                "-f1); printf '\\377\\377\\377\\377'" +
                                kAt + "$((at + 28)); done"},
             {},
-            kAllFour,
-            {"FLOPPY.IMG: README.TXT: its FAT chain ends early; 512 of 4294967295 bytes read"}},
+            // Files TSK passes over come after the rest of their folder.
+            {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
+             "\xC3\x9C"
+             "berwachung.txt",
+             "LINK.NLM"},
+            {"FLOPPY.IMG: 2 problems; first: README.TXT: its FAT chain ends early; 512 of "
+             "4294967295 "
+             "bytes read"}},
         // The FAT entry of BIG's second cluster leads back to its first (at 26
         // in its folder entry); BIG takes six clusters of 512 bytes.
         LimitRow{"fat_chain_loop",
@@ -645,7 +652,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kAt + "$((10240 * 512 + 466))"},
                  {},
                  {},
-                 {"DISK.IMG: extended partition tables loop"}},
+                 {"DISK.IMG: 4 problems; first: extended partition tables loop"}},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
     testing::RowName());
