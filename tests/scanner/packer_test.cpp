@@ -81,6 +81,18 @@ INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
                                            PackerRow{"exepack", "exepack", "EXEPACK"}),
                          testing::RowName());
 
+// PKLITE is named from the version it writes into the header (its flags in
+// the high nibble left out), and not unpacked.
+TEST(PackerName, PkliteFromItsHeader) {
+    fixtures::MemorySource program(fixtures::BuildSample(
+        {{"format", "mz"},
+         {"put", {{{"at", 28}, {"u16", 0x110F}}, {{"at", 30}, {"text", "PKLITE Copr. 1990"}}}}}));
+    const std::optional<Packer> packer = RecognisePacker(program);
+    ASSERT_TRUE(packer);
+    EXPECT_EQ(packer->name, "PKLITE 1.15");
+    EXPECT_FALSE(CanUnpack(*packer));
+}
+
 // A damaged packed program keeps its packer's name, and says what is wrong.
 // `at` counts from the loader (CS:0000); kLastCommand is EXEPACK's last
 // command byte, before the padding; kPackedData the first byte of the
