@@ -186,14 +186,19 @@ INSTANTIATE_TEST_SUITE_P(
     testing::RowName());
 
 // LZEXE's program grows to 1 MiB and no further, however much room its
-// loader's fields claim.
+// loader's fields claim: the byte past it may come as a literal or in a match.
 TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
-    for (const std::int64_t extra : {0, 16}) {
-        fixtures::MemorySource packed(Packed("lzexe", Program(64 + kMaxUnpackedProgram + extra)));
+    for (const auto& [extra, literalLast] : {std::pair{0, true}, {1, true}, {1, false}}) {
+        const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
+        Json program = Program(size);
+        if (literalLast)
+            program["put"].push_back({{"at", size - 1}, {"u8", 0x55}});
+        fixtures::MemorySource packed(Packed("lzexe", program));
         const std::optional<Packer> packer = RecognisePacker(packed);
         ASSERT_TRUE(packer);
         EXPECT_EQ(UnpackProgram(packed, *packer).problem,
-                  extra == 0 ? "" : "the unpacked program grows past what its loader can hold");
+                  extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
+            << extra;
     }
 }
 
