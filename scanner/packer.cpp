@@ -48,6 +48,9 @@ bool HasAt(const std::vector<std::uint8_t>& bytes, std::int64_t at, std::string_
 }
 
 std::vector<std::uint8_t> ReadUpTo(ScanSource& program, std::int64_t offset, std::int64_t count) {
+    // An empty read is not asked of the source: its buffer would be null.
+    if (count <= 0)
+        return {};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
     const std::int64_t got = offset >= 0 ? program.ReadAt(offset, bytes.data(), count) : -1;
     bytes.resize(static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
