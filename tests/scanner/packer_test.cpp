@@ -31,8 +31,15 @@ Json Program(std::size_t size = 1024) {
     return {{"path", "TOOL.EXE"}, {"format", "mz"}, {"size", size}, {"put", put}};
 }
 
+Json PackedDescription(const std::string& format, const Json& program = Program()) {
+    // "lzexe090" is LZEXE 0.90.
+    if (format == "lzexe090")
+        return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
+    return {{"format", format}, {"member", program}};
+}
+
 Bytes Packed(const std::string& format, const Json& program = Program()) {
-    return fixtures::BuildSample({{"format", format}, {"member", program}});
+    return fixtures::BuildSample(PackedDescription(format, program));
 }
 
 struct PackerRow {
@@ -70,14 +77,15 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
     EXPECT_EQ(Bytes(program.begin() + WordAt(program, 8) * 16, program.end()),
               Bytes(original.begin() + 64, original.end()));
 
-    EXPECT_EQ(testing::ScanRecordOf({{"format", GetParam().format}, {"member", Program()}})
-                  .Facts.packer.value_or("none"),
-              GetParam().packer);
+    EXPECT_EQ(
+        testing::ScanRecordOf(PackedDescription(GetParam().format)).Facts.packer.value_or("none"),
+        GetParam().packer);
     EXPECT_FALSE(testing::ScanRecordOf(Program()).Facts.packer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
                          ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
+                                           PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
                                            PackerRow{"exepack", "exepack", "EXEPACK"}),
                          testing::RowName());
 
