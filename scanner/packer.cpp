@@ -177,6 +177,22 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
     return {{}, "not unpacked"};
 }
 
+bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,
+                            std::vector<std::uint32_t>& relocations) {
+    std::int64_t at = 0;
+    for (std::uint32_t segment = 0; segment < 0x10000; segment += 0x1000) {
+        if (at + 2 > std::ssize(table))
+            return false;
+        const std::int64_t count = WordAt(table, at);
+        at += 2;
+        if (at + 2 * count > std::ssize(table))
+            return false;
+        for (std::int64_t i = 0; i < count; ++i, at += 2)
+            relocations.push_back(segment << 16 | WordAt(table, at));
+    }
+    return true;
+}
+
 Unpacked BuildMzProgram(const LoadedProgram& loaded, const MzHeader& packed) {
     const std::int64_t imageLength = std::ssize(loaded.image);
     if (loaded.cs * kParagraph + loaded.ip >= imageLength)

@@ -77,6 +77,12 @@ struct LoadedProgram {
     std::vector<std::uint32_t> relocations; // segment << 16 | offset
 };
 
+// The relocation table of EXEPACK and LZEXE 0.90: for each of the 16
+// segments of 64 KiB, a count and that many offsets into it. False when the
+// table ends early.
+bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,
+                            std::vector<std::uint32_t>& relocations);
+
 // The MZ file a linker would have written for `loaded`; the memory the
 // program asks for beyond its image stays what the packed program had in all.
 Unpacked BuildMzProgram(const LoadedProgram& loaded, const MzHeader& packed);

@@ -63,22 +63,6 @@ std::string Decode(std::vector<std::uint8_t>& buffer, std::int64_t source) {
     }
 }
 
-// For each of the 16 segments of 64 KiB, a count and that many offsets.
-bool ReadRelocations(const std::vector<std::uint8_t>& table, std::vector<std::uint32_t>& out) {
-    std::int64_t at = 0;
-    for (std::uint32_t segment = 0; segment < 0x10000; segment += 0x1000) {
-        if (at + 2 > std::ssize(table))
-            return false;
-        const std::int64_t count = WordAt(table, at);
-        at += 2;
-        if (at + 2 * count > std::ssize(table))
-            return false;
-        for (std::int64_t i = 0; i < count; ++i, at += 2)
-            out.push_back(segment << 16 | WordAt(table, at));
-    }
-    return true;
-}
-
 } // namespace
 
 Unpacked UnpackExepack(ScanSource& program, const MzHeader& header) {
@@ -111,7 +95,7 @@ Unpacked UnpackExepack(ScanSource& program, const MzHeader& header) {
     std::copy(packed->begin(), packed->end(), loaded.image.begin());
     if (std::string problem = Decode(loaded.image, packedLength); !problem.empty())
         return {{}, problem};
-    if (!ReadRelocations(table, loaded.relocations))
+    if (!ReadSegmentRelocations(table, loaded.relocations))
         return {{}, "the loader's relocation table is damaged"};
     loaded.ip = WordAt(*data, 0);
     loaded.cs = WordAt(*data, 2);

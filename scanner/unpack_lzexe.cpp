@@ -118,23 +118,6 @@ std::string Decode(const std::vector<std::uint8_t>& packed, std::int64_t limit,
     return "the packed data ends early";
 }
 
-// LZEXE 0.90: for each of the 16 segments of 64 KiB, a count and that many
-// offsets into it.
-bool ReadRelocations090(const std::vector<std::uint8_t>& table, std::vector<std::uint32_t>& out) {
-    std::int64_t at = 0;
-    for (std::uint32_t segment = 0; segment < 0x10000; segment += 0x1000) {
-        if (at + 2 > std::ssize(table))
-            return false;
-        const std::int64_t count = WordAt(table, at);
-        at += 2;
-        if (at + 2 * count > std::ssize(table))
-            return false;
-        for (std::int64_t i = 0; i < count; ++i, at += 2)
-            out.push_back(segment << 16 | WordAt(table, at));
-    }
-    return true;
-}
-
 // LZEXE 0.91: steps from one relocated word to the next, a byte each, or
 // 0 and a word for a longer step; a step of 0 moves on by 0FFF paragraphs
 // and a step of 1 ends the table.
@@ -188,7 +171,7 @@ Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& 
     if (std::string problem = Decode(*packed, limit, loaded.image); !problem.empty())
         return {{}, problem};
     const bool tableRead = packer.kind == PackerKind::kLzexe090
-                               ? ReadRelocations090(*table, loaded.relocations)
+                               ? ReadSegmentRelocations(*table, loaded.relocations)
                                : ReadRelocations091(*table, loaded.relocations);
     if (!tableRead)
         return {{}, "the loader's relocation table is damaged"};
