@@ -84,6 +84,7 @@ fuzz: deps-fuzz
 	  -DKESTREL_BUILD_FUZZ=ON -DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_GUI=OFF
 	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz-scan fuzz-containers make-samples
 	rm -rf $(FUZZ_BUILD_DIR)/seeds && $(FUZZ_BUILD_DIR)/samples/make-samples $(FUZZ_BUILD_DIR)/seeds
+	$(FUZZ_BUILD_DIR)/samples/make-samples $(FUZZ_BUILD_DIR)/seeds fuzz/packed
 	rm -rf $(FUZZ_BUILD_DIR)/container-seeds
 	fuzz/make_container_seeds.sh $(FUZZ_BUILD_DIR)/seeds $(FUZZ_BUILD_DIR)/container-seeds
 	mkdir -p fuzz-corpus fuzz-corpus-containers

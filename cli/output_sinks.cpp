@@ -194,6 +194,7 @@ Json ReportObject(const ReportInfo& report, FileDigests* digests, const ReportPr
     object["pe"] = OrNull(facts.pe, PeHeader);
     object["ne"] = OrNull(facts.ne, NeHeader);
     object["lx"] = OrNull(facts.lx, LxHeader);
+    object["packer"] = facts.packer ? Json(*facts.packer) : Json(nullptr);
     if (problem) {
         for (const std::string& limit : facts.limitsReached)
             problem(path, limit);
@@ -326,6 +327,7 @@ constexpr std::array kCsvColumns = {
     "/lx/bldlevel/vendor",
     "/lx/bldlevel/revision",
     "/lx/bldlevel/description",
+    "/packer",
 };
 
 // A value as CSV text: a list of texts joined with "; ", a list of

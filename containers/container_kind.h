@@ -19,6 +19,7 @@ enum class ContainerKind {
     kDiskImage,        // a raw disk or volume image (The Sleuth Kit)
     kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
     kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
+    kPackedProgram,    // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's

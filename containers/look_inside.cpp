@@ -15,6 +15,14 @@ namespace kestrel {
 
 namespace {
 
+// What a file is as a container, a packed program among them.
+ContainerKind KindOf(ScanSource& source) {
+    const ContainerKind kind = DetectContainer(source);
+    if (kind == ContainerKind::kNone && IsUnpackableProgram(source))
+        return ContainerKind::kPackedProgram;
+    return kind;
+}
+
 std::string LastPathPart(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -112,8 +120,12 @@ public:
         switch (kind) {
         case ContainerKind::kArchive:
         case ContainerKind::kCompressedStream:
-        case ContainerKind::kExecutable:
             return ReadArchive(source, kind, *this);
+        case ContainerKind::kExecutable:
+            // A self-extractor's stub may itself be packed: its archive comes first.
+            return ReadArchive(source, kind, *this) || ReadPackedProgram(source, *this);
+        case ContainerKind::kPackedProgram:
+            return ReadPackedProgram(source, *this);
         case ContainerKind::kSzdd:
         case ContainerKind::kKwaj:
         case ContainerKind::kCabinet:
@@ -214,7 +226,7 @@ bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std
     }
     if (Stopping())
         return false;
-    const ContainerKind kind = DetectContainer(bytes);
+    const ContainerKind kind = KindOf(bytes);
     if (kind != ContainerKind::kNone)
         Enter(bytes, kind, memberPath, modified);
     return !Stopping();
@@ -249,7 +261,7 @@ bool ContainerExplorer::LookInsideFile(int descriptor, const std::string& path) 
 
 bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
                                    std::int64_t modified) {
-    const ContainerKind kind = DetectContainer(source);
+    const ContainerKind kind = KindOf(source);
     if (kind == ContainerKind::kNone)
         return false;
     Session session;

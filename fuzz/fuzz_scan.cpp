@@ -1,11 +1,12 @@
 // libFuzzer target: arbitrary bytes scanned as a file under three names, so
 // that the classification by content and by name (.LAN, .OVL) are all
-// reached, in the full and the brief layout.
+// reached, in the full and the brief layout; a packed program is unpacked.
 
 #include <cstdint>
 #include <string>
 
 #include "memory_source.h"
+#include "packer.h"
 #include "quill_scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,5 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const char* name : {"INPUT.BIN", "INPUT.LAN", "INPUT.OVL"})
             scanner.ScanSourceAs(source, "/fuzz/", name, 0);
     }
+    // The unpackers, which only looking inside reaches otherwise.
+    if (const auto packer = kestrel::RecognisePacker(source); packer && kestrel::CanUnpack(*packer))
+        kestrel::UnpackProgram(source, *packer);
     return 0;
 }

@@ -5,10 +5,13 @@
 #include "samples.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-samples DIRECTORY\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make-samples DIRECTORY [DESCRIPTIONS-FOLDER]\n");
         return 2;
     }
-    kestrel::samples::WriteSamples(argv[1]);
+    if (argc == 3)
+        kestrel::samples::WriteSamples(argv[1], argv[2]);
+    else
+        kestrel::samples::WriteSamples(argv[1]);
     return 0;
 }

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <fcntl.h>
+#include <functional>
 #include <string_view>
 
+#include "packer.h"
 #include "quill_scan.h"
 #include "text.h"
 
@@ -29,6 +31,22 @@ constexpr std::int64_t kNwProcEntrySize = 16;
 // DOS overlays, drivers and message files, recognised by name alone.
 constexpr std::array<std::string_view, 9> kMarkerScanNames = {
     ".OVL", ".COM", ".OBJ", ".RPL", ".SYS", ".LDI", ".DDI", ".PDI", ".MSG"};
+
+// The scan file as a source for the packer's recognition, which reads the
+// header and the loader at the entry point.
+class ScanFileBytes : public ScanSource {
+public:
+    using Reader = std::function<std::int64_t(std::int64_t, std::uint8_t*, std::int64_t)>;
+    ScanFileBytes(std::int64_t length, Reader read) : m_length(length), m_read(std::move(read)) {}
+    std::int64_t Length() const override { return m_length; }
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
+        return m_read(offset, into, count);
+    }
+
+private:
+    std::int64_t m_length;
+    Reader m_read;
+};
 
 bool NameContains(const std::string& upperName, std::string_view part) {
     return upperName.find(part) != std::string::npos;
@@ -99,6 +117,13 @@ void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::st
         Record.HdrDescription = BufCountedString(q + BufByte(q));
         ComposeReport(directoryPath, fileName, ScanFileLength());
     } else if (BufMatchAt(1, "MZ") != 0) {
+        if (m_readFacts) {
+            ScanFileBytes bytes(ScanFileLength(),
+                                [this](std::int64_t offset, std::uint8_t* into,
+                                       std::int64_t count) { return ReadAt(offset, into, count); });
+            if (const std::optional<Packer> packer = RecognisePacker(bytes))
+                Record.Facts.packer = packer->name;
+        }
         const std::int32_t relocations = BufWord(kMzRelocationTableOffset);
         if (relocations % 16 == 0 && relocations >= 64) {
             // The new-executable header. A pointer outside the file leaves the

@@ -97,6 +97,7 @@ struct ScanFacts {
     std::optional<PeFacts> pe;
     std::optional<NeFacts> ne;
     std::optional<LxFacts> lx;
+    std::optional<std::string> packer; // a DOS program's packer ("LZEXE 0.91")
     // A limit reached while the facts were read, said in a few words
     // ("more than 4096 imported modules: the first 4096 are listed").
     std::vector<std::string> limitsReached;

@@ -284,6 +284,35 @@ private:
     rlimit m_limit{};
 };
 
+// A program with a version line and a copyright, packed by `packer`, its
+// packed data damaged by `put`.
+Bytes PackedProgram(const std::string& packer,
+                    const fixtures::Json& put = fixtures::Json::array()) {
+    const fixtures::Json program = {
+        {"format", "mz"},
+        {"size", 1024},
+        {"put",
+         {{{"at", 512}, {"lines", {"Packed Tool V2.05"}}},
+          {{"at", 600}, {"text", "CoPyRiGhT=(C) Copyright 1994 Example Software"}}}}};
+    return fixtures::BuildSample({{"format", packer}, {"member", program}, {"put", put}});
+}
+
+// With look-inside, the packed program's one member is the program as it
+// runs, named as the file: its report shows its text.
+TEST(LookInsideTest, PackedProgramReportsWhatItsUnpackedProgramSays) {
+    for (const char* packer : {"lzexe", "exepack"}) {
+        const fixtures::TempTree work;
+        const Look look = LookInside(Make(work, {"TOOL.EXE", "", PackedProgram(packer)}));
+        EXPECT_EQ(look.reported, std::vector<std::string>{"TOOL.EXE"});
+        EXPECT_EQ(look.sink.reports.size(), 1u);
+        EXPECT_EQ(look.problems, std::vector<std::string>{});
+        for (const auto& report : look.sink.reports) {
+            EXPECT_EQ(report.record.GuessText, "Packed Tool V2.05\r\n") << packer;
+            EXPECT_EQ(report.record.CopyrightText, "(C) Copyright 1994 Example Software") << packer;
+        }
+    }
+}
+
 struct LimitRow {
     const char* name;
     Maker maker;
@@ -653,6 +682,16 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  {},
                  {"DISK.IMG: 4 problems; first: extended partition tables loop"}},
+        LimitRow{"packed_program_damaged_said",
+                 {"TOOL.EXE", "", PackedProgram("lzexe", {{{"at", 32}, {"u16", 0}}})},
+                 {},
+                 {},
+                 {"TOOL.EXE: LZEXE 0.91 program not unpacked: a match reaches before the start"}},
+        LimitRow{"packed_program_expansion_refused",
+                 {"TOOL.EXE", "", PackedProgram("exepack")},
+                 {.maxExpand = 900},
+                 {},
+                 {"TOOL.EXE: more than 900 bytes decompressed"}},
         LimitRow{"boot_sector_alone_is_no_container",
                  {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
     testing::RowName());

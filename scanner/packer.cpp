@@ -1,0 +1,248 @@
+// Recognising a DOS program's packer by its loader stub, and the MZ file an
+// unpacker rebuilds.
+
+#include "packer.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::int64_t kMzHeaderSize = 28;
+constexpr std::int64_t kPageSize = 512;
+constexpr std::int64_t kParagraph = 16;
+// The loader bytes read at the entry point: enough for every stub mark below.
+constexpr std::int64_t kStubWindow = 512;
+
+// The first instructions of every LZEXE loader: save ES, address the loader's
+// own segment, fetch the loader's length from its data (CS:000C), and set up
+// the copy of itself to the top of memory (the increase in CS:000A).
+constexpr std::array<std::uint8_t, 20> kLzexeLoaderStart = {
+    0x06, 0x0E, 0x1F, 0x8B, 0x0E, 0x0C, 0x00, 0x8B, 0xF1, 0x4E,
+    0x89, 0xF7, 0x8C, 0xDB, 0x03, 0x1E, 0x0A, 0x00, 0x8E, 0xC3};
+// Fabrice Bellard's marks inside the loaders, at fixed places after the entry.
+constexpr std::int64_t kLzexe091MarkAt = 233;
+constexpr std::string_view kLzexe091Mark = "*FAB*";
+constexpr std::int64_t kLzexe090MarkAt = 269;
+constexpr std::string_view kLzexe090Mark = "*Fabrice BELLARD*";
+
+// EXEPACK's loader data ends with "RB" just before the code, which starts at
+// CS:0010 (or CS:0012 when the data holds the skip length); the loader's
+// message for a damaged program closes its code, before the relocations.
+constexpr std::uint16_t kExepackSignature = 0x4252;
+constexpr std::string_view kExepackMessage = "Packed file is corrupt";
+
+// PKLITE writes its version (minor, then major in the low nibble) and its
+// notice into the MZ header behind the relocation table offset.
+constexpr std::int64_t kPkliteVersionAt = 28;
+constexpr std::int64_t kPkliteNoticeAt = 30;
+
+bool HasAt(const std::vector<std::uint8_t>& bytes, std::int64_t at, std::string_view text) {
+    if (at < 0 || at + std::ssize(text) > std::ssize(bytes))
+        return false;
+    return std::equal(text.begin(), text.end(), bytes.begin() + at,
+                      [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+}
+
+std::vector<std::uint8_t> ReadUpTo(ScanSource& program, std::int64_t offset, std::int64_t count) {
+    // An empty read is not asked of the source: its buffer would be null.
+    if (count <= 0)
+        return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+    const std::int64_t got = offset >= 0 ? program.ReadAt(offset, bytes.data(), count) : -1;
+    bytes.resize(static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+    return bytes;
+}
+
+std::optional<Packer> RecogniseLzexe(const std::vector<std::uint8_t>& entry,
+                                     const std::vector<std::uint8_t>& header) {
+    for (const std::int64_t shift : {0, 1}) {
+        if (std::ssize(entry) < shift + std::ssize(kLzexeLoaderStart) ||
+            !std::equal(kLzexeLoaderStart.begin(), kLzexeLoaderStart.end(), entry.begin() + shift))
+            continue;
+        // The loader's own mark tells the version; the "LZ09" or "LZ91" in the
+        // header is often changed (self-extractors write their own there).
+        if (HasAt(entry, shift + kLzexe091MarkAt, kLzexe091Mark))
+            return Packer{PackerKind::kLzexe091, "LZEXE 0.91", shift};
+        if (HasAt(entry, shift + kLzexe090MarkAt, kLzexe090Mark))
+            return Packer{PackerKind::kLzexe090, "LZEXE 0.90", shift};
+        if (HasAt(header, kMzHeaderSize, "LZ09"))
+            return Packer{PackerKind::kLzexe090, "LZEXE 0.90", shift};
+        return Packer{PackerKind::kLzexe091,
+                      HasAt(header, kMzHeaderSize, "LZ91") ? "LZEXE 0.91" : "LZEXE", shift};
+    }
+    return std::nullopt;
+}
+
+bool IsExepack(ScanSource& program, const MzHeader& mz) {
+    if (mz.ip != 0x10 && mz.ip != 0x12)
+        return false;
+    const std::int64_t stub = mz.imageStart + mz.cs * kParagraph;
+    const std::vector<std::uint8_t> data = ReadUpTo(program, stub, kStubWindow);
+    const std::int64_t exepackSize = WordAt(data, 6);
+    if (WordAt(data, mz.ip - 2) != kExepackSignature || exepackSize <= mz.ip)
+        return false;
+    const std::vector<std::uint8_t> code = ReadUpTo(program, stub + mz.ip, exepackSize - mz.ip);
+    const auto found =
+        std::search(code.begin(), code.end(), kExepackMessage.begin(), kExepackMessage.end(),
+                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
+    return found != code.end();
+}
+
+std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& header) {
+    if (!HasAt(header, kPkliteNoticeAt, "PKLITE Copr.") &&
+        !HasAt(header, kPkliteNoticeAt, "PKlite(R) Copr."))
+        return std::nullopt;
+    const int minor = header[kPkliteVersionAt];
+    const int major = header[kPkliteVersionAt + 1] & 0x0F;
+    std::string name = "PKLITE " + std::to_string(major) + ".";
+    if (minor < 10)
+        name += "0";
+    return Packer{PackerKind::kPklite, name + std::to_string(minor)};
+}
+
+} // namespace
+
+std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at) {
+    if (at < 0 || at + 2 > std::ssize(bytes))
+        return 0;
+    const auto i = static_cast<std::size_t>(at);
+    return static_cast<std::uint16_t>(bytes[i] | bytes[i + 1] << 8);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadExactly(ScanSource& program, std::int64_t offset,
+                                                     std::int64_t count) {
+    if (offset < 0 || count < 0 || count > kMaxUnpackedProgram || offset + count > program.Length())
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes = ReadUpTo(program, offset, count);
+    if (std::ssize(bytes) != count)
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<MzHeader> ReadMzHeader(ScanSource& program) {
+    const std::vector<std::uint8_t> bytes = ReadUpTo(program, 0, kMzHeaderSize);
+    if (std::ssize(bytes) < kMzHeaderSize || !HasAt(bytes, 0, "MZ"))
+        return std::nullopt;
+    const std::int64_t lastPageBytes = WordAt(bytes, 2) % kPageSize;
+    const std::int64_t pages = WordAt(bytes, 4);
+    MzHeader header;
+    header.imageStart = WordAt(bytes, 8) * kParagraph;
+    header.minAlloc = WordAt(bytes, 10);
+    header.maxAlloc = WordAt(bytes, 12);
+    header.ip = WordAt(bytes, 20);
+    header.cs = WordAt(bytes, 22);
+    const std::int64_t fileLength =
+        pages * kPageSize - (lastPageBytes != 0 ? kPageSize - lastPageBytes : 0);
+    header.imageLength = fileLength - header.imageStart;
+    if (header.imageLength <= 0)
+        return std::nullopt;
+    return header;
+}
+
+std::optional<Packer> RecognisePacker(ScanSource& program) {
+    const std::optional<MzHeader> mz = ReadMzHeader(program);
+    if (!mz)
+        return std::nullopt;
+    const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kPkliteNoticeAt + 16);
+    const std::vector<std::uint8_t> entry =
+        ReadUpTo(program, mz->imageStart + mz->cs * kParagraph + mz->ip, kStubWindow);
+    if (std::optional<Packer> lzexe = RecogniseLzexe(entry, header))
+        return lzexe;
+    if (IsExepack(program, *mz))
+        return Packer{PackerKind::kExepack, "EXEPACK"};
+    return RecognisePklite(header);
+}
+
+bool CanUnpack(const Packer& packer) {
+    return packer.kind != PackerKind::kPklite;
+}
+
+Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
+    const std::optional<MzHeader> header = ReadMzHeader(program);
+    if (!header || !CanUnpack(packer))
+        return {{}, "not unpacked"};
+    switch (packer.kind) {
+    case PackerKind::kLzexe090:
+    case PackerKind::kLzexe091:
+        return UnpackLzexe(program, *header, packer);
+    case PackerKind::kExepack:
+        return UnpackExepack(program, *header);
+    case PackerKind::kPklite:
+        break;
+    }
+    return {{}, "not unpacked"};
+}
+
+bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,
+                            std::vector<std::uint32_t>& relocations) {
+    std::int64_t at = 0;
+    for (std::uint32_t segment = 0; segment < 0x10000; segment += 0x1000) {
+        if (at + 2 > std::ssize(table))
+            return false;
+        const std::int64_t count = WordAt(table, at);
+        at += 2;
+        if (at + 2 * count > std::ssize(table))
+            return false;
+        for (std::int64_t i = 0; i < count; ++i, at += 2)
+            relocations.push_back(segment << 16 | WordAt(table, at));
+    }
+    return true;
+}
+
+Unpacked BuildMzProgram(const LoadedProgram& loaded, const MzHeader& packed) {
+    const std::int64_t imageLength = std::ssize(loaded.image);
+    if (loaded.cs * kParagraph + loaded.ip >= imageLength)
+        return {{}, "the entry point lies outside the unpacked program"};
+    if (loaded.relocations.size() > 0xFFFF)
+        return {{}, "more relocations than an MZ header holds"};
+    for (const std::uint32_t relocation : loaded.relocations) {
+        const std::int64_t at = (relocation >> 16) * kParagraph + (relocation & 0xFFFF);
+        if (at + 2 > imageLength)
+            return {{}, "a relocation lies outside the unpacked program"};
+    }
+    const std::int64_t headerLength =
+        (kMzHeaderSize + 4 * std::ssize(loaded.relocations) + kParagraph - 1) / kParagraph *
+        kParagraph;
+    const std::int64_t total = headerLength + imageLength;
+    // The packed program asked for its image and minAlloc paragraphs in all;
+    // the unpacked one asks for as much.
+    const std::int64_t packedParagraphs =
+        (packed.imageLength + kParagraph - 1) / kParagraph + packed.minAlloc;
+    const std::int64_t minAlloc = std::clamp<std::int64_t>(
+        packedParagraphs - (imageLength + kParagraph - 1) / kParagraph, 0, 0xFFFF);
+
+    Unpacked result;
+    std::vector<std::uint8_t>& out = result.program;
+    out.assign(static_cast<std::size_t>(headerLength), 0);
+    const auto put = [&out](std::size_t at, std::int64_t value) {
+        out[at] = static_cast<std::uint8_t>(value);
+        out[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    };
+    out[0] = 'M';
+    out[1] = 'Z';
+    put(2, total % kPageSize);
+    put(4, (total + kPageSize - 1) / kPageSize);
+    put(6, std::ssize(loaded.relocations));
+    put(8, headerLength / kParagraph);
+    put(10, minAlloc);
+    put(12, std::max<std::int64_t>(packed.maxAlloc, minAlloc));
+    put(14, loaded.ss);
+    put(16, loaded.sp);
+    put(20, loaded.ip);
+    put(22, loaded.cs);
+    put(24, kMzHeaderSize);
+    std::size_t at = kMzHeaderSize;
+    for (const std::uint32_t relocation : loaded.relocations) {
+        put(at, relocation & 0xFFFF);
+        put(at + 2, relocation >> 16);
+        at += 4;
+    }
+    out.insert(out.end(), loaded.image.begin(), loaded.image.end());
+    return result;
+}
+
+} // namespace kestrel

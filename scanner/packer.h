@@ -1,0 +1,94 @@
+#pragma once
+
+// Executable compressors of DOS programs: which one packed a program, told by
+// its loader stub, and the program as it runs, unpacked in memory.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scan_source.h"
+
+namespace kestrel {
+
+// A DOS program holds at most 1 MiB (the 8086 addresses no more), so no
+// unpacked image is ever allowed to grow past it, whatever a stub's fields say.
+inline constexpr std::int64_t kMaxUnpackedProgram = std::int64_t{1} << 20;
+
+enum class PackerKind {
+    kLzexe090,
+    kLzexe091,
+    kExepack,
+    kPklite, // named, not unpacked
+};
+
+struct Packer {
+    PackerKind kind;
+    std::string name; // "LZEXE 0.91", "EXEPACK", "PKLITE 1.15"
+    // Where the loader's code begins after its data: LZEXE 0.91e moved its
+    // code one byte along.
+    std::int64_t stubShift = 0;
+};
+
+// The packer of a DOS MZ program, from the header's fields and the loader's
+// bytes at the entry point; nullopt for a program no packer we know made.
+std::optional<Packer> RecognisePacker(ScanSource& program);
+
+// Whether UnpackProgram can unpack what this packer made.
+bool CanUnpack(const Packer& packer);
+
+// The unpacked program, a complete MZ file, or why it could not be made
+// ("the packed data ends early").
+struct Unpacked {
+    std::vector<std::uint8_t> program;
+    std::string problem;
+};
+Unpacked UnpackProgram(ScanSource& program, const Packer& packer);
+
+// --- shared by the unpackers (packer.cpp) ---
+
+// The fields of an MZ header that the unpackers use, and where the load
+// module lies in the file.
+struct MzHeader {
+    std::uint16_t minAlloc = 0;
+    std::uint16_t maxAlloc = 0;
+    std::uint16_t ip = 0;
+    std::uint16_t cs = 0;
+    std::int64_t imageStart = 0;  // the load module's first byte in the file
+    std::int64_t imageLength = 0; // its length, as the header gives it
+};
+std::optional<MzHeader> ReadMzHeader(ScanSource& program);
+
+// A little-endian 16-bit word of `bytes` at `at`; 0 outside it.
+std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at);
+
+// `count` bytes of the program at `offset`, or nullopt when the file holds
+// fewer.
+std::optional<std::vector<std::uint8_t>> ReadExactly(ScanSource& program, std::int64_t offset,
+                                                     std::int64_t count);
+
+// What a loader leaves when it jumps to the program: the image, where the
+// program starts and where its stack is, and the words it relocated
+// (segment:offset, as an MZ relocation table holds them).
+struct LoadedProgram {
+    std::vector<std::uint8_t> image;
+    std::uint16_t ip = 0, cs = 0, sp = 0, ss = 0;
+    std::vector<std::uint32_t> relocations; // segment << 16 | offset
+};
+
+// The relocation table of EXEPACK and LZEXE 0.90: for each of the 16
+// segments of 64 KiB, a count and that many offsets into it. False when the
+// table ends early.
+bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,
+                            std::vector<std::uint32_t>& relocations);
+
+// The MZ file a linker would have written for `loaded`; the memory the
+// program asks for beyond its image stays what the packed program had in all.
+Unpacked BuildMzProgram(const LoadedProgram& loaded, const MzHeader& packed);
+
+// The unpackers, one file each.
+Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& packer);
+Unpacked UnpackExepack(ScanSource& program, const MzHeader& header);
+
+} // namespace kestrel

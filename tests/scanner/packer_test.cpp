@@ -1,0 +1,214 @@
+// Packed DOS programs: the packer named by its loader, the program unpacked
+// as its loader leaves it, and what a damaged packed file gives.
+
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "memory_source.h"
+#include "packer.h"
+#include "recording_sink.h"
+
+namespace kestrel {
+namespace {
+
+using fixtures::Bytes;
+using fixtures::Json;
+
+// A program with a version line and a copyright, two relocated words (1:0004
+// and 3:0006), its entry at 1:0010 and its stack at 2:0100; `size` bytes in
+// all, the header's 64 among them.
+Json Program(std::size_t size = 1024) {
+    Json put = Json::array({{{"at", 6}, {"u16", 2}},
+                            {{"at", 14}, {"u16", 2}},
+                            {{"at", 16}, {"u16", 0x100}},
+                            {{"at", 20}, {"u16", 0x10}},
+                            {{"at", 22}, {"u16", 1}},
+                            {{"at", 28}, {"u32", 0x00010004}},
+                            {{"at", 32}, {"u32", 0x00030006}}});
+    put.push_back(
+        {{"at", 512}, {"lines", {"Packed Tool V2.05", "(C) Copyright 1994 Example Software"}}});
+    return {{"path", "TOOL.EXE"}, {"format", "mz"}, {"size", size}, {"put", put}};
+}
+
+Json PackedDescription(const std::string& format, const Json& program = Program()) {
+    // "lzexe090" is LZEXE 0.90.
+    if (format == "lzexe090")
+        return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
+    return {{"format", format}, {"member", program}};
+}
+
+Bytes Packed(const std::string& format, const Json& program = Program()) {
+    return fixtures::BuildSample(PackedDescription(format, program));
+}
+
+struct PackerRow {
+    const char* name;
+    const char* format;
+    const char* packer;
+};
+
+class PackerTest : public ::testing::TestWithParam<PackerRow> {};
+
+// The unpacked program is the linked one: the same load module, registers
+// and relocations, in a header whose lengths are the file's. The packer is
+// in the facts of the packed program only.
+TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
+    const Bytes original = fixtures::BuildSample(Program());
+    fixtures::MemorySource packed(Packed(GetParam().format));
+    const std::optional<Packer> packer = RecognisePacker(packed);
+    ASSERT_TRUE(packer);
+    EXPECT_EQ(packer->name, GetParam().packer);
+    const Unpacked unpacked = UnpackProgram(packed, *packer);
+    EXPECT_EQ(unpacked.problem, "");
+    const Bytes& program = unpacked.program;
+    const std::int64_t length = std::ssize(program);
+    ASSERT_GT(length, 64);
+    EXPECT_EQ(WordAt(program, 4), (length + 511) / 512);
+    EXPECT_EQ(WordAt(program, 2), length % 512);
+    for (const std::int64_t field : {14, 16, 20, 22})
+        EXPECT_EQ(WordAt(program, field), WordAt(original, field)) << field;
+    ASSERT_EQ(WordAt(program, 6), 2);
+    const std::int64_t table = WordAt(program, 24);
+    std::set<std::int64_t> relocated; // the words' addresses in the image
+    for (int i = 0; i < 2; ++i)
+        relocated.insert(WordAt(program, table + 4 * i + 2) * 16 + WordAt(program, table + 4 * i));
+    EXPECT_EQ(relocated, (std::set<std::int64_t>{0x14, 0x36}));
+    EXPECT_EQ(Bytes(program.begin() + WordAt(program, 8) * 16, program.end()),
+              Bytes(original.begin() + 64, original.end()));
+
+    EXPECT_EQ(
+        testing::ScanRecordOf(PackedDescription(GetParam().format)).Facts.packer.value_or("none"),
+        GetParam().packer);
+    EXPECT_FALSE(testing::ScanRecordOf(Program()).Facts.packer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
+                         ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
+                                           PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
+                                           PackerRow{"exepack", "exepack", "EXEPACK"}),
+                         testing::RowName());
+
+// PKLITE is named from the version it writes into the header (its flags in
+// the high nibble left out), and not unpacked.
+TEST(PackerName, PkliteFromItsHeader) {
+    fixtures::MemorySource program(fixtures::BuildSample(
+        {{"format", "mz"},
+         {"put", {{{"at", 28}, {"u16", 0x110F}}, {{"at", 30}, {"text", "PKLITE Copr. 1990"}}}}}));
+    const std::optional<Packer> packer = RecognisePacker(program);
+    ASSERT_TRUE(packer);
+    EXPECT_EQ(packer->name, "PKLITE 1.15");
+    EXPECT_FALSE(CanUnpack(*packer));
+}
+
+// A damaged packed program keeps its packer's name, and says what is wrong.
+// `at` counts from the loader (CS:0000); kLastCommand is EXEPACK's last
+// command byte, before the padding; kPackedData the first byte of the
+// packed data.
+constexpr std::int64_t kLastCommand = -1;
+constexpr std::int64_t kPackedData = -2;
+
+struct DamageRow {
+    const char* name;
+    const char* format;
+    std::int64_t at;
+    std::vector<std::uint8_t> bytes; // put at `at`
+    std::int64_t cut = 0;            // bytes cut off the end
+    const char* problem;
+};
+
+class DamageTest : public ::testing::TestWithParam<DamageRow> {};
+
+TEST_P(DamageTest, NamesThePackerAndSaysWhy) {
+    const DamageRow& row = GetParam();
+    Bytes bytes = Packed(row.format);
+    const std::int64_t loader = 32 + WordAt(bytes, 22) * 16;
+    std::int64_t at = loader + row.at;
+    if (row.at == kPackedData)
+        at = 32;
+    if (row.at == kLastCommand)
+        for (at = loader - 1; bytes[at] == 0xFF;)
+            --at;
+    std::copy(row.bytes.begin(), row.bytes.end(), bytes.begin() + at);
+    bytes.resize(bytes.size() - row.cut);
+    fixtures::MemorySource packed(bytes);
+    const std::optional<Packer> packer = RecognisePacker(packed);
+    ASSERT_TRUE(packer);
+    const Unpacked unpacked = UnpackProgram(packed, *packer);
+    EXPECT_EQ(unpacked.problem, row.problem);
+    EXPECT_TRUE(unpacked.program.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damaged, DamageTest,
+    ::testing::Values(DamageRow{"lzexe_entry_outside",
+                                "lzexe",
+                                0,
+                                {0xFF, 0xFF},
+                                0,
+                                "the entry point lies outside the unpacked program"},
+                      DamageRow{"lzexe_no_increase",
+                                "lzexe",
+                                10,
+                                {0, 0},
+                                0,
+                                "the unpacked program grows past what its loader can hold"},
+                      DamageRow{"lzexe_match_before_start",
+                                "lzexe",
+                                kPackedData,
+                                {0, 0},
+                                0,
+                                "a match reaches before the start of the program"},
+                      DamageRow{"lzexe_relocations_cut",
+                                "lzexe",
+                                0,
+                                {},
+                                2,
+                                "the loader's relocation table is cut short"},
+                      DamageRow{"lzexe_relocations_unended",
+                                "lzexe",
+                                0x15A,
+                                {0, 2, 0},
+                                0,
+                                "the loader's relocation table is damaged"},
+                      DamageRow{"exepack_short_unpacked_length",
+                                "exepack",
+                                12,
+                                {1, 0},
+                                0,
+                                "the loader's lengths do not fit together"},
+                      DamageRow{"exepack_unknown_command",
+                                "exepack",
+                                kLastCommand,
+                                {0x00},
+                                0,
+                                "the packed data holds an unknown command"},
+                      DamageRow{"exepack_relocation_outside",
+                                "exepack",
+                                18 + 0x100 + 22 + 2,
+                                {0xFF, 0xFF},
+                                0,
+                                "a relocation lies outside the unpacked program"},
+                      DamageRow{
+                          "exepack_loader_cut", "exepack", 0, {}, 1, "the loader is cut short"}),
+    testing::RowName());
+
+// LZEXE's program grows to 1 MiB and no further, however much room its
+// loader's fields claim: the byte past it may come as a literal or in a match.
+TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
+    for (const auto& [extra, literalLast] : {std::pair{0, true}, {1, true}, {1, false}}) {
+        const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
+        Json program = Program(size);
+        if (literalLast)
+            program["put"].push_back({{"at", size - 1}, {"u8", 0x55}});
+        fixtures::MemorySource packed(Packed("lzexe", program));
+        const std::optional<Packer> packer = RecognisePacker(packed);
+        ASSERT_TRUE(packer);
+        EXPECT_EQ(UnpackProgram(packed, *packer).problem,
+                  extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
+            << extra;
+    }
+}
+
+} // namespace
+} // namespace kestrel
