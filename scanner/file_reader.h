@@ -98,8 +98,12 @@ public:
     // was asked for on the way.
     bool ObserveRestOfFile();
 
-private:
+    // The scan file's bytes at `offset`, leaving the position and the block
+    // as they are: for a reader that looks beyond the block (a packer's
+    // loader). The count read, or -1.
     std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count);
+
+private:
 
     // The scan-file slot holds a descriptor or a source, or neither when free.
     int m_scanFile = -1;
