@@ -112,8 +112,8 @@ struct DamageRow {
     const char* name;
     const char* format;
     std::int64_t at;
-    std::vector<std::uint8_t> bytes; // put at `at`
-    std::int64_t cut = 0;            // bytes cut off the end
+    std::string_view bytes; // put at `at`
+    std::int64_t cut;       // bytes cut off the end
     const char* problem;
 };
 
@@ -139,58 +139,27 @@ TEST_P(DamageTest, NamesThePackerAndSaysWhy) {
     EXPECT_TRUE(unpacked.program.empty());
 }
 
+using namespace std::string_view_literals;
 INSTANTIATE_TEST_SUITE_P(
     Damaged, DamageTest,
-    ::testing::Values(DamageRow{"lzexe_entry_outside",
-                                "lzexe",
-                                0,
-                                {0xFF, 0xFF},
-                                0,
+    ::testing::Values(DamageRow{"lzexe_entry_outside", "lzexe", 0, "\xFF\xFF", 0,
                                 "the entry point lies outside the unpacked program"},
-                      DamageRow{"lzexe_no_increase",
-                                "lzexe",
-                                10,
-                                {0, 0},
-                                0,
+                      DamageRow{"lzexe_no_increase", "lzexe", 10, "\0\0"sv, 0,
                                 "the unpacked program grows past what its loader can hold"},
-                      DamageRow{"lzexe_match_before_start",
-                                "lzexe",
-                                kPackedData,
-                                {0, 0},
-                                0,
+                      DamageRow{"lzexe_match_before_start", "lzexe", kPackedData, "\0\0"sv, 0,
                                 "a match reaches before the start of the program"},
-                      DamageRow{"lzexe_relocations_cut",
-                                "lzexe",
-                                0,
-                                {},
-                                2,
+                      DamageRow{"lzexe_relocations_cut", "lzexe", 0, "", 2,
                                 "the loader's relocation table is cut short"},
-                      DamageRow{"lzexe_relocations_unended",
-                                "lzexe",
-                                0x15A,
-                                {0, 2, 0},
-                                0,
+                      DamageRow{"lzexe_relocations_unended", "lzexe", 0x15A, "\0\2\0"sv, 0,
                                 "the loader's relocation table is damaged"},
-                      DamageRow{"exepack_short_unpacked_length",
-                                "exepack",
-                                12,
-                                {1, 0},
-                                0,
+                      DamageRow{"exepack_short_unpacked_length", "exepack", 12, "\1\0"sv, 0,
                                 "the loader's lengths do not fit together"},
-                      DamageRow{"exepack_unknown_command",
-                                "exepack",
-                                kLastCommand,
-                                {0x00},
-                                0,
+                      DamageRow{"exepack_unknown_command", "exepack", kLastCommand, "\0"sv, 0,
                                 "the packed data holds an unknown command"},
-                      DamageRow{"exepack_relocation_outside",
-                                "exepack",
-                                18 + 0x100 + 22 + 2,
-                                {0xFF, 0xFF},
-                                0,
-                                "a relocation lies outside the unpacked program"},
-                      DamageRow{
-                          "exepack_loader_cut", "exepack", 0, {}, 1, "the loader is cut short"}),
+                      DamageRow{"exepack_relocation_outside", "exepack", 18 + 0x100 + 22 + 2,
+                                "\xFF\xFF", 0, "a relocation lies outside the unpacked program"},
+                      DamageRow{"exepack_loader_cut", "exepack", 0, "", 1,
+                                "the loader is cut short"}),
     testing::RowName());
 
 // LZEXE's program grows to 1 MiB and no further, however much room its
