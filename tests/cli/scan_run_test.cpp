@@ -174,51 +174,48 @@ TEST_P(StatusTest, AndMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, StatusTest,
-    ::testing::Values(
-        StatusCase{"Help", "--help", 0, ""},
-        StatusCase{"MissingPath", "~/GONE ~", 1, "kestrel-scan: ~/GONE: "},
-        StatusCase{"NotARegularFile", "~/PIPE", 1, "kestrel-scan: ~/PIPE: not a regular file"},
-        StatusCase{"VersionToAFullDisk", "--version >/dev/full", 1,
-                   "kestrel-scan: write error: No space left on device\n"},
+    ::testing::ValuesIn(std::vector<StatusCase>{
+        {"Help", "--help", 0, ""},
+        {"MissingPath", "~/GONE ~", 1, "kestrel-scan: ~/GONE: "},
+        {"NotARegularFile", "~/PIPE", 1, "kestrel-scan: ~/PIPE: not a regular file"},
+        {"VersionToAFullDisk", "--version >/dev/full", 1,
+         "kestrel-scan: write error: No space left on device\n"},
         // 512 bytes: the message fits, the JSON does not.
-        StatusCase{"FileSizeLimit", "--json ~ >~/OUT", 1,
-                   "kestrel-scan: write error: File too large\n", Reader::kReading,
-                   "ulimit -f 1; "},
-        StatusCase{"FilesFromADirectory", "-f ~ ~/A.TXT", 1, "kestrel-scan: ~: Is a directory\n"},
-        StatusCase{"FilesFromMissing", "-f ~/GONE", 1, "kestrel-scan: ~/GONE: No such file"},
-        StatusCase{"ClosedPipeWithSigpipeIgnored", "-r ~", 141, "", Reader::kGoneSigpipeIgnored},
-        StatusCase{"SlashNamedAlone", "-s a -s ' b; s/*.exe;c' ~", 2,
-                   "kestrel-scan: a pattern may not hold \"/\": s/*.exe\n"},
-        StatusCase{"UnknownOption", "--no-such-option ~", 2,
-                   "kestrel-scan: The following argument was not expected: --no-such-option\n"},
-        StatusCase{"NoPath", "", 2, "kestrel-scan: no PATH"},
-        StatusCase{"HideWithJson", "--json --hide-imports ~", 2, "kestrel-scan: --brief and"},
-        StatusCase{"CsvWithJson", "--csv --json ~", 2, "kestrel-scan: --csv"},
-        StatusCase{"CsvWithALayout", "--csv --hide-imports ~", 2, "kestrel-scan: --csv"},
-        StatusCase{"HashWithoutJsonOrCsv", "--hash md5 ~", 2, "kestrel-scan: --hash"},
-        StatusCase{"UnknownHash", "--json --hash sha512 ~", 2, "sha512"},
-        StatusCase{"MaxExpandNotASize", "-z --max-expand 4T ~", 2, "kestrel-scan: --max-expand"},
-        StatusCase{"MaxTempNotASize", "-z --max-temp 0 ~", 2, "kestrel-scan: --max-temp"},
-        StatusCase{"MaxExpandLowerCaseUnit", "-z --max-expand 1k ~", 2, "--max-expand"},
-        StatusCase{"MaxExpandOneK", "-z --max-expand 1K ~/K.ZIP", 1,
-                   "~/K.ZIP: more than 1 KiB decompressed"},
+        {"FileSizeLimit", "--json ~ >~/OUT", 1, "kestrel-scan: write error: File too large\n",
+         Reader::kReading, "ulimit -f 1; "},
+        {"FilesFromADirectory", "-f ~ ~/A.TXT", 1, "kestrel-scan: ~: Is a directory\n"},
+        {"FilesFromMissing", "-f ~/GONE", 1, "kestrel-scan: ~/GONE: No such file"},
+        {"ClosedPipeWithSigpipeIgnored", "-r ~", 141, "", Reader::kGoneSigpipeIgnored},
+        {"SlashNamedAlone", "-s a -s ' b; s/*.exe;c' ~", 2,
+         "kestrel-scan: a pattern may not hold \"/\": s/*.exe\n"},
+        {"UnknownOption", "--no-such-option ~", 2,
+         "kestrel-scan: The following argument was not expected: --no-such-option\n"},
+        {"NoPath", "", 2, "kestrel-scan: no PATH"},
+        {"HideWithJson", "--json --hide-imports ~", 2, "kestrel-scan: --brief and"},
+        {"CsvWithJson", "--csv --json ~", 2, "kestrel-scan: --csv"},
+        {"CsvWithALayout", "--csv --hide-imports ~", 2, "kestrel-scan: --csv"},
+        {"HashWithoutJsonOrCsv", "--hash md5 ~", 2, "kestrel-scan: --hash"},
+        {"UnknownHash", "--json --hash sha512 ~", 2, "sha512"},
+        {"MaxExpandNotASize", "-z --max-expand 4T ~", 2, "kestrel-scan: --max-expand"},
+        {"MaxTempNotASize", "-z --max-temp 0 ~", 2, "kestrel-scan: --max-temp"},
+        {"MaxExpandLowerCaseUnit", "-z --max-expand 1k ~", 2, "--max-expand"},
+        {"MaxExpandOneK", "-z --max-expand 1K ~/K.ZIP", 1, "~/K.ZIP: more than 1 KiB decompressed"},
         // The largest count of each unit that 63 bits hold, and one more.
-        StatusCase{"MaxExpandLargestM", "-z --max-expand 8796093022207M ~/A.TXT", 0, ""},
-        StatusCase{"MaxExpandPastLargestM", "-z --max-expand 8796093022208M ~", 2, "--max-expand"},
-        StatusCase{"MaxExpandLargestG", "-z --max-expand 8589934591G ~/A.TXT", 0, ""},
-        StatusCase{"MaxExpandPastLargestG", "-z --max-expand 8589934592G ~", 2, "--max-expand"},
-        StatusCase{"ExcludeWithASlash", "--exclude 'x;a/b' ~", 2,
-                   "kestrel-scan: a pattern may not hold \"/\": a/b\n"},
-        StatusCase{"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"},
-        StatusCase{"ReuseWithoutJson", "--reuse ~/A.TXT ~", 2, "kestrel-scan: --reuse"},
-        StatusCase{"ReuseMissing", "--json --reuse ~/GONE ~", 2,
-                   "kestrel-scan: ~/GONE: No such file or directory\n"},
-        StatusCase{"ReuseAFifo", "--json --reuse ~/PIPE ~", 2,
-                   "kestrel-scan: ~/PIPE: not a regular file\n"},
-        StatusCase{"ReuseNotJson", "--json --reuse ~/TEXT.TXT ~", 2,
-                   "kestrel-scan: ~/TEXT.TXT: line 1: not a JSON record ("},
-        StatusCase{"ReuseCutShort", "--json --reuse ~/BAD.ZIP ~", 2,
-                   "kestrel-scan: ~/BAD.ZIP: line 1: the file ends inside a record\n"}),
+        {"MaxExpandLargestM", "-z --max-expand 8796093022207M ~/A.TXT", 0, ""},
+        {"MaxExpandPastLargestM", "-z --max-expand 8796093022208M ~", 2, "--max-expand"},
+        {"MaxExpandLargestG", "-z --max-expand 8589934591G ~/A.TXT", 0, ""},
+        {"MaxExpandPastLargestG", "-z --max-expand 8589934592G ~", 2, "--max-expand"},
+        {"ExcludeWithASlash", "--exclude 'x;a/b' ~", 2,
+         "kestrel-scan: a pattern may not hold \"/\": a/b\n"},
+        {"DamagedContainer", "-z ~", 1, "kestrel-scan: ~/BAD.ZIP: Truncated ZIP"},
+        {"ReuseWithoutJson", "--reuse ~/A.TXT ~", 2, "kestrel-scan: --reuse"},
+        {"ReuseMissing", "--json --reuse ~/GONE ~", 2,
+         "kestrel-scan: ~/GONE: No such file or directory\n"},
+        {"ReuseAFifo", "--json --reuse ~/PIPE ~", 2, "kestrel-scan: ~/PIPE: not a regular file\n"},
+        {"ReuseNotJson", "--json --reuse ~/TEXT.TXT ~", 2,
+         "kestrel-scan: ~/TEXT.TXT: line 1: not a JSON record ("},
+        {"ReuseCutShort", "--json --reuse ~/BAD.ZIP ~", 2,
+         "kestrel-scan: ~/BAD.ZIP: line 1: the file ends inside a record\n"}}),
     RowName);
 
 struct Interrupt {
@@ -274,9 +271,10 @@ TEST_P(InterruptTest, StopsOnAWholeReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CtrlC, InterruptTest,
-                         ::testing::Values(Interrupt{"InsideALargeFile", true, "2", 1},
-                                           Interrupt{"InsideAContainer", false, "2", 1},
-                                           Interrupt{"TwiceWhileTheReaderStalls", false, "1", 2}),
+                         ::testing::ValuesIn(std::vector<Interrupt>{
+                             {"InsideALargeFile", true, "2", 1},
+                             {"InsideAContainer", false, "2", 1},
+                             {"TwiceWhileTheReaderStalls", false, "1", 2}}),
                          RowName);
 
 // 3,000 levels: far deeper than PATH_MAX, with a limit of 40 open descriptors.
@@ -464,23 +462,21 @@ TEST_P(ReuseTest, CopiesTheRecordsOfUnchangedFilesOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ReuseTest,
-    ::testing::Values(
-        ReuseCase{"NothingChanged", "exec " + kScan + " " + kReuseOptions, "true", {}},
+    ::testing::ValuesIn(std::vector<ReuseCase>{
+        {"NothingChanged", "exec " + kScan + " " + kReuseOptions, "true", {}},
         // Touched; changed in place, its time set back; replaced by a copy; a
         // container with other members; a new file.
-        ReuseCase{"FilesChanged",
-                  "exec " + kScan + " " + kReuseOptions,
-                  "touch WINDOWS/CLOCK.EXE && t=$(stat -c %Y DOS/FARPTR.EXE) && "
-                  "printf Q | dd of=DOS/FARPTR.EXE bs=1 seek=9 conv=notrunc 2>/dev/null && "
-                  "touch -d @$t DOS/FARPTR.EXE && cp -p NETWARE/NWSERVE.NLM N && "
-                  "mv N NETWARE/NWSERVE.NLM && cp README.TXT N.TXT && "
-                  "bsdtar -cf ARCHIVES/NWDRIVER.ZIP --format zip README.TXT",
-                  {"WINDOWS/CLOCK.EXE", "DOS/FARPTR.EXE", "NETWARE/NWSERVE.NLM",
-                   "ARCHIVES/NWDRIVER.ZIP", "N.TXT"}},
-        ReuseCase{
-            "WithoutLookInside", "exec " + kScan + " -s '*.nlm;*.exe;*.txt;*.img'", "true", {""}},
-        ReuseCase{
-            "InAnotherTimeZone", "TZ=EST5EDT exec " + kScan + " " + kReuseOptions, "true", {""}}),
+        {"FilesChanged",
+         "exec " + kScan + " " + kReuseOptions,
+         "touch WINDOWS/CLOCK.EXE && t=$(stat -c %Y DOS/FARPTR.EXE) && "
+         "printf Q | dd of=DOS/FARPTR.EXE bs=1 seek=9 conv=notrunc 2>/dev/null && "
+         "touch -d @$t DOS/FARPTR.EXE && cp -p NETWARE/NWSERVE.NLM N && "
+         "mv N NETWARE/NWSERVE.NLM && cp README.TXT N.TXT && "
+         "bsdtar -cf ARCHIVES/NWDRIVER.ZIP --format zip README.TXT",
+         {"WINDOWS/CLOCK.EXE", "DOS/FARPTR.EXE", "NETWARE/NWSERVE.NLM", "ARCHIVES/NWDRIVER.ZIP",
+          "N.TXT"}},
+        {"WithoutLookInside", "exec " + kScan + " -s '*.nlm;*.exe;*.txt;*.img'", "true", {""}},
+        {"InAnotherTimeZone", "TZ=EST5EDT exec " + kScan + " " + kReuseOptions, "true", {""}}}),
     RowName);
 
 struct OptionCase {
@@ -509,21 +505,18 @@ TEST_P(OptionTest, SelectsTheFilesOfACollection) {
 
 INSTANTIATE_TEST_SUITE_P(
     Collections, OptionTest,
-    ::testing::Values(
-        OptionCase{"MaxDepthOne", "--max-depth 1 -s a -s '*.bak;n*;c;d;e' .", "",
-                   "/ a b.bak new /s/ c /BACKUP/ e", 0},
-        OptionCase{"Exclude", "-r --exclude '*.bak;n*' --exclude backup .", "",
-                   "/ a /s/ c /s/deep/ d", 0},
-        OptionCase{"NulSeparatedList", "-0 -f -", {"s/c\0new\nline\0a\0", 15}, "/s/ c / new a", 0},
-        OptionCase{"ListWithAMissingPath", "-f - s/deep", "gone\na\n", "/s/deep/ d / a", 1},
+    ::testing::ValuesIn(std::vector<OptionCase>{
+        {"MaxDepthOne", "--max-depth 1 -s a -s '*.bak;n*;c;d;e' .", "",
+         "/ a b.bak new /s/ c /BACKUP/ e", 0},
+        {"Exclude", "-r --exclude '*.bak;n*' --exclude backup .", "", "/ a /s/ c /s/deep/ d", 0},
+        {"NulSeparatedList", "-0 -f -", {"s/c\0new\nline\0a\0", 15}, "/s/ c / new a", 0},
+        {"ListWithAMissingPath", "-f - s/deep", "gone\na\n", "/s/deep/ d / a", 1},
         // Consecutive files of a directory share its line; looking inside or not, the
         // patterns leave out no file PATH.
-        OptionCase{"FilePaths", "-z -s x ~/b.bak ~/gone ~/a ~/s/c ~/a", "", "/ b.bak a /s/ c / a",
-                   1},
+        {"FilePaths", "-z -s x ~/b.bak ~/gone ~/a ~/s/c ~/a", "", "/ b.bak a /s/ c / a", 1},
         // s/deep is a file system of its own, with a file m in it.
-        OptionCase{
-            "OneFileSystem", "-x -r .", "", "/ a b.bak new /s/ c /BACKUP/ e", 0,
-            "unshare -rm sh -c 'mount -t tmpfs none s/deep && : >s/deep/m && exec \"$@\"' "}),
+        {"OneFileSystem", "-x -r .", "", "/ a b.bak new /s/ c /BACKUP/ e", 0,
+         "unshare -rm sh -c 'mount -t tmpfs none s/deep && : >s/deep/m && exec \"$@\"' "}}),
     RowName);
 
 } // namespace

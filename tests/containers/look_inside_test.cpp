@@ -189,63 +189,56 @@ const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw R
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatTest,
-    ::testing::Values(
-        FormatRow{"zip", {"T.ZIP", kAll + "bsdtar --format zip -cf \"$OUT\" *"}},
-        FormatRow{"zip_behind_stub",
-                  {"SETUP.EXE", kAll + "(printf MZ; head -c 999 /dev/zero; bsdtar --format zip "
-                                       "--options zip:compression=store -cf - *) > \"$OUT\""}},
-        FormatRow{"sevenzip", {"T.7Z", kAll + "bsdtar --format 7zip -cf \"$OUT\" *"}},
-        FormatRow{"sevenzip_behind_stub",
-                  {"SETUP.EXE", kAll + "(printf MZ; head -c 999 /dev/zero; bsdtar --format 7zip "
-                                       "-cf - *) > \"$OUT\""}},
-        FormatRow{"tar_gzip", {"T.TGZ", kAll + "bsdtar -czf \"$OUT\" *"}},
-        FormatRow{"tar_v7", {"T.TAR", kAll + "bsdtar --format v7 -cf \"$OUT\" *"}},
-        FormatRow{"cpio_odc", {"T.CPI", kAll + "bsdtar --format odc -cf \"$OUT\" *"}},
-        FormatRow{"cpio_newc", {"T.CPI", kAll + "bsdtar --format newc -cf \"$OUT\" *"}},
-        FormatRow{"cpio_binary", {"T.CPI", kAll + "bsdtar --format bin -cf \"$OUT\" *"}},
-        FormatRow{"iso9660_rock_ridge_joliet",
-                  {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
-        FormatRow{"cabinet_mszip",
-                  {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/* README.TXT"}},
-        FormatRow{
-            "fat12_floppy_deleted_file_passed_over",
-            {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
-                               " && mcopy -i \"$OUT\" \"$TREE/README.TXT\" ::/GONE.TXT && mdel "
-                               "-i \"$OUT\" ::/GONE.TXT"}},
-        FormatRow{"fat16_volume_label_no_member",
-                  {"FAT16.IMG", kMkfsFat + "-n KESTREL -F 16 20480" + kCopyToFat}},
-        FormatRow{"fat32_behind_mbr",
-                  {"DISK.IMG", "truncate -s 40M \"$OUT\"; echo start=2048,type=c | sfdisk -q "
-                               "\"$OUT\"; mkfs.fat -F 32 --offset 2048 \"$OUT\" 39936 >/dev/null; "
-                               "mcopy -s -m -i \"$OUT\"@@1M \"$TREE\"/* ::/"}},
-        FormatRow{"ext4", {"EXT4.IMG", "mkfs.ext4 -q -d \"$TREE\" \"$OUT\" 1M 2>/dev/null"}},
-        FormatRow{"ntfs",
-                  {"NTFS.IMG",
-                   "truncate -s 4M \"$OUT\"; mkntfs -F -Q -q \"$OUT\" 2>/dev/null; ntfscp "
-                   "\"$OUT\" \"$TREE/SERVER.NLM\" SERVER.NLM >/dev/null"},
-                  {"SERVER.NLM"}},
-        FormatRow{"vhd_dynamic",
-                  {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
-        FormatRow{"vmdk_sparse",
-                  {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
-        FormatRow{"gzip_stream",
-                  {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
-                  {"SERVER.NLM"}},
-        FormatRow{"bzip2_stream",
-                  {"SERVER.NLM.bz2", "bzip2 -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
-                  {"SERVER.NLM"}},
-        FormatRow{"xz_stream",
-                  {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
-                  {"SERVER.NLM"}},
-        FormatRow{"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
-        FormatRow{"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
-        FormatRow{"lha_behind_stub",
-                  {"SFX.EXE", "", Program(Wrapped("lha", kBadHeaderSum), Wrapped("lha"))},
-                  {"SERVER.NLM"}},
-        FormatRow{"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}},
-        FormatRow{"chm_first_guid_twice_as_free_pascal_writes",
-                  {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
-                  {"SERVER.NLM"}}),
+    ::testing::ValuesIn(std::vector<FormatRow>{
+        {"zip", {"T.ZIP", kAll + "bsdtar --format zip -cf \"$OUT\" *"}},
+        {"zip_behind_stub",
+         {"SETUP.EXE", kAll + "(printf MZ; head -c 999 /dev/zero; bsdtar --format zip --options "
+                              "zip:compression=store -cf - *) > \"$OUT\""}},
+        {"sevenzip", {"T.7Z", kAll + "bsdtar --format 7zip -cf \"$OUT\" *"}},
+        {"sevenzip_behind_stub",
+         {"SETUP.EXE",
+          kAll + "(printf MZ; head -c 999 /dev/zero; bsdtar --format 7zip -cf - *) > \"$OUT\""}},
+        {"tar_gzip", {"T.TGZ", kAll + "bsdtar -czf \"$OUT\" *"}},
+        {"tar_v7", {"T.TAR", kAll + "bsdtar --format v7 -cf \"$OUT\" *"}},
+        {"cpio_odc", {"T.CPI", kAll + "bsdtar --format odc -cf \"$OUT\" *"}},
+        {"cpio_newc", {"T.CPI", kAll + "bsdtar --format newc -cf \"$OUT\" *"}},
+        {"cpio_binary", {"T.CPI", kAll + "bsdtar --format bin -cf \"$OUT\" *"}},
+        {"iso9660_rock_ridge_joliet",
+         {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
+        {"cabinet_mszip", {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/* README.TXT"}},
+        {"fat12_floppy_deleted_file_passed_over",
+         {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
+                            " && mcopy -i \"$OUT\" \"$TREE/README.TXT\" ::/GONE.TXT && mdel -i "
+                            "\"$OUT\" ::/GONE.TXT"}},
+        {"fat16_volume_label_no_member",
+         {"FAT16.IMG", kMkfsFat + "-n KESTREL -F 16 20480" + kCopyToFat}},
+        {"fat32_behind_mbr",
+         {"DISK.IMG",
+          "truncate -s 40M \"$OUT\"; echo start=2048,type=c | sfdisk -q \"$OUT\"; mkfs.fat -F 32 "
+          "--offset 2048 \"$OUT\" 39936 >/dev/null; mcopy -s -m -i \"$OUT\"@@1M \"$TREE\"/* ::/"}},
+        {"ext4", {"EXT4.IMG", "mkfs.ext4 -q -d \"$TREE\" \"$OUT\" 1M 2>/dev/null"}},
+        {"ntfs",
+         {"NTFS.IMG", "truncate -s 4M \"$OUT\"; mkntfs -F -Q -q \"$OUT\" 2>/dev/null; ntfscp "
+                      "\"$OUT\" \"$TREE/SERVER.NLM\" SERVER.NLM >/dev/null"},
+         {"SERVER.NLM"}},
+        {"vhd_dynamic", {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
+        {"vmdk_sparse", {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
+        {"gzip_stream",
+         {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
+         {"SERVER.NLM"}},
+        {"bzip2_stream",
+         {"SERVER.NLM.bz2", "bzip2 -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
+         {"SERVER.NLM"}},
+        {"xz_stream", {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""}, {"SERVER.NLM"}},
+        {"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
+        {"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
+        {"lha_behind_stub",
+         {"SFX.EXE", "", Program(Wrapped("lha", kBadHeaderSum), Wrapped("lha"))},
+         {"SERVER.NLM"}},
+        {"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}},
+        {"chm_first_guid_twice_as_free_pascal_writes",
+         {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
+         {"SERVER.NLM"}}}),
     testing::RowName());
 
 // Where the members kept go while a file is looked inside: with the memory
@@ -387,263 +380,256 @@ const std::vector<std::string> kDriverAndServer = {"SERVER.NLM", "DRIVER.NLM", "
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, LimitTest,
-    ::testing::Values(
-        LimitRow{"fourth_level_entered_fifth_reported",
-                 {"L1.ZIP", "bsdtar --format zip -cf L5.ZIP -C \"$TREE\" SERVER.NLM; for i in 4 3 "
-                            "2; do bsdtar --format zip -cf L$i.ZIP L$((i+1)).ZIP; done; cp L2.ZIP "
-                            "M2.ZIP; bsdtar --format zip -cf \"$OUT\" L2.ZIP M2.ZIP"},
-                 "L1.ZIP: 2 problems; first: L1.ZIP/L2.ZIP/L3.ZIP/L4.ZIP/L5.ZIP: nested more than "
-                 "4 levels deep; not looked inside",
-                 {"L2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP", "M2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP"}},
-        LimitRow{"members_last_allowed", {"T.ZIP", kZip}, "", kAllNames, {.maxMembers = 3}},
-        LimitRow{"members_first_refused",
-                 {"T.ZIP", kZip},
-                 "T.ZIP: more than 2 members; the rest is skipped",
-                 kFirstTwo,
-                 {.maxMembers = 2}},
-        LimitRow{"expansion_last_allowed", {"T.ZIP", kZip}, "", kAllNames, {.maxExpand = 2057}},
-        LimitRow{"expansion_first_refused",
-                 {"T.ZIP", kZip},
-                 "T.ZIP: more than 2056 bytes decompressed; the rest is skipped",
-                 kFirstTwo,
-                 {.maxExpand = 2056}},
-        LimitRow{"path_climbing_out_refused",
-                 {"T.TAR", kTar + "-s \",^SERVER,../SERVER,\" SERVER.NLM README.TXT"},
-                 "T.TAR: refused path with \"..\": ../SERVER.NLM",
-                 {"README.TXT"}},
-        LimitRow{"path_from_root_refused",
-                 {"T.TAR", kTar + "-P -s \",^SERVER,/SERVER,\" SERVER.NLM README.TXT"},
-                 "T.TAR: refused path from the root: /SERVER.NLM",
-                 {"README.TXT"}},
-        LimitRow{"path_with_control_character_refused",
-                 {"T.TAR", kTar + "-s \",^SERVER,SER$(printf '\\001')VER,\" SERVER.NLM README.TXT"},
-                 "T.TAR: refused path with a control character: SER?VER.NLM",
-                 {"README.TXT"}},
-        LimitRow{"truncated_zip_said_once",
-                 {"T.ZIP", kZip + "; head -c 1600 \"$OUT\" > CUT; mv CUT \"$OUT\""},
-                 "T.ZIP: SUB/DRIVER.NLM: ",
-                 kFirstTwo},
-        LimitRow{"encrypted_zip_said_once",
-                 {"T.ZIP", "bsdtar --format zip --options zip:encryption=zipcrypt --passphrase x "
-                           "-cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT"},
-                 "T.ZIP: 2 problems; first: encrypted member SERVER.NLM"},
+    ::testing::ValuesIn(std::vector<LimitRow>{
+        {"fourth_level_entered_fifth_reported",
+         {"L1.ZIP", "bsdtar --format zip -cf L5.ZIP -C \"$TREE\" SERVER.NLM; for i in 4 3 2; do "
+                    "bsdtar --format zip -cf L$i.ZIP L$((i+1)).ZIP; done; cp L2.ZIP M2.ZIP; bsdtar "
+                    "--format zip -cf \"$OUT\" L2.ZIP M2.ZIP"},
+         "L1.ZIP: 2 problems; first: L1.ZIP/L2.ZIP/L3.ZIP/L4.ZIP/L5.ZIP: nested more than 4 levels "
+         "deep; not looked inside",
+         {"L2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP", "M2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP"}},
+        {"members_last_allowed", {"T.ZIP", kZip}, "", kAllNames, {.maxMembers = 3}},
+        {"members_first_refused",
+         {"T.ZIP", kZip},
+         "T.ZIP: more than 2 members; the rest is skipped",
+         kFirstTwo,
+         {.maxMembers = 2}},
+        {"expansion_last_allowed", {"T.ZIP", kZip}, "", kAllNames, {.maxExpand = 2057}},
+        {"expansion_first_refused",
+         {"T.ZIP", kZip},
+         "T.ZIP: more than 2056 bytes decompressed; the rest is skipped",
+         kFirstTwo,
+         {.maxExpand = 2056}},
+        {"path_climbing_out_refused",
+         {"T.TAR", kTar + "-s \",^SERVER,../SERVER,\" SERVER.NLM README.TXT"},
+         "T.TAR: refused path with \"..\": ../SERVER.NLM",
+         {"README.TXT"}},
+        {"path_from_root_refused",
+         {"T.TAR", kTar + "-P -s \",^SERVER,/SERVER,\" SERVER.NLM README.TXT"},
+         "T.TAR: refused path from the root: /SERVER.NLM",
+         {"README.TXT"}},
+        {"path_with_control_character_refused",
+         {"T.TAR", kTar + "-s \",^SERVER,SER$(printf '\\001')VER,\" SERVER.NLM README.TXT"},
+         "T.TAR: refused path with a control character: SER?VER.NLM",
+         {"README.TXT"}},
+        {"truncated_zip_said_once",
+         {"T.ZIP", kZip + "; head -c 1600 \"$OUT\" > CUT; mv CUT \"$OUT\""},
+         "T.ZIP: SUB/DRIVER.NLM: ",
+         kFirstTwo},
+        {"encrypted_zip_said_once",
+         {"T.ZIP", "bsdtar --format zip --options zip:encryption=zipcrypt --passphrase x -cf "
+                   "\"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT"},
+         "T.ZIP: 2 problems; first: encrypted member SERVER.NLM"},
         // Files are extracted in their folder's order, so nothing is
         // decompressed twice; what libmspack decompresses up to a file, and
         // throws away, counts all the same.
-        LimitRow{"cabinet_listed_out_of_order_decompressed_once",
-                 {"T.CAB", kCabinetListedOutOfOrder},
-                 "",
-                 {"A.BIN", "B.NLM"},
-                 {.maxExpand = 41024}},
-        LimitRow{"cabinet_bytes_before_a_file_count",
-                 {"T.CAB",
-                  kCabinetListedOutOfOrder +
-                      "; printf '\\001' | dd of=\"$OUT\" bs=1 seek=28 conv=notrunc status=none"},
-                 "T.CAB: more than 41023 bytes decompressed; the rest is skipped",
-                 {},
-                 {.maxExpand = 41023}},
-        LimitRow{"szdd_cut_short",
-                 {"SERVER.NL_", "",
-                  fixtures::BuildSample(
-                      {{"format", "szdd"}, {"member", Module("SERVER.NLM", "x")}, {"cut", 600}})},
-                 "SERVER.NL_: SERVER.NLM: shorter than its header says: 520 of 1024 bytes",
-                 {"SERVER.NLM"}},
-        LimitRow{"szdd_unknown_method",
-                 {"SERVER.NL_", "", Wrapped("szdd", {{{"at", 8}, {"u8", 'B'}}})},
-                 "SERVER.NL_: unknown compression method 'B'"},
+        {"cabinet_listed_out_of_order_decompressed_once",
+         {"T.CAB", kCabinetListedOutOfOrder},
+         "",
+         {"A.BIN", "B.NLM"},
+         {.maxExpand = 41024}},
+        {"cabinet_bytes_before_a_file_count",
+         {"T.CAB", kCabinetListedOutOfOrder +
+                       "; printf '\\001' | dd of=\"$OUT\" bs=1 seek=28 conv=notrunc status=none"},
+         "T.CAB: more than 41023 bytes decompressed; the rest is skipped",
+         {},
+         {.maxExpand = 41023}},
+        {"szdd_cut_short",
+         {"SERVER.NL_", "",
+          fixtures::BuildSample(
+              {{"format", "szdd"}, {"member", Module("SERVER.NLM", "x")}, {"cut", 600}})},
+         "SERVER.NL_: SERVER.NLM: shorter than its header says: 520 of 1024 bytes",
+         {"SERVER.NLM"}},
+        {"szdd_unknown_method",
+         {"SERVER.NL_", "", Wrapped("szdd", {{{"at", 8}, {"u8", 'B'}}})},
+         "SERVER.NL_: unknown compression method 'B'"},
         // libmspack frees the header's name when it cannot read the header.
-        LimitRow{"kwaj_header_cut_short",
-                 {"CUT.EX_", "printf 'KWAJ\\210\\360\\047\\321\\2\\0' > \"$OUT\""},
-                 "CUT.EX_: truncated"},
-        LimitRow{
-            "cabinet_block_continued_in_missing_cabinet",
-            {"T.CAB",
-             "head -c 40000 /dev/zero > BIG; cp \"$TREE/README.TXT\" .; gcab -c \"$OUT\" BIG "
-             "README.TXT; at=$(od -An -tu4 -j36 -N4 \"$OUT\"); printf '\\0\\0\\0\\0\\0\\0\\0\\0' | "
-             "dd of=\"$OUT\" bs=1 seek=$((at)) conv=notrunc status=none"},
-            "T.CAB: 2 problems; first: BIG: damaged"},
-        LimitRow{"stop_between_members", {"T.ZIP", kZip}, "", {"SERVER.NLM"}, {}, 1},
-        LimitRow{"archivers_program_is_no_container",
-                 {"LHA.EXE", "", Program(Wrapped("lha"), Wrapped("lha", kBadHeaderSum))}},
+        {"kwaj_header_cut_short",
+         {"CUT.EX_", "printf 'KWAJ\\210\\360\\047\\321\\2\\0' > \"$OUT\""},
+         "CUT.EX_: truncated"},
+        {"cabinet_block_continued_in_missing_cabinet",
+         {"T.CAB",
+          "head -c 40000 /dev/zero > BIG; cp \"$TREE/README.TXT\" .; gcab -c \"$OUT\" BIG "
+          "README.TXT; at=$(od -An -tu4 -j36 -N4 \"$OUT\"); printf '\\0\\0\\0\\0\\0\\0\\0\\0' | dd "
+          "of=\"$OUT\" bs=1 seek=$((at)) conv=notrunc status=none"},
+         "T.CAB: 2 problems; first: BIG: damaged"},
+        {"stop_between_members", {"T.ZIP", kZip}, "", {"SERVER.NLM"}, {}, 1},
+        {"archivers_program_is_no_container",
+         {"LHA.EXE", "", Program(Wrapped("lha"), Wrapped("lha", kBadHeaderSum))}},
         // Damage a library finds (a checksum, a size) is said; the member is
         // still reported from what was read.
-        LimitRow{"zip_bad_crc_deflated",
-                 {"T.ZIP", "bsdtar --format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT" +
-                               kCentralDirectory + kPoke + "$((cd+16))"},
-                 "T.ZIP: SERVER.NLM: ZIP bad CRC",
-                 {"SERVER.NLM", "README.TXT"}},
-        LimitRow{"zip_member_longer_than_its_header_says",
-                 {"T.ZIP", "bsdtar --format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT" +
-                               kCentralDirectory + kPoke + "22" + kPoke + "$((cd+24))"},
-                 "T.ZIP: SERVER.NLM: longer than its header says (222 bytes); the rest is skipped",
-                 {"SERVER.NLM", "README.TXT"}},
-        LimitRow{"zip_entries_sharing_one_local_header",
-                 {"T.ZIP", "",
-                  fixtures::BuildSample({{"format", "zip"},
-                                         {"members",
-                                          {Module("SERVER.NLM", "Test Server"),
-                                           Module("DRIVER.NLM", "Test Driver")}},
-                                         {"put", {{{"at", "end-36"}, {"u32", 0}}}}})},
-                 "T.ZIP: 2 problems; first: 2 central directory entries share 1 local header; 1 "
-                 "of them skipped",
-                 {"SERVER.NLM"}},
-        LimitRow{"lha_bad_crc",
-                 {"T.LZH", "", Wrapped("lha", {{{"at", 40}, {"u8", 0}}})},
-                 "T.LZH: SERVER.NLM: LHa data CRC error",
-                 {"SERVER.NLM"}},
-        LimitRow{"gzip_bad_crc",
-                 {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\"" + kPoke +
-                                       "$(($(stat -c%s \"$OUT\") - 8))"},
-                 "SERVER.NLM.gz: damaged gzip stream: incorrect data check",
-                 {"SERVER.NLM"}},
+        {"zip_bad_crc_deflated",
+         {"T.ZIP", "bsdtar --format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT" +
+                       kCentralDirectory + kPoke + "$((cd+16))"},
+         "T.ZIP: SERVER.NLM: ZIP bad CRC",
+         {"SERVER.NLM", "README.TXT"}},
+        {"zip_member_longer_than_its_header_says",
+         {"T.ZIP", "bsdtar --format zip -cf \"$OUT\" -C \"$TREE\" SERVER.NLM README.TXT" +
+                       kCentralDirectory + kPoke + "22" + kPoke + "$((cd+24))"},
+         "T.ZIP: SERVER.NLM: longer than its header says (222 bytes); the rest is skipped",
+         {"SERVER.NLM", "README.TXT"}},
+        {"zip_entries_sharing_one_local_header",
+         {"T.ZIP", "",
+          fixtures::BuildSample({{"format", "zip"},
+                                 {"members",
+                                  {Module("SERVER.NLM", "Test Server"),
+                                   Module("DRIVER.NLM", "Test Driver")}},
+                                 {"put", {{{"at", "end-36"}, {"u32", 0}}}}})},
+         "T.ZIP: 2 problems; first: 2 central directory entries share 1 local header; 1 of them "
+         "skipped",
+         {"SERVER.NLM"}},
+        {"lha_bad_crc",
+         {"T.LZH", "", Wrapped("lha", {{{"at", 40}, {"u8", 0}}})},
+         "T.LZH: SERVER.NLM: LHa data CRC error",
+         {"SERVER.NLM"}},
+        {"gzip_bad_crc",
+         {"SERVER.NLM.gz",
+          "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\"" + kPoke + "$(($(stat -c%s \"$OUT\") - 8))"},
+         "SERVER.NLM.gz: damaged gzip stream: incorrect data check",
+         {"SERVER.NLM"}},
         // Only a program or a container is kept whole: a member read front
         // to back, of known length or not, needs no temporary file.
-        LimitRow{.name = "member_read_front_to_back_needs_no_temporary_file",
-                 .maker = {"T.ZIP", "", ZipOf("LOG.SYS", "raw")},
-                 .reports = {"LOG.SYS"},
-                 .temporary = kNoTemporaryDirectory},
+        {.name = "member_read_front_to_back_needs_no_temporary_file",
+         .maker = {"T.ZIP", "", ZipOf("LOG.SYS", "raw")},
+         .reports = {"LOG.SYS"},
+         .temporary = kNoTemporaryDirectory},
         // A stream is decompressed once to learn its length and again for a
         // scanner that reads past its head, here to a version marker.
-        LimitRow{
-            .name = "stream_read_twice_needs_no_temporary_file",
-            .maker =
-                {"T.SYS.gz",
-                 "{ echo Text; head -c 190000 /dev/zero; echo VeRsIoN=4.11 x; } | gzip > \"$OUT\""},
-            .reports = {"T.SYS"},
-            .temporary = kNoTemporaryDirectory,
-            .reportHolds = "4.11 x"},
+        {.name = "stream_read_twice_needs_no_temporary_file",
+         .maker =
+             {"T.SYS.gz",
+              "{ echo Text; head -c 190000 /dev/zero; echo VeRsIoN=4.11 x; } | gzip > \"$OUT\""},
+         .reports = {"T.SYS"},
+         .temporary = kNoTemporaryDirectory,
+         .reportHolds = "4.11 x"},
         // A member cut by a limit is reported with what was read.
-        LimitRow{"stream_cut_by_expansion_limit",
-                 {"T.TXT.gz", "yes 'A line of text' | head -c 300000 | gzip > \"$OUT\""},
-                 "T.TXT.gz: more than 100000 bytes decompressed; the rest is skipped",
-                 {"T.TXT"},
-                 {.maxExpand = 100000}},
-        LimitRow{.name = "temporary_files_last_allowed",
-                 .maker = {"T.ZIP", "", kZipInZip},
-                 .reports = {"IN.ZIP", "BIG.EXE"},
-                 .limits = {.maxTemp = kZipInZipKept},
-                 .temporary = kMemoryTaken},
-        LimitRow{.name = "temporary_files_first_refused",
-                 .maker = {"T.ZIP", "", kZipInZip},
-                 .problem = "T.ZIP/IN.ZIP: BIG.EXE: more than 600111 bytes in temporary files; "
-                            "reported from what was kept",
-                 .reports = {"IN.ZIP", "BIG.EXE"},
-                 .limits = {.maxTemp = kZipInZipKept - 1},
-                 .temporary = kMemoryTaken},
-        LimitRow{.name = "temporary_directory_missing",
-                 .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
-                 .problem = "T.ZIP: BIG.EXE: no temporary file in /nonexistent-kestrel-tmp: ",
-                 .reports = {"BIG.EXE"},
-                 .temporary = kNoTemporaryDirectory},
-        LimitRow{.name = "temporary_file_past_file_size_limit",
-                 .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
-                 .problem = "T.ZIP: BIG.EXE: temporary file not written: File too large",
-                 .reports = {"BIG.EXE"},
-                 .temporary = {true, nullptr, 100000}},
-        LimitRow{
-            "ext4_record_wiped",
-            {"EXT4.IMG", kExt4 + RecordOf("/README.TXT") + "head -c 256 /dev/zero" + kAt + "$at"},
-            "EXT4.IMG: README.TXT: damaged record",
-            kDriverAndServer},
+        {"stream_cut_by_expansion_limit",
+         {"T.TXT.gz", "yes 'A line of text' | head -c 300000 | gzip > \"$OUT\""},
+         "T.TXT.gz: more than 100000 bytes decompressed; the rest is skipped",
+         {"T.TXT"},
+         {.maxExpand = 100000}},
+        {.name = "temporary_files_last_allowed",
+         .maker = {"T.ZIP", "", kZipInZip},
+         .reports = {"IN.ZIP", "BIG.EXE"},
+         .limits = {.maxTemp = kZipInZipKept},
+         .temporary = kMemoryTaken},
+        {.name = "temporary_files_first_refused",
+         .maker = {"T.ZIP", "", kZipInZip},
+         .problem = "T.ZIP/IN.ZIP: BIG.EXE: more than 600111 bytes in temporary files; reported "
+                    "from what was kept",
+         .reports = {"IN.ZIP", "BIG.EXE"},
+         .limits = {.maxTemp = kZipInZipKept - 1},
+         .temporary = kMemoryTaken},
+        {.name = "temporary_directory_missing",
+         .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
+         .problem = "T.ZIP: BIG.EXE: no temporary file in /nonexistent-kestrel-tmp: ",
+         .reports = {"BIG.EXE"},
+         .temporary = kNoTemporaryDirectory},
+        {.name = "temporary_file_past_file_size_limit",
+         .maker = {"T.ZIP", "", ZipOf("BIG.EXE", "mz")},
+         .problem = "T.ZIP: BIG.EXE: temporary file not written: File too large",
+         .reports = {"BIG.EXE"},
+         .temporary = {true, nullptr, 100000}},
+        {"ext4_record_wiped",
+         {"EXT4.IMG", kExt4 + RecordOf("/README.TXT") + "head -c 256 /dev/zero" + kAt + "$at"},
+         "EXT4.IMG: README.TXT: damaged record",
+         kDriverAndServer},
         // The superblock's s_inodes_per_group (at 1024 + 40) puts the root
         // folder's record elsewhere.
-        LimitRow{"ext4_inodes_per_group_odd",
-                 {"EXT4.IMG", kExt4 + "printf '\\1\\0\\0\\0'" + kAt + "1064"},
-                 "EXT4.IMG: root folder: damaged record; not a folder"},
+        {"ext4_inodes_per_group_odd",
+         {"EXT4.IMG", kExt4 + "printf '\\1\\0\\0\\0'" + kAt + "1064"},
+         "EXT4.IMG: root folder: damaged record; not a folder"},
         // The root folder's i_size (at 4 in its record) says 1 MiB, half the
         // image, over holes; its one block is read.
-        LimitRow{"ext2_root_claiming_1_MiB_over_holes",
-                 {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\20'" + kAt + "$((at + 4))"},
-                 "EXT2.IMG: root folder: claims more bytes than it holds",
-                 kAllFive},
+        {"ext2_root_claiming_1_MiB_over_holes",
+         {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\20'" + kAt + "$((at + 4))"},
+         "EXT2.IMG: root folder: claims more bytes than it holds",
+         kAllFive},
         // SUB2 holds folders enough for two blocks; its second block pointer
         // (at 44 in its record) points past the image. The first block is kept.
-        LimitRow{
-            "ext2_folder_read_in_part",
-            {"EXT2.IMG", "cp -r \"$TREE\" T; for i in $(seq 20); do mkdir -p T/SUB2/$(printf "
-                         "D%059d $i); done; mkfs.ext2 -q -b 1024 -d T \"$OUT\" 2M 2>/dev/null; " +
-                             RecordOf("/SUB2") + "printf '\\377\\377\\377'" + kAt + "$((at + 44))"},
-            "EXT2.IMG: SUB2/: damaged; read in part",
-            kAllFive},
+        {"ext2_folder_read_in_part",
+         {"EXT2.IMG", "cp -r \"$TREE\" T; for i in $(seq 20); do mkdir -p T/SUB2/$(printf D%059d "
+                      "$i); done; mkfs.ext2 -q -b 1024 -d T \"$OUT\" 2M 2>/dev/null; " +
+                          RecordOf("/SUB2") + "printf '\\377\\377\\377'" + kAt + "$((at + 44))"},
+         "EXT2.IMG: SUB2/: damaged; read in part",
+         kAllFive},
         // i_size 0 and i_size_high (at 108) 4 say 16 GiB, which TSK reads as 0.
-        LimitRow{"ext2_root_claiming_16_GiB",
-                 {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\0\\0'" + kAt +
-                                  "$((at + 4)); printf '\\4'" + kAt + "$((at + 108))"},
-                 "EXT2.IMG: root folder: damaged; its entries cannot be found"},
-        LimitRow{"folder_holding_itself",
-                 {"EXT4.IMG", kExt4 + "debugfs -w -R 'link /SUB /SUB/LOOP' \"$OUT\" 2>/dev/null"},
-                 "EXT4.IMG: SUB/LOOP/: a folder met before (a loop); not entered",
-                 kAllFive},
+        {"ext2_root_claiming_16_GiB",
+         {"EXT2.IMG", kExt2 + kRootRecord + "printf '\\0\\0\\0\\0'" + kAt +
+                          "$((at + 4)); printf '\\4'" + kAt + "$((at + 108))"},
+         "EXT2.IMG: root folder: damaged; its entries cannot be found"},
+        {"folder_holding_itself",
+         {"EXT4.IMG", kExt4 + "debugfs -w -R 'link /SUB /SUB/LOOP' \"$OUT\" 2>/dev/null"},
+         "EXT4.IMG: SUB/LOOP/: a folder met before (a loop); not entered",
+         kAllFive},
         // The entries' size fields (at 28) claim 4 GiB; TSK passes them over and
         // they are read from their chains after the rest of the folder.
         // Files TSK passes over come after the rest of their folder.
-        LimitRow{
-            "fat_entries_claiming_4_GiB",
-            {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
-                               "; for name in 'README  TXT' 'SERVER  NLM'; do at=$(grep -obUa "
-                               "\"$name\" \"$OUT\" | cut -d: -f1); printf '\\377\\377\\377\\377'" +
-                               kAt + "$((at + 28)); done"},
-            "FLOPPY.IMG: 2 problems; first: README.TXT: its FAT chain ends early; 512 of "
-            "4294967295 bytes read",
-            {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
-             "\xC3\x9C"
-             "berwachung.txt",
-             "LINK.NLM"}},
+        {"fat_entries_claiming_4_GiB",
+         {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
+                            "; for name in 'README  TXT' 'SERVER  NLM'; do at=$(grep -obUa "
+                            "\"$name\" \"$OUT\" | cut -d: -f1); printf '\\377\\377\\377\\377'" +
+                            kAt + "$((at + 28)); done"},
+         "FLOPPY.IMG: 2 problems; first: README.TXT: its FAT chain ends early; 512 of 4294967295 "
+         "bytes read",
+         {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
+          "\xC3\x9C"
+          "berwachung.txt",
+          "LINK.NLM"}},
         // The FAT entry of BIG's second cluster leads back to its first (at 26
         // in its folder entry); BIG takes six clusters of 512 bytes.
-        LimitRow{
-            "fat_chain_loop",
-            {"FAT16.IMG",
-             kMkfsFat +
-                 "-F 16 -s 1 20480 >/dev/null; head -c 3000 /dev/zero > BIG; mcopy -i \"$OUT\" BIG "
-                 "::/; at=$(grep -obUa 'BIG        ' \"$OUT\" | cut -d: -f1); c=$(od -An -tu2 "
-                 "-j$((at + 26)) -N2 \"$OUT\"); r=$(od -An -tu2 -j14 -N2 \"$OUT\"); printf "
-                 "\"\\\\$(printf %o $((c & 255)))\\\\$(printf %o $((c >> 8)))\"" +
-                 kAt + "$((r * 512 + 2 * c + 2))"},
-            "FAT16.IMG: BIG: its FAT chain loops; 1024 of 3000 bytes read",
-            {"BIG"}},
+        {"fat_chain_loop",
+         {"FAT16.IMG",
+          kMkfsFat +
+              "-F 16 -s 1 20480 >/dev/null; head -c 3000 /dev/zero > BIG; mcopy -i \"$OUT\" BIG "
+              "::/; at=$(grep -obUa 'BIG        ' \"$OUT\" | cut -d: -f1); c=$(od -An -tu2 -j$((at "
+              "+ 26)) -N2 \"$OUT\"); r=$(od -An -tu2 -j14 -N2 \"$OUT\"); printf \"\\\\$(printf %o "
+              "$((c & 255)))\\\\$(printf %o $((c >> 8)))\"" +
+              kAt + "$((r * 512 + 2 * c + 2))"},
+         "FAT16.IMG: BIG: its FAT chain loops; 1024 of 3000 bytes read",
+         {"BIG"}},
         // The folders and members come to 10 KiB; TSK reads the image 64 KiB
         // at a time.
-        LimitRow{"image_reads_charged",
-                 {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat},
-                 "FLOPPY.IMG: more than 32 KiB decompressed",
-                 {},
-                 {.maxExpand = 32 * 1024}},
+        {"image_reads_charged",
+         {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat},
+         "FLOPPY.IMG: more than 32 KiB decompressed",
+         {},
+         {.maxExpand = 32 * 1024}},
         // mmls lists partitions by their start, not by their slots.
-        LimitRow{"partitions_numbered_by_start",
-                 {"DISK.IMG", "truncate -s 16M \"$OUT\"; printf "
-                              "'start=22528,type=6\\nstart=2048,size=8192,type=6\\n' | sfdisk -q "
-                              "\"$OUT\"; mkfs.fat --offset 22528 \"$OUT\" 9000 >/dev/null; mcopy "
-                              "-i \"$OUT\"@@11M \"$TREE/SERVER.NLM\" ::/"},
-                 "DISK.IMG: Partition 1: no file system found",
-                 {"SERVER.NLM"}},
+        {"partitions_numbered_by_start",
+         {"DISK.IMG",
+          "truncate -s 16M \"$OUT\"; printf 'start=22528,type=6\\nstart=2048,size=8192,type=6\\n' "
+          "| sfdisk -q \"$OUT\"; mkfs.fat --offset 22528 \"$OUT\" 9000 >/dev/null; mcopy -i "
+          "\"$OUT\"@@11M \"$TREE/SERVER.NLM\" ::/"},
+         "DISK.IMG: Partition 1: no file system found",
+         {"SERVER.NLM"}},
         // The second extended table's link entry (at 462) leads back to itself.
-        LimitRow{"extended_partitions_loop",
-                 {"DISK.IMG", "truncate -s 8M \"$OUT\"; printf "
-                              "'start=2048,size=4096,type=6\\nstart=6144,type=5\\nstart=8192,size="
-                              "2048,type=6\\nstart=12288,type=6\\n' | sfdisk -q \"$OUT\"; printf "
-                              "'\\5\\0\\0\\0\\0\\20\\0\\0\\0\\20'" +
-                                  kAt + "$((10240 * 512 + 466))"},
-                 "DISK.IMG: 4 problems; first: extended partition tables loop"},
+        {"extended_partitions_loop",
+         {"DISK.IMG",
+          "truncate -s 8M \"$OUT\"; printf "
+          "'start=2048,size=4096,type=6\\nstart=6144,type=5\\nstart=8192,size=2048,type=6\\nstart="
+          "12288,type=6\\n' | sfdisk -q \"$OUT\"; printf '\\5\\0\\0\\0\\0\\20\\0\\0\\0\\20'" +
+              kAt + "$((10240 * 512 + 466))"},
+         "DISK.IMG: 4 problems; first: extended partition tables loop"},
         // The packed program's one member is the program as it runs, named as the file.
-        LimitRow{.name = "lzexe_program_reports_what_it_says",
-                 .maker = {"TOOL.EXE", "", PackedProgram("lzexe")},
-                 .reports = {"TOOL.EXE"},
-                 .reportHolds = "Packed Tool V2.05"},
-        LimitRow{.name = "exepack_program_reports_what_it_says",
-                 .maker = {"TOOL.EXE", "", PackedProgram("exepack")},
-                 .reports = {"TOOL.EXE"},
-                 .reportHolds = "Packed Tool V2.05"},
-        LimitRow{"packed_program_damaged_said",
-                 {"TOOL.EXE", "", PackedProgram("lzexe", {{{"at", 32}, {"u16", 0}}})},
-                 "TOOL.EXE: LZEXE 0.91 program not unpacked: a match reaches before the start"},
-        LimitRow{"packed_program_expansion_refused",
-                 {"TOOL.EXE", "", PackedProgram("exepack")},
-                 "TOOL.EXE: more than 900 bytes decompressed",
-                 {},
-                 {.maxExpand = 900}},
-        LimitRow{"boot_sector_alone_is_no_container",
-                 {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}),
+        {.name = "lzexe_program_reports_what_it_says",
+         .maker = {"TOOL.EXE", "", PackedProgram("lzexe")},
+         .reports = {"TOOL.EXE"},
+         .reportHolds = "Packed Tool V2.05"},
+        {.name = "exepack_program_reports_what_it_says",
+         .maker = {"TOOL.EXE", "", PackedProgram("exepack")},
+         .reports = {"TOOL.EXE"},
+         .reportHolds = "Packed Tool V2.05"},
+        {"packed_program_damaged_said",
+         {"TOOL.EXE", "", PackedProgram("lzexe", {{{"at", 32}, {"u16", 0}}})},
+         "TOOL.EXE: LZEXE 0.91 program not unpacked: a match reaches before the start"},
+        {"packed_program_expansion_refused",
+         {"TOOL.EXE", "", PackedProgram("exepack")},
+         "TOOL.EXE: more than 900 bytes decompressed",
+         {},
+         {.maxExpand = 900}},
+        {"boot_sector_alone_is_no_container",
+         {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}}),
     testing::RowName());
 
 } // namespace
