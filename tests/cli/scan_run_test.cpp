@@ -463,7 +463,6 @@ TEST_P(ReuseTest, CopiesTheRecordsOfUnchangedFilesOnly) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, ReuseTest,
     ::testing::ValuesIn(std::vector<ReuseCase>{
-        {"NothingChanged", "exec " + kScan + " " + kReuseOptions, "true", {}},
         // Touched; changed in place, its time set back; replaced by a copy; a
         // container with other members; a new file.
         {"FilesChanged",
