@@ -104,7 +104,6 @@ public:
     std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count);
 
 private:
-
     // The scan-file slot holds a descriptor or a source, or neither when free.
     int m_scanFile = -1;
     ScanSource* m_source = nullptr;
