@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::int64_t kMzHeaderSize = 28;
 constexpr std::int64_t kPageSize = 512;
-constexpr std::int64_t kParagraph = 16;
 // The loader bytes read at the entry point: enough for every stub mark below.
 constexpr std::int64_t kStubWindow = 512;
 

@@ -12,6 +12,9 @@
 
 namespace kestrel {
 
+// DOS counts segments and loader lengths in paragraphs of 16 bytes.
+inline constexpr std::int64_t kParagraph = 16;
+
 // A DOS program holds at most 1 MiB (the 8086 addresses no more), so no
 // unpacked image is ever allowed to grow past it, whatever a stub's fields say.
 inline constexpr std::int64_t kMaxUnpackedProgram = std::int64_t{1} << 20;

@@ -12,7 +12,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::int64_t kParagraph = 16;
 // The loader's data: real IP, real CS, a scratch word, the length of the
 // loader (data, code, message and relocations), real SP, real SS, the
 // unpacked length in paragraphs and, in the longer form, the paragraphs

@@ -10,7 +10,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::int64_t kParagraph = 16;
 // The loader's data: the program's IP, CS, SP and SS, the paragraphs of
 // packed data, how many paragraphs the loader moves it up by, and the
 // loader's length in bytes (data, code and relocation table).
