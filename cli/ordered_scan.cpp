@@ -49,11 +49,18 @@ bool OrderedScan::StopRequested() const {
 void OrderedScan::Scan(Scanner& scanner, Job& job) {
     scanner.job = &job;
     JobLines lines(job);
-    if (!StopRequested())
+    if (!StopRequested() && !MadeOutput(scanner, job, lines))
         m_setup.step(scanner.scanner, *scanner.sink, job.file, scanner.problems, lines);
     job.file.directory.reset(); // the directory may close before the output is written
     HandOver(scanner, true);
     scanner.job = nullptr; // written and gone, perhaps
+}
+
+// The problems met while trying are said before the file is scanned.
+bool OrderedScan::MadeOutput(Scanner& scanner, Job& job, JobLines& lines) {
+    if (!m_setup.madeOutput)
+        return false;
+    return m_setup.madeOutput(job.file, scanner.bytes, scanner.problems, lines);
 }
 
 void OrderedScan::RunWorker(Scanner& scanner) {
@@ -207,17 +214,6 @@ void OrderedScan::AddFile(FileToScan file) {
     auto job = std::make_unique<Job>();
     job->file = std::move(file);
     job->isFile = true;
-    if (m_setup.madeOutput && !StopRequested()) {
-        JobLines lines(*job);
-        std::vector<ReadProblem> problems;
-        if (m_setup.madeOutput(job->file, job->bytes, problems, lines)) {
-            job->file.directory.reset();
-            AddFinishedJob(std::move(job));
-            return;
-        }
-        for (ReadProblem& problem : problems) // said before the file is scanned
-            AddProblem(std::move(problem));
-    }
     Job& added = *job;
     std::size_t inFlight = 0;
     {

@@ -66,9 +66,11 @@ public:
         ReportLayout layout;
         ScanStep step = ScanFileStep;
         const std::atomic<bool>* stop = nullptr;
-        // Tried on the walk's thread before a file is scanned: when it makes
-        // the file's output itself (records copied from an earlier run), that
-        // output takes the scan's place, and no worker is woken for it.
+        // Tried by the job before its file is scanned: when it makes the
+        // file's output itself (records copied from an earlier run), that
+        // output takes the scan's place. It runs on the workers, beside the
+        // walk, so that with several jobs looking at files and copying their
+        // records is shared out as scanning them is.
         std::function<bool(const FileToScan& file, std::string& bytes,
                            std::vector<ReadProblem>& problems, StepLines& lines)>
             madeOutput;
@@ -122,6 +124,7 @@ private:
 
     bool StopRequested() const;
     void Scan(Scanner& scanner, Job& job);
+    bool MadeOutput(Scanner& scanner, Job& job, JobLines& lines);
     void RunWorker(Scanner& scanner);
     void HandOver(Scanner& scanner, bool done);
     void WriteFromFront();

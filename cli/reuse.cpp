@@ -218,6 +218,7 @@ std::string PreviousRun::ReadRecords(const std::string& madeBy, const std::atomi
 // all in it; a range larger than the window is read on its own.
 bool PreviousRun::ReadAt(std::uint64_t offset, std::uint64_t length, std::string& into,
                          std::string& error) {
+    const std::lock_guard lock(m_windowMutex);
     const bool inWindow =
         offset >= m_windowStart && offset + length <= m_windowStart + m_window.size();
     std::string& buffer = length > kReadBlock ? into : m_window;

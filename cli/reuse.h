@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,8 @@ public:
     // The records found by `key` that end with the identity of `file` as
     // it is now, into `records`. False when there are none; `error` then
     // says why they could not be read, if that was the reason. Called from
-    // one thread: the records of files met in walk order lie one after the
-    // other, so they are read a window at a time.
+    // every job's thread: the records of files met in walk order lie one
+    // after the other, so they are read a shared window at a time.
     bool Records(const std::string& key, const DiskFile& file, std::string& records,
                  std::string& error);
 
@@ -62,7 +63,8 @@ private:
     std::string m_path;
     int m_descriptor = -1;
     std::vector<Entry> m_entries; // by key hash, then by place
-    std::string m_window;         // bytes of the file from m_windowStart on
+    std::mutex m_windowMutex;
+    std::string m_window; // bytes of the file from m_windowStart on
     std::uint64_t m_windowStart = 0;
 };
 
