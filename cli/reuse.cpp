@@ -9,6 +9,7 @@
 #include <simdjson.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "file_listing.h"
@@ -132,13 +133,32 @@ struct PreviousRun::Group {
     std::string key;
 };
 
+// A stretch of the file read by one thread: the lines that start in
+// [begin, end), and past `end` the lines up to the first that closes a
+// group. A stretch that follows another leaves those lines' group to it.
+struct PreviousRun::Stretch {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    bool follows = false;
+    std::vector<Entry> entries;
+    std::uint64_t linesBeforeEnd = 0;
+    std::uint64_t errorLine = 0; // counted from `begin`; 0 when not a line's
+    std::string error;
+
+    std::string Message(std::uint64_t linesBefore) const {
+        if (errorLine == 0)
+            return error;
+        return "line " + std::to_string(linesBefore + errorLine) + ": " + error;
+    }
+};
+
 PreviousRun::~PreviousRun() {
     if (m_descriptor >= 0)
         ::close(m_descriptor);
 }
 
 std::string PreviousRun::Open(const std::string& path, const std::string& madeBy,
-                              const std::atomic<bool>* stop) {
+                              const std::atomic<bool>* stop, int threads) {
     m_path = path;
     // Not blocking on a FIFO put in its place: it is refused below.
     m_descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -148,7 +168,8 @@ std::string PreviousRun::Open(const std::string& path, const std::string& madeBy
     // Records are read again where they lie, so a pipe will not do.
     if (!S_ISREG(info.st_mode))
         return "not a regular file";
-    std::string error = ReadRecords(madeBy, stop);
+    std::string error =
+        ReadAllRecords(static_cast<std::uint64_t>(info.st_size), madeBy, stop, threads);
     std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
         return a.keyHash != b.keyHash ? a.keyHash < b.keyHash : a.offset < b.offset;
     });
@@ -156,18 +177,59 @@ std::string PreviousRun::Open(const std::string& path, const std::string& madeBy
     return error;
 }
 
+// With two threads the file is read in two halves at once, split at a line's
+// start: parsing is most of what a run that reuses nearly everything does
+// before its first record. Small files are split too, so that every run
+// with jobs takes the same way.
+std::string PreviousRun::ReadAllRecords(std::uint64_t size, const std::string& madeBy,
+                                        const std::atomic<bool>* stop, int threads) {
+    Stretch first;
+    first.end = size;
+    Stretch second;
+    second.begin = second.end = size;
+    second.follows = true;
+    if (threads > 1) {
+        std::string probe(kReadBlock, '\0');
+        const ssize_t got =
+            ::pread(m_descriptor, probe.data(), probe.size(), static_cast<off_t>(size / 2));
+        const std::size_t lineEnd = got > 0 ? probe.find('\n') : std::string::npos;
+        if (lineEnd != std::string::npos && lineEnd < static_cast<std::size_t>(got))
+            first.end = second.begin = size / 2 + lineEnd + 1;
+    }
+    if (second.begin < size) {
+        std::thread reader([&] { ReadStretch(second, madeBy, stop); });
+        ReadStretch(first, madeBy, stop);
+        reader.join();
+    } else {
+        ReadStretch(first, madeBy, stop);
+    }
+    if (!first.error.empty())
+        return first.Message(0);
+    m_entries = std::move(first.entries);
+    m_entries.insert(m_entries.end(), second.entries.begin(), second.entries.end());
+    return second.Message(first.linesBeforeEnd);
+}
+
 // One line at a time, each parsed whole (simdjson checks the JSON and its
 // UTF-8), in blocks, so that memory holds one block and the longest record.
-std::string PreviousRun::ReadRecords(const std::string& madeBy, const std::atomic<bool>* stop) {
+void PreviousRun::ReadStretch(Stretch& stretch, const std::string& madeBy,
+                              const std::atomic<bool>* stop) const {
     simdjson::dom::parser parser;
     Group group;
+    bool skipping = stretch.follows;
+    bool closedPastEnd = false;
     std::string data; // bytes read and not yet parsed, from file offset `base`
-    std::uint64_t base = 0;
+    std::uint64_t base = stretch.begin;
     std::size_t lineStart = 0;
     std::size_t searched = 0; // no line end before this
     std::uint64_t lineNumber = 1;
-    const auto where = [&lineNumber] { return "line " + std::to_string(lineNumber) + ": "; };
+    const auto fail = [&](const std::string& why) {
+        stretch.errorLine = lineNumber;
+        stretch.error = why;
+    };
     while (stop == nullptr || !stop->load(std::memory_order_relaxed)) {
+        if (base + lineStart >= stretch.end && closedPastEnd)
+            return;
         const std::size_t lineEnd = data.find('\n', searched);
         if (lineEnd == std::string::npos) {
             data.erase(0, lineStart);
@@ -175,26 +237,32 @@ std::string PreviousRun::ReadRecords(const std::string& madeBy, const std::atomi
             lineStart = 0;
             searched = data.size();
             if (data.size() > kMaxRecordBytes)
-                return where() + "a record longer than 16 MiB";
+                return fail("a record longer than 16 MiB");
             // The parser reads up to SIMDJSON_PADDING bytes past a record's end.
             data.resize(searched + kReadBlock + simdjson::SIMDJSON_PADDING);
             ssize_t got = 0;
             do {
-                got = ::read(m_descriptor, data.data() + searched, kReadBlock);
+                got = ::pread(m_descriptor, data.data() + searched, kReadBlock,
+                              static_cast<off_t>(base + searched));
             } while (got < 0 && errno == EINTR);
             data.resize(searched + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-            if (got < 0)
-                return ErrorText(errno);
-            if (got == 0)
-                return data.empty() ? "" : where() + "the file ends inside a record";
+            if (got < 0) {
+                stretch.error = ErrorText(errno);
+                return;
+            }
+            if (got == 0) {
+                if (!data.empty())
+                    fail("the file ends inside a record");
+                return;
+            }
             continue;
         }
         simdjson::dom::object record;
         const simdjson::error_code error =
             parser.parse(data.data() + lineStart, lineEnd - lineStart, false).get(record);
         if (error != simdjson::SUCCESS)
-            return where() + "not a JSON record (" + simdjson::error_message(error) + ")";
-        if (!group.open) {
+            return fail(std::string("not a JSON record (") + simdjson::error_message(error) + ")");
+        if (!group.open && !skipping) {
             std::string key = KeyOfFirstRecord(record);
             group = {true, !key.empty(), base + lineStart, std::move(key)};
         }
@@ -204,14 +272,16 @@ std::string PreviousRun::ReadRecords(const std::string& madeBy, const std::atomi
         simdjson::dom::element diskFile;
         if (record["disk_file"].get(diskFile) == simdjson::SUCCESS) {
             const std::uint64_t end = base + lineEnd + 1;
-            if (group.reusable && diskFile.is_object())
-                m_entries.push_back({KeyHash(group.key), group.start, end - group.start});
-            group.open = false;
+            if (!skipping && group.reusable && diskFile.is_object())
+                stretch.entries.push_back({KeyHash(group.key), group.start, end - group.start});
+            group.open = skipping = false;
+            closedPastEnd = base + lineStart >= stretch.end;
         }
+        if (base + lineStart < stretch.end)
+            stretch.linesBeforeEnd = lineNumber;
         lineStart = searched = lineEnd + 1;
         ++lineNumber;
     }
-    return "";
 }
 
 // Reads from the window, which is moved to `offset` when the bytes are not

@@ -37,9 +37,10 @@ public:
 
     // Reads `path` through; "" when done, else why it cannot be used. Only
     // the records that `madeBy` made, and that end with their file's
-    // identity, are kept. Reading stops early when `stop` is set.
+    // identity, are kept. Reading stops early when `stop` is set. With
+    // `threads` above 1, two threads read it.
     std::string Open(const std::string& path, const std::string& madeBy,
-                     const std::atomic<bool>* stop);
+                     const std::atomic<bool>* stop, int threads = 1);
     const std::string& Path() const { return m_path; }
 
     // The records found by `key` that end with the identity of `file` as
@@ -57,7 +58,11 @@ private:
         std::uint64_t length;
     };
     struct Group;
-    std::string ReadRecords(const std::string& madeBy, const std::atomic<bool>* stop);
+    struct Stretch;
+    std::string ReadAllRecords(std::uint64_t size, const std::string& madeBy,
+                               const std::atomic<bool>* stop, int threads);
+    void ReadStretch(Stretch& stretch, const std::string& madeBy,
+                     const std::atomic<bool>* stop) const;
     bool ReadAt(std::uint64_t offset, std::uint64_t length, std::string& into, std::string& error);
 
     std::string m_path;

@@ -377,7 +377,8 @@ int RunScan(const ScanOptions& options) {
     ::setenv("TZ", ":/etc/localtime", 0);
     PreviousRun previous;
     if (!options.reuse.empty()) {
-        const std::string error = previous.Open(options.reuse, MadeBy(options), &g_stop);
+        const std::string error =
+            previous.Open(options.reuse, MadeBy(options), &g_stop, options.jobs);
         if (!error.empty()) {
             const std::string line =
                 "kestrel-scan: " + ReplaceControlCharacters(SanitizeUtf8(options.reuse)) + ": " +

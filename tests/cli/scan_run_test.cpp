@@ -162,6 +162,7 @@ TEST_P(StatusTest, AndMessage) {
     tree.Add("K.ZIP", fixtures::BuildSample(fixtures::Json::parse(
                           R"({"format": "zip", "members": [{"path": "M", "size": 1025}]})")));
     tree.Add("TEXT.TXT", "[/srv/]\n");
+    tree.Add("RUN.JSONL", "{\"disk_file\":{}}\n{\"disk_file\":{}}\n{\"disk_file\":{}}\nx\n");
     ASSERT_EQ(::mkfifo((tree.Root() / "PIPE").c_str(), 0644), 0);
     const Result result = Run(GetParam().arguments, GetParam().shell, GetParam().reader);
     EXPECT_EQ(result.status, GetParam().status);
@@ -215,7 +216,10 @@ INSTANTIATE_TEST_SUITE_P(
         {"ReuseNotJson", "--json --reuse ~/TEXT.TXT ~", 2,
          "kestrel-scan: ~/TEXT.TXT: line 1: not a JSON record ("},
         {"ReuseCutShort", "--json --reuse ~/BAD.ZIP ~", 2,
-         "kestrel-scan: ~/BAD.ZIP: line 1: the file ends inside a record\n"}}),
+         "kestrel-scan: ~/BAD.ZIP: line 1: the file ends inside a record\n"},
+        // Two threads read it, one from its middle.
+        {"ReuseBadInTheSecondHalf", "--json -j 2 --reuse ~/RUN.JSONL ~", 2,
+         "kestrel-scan: ~/RUN.JSONL: line 4: not a JSON record ("}}),
     RowName);
 
 struct Interrupt {
@@ -435,14 +439,35 @@ const std::string kSignature = "\"exe_signature\":\"";
 
 class ReuseTest : public ScanRunTest, public ::testing::WithParamInterface<ReuseCase> {};
 
+// A line that closes no group of records, to end `lines` with, so that the
+// middle of the file, where two threads split the reading, falls inside the
+// first group of a container's records that lies past the middle already;
+// "" when there is none.
+std::string PaddingIntoAGroup(const Lines& lines) {
+    std::size_t size = 0;
+    for (const std::string& line : lines)
+        size += line.size() + 1;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < lines.size(); start += lines[i++].size() + 1) {
+        const bool inside = i > 0 && lines[i - 1].find("\"disk_file\"") == std::string::npos;
+        if (inside && 2 * (start - 1) >= size + 12)
+            return "{\"pad\":\"" + std::string(2 * (start - 1) - size - 11, '.') + "\"}\n";
+    }
+    return "";
+}
+
 TEST_P(ReuseTest, CopiesTheRecordsOfUnchangedFilesOnly) {
     samples::WriteSamples(tree.Root());
     const std::string previous = (scratch.Root() / "previous.jsonl").string();
     const Result first = RunShell(GetParam().previous + " --json -r " + Quote(Root()));
     ASSERT_EQ(first.status, 0) << first.err;
-    std::ofstream marked(previous);
+    Lines lines;
     for (std::string line : SplitLines(first.out))
-        marked << line.insert(line.find(kSignature) + kSignature.size(), "~") << "\n";
+        lines.push_back(line.insert(line.find(kSignature) + kSignature.size(), "~"));
+    std::ofstream marked(previous);
+    for (const std::string& line : lines)
+        marked << line << "\n";
+    marked << PaddingIntoAGroup(lines);
     marked.close();
     ASSERT_EQ(std::system(("cd " + Quote(Root()) + " && " + GetParam().change).c_str()), 0);
     const Result reused = Run(kReuseOptions + "--json -r -j 2 --reuse " + Quote(previous) + " ~");
