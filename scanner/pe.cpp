@@ -15,6 +15,7 @@
 // RVA mapped through whichever section holds it.
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -153,28 +154,101 @@ std::optional<SectionMapping> SectionHolding(FileReader& scan, const PeHeader& h
     return section;
 }
 
+// Where the bytes at an RVA lie in the file, and how many follow there: past
+// a section's raw data the loader gives zeros.
+struct FilePlace {
+    std::int64_t offset = 0;
+    std::int64_t available = 0;
+};
+
+// IMAGE_DELAYLOAD_DESCRIPTOR: Attributes, then the name's RVA. Without the
+// RVA bit in Attributes, a 32-bit image's descriptor holds virtual addresses
+// (as the delay-load helper of Visual C++ 6 wrote them).
+constexpr std::int64_t kDelayDescriptorSize = 32;
+constexpr std::int64_t kDelayNameOffset = 4;
+constexpr std::int32_t kDelayAttributeRva = 1;
+
+// The layout of one kind of descriptor table.
+struct DescriptorTable {
+    std::int64_t descriptorSize;
+    std::int64_t nameOffset;
+    bool delayLoad;
+};
+constexpr DescriptorTable kImportTable{kImportDescriptorSize, kImportNameRvaOffset, false};
+constexpr DescriptorTable kDelayImportTable{kDelayDescriptorSize, kDelayNameOffset, true};
+
+// How a walk over a descriptor table ends: the report's reading stops at the
+// first descriptor whose name RVA is 0, the loader's at the all-zero one.
+enum class TableEnd { kZeroName, kZeroDescriptor };
+
+// The two fields of a descriptor that the readings use, as stored.
+struct Descriptor {
+    std::int32_t attributes; // a delay-load descriptor's first field
+    std::int32_t name;       // the RVA (or address) of the module's name
+};
+
+bool AllZero(const FileReader& scan, std::int64_t index, std::int64_t count) {
+    for (std::int64_t i = index; i < index + count; ++i) {
+        if (scan.BufByte(i) != 0)
+            return false;
+    }
+    return true;
+}
+
+// The descriptors of the table at `place` up to its end, read a block at a
+// time. A table cut by the end of the file or of `place` ends with what was
+// found; one that goes on past kMaxImportDescriptors descriptors is cut
+// there, and `cut` tells it.
+std::vector<Descriptor> ReadDescriptors(FileReader& scan, FilePlace place,
+                                        const DescriptorTable& table, TableEnd end, bool& cut) {
+    std::vector<Descriptor> descriptors;
+    // One more than the cap tells whether the table goes on past it.
+    const std::int64_t perBlock = kMaxBlockSize / table.descriptorSize;
+    std::int64_t done = 0; // bytes of the table read
+    for (std::int64_t n = 0; n <= kMaxImportDescriptors;) {
+        std::int64_t offset = place.offset + done;
+        if (scan.SeekScanFile(offset, 0) != 0)
+            return descriptors;
+        const std::int64_t wanted = std::min(perBlock, kMaxImportDescriptors + 1 - n);
+        scan.ReadBlock(std::min(wanted * table.descriptorSize, place.available - done));
+        const std::int64_t whole =
+            std::max<std::int64_t>(scan.BufferFill(), 0) / table.descriptorSize;
+        for (std::int64_t i = 0; i < whole; ++i, ++n) {
+            const std::int64_t d = i * table.descriptorSize;
+            const Descriptor descriptor{scan.BufDword(d), scan.BufDword(d + table.nameOffset)};
+            if (end == TableEnd::kZeroName ? descriptor.name == 0
+                                           : AllZero(scan, d, table.descriptorSize))
+                return descriptors;
+            if (n == kMaxImportDescriptors) {
+                cut = true;
+                return descriptors;
+            }
+            descriptors.push_back(descriptor);
+        }
+        if (whole < wanted)
+            return descriptors; // the end of the file or of the raw data
+        done += whole * table.descriptorSize;
+    }
+    return descriptors;
+}
+
 // The descriptors are mapped through ".idata" wherever the import directory
-// really lies; the walk ends at the descriptor whose name RVA is 0, or after
-// kMaxImportDescriptors of them.
+// really lies, and so is each name when ".idata" holds it.
 std::string ReadImports(FileReader& scan, const PeHeader& header, const PeSections& sections) {
     std::string imports;
     const SectionMapping& idata = sections.idata;
-    const std::int64_t descriptors = header.importDirectoryRva + idata.raw - idata.va;
-    for (std::int64_t n = 0; n < kMaxImportDescriptors; ++n) {
-        std::int64_t offset = descriptors + n * kImportDescriptorSize;
-        if (scan.SeekScanFile(offset, 0) != 0)
-            return imports;
-        if (scan.ReadBlock(kImportDescriptorSize) < kImportDescriptorSize)
-            return imports;
-        const std::int64_t nameRva = scan.BufDword(kImportNameRvaOffset);
-        if (nameRva == 0)
-            return imports;
+    const FilePlace table{header.importDirectoryRva + idata.raw - idata.va,
+                          std::numeric_limits<std::int64_t>::max()};
+    bool cut = false;
+    for (const Descriptor& descriptor :
+         ReadDescriptors(scan, table, kImportTable, TableEnd::kZeroName, cut)) {
+        const std::int64_t nameRva = descriptor.name;
         std::optional<SectionMapping> names = idata;
         if (nameRva < idata.va || nameRva > idata.va + sections.idataSize)
             names = SectionHolding(scan, header, nameRva);
         if (!names)
             return imports;
-        offset = nameRva - names->va + names->raw;
+        std::int64_t offset = nameRva - names->va + names->raw;
         if (scan.SeekScanFile(offset, 0) != 0)
             return imports;
         if (!imports.empty())
@@ -280,26 +354,12 @@ constexpr std::int64_t kDataDirectorySize = 8;
 constexpr std::int64_t kImportDirectoryEntry = 1;
 constexpr std::int64_t kDelayImportDirectoryEntry = 13;
 
-// IMAGE_DELAYLOAD_DESCRIPTOR: Attributes, then the name's RVA. Without the
-// RVA bit in Attributes, a 32-bit image's descriptor holds virtual addresses
-// (as the delay-load helper of Visual C++ 6 wrote them).
-constexpr std::int64_t kDelayDescriptorSize = 32;
-constexpr std::int64_t kDelayNameOffset = 4;
-constexpr std::int32_t kDelayAttributeRva = 1;
-
 // The sections as the loader places them, for mapping RVAs to file offsets.
 struct LoadedSection {
     std::int64_t va = 0;
     std::int64_t size = 0; // the larger of virtual size and raw size
     std::int64_t raw = 0;
     std::int64_t rawSize = 0;
-};
-
-// Where the bytes at an RVA lie in the file, and how many follow there: past
-// a section's raw data the loader gives zeros.
-struct FilePlace {
-    std::int64_t offset = 0;
-    std::int64_t available = 0;
 };
 
 // What the loader needs from the headers to find the import tables.
@@ -400,77 +460,26 @@ void ReadLoadedSections(FileReader& scan, const PeHeader& header, LoaderView& vi
     }
 }
 
-// The layout of one kind of descriptor table.
-struct DescriptorTable {
-    std::int64_t descriptorSize;
-    std::int64_t nameOffset;
-    bool delayLoad;
-};
-constexpr DescriptorTable kImportTable{kImportDescriptorSize, kImportNameRvaOffset, false};
-constexpr DescriptorTable kDelayImportTable{kDelayDescriptorSize, kDelayNameOffset, true};
-
-bool AllZero(const FileReader& scan, std::int64_t index, std::int64_t count) {
-    for (std::int64_t i = index; i < index + count; ++i) {
-        if (scan.BufByte(i) != 0)
-            return false;
-    }
-    return true;
-}
-
-// The name RVAs of the descriptors from `rva` up to the all-zero one. A
-// table cut by the end of the file or of its section's raw data (zeros
-// follow there) ends with what was found; one that goes on past
-// kMaxImportedModules descriptors is cut there.
-std::vector<std::int64_t> ReadNameRvas(FileReader& scan, ScanFacts& facts, const LoaderView& view,
-                                       std::int64_t rva, const DescriptorTable& table) {
-    std::vector<std::int64_t> names;
-    const std::optional<FilePlace> place = view.Place(rva);
-    if (!place)
-        return names;
-    // Descriptors are read a block at a time; one more than the cap tells
-    // whether the table goes on past it.
-    const std::int64_t perBlock = kMaxBlockSize / table.descriptorSize;
-    std::int64_t done = 0; // bytes of the table read
-    for (std::int64_t n = 0; n <= kMaxImportedModules;) {
-        std::int64_t offset = place->offset + done;
-        if (scan.SeekScanFile(offset, 0) != 0)
-            return names;
-        const std::int64_t wanted = std::min(perBlock, kMaxImportedModules + 1 - n);
-        scan.ReadBlock(std::min(wanted * table.descriptorSize, place->available - done));
-        const std::int64_t whole =
-            std::max<std::int64_t>(scan.BufferFill(), 0) / table.descriptorSize;
-        for (std::int64_t i = 0; i < whole; ++i, ++n) {
-            const std::int64_t d = i * table.descriptorSize;
-            if (AllZero(scan, d, table.descriptorSize))
-                return names;
-            if (n == kMaxImportedModules) {
-                facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
-                                              " import descriptors: the first are read");
-                return names;
-            }
-            std::int64_t nameRva = Unsigned(scan.BufDword(d + table.nameOffset));
-            const bool addresses =
-                table.delayLoad && !view.pe32Plus && (scan.BufDword(d) & kDelayAttributeRva) == 0;
-            if (addresses && nameRva >= view.imageBase &&
-                nameRva - view.imageBase < view.sizeOfImage)
-                nameRva -= view.imageBase;
-            names.push_back(nameRva);
-        }
-        if (whole < wanted)
-            return names; // the end of the file or of the raw data
-        done += whole * table.descriptorSize;
-    }
-    return names;
-}
-
 // The module names the descriptors point to, as stored; a name that cannot
 // be mapped or is empty is left out, one that is no text ends the list.
 std::vector<std::string> ReadModuleNames(FileReader& scan, ScanFacts& facts, const LoaderView& view,
                                          std::int64_t directoryRva, const DescriptorTable& table) {
     std::vector<std::string> modules;
-    if (directoryRva == 0)
+    const std::optional<FilePlace> tablePlace = view.Place(directoryRva);
+    if (directoryRva == 0 || !tablePlace)
         return modules;
-    for (const std::int64_t nameRva : ReadNameRvas(scan, facts, view, directoryRva, table)) {
+    bool cut = false;
+    const std::vector<Descriptor> descriptors =
+        ReadDescriptors(scan, *tablePlace, table, TableEnd::kZeroDescriptor, cut);
+    if (cut)
+        facts.limitsReached.push_back("more than " + std::to_string(kMaxImportedModules) +
+                                      " import descriptors: the first are read");
+    for (const Descriptor& descriptor : descriptors) {
+        std::int64_t nameRva = Unsigned(descriptor.name);
+        const bool addresses =
+            table.delayLoad && !view.pe32Plus && (descriptor.attributes & kDelayAttributeRva) == 0;
+        if (addresses && nameRva >= view.imageBase && nameRva - view.imageBase < view.sizeOfImage)
+            nameRva -= view.imageBase;
         const std::optional<FilePlace> place = view.Place(nameRva);
         std::int64_t offset = place ? place->offset : 0;
         if (nameRva == 0 || !place || scan.SeekScanFile(offset, 0) != 0)
