@@ -7,7 +7,8 @@
 // every byte against the expansion limit and stops when the scan must; a
 // member is scanned as soon as it is complete. A disk image is not
 // extracted: its disk is read through the library's own seekable stream, as
-// a raw disk image is read from a file.
+// a raw disk image is read from a file, its partitions and files the
+// image's members.
 
 #include <algorithm>
 #include <memory>
@@ -318,16 +319,13 @@ void ReadDisk(const SevenZipLibrary& library, IInArchive& handler, SevenZipForma
         return visitor.Problem(std::string(FormatName(format)) + ": its disk cannot be read");
     std::unique_ptr<IInStream, ComRelease<IInStream>> disk(stream);
     const Property size(library, handler, 0, kpidSize);
-    const Property path(library, handler, 0, kpidPath);
     if (size.Size() < 0)
         return visitor.Problem(std::string(FormatName(format)) + ": its disk size is not known");
     LibraryStreamSource source(*disk, size.Size(), visitor);
-    std::string name = path.Text();
-    if (name.empty())
-        name = visitor.ContainerName() + ".img";
-    visitor.Visit(name, visitor.ContainerTime(), source);
+    ReadDiskImage(source, ContainerKind::kDiskImage, visitor);
     if (source.ReadFailed())
-        visitor.Problem(name + ": damaged image (its disk cannot be read)");
+        visitor.Problem(std::string(FormatName(format)) +
+                        ": damaged image (its disk cannot be read)");
 }
 
 // The members to extract, in the archive's order: regular files with a

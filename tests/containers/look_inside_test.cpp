@@ -184,6 +184,12 @@ TEST_P(FormatTest, MembersReportAsTheirFiles) {
 const std::string kAll = "cd \"$TREE\" && ";
 const std::string kMkfsFat = "mkfs.fat -C \"$OUT\" ";
 const std::string kCopyToFat = " >/dev/null && mcopy -s -m -i \"$OUT\" \"$TREE\"/* ::/";
+// ARJ keeps names in the DOS code page, a hard link without its data, and
+// on Linux a Unix time that 7-Zip reads as a DOS one: a copy of the
+// programs.
+const std::string kArj =
+    "cp -r \"$TREE\" T && rm T/*.TXT T/SUB/*.txt && cd T && arj a -r -y >/dev/null ";
+const std::vector<std::string> kArjMembers = {"SERVER.NLM", "SUB/DRIVER.NLM", "SUB/LINK.NLM"};
 // The raw image made in $OUT turned into a virtual disk file of the format named after it.
 const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
@@ -223,6 +229,19 @@ INSTANTIATE_TEST_SUITE_P(
          {"SERVER.NLM"}},
         {"vhd_dynamic", {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
         {"vmdk_sparse", {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
+        {"qcow2", {"DISK.QCOW", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "qcow2"}},
+        {"vdi", {"DISK.VDI", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vdi"}},
+        {"zip_deflate64", {"T.ZIP", kAll + "7z a -tzip -mm=Deflate64 \"$OUT\" * >/dev/null"}},
+        {"arj", {"T.ARJ", kArj + "\"$OUT\""}, kArjMembers},
+        {"arj_behind_stub",
+         {"SFX.EXE", kArj +
+                         "A.ARJ && (printf 'MZ\\0\\0\\2\\0'; head -c 1018 /dev/zero; cat A.ARJ) > "
+                         "\"$OUT\" && rm A.ARJ"},
+         kArjMembers},
+        {"nsis",
+         {"SETUP.EXE",
+          "printf 'Unicode true\\nOutFile \"%s\"\\nSection\\nSetOutPath $INSTDIR\\nFile /r "
+          "\"%s/*\"\\nSectionEnd\\n' \"$OUT\" \"$TREE\" > S.NSI && makensis -V1 S.NSI"}},
         {"gzip_stream",
          {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
          {"SERVER.NLM"}},
