@@ -45,8 +45,9 @@ public:
     // Frees what the library put in a property (a string).
     void Clear(sevenzip::PROPVARIANT& value) const;
 
-    // True for the first caller only: it says that the library is missing.
-    bool FirstToSayMissing() { return !m_missingSaid.exchange(true); }
+    // A container that only the library reads was met while it is missing.
+    void MarkNeeded() { m_needed = true; }
+    bool Needed() const { return m_needed; }
 
 private:
     bool Load();
@@ -59,7 +60,7 @@ private:
     sevenzip::CreateObjectFunction m_createObject = nullptr;
     sevenzip::VariantClearFunction m_variantClear = nullptr;
     std::vector<sevenzip::GUID> m_handlers; // by SevenZipFormat
-    std::atomic<bool> m_missingSaid{false};
+    std::atomic<bool> m_needed{false};
 };
 
 // A scan source as 7-Zip's seekable input stream. Reads stop with E_ABORT

@@ -360,13 +360,21 @@ bool SevenZipAvailable() {
     return SevenZipLibrary::Get().Available();
 }
 
+bool SevenZipWasNeeded() {
+    return SevenZipLibrary::Get().Needed();
+}
+
+std::string SevenZipMissingNote() {
+    const SevenZipLibrary& library = SevenZipLibrary::Get();
+    return "7-Zip's library " + library.Path() + " " + library.Error() +
+           ": ARJ archives, NSIS installers, MSI databases, qcow2 and VDI images are read as "
+           "plain files, zips in PKZIP 1 methods and deflate64 by libarchive";
+}
+
 bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisitor& visitor) {
     SevenZipLibrary& library = SevenZipLibrary::Get();
     if (!library.Available()) {
-        if (library.FirstToSayMissing())
-            visitor.Problem("not looked inside: 7-Zip's library " + library.Path() + " " +
-                            library.Error() + "; ARJ archives, NSIS installers, MSI databases, " +
-                            "qcow2 and VDI images are read as plain files");
+        library.MarkNeeded();
         return false;
     }
     Handler handler(library.NewHandler(format));
