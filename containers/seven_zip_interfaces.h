@@ -91,6 +91,13 @@ enum : PROPID {
     kpidSize = 7,
     kpidMTime = 12,
     kpidEncrypted = 15,
+    kpidErrorFlags = 71, // of the archive: what was wrong with it when opened
+};
+
+// The archive's error flags.
+enum : std::uint32_t {
+    kErrorHeaders = 1 << 1,
+    kErrorUnexpectedEnd = 1 << 5,
 };
 
 // Handler properties of GetHandlerProperty2.

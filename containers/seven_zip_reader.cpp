@@ -354,6 +354,22 @@ std::vector<Item> ListItems(const SevenZipLibrary& library, IInArchive& handler,
     return items;
 }
 
+// What the library found wrong while opening the archive, which it opens as
+// far as it can: a damaged header loses the members after it.
+void SayOpenErrors(const SevenZipLibrary& library, IInArchive& handler, MemberVisitor& visitor) {
+    PROPVARIANT flags{};
+    if (handler.GetArchiveProperty(kpidErrorFlags, &flags) == S_OK && flags.vt == VT_UI4 &&
+        flags.ulVal != 0) {
+        if ((flags.ulVal & kErrorUnexpectedEnd) != 0)
+            visitor.Problem("damaged archive (cut short)");
+        else if ((flags.ulVal & kErrorHeaders) != 0)
+            visitor.Problem("damaged archive (a header does not check out)");
+        else
+            visitor.Problem("damaged archive");
+    }
+    library.Clear(flags);
+}
+
 } // namespace
 
 bool SevenZipAvailable() {
@@ -401,6 +417,7 @@ bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisito
                                 : std::string("not a readable ") + FormatName(format));
         return true;
     }
+    SayOpenErrors(library, *handler, visitor);
     if (format == SevenZipFormat::kQcow || format == SevenZipFormat::kVdi) {
         ReadDisk(library, *handler, format, visitor);
         return true;

@@ -374,6 +374,9 @@ const TemporaryFiles kMemoryTaken{.memoryTaken = true};
 const TemporaryFiles kNoTemporaryDirectory{true, "/nonexistent-kestrel-tmp"};
 
 const std::vector<std::string> kAllNames = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
+// An ARJ of kZip's files, stored, in that order.
+const std::string kArjStored = "cd \"$TREE\" && arj a -m0 -y \"$OUT\" SERVER.NLM SUB/DRIVER.NLM "
+                               "README.TXT >/dev/null";
 const std::vector<std::string> kFirstTwo = {"SERVER.NLM", "DRIVER.NLM"};
 
 // Damage is written by `printf ... | dd` at a byte offset.
@@ -408,6 +411,19 @@ INSTANTIATE_TEST_SUITE_P(
          "deep; not looked inside",
          {"L2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP", "M2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP"}},
         {"members_last_allowed", {"T.ZIP", kZip}, "", kAllNames, {.maxMembers = 3}},
+        {"arj_member_failing_its_crc_said_and_scanned",
+         {"T.ARJ", kArjStored + "; printf X" + kAt + "$(($(stat -c%s \"$OUT\") - 5))"},
+         "T.ARJ: README.TXT: CRC check failed",
+         kAllNames},
+        {"arj_expansion_first_refused",
+         {"T.ARJ", kArjStored},
+         "T.ARJ: more than 2056 bytes decompressed; the rest is skipped",
+         kFirstTwo,
+         {.maxExpand = 2056}},
+        {"arj_stop_after_first", {"T.ARJ", kArjStored}, "", {"SERVER.NLM"}, {}, 1},
+        {"arj_damaged_file_header",
+         {"T.ARJ", kArjStored + "; printf X" + kAt + "61"},
+         "T.ARJ: damaged archive (a header does not check out)"},
         {"members_first_refused",
          {"T.ZIP", kZip},
          "T.ZIP: more than 2 members; the rest is skipped",
