@@ -421,6 +421,15 @@ INSTANTIATE_TEST_SUITE_P(
          "T.ARJ: more than 2056 bytes decompressed; the rest is skipped",
          kFirstTwo,
          {.maxExpand = 2056}},
+        // An MSI database's streams are its members: the cabinets, looked
+        // inside, and the tables.
+        {"msi_cabinet_stream",
+         {"T.MSI",
+          "gcab -c -n D.CAB \"$TREE/SERVER.NLM\" && msibuild \"$OUT\" -s T T 'Intel;1033' "
+          "'{12345678-1234-1234-1234-123456789012}' && msibuild \"$OUT\" -a disk1.cab D.CAB"},
+         "",
+         {"disk1.cab", "SERVER.NLM", "!_Tables", "!_StringData", "!_StringPool",
+          "[5]SummaryInformation"}},
         {"arj_stop_after_first", {"T.ARJ", kArjStored}, "", {"SERVER.NLM"}, {}, 1},
         {"arj_damaged_file_header",
          {"T.ARJ", kArjStored + "; printf X" + kAt + "61"},
