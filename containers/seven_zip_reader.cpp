@@ -408,8 +408,11 @@ bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisito
     }
     SourceInStream input(window ? *window : container);
     OpenCallback opening(visitor);
+    // A zip behind a self-extractor's stub is found from its end records,
+    // which 7-Zip looks for only when it may search the whole file.
     const std::uint64_t searchLength = 0;
-    const HRESULT opened = handler->Open(&input, &searchLength, &opening);
+    const HRESULT opened =
+        handler->Open(&input, format == SevenZipFormat::kZip ? nullptr : &searchLength, &opening);
     if (opened != S_OK) {
         if (!visitor.Stopping())
             visitor.Problem(input.ReadFailed()

@@ -232,6 +232,10 @@ INSTANTIATE_TEST_SUITE_P(
         {"qcow2", {"DISK.QCOW", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "qcow2"}},
         {"vdi", {"DISK.VDI", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vdi"}},
         {"zip_deflate64", {"T.ZIP", kAll + "7z a -tzip -mm=Deflate64 \"$OUT\" * >/dev/null"}},
+        {"zip_deflate64_behind_stub",
+         {"SETUP.EXE", kAll +
+                           "7z a -tzip -mm=Deflate64 \"$OUT.Z\" * >/dev/null && (printf MZ; head "
+                           "-c 999 /dev/zero; cat \"$OUT.Z\") > \"$OUT\" && rm \"$OUT.Z\""}},
         {"arj", {"T.ARJ", kArj + "\"$OUT\""}, kArjMembers},
         // ARJ's own stubs give a page count that reaches past the file's end.
         {"arj_behind_stub",
