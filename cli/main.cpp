@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "file_listing.h"
+#include "formats.h"
 #include "scan_run.h"
 
 namespace {
@@ -49,6 +50,7 @@ overlays and drivers, NE, PE, LE and LX executables. Files are only ever read.
                          terminal and standard output is not)
   -h, --help             show this help
       --version          show the version
+      --formats          list the formats looked inside with -z and what reads them
 
 A PATH that is a directory is searched for the files matching the patterns; a PATH
 that is a file is scanned whatever the patterns say. A path listed by --files-from
@@ -56,9 +58,10 @@ is taken as such a PATH. Patterns match names with ASCII letters folded; '*' is 
 run of characters, '?' one character.
 
 With -z every file is tested for being a container by its content, whatever its
-name: zip (also self-extracting), 7z, RAR, LHA, ISO 9660, tar, cpio, gzip, bzip2
-and xz; SZDD, KWAJ, cabinets and CHM; disk images (FAT, NTFS, ext2/3/4, with or
-without partitions; VMDK, VHD). Its members follow its own report, under directory
+name: zip (also self-extracting), 7z, RAR, LHA, ARJ, ISO 9660, tar, cpio, gzip,
+bzip2 and xz; NSIS installers and MSI databases; SZDD, KWAJ, cabinets and CHM;
+disk images (FAT, NTFS, ext2/3/4, with or without partitions; VMDK, VHD, qcow2,
+VDI); --formats lists them with what reads them. Its members follow its own report, under directory
 lines of the container's path and their folder inside, containers inside
 containers to 4 levels; the patterns select the members reported. What a
 container could not give (damaged, encrypted, a limit reached) is said once.
@@ -173,6 +176,8 @@ int main(int argc, char** argv) {
     app.add_flag("--no-progress", progressOff);
     app.add_flag("-h,--help", help);
     app.add_flag("--version", version);
+    bool formats = false;
+    app.add_flag("--formats", formats);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -182,6 +187,8 @@ int main(int argc, char** argv) {
         return Print(kHelp);
     if (version)
         return Print((std::string("kestrel-scan ") + kestrel::kVersion + "\n").c_str());
+    if (formats)
+        return Print(kestrel::FormatsText().c_str());
 
     if (options.paths.empty() && options.filesFrom.empty())
         return UsageError("no PATH given, and no --files-from");

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "checked_output.h"
+#include "container_readers.h"
 #include "look_inside_step.h"
 #include "ordered_scan.h"
 #include "output_sinks.h"
@@ -326,6 +327,10 @@ void ScanRun::ScanListedPaths() {
 }
 
 int ScanRun::Run() {
+    // Said once, before any report: which files need the library depends on
+    // the tree, not on which job meets one first.
+    if (m_options.lookInside && !SevenZipAvailable())
+        Say(SevenZipMissingNote());
     if (m_options.format == OutputFormat::kCsv) {
         std::string unused;
         FileDigests digests(m_options.hashes);
@@ -352,7 +357,9 @@ int ScanRun::Run() {
     }
     if (g_interrupted != 0)
         return kExitCancelled;
-    return m_failed ? kExitReadOrWriteFailed : kExitDone;
+    // A file that only the missing library reads was not read whole.
+    const bool unread = m_options.lookInside && SevenZipWasNeeded();
+    return m_failed || unread ? kExitReadOrWriteFailed : kExitDone;
 }
 
 } // namespace

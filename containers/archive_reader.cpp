@@ -937,6 +937,11 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
         }
         zip = behind.start < 0;
     }
+    // A zip in methods libarchive refuses is read whole through 7-Zip, when
+    // its library is there; libarchive would say each such member.
+    if (zip && ZipHasOldMethods(*source) &&
+        ReadWithSevenZip(*source, SevenZipFormat::kZip, visitor))
+        return true;
     OtherNames others;
     OpenArchive reading = OpenOver(*source, kind);
     if (!ReadMembers(*source, kind, visitor, others, reading))

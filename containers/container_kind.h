@@ -20,6 +20,11 @@ enum class ContainerKind {
     kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
     kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
     kPackedProgram,    // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
+    kArj,              // ARJ archive, also behind a self-extractor (7-Zip)
+    kNsis,             // NSIS installer (7-Zip)
+    kMsi,              // MSI database, an OLE compound file (7-Zip)
+    kQcow,             // QEMU copy-on-write disk (7-Zip)
+    kVdi,              // VirtualBox disk (7-Zip)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's
@@ -34,8 +39,14 @@ ContainerKind DetectContainer(ScanSource& source);
 struct ArchiveBehindProgram {
     std::int64_t start = -1; // where the RAR, 7z or LHA archive starts
     bool zip = false;        // a zip, read from its end record
+    bool arj = false;        // the archive at start is ARJ's
+    bool nsis = false;       // an NSIS installer's data starts at start
     bool Found() const { return start >= 0 || zip; }
 };
 ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source);
+
+// Whether a zip has a member in a method libarchive does not read (shrink,
+// reduce, implode, deflate64), from its central directory.
+bool ZipHasOldMethods(ScanSource& zip);
 
 } // namespace kestrel

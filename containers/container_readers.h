@@ -10,6 +10,7 @@
 #include "container_kind.h"
 #include "member_store.h"
 #include "scan_source.h"
+#include "seven_zip_library.h"
 
 namespace kestrel {
 
@@ -46,6 +47,16 @@ void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVi
 
 // The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
+// 7-Zip's library: zips in PKZIP 1 methods or deflate64, ARJ archives (also
+// behind a self-extractor), NSIS installers, MSI databases, qcow2 and VDI
+// images. False when the library is not available: nothing was visited or
+// said, and SevenZipWasNeeded() is true from then on.
+bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisitor& visitor);
+bool SevenZipAvailable();
+bool SevenZipWasNeeded();
+// What a front end says once when the library is not available.
+std::string SevenZipMissingNote();
 
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.

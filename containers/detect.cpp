@@ -272,6 +272,47 @@ bool RarHeaderChecksOut(const std::uint8_t* p, std::size_t count) {
     return Crc32(header, digits + size) == Le32(p + 8);
 }
 
+// An ARJ main header: the marker 0x60 0xEA, the basic header's size (at
+// most 2600 bytes), the header with file type 2 (the main header) and its
+// CRC-32 after it.
+constexpr std::size_t kArjMaxHeaderSize = 2600;
+constexpr std::size_t kArjLongestHeader = 4 + kArjMaxHeaderSize + 4;
+bool ArjHeaderChecksOut(const std::uint8_t* p, std::size_t count) {
+    constexpr std::size_t kFirstHeaderMinSize = 30;
+    if (count < 4 + kFirstHeaderMinSize + 4 || p[0] != 0x60 || p[1] != 0xEA)
+        return false;
+    const std::size_t size = Le16(p + 2);
+    if (size < kFirstHeaderMinSize || size > kArjMaxHeaderSize || 4 + size + 4 > count)
+        return false;
+    const std::uint8_t* header = p + 4;
+    return header[0] >= kFirstHeaderMinSize && header[0] <= size && header[6] == 2 &&
+           Crc32(header, size) == Le32(header + size);
+}
+
+// NSIS's first header: flags, then 0xDEADBEEF and "NullsoftInst", at a
+// multiple of 512 bytes into the installer.
+constexpr std::string_view kNsisSignature = "\xEF\xBE\xAD\xDENullsoftInst";
+constexpr std::int64_t kNsisAlignment = 512;
+
+// An OLE compound file whose root storage has the class of an MSI database,
+// {000C1084-0000-0000-C000-000000000046}: the root entry is the first of the
+// directory, whose first sector the header names.
+bool IsMsiDatabase(ScanSource& source, const Head& head) {
+    constexpr std::string_view kMsiClass =
+        "\x84\x10\x0C\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46"sv;
+    constexpr std::size_t kClassOffset = 0x50; // in the directory entry
+    if (!head.Has(0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv))
+        return false;
+    const std::uint32_t sectorShift = head.Word(0x1E);
+    const std::uint32_t directorySector = head.Dword(0x30);
+    if ((sectorShift != 9 && sectorShift != 12) || directorySector >= 0xFFFFFFFA)
+        return false;
+    const std::int64_t entry = (std::int64_t{directorySector} + 1) << sectorShift;
+    std::array<std::uint8_t, 16> classId{};
+    return source.ReadAt(entry + kClassOffset, classId.data(), 16) == 16 &&
+           std::memcmp(classId.data(), kMsiClass.data(), 16) == 0;
+}
+
 bool IsGzipHeader(const Head& head) {
     // ID1 ID2 CM (8: deflate), then FLG with its three reserved bits clear.
     return head.Has(0, "\x1F\x8B\x08"sv) && (head.Byte(3) & 0xE0) == 0;
@@ -336,6 +377,26 @@ bool HasZipBehind(ScanSource& source) {
     return false;
 }
 
+// ARJ's own self-extractors put a page count in their MZ header that
+// reaches past the end of the file: their archive is looked for from the end
+// of the MZ header on, and only an ARJ main header whose CRC checks out is
+// taken.
+void FindArjInProgram(ScanSource& source, const Head& head, ArchiveBehindProgram& found) {
+    const std::int64_t headerLength = std::int64_t{head.Word(8)} * 16;
+    const std::string window = ReadText(source, headerLength, kSfxSearchLength);
+    for (std::size_t at = window.find("\x60\xEA"sv); at != std::string::npos;
+         at = window.find("\x60\xEA"sv, at + 1)) {
+        const std::int64_t offset = headerLength + static_cast<std::int64_t>(at);
+        const std::string header = ReadText(source, offset, kArjLongestHeader);
+        if (ArjHeaderChecksOut(reinterpret_cast<const std::uint8_t*>(header.data()),
+                               header.size())) {
+            found.start = offset;
+            found.arj = true;
+            return;
+        }
+    }
+}
+
 } // namespace
 
 ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
@@ -355,7 +416,15 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
         const bool sevenZip =
             window[at] == '7' && window.compare(at, 6, "7z\xBC\xAF\x27\x1C"sv) == 0;
         const bool lha = window[at + 2] == '-' && window[at + 3] == 'l' && window[at + 6] == '-';
-        if (!rar && !sevenZip && !lha)
+        const bool arj = window[at] == '\x60' && window[at + 1] == '\xEA';
+        const std::int64_t offset = imageLength + static_cast<std::int64_t>(at);
+        if (window[at] == '\xEF' && offset % kNsisAlignment == 4 &&
+            window.compare(at, kNsisSignature.size(), kNsisSignature) == 0) {
+            found.start = offset - 4;
+            found.nsis = true;
+            return found;
+        }
+        if (!rar && !sevenZip && !lha && !arj)
             continue;
         std::string more;
         const std::uint8_t* header = bytes + at;
@@ -368,16 +437,25 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
         count = std::min(count, kLongestHeader);
         if ((rar && RarHeaderChecksOut(header, count)) ||
             (sevenZip && SevenZipHeaderChecksOut(header, count)) ||
-            (lha && LhaHeaderChecksOut(header, count))) {
-            found.start = imageLength + static_cast<std::int64_t>(at);
+            (lha && LhaHeaderChecksOut(header, count)) ||
+            (arj && ArjHeaderChecksOut(header, count))) {
+            found.start = offset;
+            found.arj = arj;
             return found;
         }
     }
     found.zip = HasZipBehind(source);
+    if (!found.zip)
+        FindArjInProgram(source, head, found);
     return found;
 }
 
 namespace {
+
+bool IsArjArchive(ScanSource& source) {
+    const std::string header = ReadText(source, 0, kArjLongestHeader);
+    return ArjHeaderChecksOut(reinterpret_cast<const std::uint8_t*>(header.data()), header.size());
+}
 
 bool IsLhaHeader(const Head& head) {
     return LhaHeaderChecksOut(head.Data(), head.Length());
@@ -413,15 +491,65 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kVmdk;
     if (head.Has(0, "conectix"sv))
         return ContainerKind::kVhd;
-    if (head.Has(0, "MZ"sv))
-        return FindArchiveBehindProgram(source).Found() ? ContainerKind::kExecutable
-                                                        : ContainerKind::kNone;
+    if (head.Has(0, "\x60\xEA"sv) && IsArjArchive(source))
+        return ContainerKind::kArj;
+    if (head.Has(0, "QFI\xFB"sv) && head.Byte(4) == 0 && head.Byte(5) == 0 && head.Byte(6) == 0 &&
+        head.Byte(7) >= 1 && head.Byte(7) <= 3)
+        return ContainerKind::kQcow;
+    if (head.Dword(0x40) == 0xBEDA107F)
+        return ContainerKind::kVdi;
+    if (IsMsiDatabase(source, head))
+        return ContainerKind::kMsi;
+    if (head.Has(0, "MZ"sv)) {
+        const ArchiveBehindProgram behind = FindArchiveBehindProgram(source);
+        if (behind.arj)
+            return ContainerKind::kArj;
+        if (behind.nsis)
+            return ContainerKind::kNsis;
+        return behind.Found() ? ContainerKind::kExecutable : ContainerKind::kNone;
+    }
     // A hybrid CD image starts with a partition table: it is read as ISO 9660.
     if (IsIso9660(source))
         return ContainerKind::kArchive;
     if (source.Length() >= kMinDiskImageLength && IsDiskImage(head))
         return ContainerKind::kDiskImage;
     return ContainerKind::kNone;
+}
+
+} // namespace kestrel
+
+namespace kestrel {
+
+// libarchive reads stored, deflated, bzip2, LZMA, xz, zstd and PPMd
+// members; PKZIP 1's shrink (1), reduce (2-5) and implode (6) and PKZIP
+// 2.5's deflate64 (9) it refuses, member by member. The central directory
+// is read from the end record, at most a million entries of it.
+bool ZipHasOldMethods(ScanSource& zip) {
+    constexpr std::int64_t kEndRecordLength = 22;
+    constexpr std::int64_t kEntryLength = 46;
+    constexpr std::int64_t kMaxDirectoryRead = 64 * 1024 * 1024;
+    const std::int64_t length = zip.Length();
+    const std::int64_t tailStart = std::max<std::int64_t>(length - kZipEndSearchLength, 0);
+    const std::string tail = ReadText(zip, tailStart, length - tailStart);
+    const std::size_t end = tail.rfind("PK\x05\x06"sv);
+    if (end == std::string::npos || end + kEndRecordLength > tail.size())
+        return false;
+    const auto* record = reinterpret_cast<const std::uint8_t*>(tail.data() + end);
+    const std::int64_t size = std::min<std::int64_t>(Le32(record + 12), kMaxDirectoryRead);
+    const std::int64_t start = tailStart + static_cast<std::int64_t>(end) - Le32(record + 12);
+    if (start < 0)
+        return false;
+    const std::string directory = ReadText(zip, start, size);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(directory.data());
+    for (std::size_t at = 0; at + kEntryLength <= directory.size();) {
+        if (Le32(p + at) != 0x02014B50)
+            return false;
+        const std::uint32_t method = Le16(p + at + 10);
+        if ((method >= 1 && method <= 6) || method == 9)
+            return true;
+        at += kEntryLength + Le16(p + at + 28) + Le16(p + at + 30) + Le16(p + at + 32);
+    }
+    return false;
 }
 
 } // namespace kestrel

@@ -137,6 +137,22 @@ public:
         case ContainerKind::kVhd:
             ReadDiskImage(source, kind, *this);
             return true;
+        case ContainerKind::kArj:
+            // A self-extractor whose library is missing may still be packed.
+            return ReadWithSevenZip(source, SevenZipFormat::kArj, *this) ||
+                   ReadPackedProgram(source, *this) || true;
+        case ContainerKind::kNsis:
+            ReadWithSevenZip(source, SevenZipFormat::kNsis, *this);
+            return true;
+        case ContainerKind::kMsi:
+            ReadWithSevenZip(source, SevenZipFormat::kCompound, *this);
+            return true;
+        case ContainerKind::kQcow:
+            ReadWithSevenZip(source, SevenZipFormat::kQcow, *this);
+            return true;
+        case ContainerKind::kVdi:
+            ReadWithSevenZip(source, SevenZipFormat::kVdi, *this);
+            return true;
         case ContainerKind::kNone:
             break;
         }

@@ -68,6 +68,22 @@ printf '\377\377\377\177' | at "$seeds/grain-directory.vmdk" 56
 qemu-img convert -f raw -O vpc "$seeds/seed-fat12.img" "$tree/disk.vhd"
 (head -c 65536 "$tree/disk.vhd" && tail -c 512 "$tree/disk.vhd") > "$seeds/cut.vhd"
 head -c 65536 "$tree/disk.vhd" > "$seeds/no-footer.vhd"
+# What 7-Zip's library reads: qcow2 and VDI disks (the VDI a block of 1 MiB
+# and its header), a deflate64 zip, an ARJ
+# (also behind a stub whose page count runs past its end), an NSIS
+# installer and an MSI database holding a cabinet.
+rm -f "$tree"/disk.*
+qemu-img convert -f raw -O qcow2 "$seeds/seed-fat12.img" "$seeds/seed.qcow2"
+qemu-img convert -f raw -O vdi "$seeds/seed-fat12.img" "$seeds/seed.vdi"
+(cd "$tree" && 7z a -tzip -mm=Deflate64 "$seeds/seed-deflate64.zip" . >/dev/null)
+(cd "$tree" && arj a -r -y "$seeds/seed.arj" >/dev/null)
+(printf 'MZ\0\0\377\377' && head -c 1018 /dev/zero && cat "$seeds/seed.arj") > "$seeds/seed-arj.exe"
+printf 'OutFile "%s"\nSection\nSetOutPath $INSTDIR\nFile /r "%s/*"\nSectionEnd\n' \
+    "$seeds/seed-nsis.exe" "$tree" > "$tree.nsi"
+makensis -V1 "$tree.nsi" && rm "$tree.nsi"
+gcab -c -z "$tree.cab" "$tree"/*
+msibuild "$seeds/seed.msi" -s Kestrel Kestrel 'Intel;1033' '{12345678-1234-1234-1234-123456789012}'
+msibuild "$seeds/seed.msi" -a disk1.cab "$tree.cab" && rm "$tree.cab"
 rm -rf "$tree"
 
 # Hostile containers: damage libarchive only warns about, a zip bomb's size,

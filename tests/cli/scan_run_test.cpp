@@ -428,6 +428,57 @@ TEST_F(ScanRunTest, PatternsSelectTheReportsInsideAndTheirLines) {
 // full scan (-j 2 against -j 1), and the records copied from the previous run
 // (which marks them with "~" in exe_signature) are exactly those of the files
 // not changed since.
+// Without 7-Zip's library (missing, or a library that is not 7-Zip's) a
+// run that looks inside says so once, before any report, exits 1 when a
+// file only the library reads was met, and reads everything else as
+// before; --formats marks its formats.
+struct MissingLibraryCase {
+    const char* name;
+    const char* library;
+    const char* reason;
+};
+
+class SevenZipMissingTest : public ScanRunTest,
+                            public ::testing::WithParamInterface<MissingLibraryCase> {};
+
+TEST_P(SevenZipMissingTest, SaidOnceAndTheRestReadAsBefore) {
+    tree.Add("R.TXT", "x");
+    ASSERT_EQ(
+        std::system(
+            ("cd " + Quote(Root()) + " && arj a A.ARJ R.TXT >/dev/null && cp A.ARJ B.ARJ").c_str()),
+        0);
+    AddZip("K.ZIP", 1);
+    const std::string shell = std::string("KESTREL_7Z_LIBRARY=") + GetParam().library + " ";
+    const Result run = Run("-z -r -b -s '*' ~", shell);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "kestrel-scan: 7-Zip's library " + std::string(GetParam().library) + " " +
+                           GetParam().reason +
+                           ": ARJ archives, NSIS installers, MSI databases, qcow2 and VDI images "
+                           "are read as plain files, zips in PKZIP 1 methods and deflate64 by "
+                           "libarchive\n");
+    EXPECT_EQ(Run("-z ~/R.TXT", shell).status, 0);
+    EXPECT_EQ(Names(run.out), "/ A.ARJ B.ARJ K.ZIP /K.ZIP/ M0.TXT / R.TXT");
+    const auto count = [](const std::string& text, const std::string& part) {
+        std::size_t found = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + 1))
+            ++found;
+        return found;
+    };
+    const std::string with = Run("--formats").out;
+    EXPECT_EQ(count(Run("--formats", shell).out, "(not available)"), count(with, "7z.so"));
+    EXPECT_EQ(count(with, "(not available)"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Libraries, SevenZipMissingTest,
+    ::testing::ValuesIn(std::vector<MissingLibraryCase>{
+        {"Missing", "/nonexistent/7z.so",
+         "cannot be loaded: /nonexistent/7z.so: cannot open shared object file: No such file or "
+         "directory"},
+        {"NotSevenZips", "libz.so.1", "is not 7-Zip's library (its entry points are missing)"}}),
+    RowName);
+
 struct ReuseCase {
     const char* name;
     std::string previous;               // the previous run's shell and options

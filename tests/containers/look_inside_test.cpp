@@ -184,6 +184,12 @@ TEST_P(FormatTest, MembersReportAsTheirFiles) {
 const std::string kAll = "cd \"$TREE\" && ";
 const std::string kMkfsFat = "mkfs.fat -C \"$OUT\" ";
 const std::string kCopyToFat = " >/dev/null && mcopy -s -m -i \"$OUT\" \"$TREE\"/* ::/";
+// ARJ keeps names in the DOS code page, a hard link without its data, and
+// on Linux a Unix time that 7-Zip reads as a DOS one: a copy of the
+// programs.
+const std::string kArj =
+    "cp -r \"$TREE\" T && rm T/*.TXT T/SUB/*.txt && cd T && arj a -r -y >/dev/null ";
+const std::vector<std::string> kArjMembers = {"SERVER.NLM", "SUB/DRIVER.NLM", "SUB/LINK.NLM"};
 // The raw image made in $OUT turned into a virtual disk file of the format named after it.
 const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
@@ -223,6 +229,24 @@ INSTANTIATE_TEST_SUITE_P(
          {"SERVER.NLM"}},
         {"vhd_dynamic", {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
         {"vmdk_sparse", {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
+        {"qcow2", {"DISK.QCOW", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "qcow2"}},
+        {"vdi", {"DISK.VDI", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vdi"}},
+        {"zip_deflate64", {"T.ZIP", kAll + "7z a -tzip -mm=Deflate64 \"$OUT\" * >/dev/null"}},
+        {"zip_deflate64_behind_stub",
+         {"SETUP.EXE", kAll +
+                           "7z a -tzip -mm=Deflate64 \"$OUT.Z\" * >/dev/null && (printf MZ; head "
+                           "-c 999 /dev/zero; cat \"$OUT.Z\") > \"$OUT\" && rm \"$OUT.Z\""}},
+        {"arj", {"T.ARJ", kArj + "\"$OUT\""}, kArjMembers},
+        // ARJ's own stubs give a page count that reaches past the file's end.
+        {"arj_behind_stub",
+         {"SFX.EXE",
+          kArj + "A.ARJ && (printf 'MZ\\0\\0\\377\\377'; head -c 1018 /dev/zero; cat A.ARJ) > "
+                 "\"$OUT\" && rm A.ARJ"},
+         kArjMembers},
+        {"nsis",
+         {"SETUP.EXE",
+          "printf 'Unicode true\\nOutFile \"%s\"\\nSection\\nSetOutPath $INSTDIR\\nFile /r "
+          "\"%s/*\"\\nSectionEnd\\n' \"$OUT\" \"$TREE\" > S.NSI && makensis -V1 S.NSI"}},
         {"gzip_stream",
          {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
          {"SERVER.NLM"}},
@@ -355,6 +379,9 @@ const TemporaryFiles kMemoryTaken{.memoryTaken = true};
 const TemporaryFiles kNoTemporaryDirectory{true, "/nonexistent-kestrel-tmp"};
 
 const std::vector<std::string> kAllNames = {"SERVER.NLM", "DRIVER.NLM", "README.TXT"};
+// An ARJ of kZip's files, stored, in that order.
+const std::string kArjStored = "cd \"$TREE\" && arj a -m0 -y \"$OUT\" SERVER.NLM SUB/DRIVER.NLM "
+                               "README.TXT >/dev/null";
 const std::vector<std::string> kFirstTwo = {"SERVER.NLM", "DRIVER.NLM"};
 
 // Damage is written by `printf ... | dd` at a byte offset.
@@ -389,6 +416,28 @@ INSTANTIATE_TEST_SUITE_P(
          "deep; not looked inside",
          {"L2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP", "M2.ZIP", "L3.ZIP", "L4.ZIP", "L5.ZIP"}},
         {"members_last_allowed", {"T.ZIP", kZip}, "", kAllNames, {.maxMembers = 3}},
+        {"arj_member_failing_its_crc_said_and_scanned",
+         {"T.ARJ", kArjStored + "; printf X" + kAt + "$(($(stat -c%s \"$OUT\") - 5))"},
+         "T.ARJ: README.TXT: CRC check failed",
+         kAllNames},
+        {"arj_expansion_first_refused",
+         {"T.ARJ", kArjStored},
+         "T.ARJ: more than 2056 bytes decompressed; the rest is skipped",
+         kFirstTwo,
+         {.maxExpand = 2056}},
+        // An MSI database's streams are its members: the cabinets, looked
+        // inside, and the tables.
+        {"msi_cabinet_stream",
+         {"T.MSI",
+          "gcab -c -n D.CAB \"$TREE/SERVER.NLM\" && msibuild \"$OUT\" -s T T 'Intel;1033' "
+          "'{12345678-1234-1234-1234-123456789012}' && msibuild \"$OUT\" -a disk1.cab D.CAB"},
+         "",
+         {"disk1.cab", "SERVER.NLM", "!_Tables", "!_StringData", "!_StringPool",
+          "[5]SummaryInformation"}},
+        {"arj_stop_after_first", {"T.ARJ", kArjStored}, "", {"SERVER.NLM"}, {}, 1},
+        {"arj_damaged_file_header",
+         {"T.ARJ", kArjStored + "; printf X" + kAt + "61"},
+         "T.ARJ: damaged archive (a header does not check out)"},
         {"members_first_refused",
          {"T.ZIP", kZip},
          "T.ZIP: more than 2 members; the rest is skipped",

@@ -1,0 +1,69 @@
+// The formats Kestrel looks inside. A reader that is loaded at run time has
+// its test of whether it can be used; the others are linked in.
+
+#include "formats.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "container_readers.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr const char* kLibarchive = "libarchive";
+constexpr const char* kLibmspack = "libmspack";
+constexpr const char* kSleuthKit = "The Sleuth Kit";
+constexpr const char* kSevenZip = "7-Zip's library (7z.so)";
+constexpr const char* kSevenZipThenSleuthKit = "7-Zip's library (7z.so), then The Sleuth Kit";
+
+constexpr std::array kFormats = {
+    FormatRow{"zip, also behind a self-extracting program", kLibarchive, nullptr},
+    FormatRow{"zip with shrunk, reduced, imploded or deflate64 members", kSevenZip,
+              &SevenZipAvailable},
+    FormatRow{"7z, also self-extracting", kLibarchive, nullptr},
+    FormatRow{"RAR, also self-extracting", kLibarchive, nullptr},
+    FormatRow{"LHA (LZH), also self-extracting", kLibarchive, nullptr},
+    FormatRow{"ARJ, also self-extracting", kSevenZip, &SevenZipAvailable},
+    FormatRow{"NSIS installer", kSevenZip, &SevenZipAvailable},
+    FormatRow{"MSI database (its cabinets and other streams)", kSevenZip, &SevenZipAvailable},
+    FormatRow{"ISO 9660 (Rock Ridge, Joliet)", kLibarchive, nullptr},
+    FormatRow{"tar, cpio", kLibarchive, nullptr},
+    FormatRow{"gzip, bzip2, xz stream", kLibarchive, nullptr},
+    FormatRow{"SZDD, KWAJ (EXPAND)", kLibmspack, nullptr},
+    FormatRow{"Microsoft cabinet", kLibmspack, nullptr},
+    FormatRow{"CHM (compiled HTML help)", kLibmspack, nullptr},
+    FormatRow{"raw disk image: FAT, NTFS, ext2/3/4, with or without partitions", kSleuthKit,
+              nullptr},
+    FormatRow{"VMDK", kSleuthKit, nullptr},
+    FormatRow{"VHD", kSleuthKit, nullptr},
+    FormatRow{"qcow2", kSevenZipThenSleuthKit, &SevenZipAvailable},
+    FormatRow{"VDI", kSevenZipThenSleuthKit, &SevenZipAvailable},
+    FormatRow{"DOS program packed by LZEXE or EXEPACK", "Kestrel", nullptr},
+};
+
+} // namespace
+
+std::span<const FormatRow> ReadFormats() {
+    return kFormats;
+}
+
+std::string FormatsText() {
+    std::size_t width = 0;
+    for (const FormatRow& row : kFormats)
+        width = std::max(width, std::strlen(row.format));
+    std::string text;
+    for (const FormatRow& row : kFormats) {
+        text += row.format;
+        text.append(width + 2 - std::strlen(row.format), ' ');
+        text += row.reader;
+        if (row.available != nullptr && !row.available())
+            text += " (not available)";
+        text += '\n';
+    }
+    return text;
+}
+
+} // namespace kestrel
