@@ -20,6 +20,7 @@ enum class ContainerKind {
     kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
     kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
     kPackedProgram,    // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
+    kArc,              // SEA's ARC or PAK archive (arc_reader.cpp)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's

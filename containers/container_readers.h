@@ -47,6 +47,9 @@ void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVi
 // The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
+// ARC and PAK archives: stored, packed, squeezed, crunched and squashed members.
+void ReadArc(ScanSource& container, MemberVisitor& visitor);
+
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.
 bool IsUnpackableProgram(ScanSource& program);

@@ -383,6 +383,33 @@ bool IsLhaHeader(const Head& head) {
     return LhaHeaderChecksOut(head.Data(), head.Length());
 }
 
+// An ARC or PAK archive has no magic but the mark 0x1A before each header:
+// its first header must hold a method ARC or PAK wrote (1 to 11), a name
+// of printable characters ended within its 13 bytes, and a compressed size
+// after which the next header's mark or the end of the file follows (or
+// which passes the end: a truncated archive, said when read).
+bool IsArcArchive(ScanSource& source, const Head& head) {
+    constexpr std::uint32_t kLastMethod = 11;
+    constexpr std::size_t kNameLength = 13;
+    if (head.Byte(0) != 0x1A || head.Byte(1) == 0 || head.Byte(1) > kLastMethod)
+        return false;
+    std::size_t nameLength = 0;
+    while (nameLength < kNameLength && head.Byte(2 + nameLength) != 0) {
+        const std::uint32_t c = head.Byte(2 + nameLength);
+        if (c <= 0x20 || c == 0x7F)
+            return false;
+        ++nameLength;
+    }
+    if (nameLength == 0 || nameLength == kNameLength)
+        return false;
+    const std::int64_t headerLength = head.Byte(1) == 1 ? 25 : 29;
+    const std::int64_t next = headerLength + head.Dword(15);
+    if (head.Length() < static_cast<std::size_t>(headerLength))
+        return false;
+    std::uint8_t mark = 0;
+    return next >= source.Length() || (source.ReadAt(next, &mark, 1) == 1 && mark == 0x1A);
+}
+
 } // namespace
 
 ContainerKind DetectContainer(ScanSource& source) {
@@ -413,6 +440,8 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kVmdk;
     if (head.Has(0, "conectix"sv))
         return ContainerKind::kVhd;
+    if (IsArcArchive(source, head))
+        return ContainerKind::kArc;
     if (head.Has(0, "MZ"sv))
         return FindArchiveBehindProgram(source).Found() ? ContainerKind::kExecutable
                                                         : ContainerKind::kNone;

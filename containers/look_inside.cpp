@@ -137,6 +137,9 @@ public:
         case ContainerKind::kVhd:
             ReadDiskImage(source, kind, *this);
             return true;
+        case ContainerKind::kArc:
+            ReadArc(source, *this);
+            return true;
         case ContainerKind::kNone:
             break;
         }
