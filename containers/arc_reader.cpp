@@ -189,12 +189,13 @@ bool ReadMember(ScanSource& container, std::int64_t dataStart, const ArcHeader& 
         return true;
     }
     output.Flush();
+    // Data cut short makes any decoder fail: the cut is what to say.
     if (visitor.Stopping())
         failure.clear();
+    else if (available < header.size)
+        failure = "truncated";
     else if (failure.empty())
         failure = output.Failure();
-    if (failure.empty() && available < header.size)
-        failure = "truncated";
     if (failure.empty() && !output.Ended() && output.Store().Size() < header.length)
         failure = "shorter than its header says";
     if (failure.empty() && !output.Ended() && output.Crc() != header.crc)
