@@ -84,7 +84,25 @@ private:
     bool m_clear = false;
 };
 
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+    std::array<std::uint16_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t crc = i;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        table[i] = static_cast<std::uint16_t>(crc);
+    }
+    return table;
+}
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+
 } // namespace
+
+std::uint32_t Crc16(std::uint32_t crc, const std::uint8_t* bytes, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i)
+        crc = (crc >> 8) ^ kCrcTable[(crc ^ bytes[i]) & 0xFF];
+    return crc;
+}
 
 bool ArcInput::Refill() {
     if (m_failed || m_position >= m_end)

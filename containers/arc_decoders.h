@@ -61,6 +61,10 @@ private:
     bool m_repeat = false;
 };
 
+// ARC's CRC-16 (which LHA uses too) of `count` more bytes: polynomial
+// 0xA001 (0x8005 reflected), from 0.
+std::uint32_t Crc16(std::uint32_t crc, const std::uint8_t* bytes, std::int64_t count);
+
 // Each decoder returns "" when the data ended or the output stopped it, or
 // what is wrong with the data.
 std::string CopyStored(ArcInput& input, ArcOutput& output);

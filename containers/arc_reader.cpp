@@ -34,19 +34,6 @@ std::uint32_t Le32(const std::uint8_t* p) {
     return Le16(p) | Le16(p + 2) << 16;
 }
 
-// ARC's CRC-16: polynomial 0xA001 (0x8005 reflected), from 0.
-constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
-    std::array<std::uint16_t, 256> table{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-        std::uint32_t crc = i;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
-        table[i] = static_cast<std::uint16_t>(crc);
-    }
-    return table;
-}
-constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
-
 struct ArcHeader {
     int method = 0;
     std::string name;
@@ -107,8 +94,7 @@ public:
             m_ended = true;
             return false;
         }
-        for (std::int64_t i = 0; i < count; ++i)
-            m_crc = (m_crc >> 8) ^ kCrcTable[(m_crc ^ m_block[static_cast<std::size_t>(i)]) & 0xFF];
+        m_crc = Crc16(m_crc, m_block.data(), count);
         if (!m_store.Append(m_block.data(), count)) {
             m_failure = m_store.Error();
             m_ended = true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "container_kind.h"
 #include "member_store.h"
@@ -40,6 +41,11 @@ public:
 // streams. False when the bytes turned out not to be an archive at all (only
 // for kExecutable, whose stub may or may not carry one): nothing was visited.
 bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
+// liblhasa: the members at `paths` of an LHA archive (starting at 0 of
+// `archive`) whose method libarchive refuses.
+void ReadLhaMembers(ScanSource& archive, const std::vector<std::string>& paths,
+                    MemberVisitor& visitor);
 
 // libmspack: SZDD and KWAJ (the EXPAND formats), cabinets and CHM.
 void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);

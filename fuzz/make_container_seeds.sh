@@ -141,3 +141,6 @@ arc a "$seeds/arc-sq.arc" SQ.BIN >/dev/null
 seq 60000 > N.TXT && arc aq "$seeds/arc-sh.arc" N.TXT >/dev/null
 printf '\32\3PACK.TXT\0\0\0\0\0\5\0\0\0\301\036\0\140\175\350\145\0\0\0A\220\144\220\0\32\0' \
     > "$seeds/arc-pk.arc"
+# An LHA archive in LArc's -lz5- (literals only), which liblhasa reads for libarchive.
+printf '\33\356-lz5-\17\0\0\0\15\0\0\0\0\140\301\42 \0\5H.TXT\344\233\377Hello, L\377Arc!\12\0' \
+    > "$seeds/seed-lz5.lzh"

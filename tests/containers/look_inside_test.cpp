@@ -98,6 +98,16 @@ Bytes Program(const Bytes& inside, const Bytes& behind = {}) {
     return program;
 }
 
+// SERVER.NLM in an LHA archive in LArc's -lz5-, which libarchive refuses,
+// with changes put over it.
+Bytes LarcLz5(const fixtures::Json& put = fixtures::Json::array()) {
+    return fixtures::BuildSample({{"format", "lha"},
+                                  {"method", "lz5"},
+                                  {"time", "1995-06-01 12:00:00"},
+                                  {"member", Module("SERVER.NLM", "Test Server")},
+                                  {"put", put}});
+}
+
 // An LHA header whose byte sum does not check out.
 const fixtures::Json kBadHeaderSum = {{{"at", 1}, {"u8", 0}}};
 
@@ -235,6 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"xz_stream", {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""}, {"SERVER.NLM"}},
         {"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
         {"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
+        {"lha_lz5_through_liblhasa", {"T.LZH", "", LarcLz5()}, {"SERVER.NLM"}},
         {"lha_behind_stub",
          {"SFX.EXE", "", Program(Wrapped("lha", kBadHeaderSum), Wrapped("lha"))},
          {"SERVER.NLM"}},
@@ -671,6 +682,19 @@ INSTANTIATE_TEST_SUITE_P(
          "TOOL.EXE: more than 900 bytes decompressed",
          {},
          {.maxExpand = 900}},
+        // The member's second byte (after the header of 34 bytes and the flag byte).
+        {"lha_lz5_crc_mismatch_said",
+         {"T.LZH", "", LarcLz5({{{"at", 36}, {"u8", 0}}})},
+         "T.LZH: SERVER.NLM: CRC does not match",
+         {"SERVER.NLM"}},
+        // libarchive warns of the cut member without a block, and must not loop.
+        {"lha_lz5_cut_short_said",
+         {"T.LZH", "", [] {
+              Bytes cut = LarcLz5();
+              cut.resize(600);
+              return cut;
+          }()},
+         "T.LZH: 2 problems; first: SERVER.NLM: Truncated input file"},
         {"arc_packed_then_crushed_said_and_passed",
          {"T.ARC", "",
           Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
