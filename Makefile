@@ -12,7 +12,7 @@ JOBS           ?= $(shell nproc)
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
                  libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev pkgconf \
                  libarchive-dev libmspack-dev libtsk-dev zlib1g-dev libsimdjson-dev \
-                 libvmdk-dev libvhdi-dev libbfio-dev liblhasa-dev
+                 libvmdk-dev libvhdi-dev libbfio-dev liblhasa-dev libdsk4-dev
 # The tools that make containers at test time and for the fuzz seeds.
 CONTAINER_TOOLS = libarchive-tools gcab mtools dosfstools xorriso fdisk e2fsprogs bzip2 xz-utils \
                   ntfs-3g qemu-utils arc

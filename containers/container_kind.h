@@ -21,6 +21,8 @@ enum class ContainerKind {
     kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
     kPackedProgram,    // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
     kArc,              // SEA's ARC or PAK archive (arc_reader.cpp)
+    kImd,              // ImageDisk floppy image (libdsk)
+    kTeleDisk,         // TeleDisk floppy image (libdsk)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's

@@ -56,6 +56,9 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
 // ARC and PAK archives: stored, packed, squeezed, crunched and squashed members.
 void ReadArc(ScanSource& container, MemberVisitor& visitor);
 
+// libdsk: IMD and TeleDisk floppy images, read as the raw image they hold.
+void ReadFloppyImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.
 bool IsUnpackableProgram(ScanSource& program);

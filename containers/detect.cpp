@@ -410,6 +410,21 @@ bool IsArcArchive(ScanSource& source, const Head& head) {
     return next >= source.Length() || (source.ReadAt(next, &mark, 1) == 1 && mark == 0x1A);
 }
 
+// A TeleDisk header: "TD" (or "td" when the rest is compressed), the
+// volume's sequence number 0, and a CRC-16 (polynomial 0xA097, high bit
+// first, from 0) of its first 10 bytes at 10.
+bool IsTeleDiskHeader(const Head& head) {
+    if (!(head.Has(0, "TD\0"sv) || head.Has(0, "td\0"sv)))
+        return false;
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < 10; ++i) {
+        crc ^= head.Byte(i) << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) != 0 ? (crc << 1 ^ 0xA097) & 0xFFFF : crc << 1 & 0xFFFF;
+    }
+    return crc == head.Word(10);
+}
+
 } // namespace
 
 ContainerKind DetectContainer(ScanSource& source) {
@@ -442,6 +457,13 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kVhd;
     if (IsArcArchive(source, head))
         return ContainerKind::kArc;
+    // ImageDisk: "IMD " and the writer's version and date, then a comment
+    // ended by 0x1A.
+    if (head.Has(0, "IMD "sv) &&
+        std::find(head.Data(), head.Data() + head.Length(), 0x1A) != head.Data() + head.Length())
+        return ContainerKind::kImd;
+    if (IsTeleDiskHeader(head))
+        return ContainerKind::kTeleDisk;
     if (head.Has(0, "MZ"sv))
         return FindArchiveBehindProgram(source).Found() ? ContainerKind::kExecutable
                                                         : ContainerKind::kNone;

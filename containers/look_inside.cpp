@@ -137,6 +137,10 @@ public:
         case ContainerKind::kVhd:
             ReadDiskImage(source, kind, *this);
             return true;
+        case ContainerKind::kImd:
+        case ContainerKind::kTeleDisk:
+            ReadFloppyImage(source, kind, *this);
+            return true;
         case ContainerKind::kArc:
             ReadArc(source, *this);
             return true;

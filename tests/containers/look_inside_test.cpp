@@ -197,6 +197,12 @@ const std::string kCopyToFat = " >/dev/null && mcopy -s -m -i \"$OUT\" \"$TREE\"
 // The raw image made in $OUT turned into a virtual disk file of the format named after it.
 const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
+// The raw floppy made in $OUT turned into the floppy image format named after it.
+std::string FloppyAs(const std::string& type) {
+    return kMkfsFat + "1440" + kCopyToFat + " && mv \"$OUT\" RAW && dsktrans -itype raw -otype " +
+           type + " RAW \"$OUT\" >/dev/null 2>&1";
+}
+
 // Fails the maker unless the ARC archive made holds a member in this method.
 const std::string kArcHas = "; arc v \"$OUT\" | grep -q ";
 
@@ -234,6 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
          {"NTFS.IMG", "truncate -s 4M \"$OUT\"; mkntfs -F -Q -q \"$OUT\" 2>/dev/null; ntfscp "
                       "\"$OUT\" \"$TREE/SERVER.NLM\" SERVER.NLM >/dev/null"},
          {"SERVER.NLM"}},
+        {"imd_floppy", {"T.IMD", FloppyAs("imd")}},
+        {"teledisk_floppy", {"T.TD0", FloppyAs("tele")}},
         {"vhd_dynamic", {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
         {"vmdk_sparse", {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
         {"gzip_stream",
@@ -695,6 +703,13 @@ INSTANTIATE_TEST_SUITE_P(
               return cut;
           }()},
          "T.LZH: 2 problems; first: SERVER.NLM: Truncated input file"},
+        // libdsk opens files by name: a member is copied to a temporary file first.
+        {.name = "imd_in_zip_without_temporary_directory_said",
+         .maker = {"T.ZIP", FloppyAs("imd") + " && mv \"$OUT\" F.IMD && bsdtar --format zip -cf "
+                                              "\"$OUT\" F.IMD"},
+         .problem = "T.ZIP/F.IMD: no temporary file in /nonexistent-kestrel-tmp: ",
+         .reports = {"F.IMD"},
+         .temporary = kNoTemporaryDirectory},
         {"arc_packed_then_crushed_said_and_passed",
          {"T.ARC", "",
           Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
