@@ -266,9 +266,12 @@ private:
             return Stop();
         }
         // A warning (a CRC or size that does not match) comes with a block
-        // that is still good to read.
+        // that is still good to read; without one (an LHA member in a method
+        // libarchive refuses, cut short) it would come again and again.
         if (status == ARCHIVE_WARN && m_failure.empty())
             m_failure = ErrorText(m_archive, "damaged data");
+        if (status == ARCHIVE_WARN && size == 0)
+            return Stop();
         // A sparse member leaves holes between its blocks; they read as zeros.
         if (offset < m_produced) {
             m_failure = "damaged data (blocks out of order)";
@@ -705,7 +708,7 @@ bool FinishMember(StreamedMember& member, bool goOn, const std::string& path,
 // newc puts the data on the last name) are reported from the same bytes as
 // soon as the data comes.
 bool ReadMembers(ScanSource& source, ContainerKind kind, MemberVisitor& visitor, OtherNames& others,
-                 OpenArchive& reading) {
+                 OpenArchive& reading, std::vector<std::string>& lhaMembers) {
     archive* const a = reading.archive.get();
     if (archive_read_open1(a) != ARCHIVE_OK) {
         // A program without an archive behind it is just a program.
@@ -775,6 +778,12 @@ bool ReadMembers(ScanSource& source, ContainerKind kind, MemberVisitor& visitor,
             for (const OtherName& name : wait->second)
                 goOn = goOn && visitor.Visit(name.path, name.modified, member);
             waiting.erase(wait);
+        }
+        // An LHA member in a method libarchive refuses is left to liblhasa.
+        if (archive_format(a) == ARCHIVE_FORMAT_LHA &&
+            member.Failure().starts_with("Unsupported lzh compression method")) {
+            lhaMembers.push_back(path);
+            continue;
         }
         if (!FinishMember(member, goOn, path, visitor))
             return true;
@@ -943,9 +952,12 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
         ReadWithSevenZip(*source, SevenZipFormat::kZip, visitor))
         return true;
     OtherNames others;
+    std::vector<std::string> lhaMembers;
     OpenArchive reading = OpenOver(*source, kind);
-    if (!ReadMembers(*source, kind, visitor, others, reading))
+    if (!ReadMembers(*source, kind, visitor, others, reading, lhaMembers))
         return false;
+    if (!lhaMembers.empty() && !visitor.Stopping())
+        ReadLhaMembers(*source, lhaMembers, visitor);
     if (zip)
         std::make_unique<ZipDirectoryCheck>(*source)->Run(visitor);
     if (kind == ContainerKind::kCompressedStream && StartsAs(*source, 0x1F, 0x8B)) {

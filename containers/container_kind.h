@@ -25,6 +25,9 @@ enum class ContainerKind {
     kMsi,              // MSI database, an OLE compound file (7-Zip)
     kQcow,             // QEMU copy-on-write disk (7-Zip)
     kVdi,              // VirtualBox disk (7-Zip)
+    kArc,              // SEA's ARC or PAK archive (arc_reader.cpp)
+    kImd,              // ImageDisk floppy image (libdsk)
+    kTeleDisk,         // TeleDisk floppy image (libdsk)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "container_kind.h"
 #include "member_store.h"
@@ -42,6 +43,11 @@ public:
 // for kExecutable, whose stub may or may not carry one): nothing was visited.
 bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
+// liblhasa: the members at `paths` of an LHA archive (starting at 0 of
+// `archive`) whose method libarchive refuses.
+void ReadLhaMembers(ScanSource& archive, const std::vector<std::string>& paths,
+                    MemberVisitor& visitor);
+
 // libmspack: SZDD and KWAJ (the EXPAND formats), cabinets and CHM.
 void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
@@ -57,6 +63,11 @@ bool SevenZipAvailable();
 bool SevenZipWasNeeded();
 // What a front end says once when the library is not available.
 std::string SevenZipMissingNote();
+// ARC and PAK archives: stored, packed, squeezed, crunched and squashed members.
+void ReadArc(ScanSource& container, MemberVisitor& visitor);
+
+// libdsk: IMD and TeleDisk floppy images, read as the raw image they hold.
+void ReadFloppyImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.

@@ -461,6 +461,48 @@ bool IsLhaHeader(const Head& head) {
     return LhaHeaderChecksOut(head.Data(), head.Length());
 }
 
+// An ARC or PAK archive has no magic but the mark 0x1A before each header:
+// its first header must hold a method ARC or PAK wrote (1 to 11), a name
+// of printable characters ended within its 13 bytes, and a compressed size
+// after which the next header's mark or the end of the file follows (or
+// which passes the end: a truncated archive, said when read).
+bool IsArcArchive(ScanSource& source, const Head& head) {
+    constexpr std::uint32_t kLastMethod = 11;
+    constexpr std::size_t kNameLength = 13;
+    if (head.Byte(0) != 0x1A || head.Byte(1) == 0 || head.Byte(1) > kLastMethod)
+        return false;
+    std::size_t nameLength = 0;
+    while (nameLength < kNameLength && head.Byte(2 + nameLength) != 0) {
+        const std::uint32_t c = head.Byte(2 + nameLength);
+        if (c <= 0x20 || c == 0x7F)
+            return false;
+        ++nameLength;
+    }
+    if (nameLength == 0 || nameLength == kNameLength)
+        return false;
+    const std::int64_t headerLength = head.Byte(1) == 1 ? 25 : 29;
+    const std::int64_t next = headerLength + head.Dword(15);
+    if (head.Length() < static_cast<std::size_t>(headerLength))
+        return false;
+    std::uint8_t mark = 0;
+    return next >= source.Length() || (source.ReadAt(next, &mark, 1) == 1 && mark == 0x1A);
+}
+
+// A TeleDisk header: "TD" (or "td" when the rest is compressed), the
+// volume's sequence number 0, and a CRC-16 (polynomial 0xA097, high bit
+// first, from 0) of its first 10 bytes at 10.
+bool IsTeleDiskHeader(const Head& head) {
+    if (!(head.Has(0, "TD\0"sv) || head.Has(0, "td\0"sv)))
+        return false;
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < 10; ++i) {
+        crc ^= head.Byte(i) << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) != 0 ? (crc << 1 ^ 0xA097) & 0xFFFF : crc << 1 & 0xFFFF;
+    }
+    return crc == head.Word(10);
+}
+
 } // namespace
 
 ContainerKind DetectContainer(ScanSource& source) {
@@ -500,6 +542,15 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kVdi;
     if (IsMsiDatabase(source, head))
         return ContainerKind::kMsi;
+    if (IsArcArchive(source, head))
+        return ContainerKind::kArc;
+    // ImageDisk: "IMD " and the writer's version and date, then a comment
+    // ended by 0x1A.
+    if (head.Has(0, "IMD "sv) &&
+        std::find(head.Data(), head.Data() + head.Length(), 0x1A) != head.Data() + head.Length())
+        return ContainerKind::kImd;
+    if (IsTeleDiskHeader(head))
+        return ContainerKind::kTeleDisk;
     if (head.Has(0, "MZ"sv)) {
         const ArchiveBehindProgram behind = FindArchiveBehindProgram(source);
         if (behind.arj)

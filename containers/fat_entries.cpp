@@ -46,8 +46,8 @@ std::int64_t DaysFromCivil(int year, unsigned month, unsigned day) {
     return std::int64_t{era} * 146097 + doe - 719468;
 }
 
-// A DOS date (years since 1980 in 7 bits, month in 4, day in 5) and time
-// (hours in 5 bits, minutes in 6, seconds / 2 in 5).
+} // namespace
+
 std::int64_t DosTime(std::uint32_t date, std::uint32_t time) {
     const unsigned month = date >> 5 & 15, day = date & 31;
     if (month < 1 || month > 12 || day < 1)
@@ -55,8 +55,6 @@ std::int64_t DosTime(std::uint32_t date, std::uint32_t time) {
     return DaysFromCivil(1980 + static_cast<int>(date >> 9), month, day) * 86400 +
            (time >> 11) * 3600 + (time >> 5 & 63) * 60 + (time & 31) * 2;
 }
-
-} // namespace
 
 std::vector<FatEntry> ParseFatFolder(const std::vector<std::uint8_t>& bytes) {
     std::vector<FatEntry> entries;

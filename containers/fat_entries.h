@@ -21,6 +21,11 @@ struct FatEntry {
     std::int64_t modified = 0; // seconds since the epoch, the DOS time taken as UTC
 };
 
+// A DOS date (years since 1980 in 7 bits, month in 4, day in 5) and time
+// (hours in 5 bits, minutes in 6, seconds / 2 in 5) in seconds since the
+// epoch, taken as UTC; 0 when the date is no date.
+std::int64_t DosTime(std::uint32_t date, std::uint32_t time);
+
 // The files and folders a folder's bytes hold, in order: not deleted
 // entries, long-name parts, the volume label, "." or "..".
 std::vector<FatEntry> ParseFatFolder(const std::vector<std::uint8_t>& bytes);

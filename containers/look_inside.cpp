@@ -153,6 +153,13 @@ public:
         case ContainerKind::kVdi:
             ReadWithSevenZip(source, SevenZipFormat::kVdi, *this);
             return true;
+        case ContainerKind::kImd:
+        case ContainerKind::kTeleDisk:
+            ReadFloppyImage(source, kind, *this);
+            return true;
+        case ContainerKind::kArc:
+            ReadArc(source, *this);
+            return true;
         case ContainerKind::kNone:
             break;
         }

@@ -145,3 +145,18 @@ printf 'SZDD\210\360\047\063B_\010\0\0\0\377ABCDEFGH' > "$seeds/seed-method.sz_"
 printf 'KWAJ\210\360\047\321\2\0' > "$seeds/seed-kwaj-cut.ex_"
 # A compressed stream of unknown length, text that expands a thousandfold.
 yes "a line of text in a stream" | head -c 1048576 | gzip -9 > "$seeds/seed-text.gz"
+# ARC archives in each method arc writes: stored, squeezed, crunched and
+# squashed (the squashed one long enough for its table to be cleared), and
+# a packed member by hand: 'A', a run of 99 more, then 0x90 itself.
+# arc keeps names of at most 8 + 3 characters (it loops on longer members).
+find "$samples" -type f -size -16k | head -3 | while read -r f; do cp "$f" "M$(cksum < "$f" | cut -c1-7)"; done
+arc as "$seeds/arc-st.arc" M* >/dev/null
+arc a "$seeds/arc-cr.arc" M* >/dev/null
+awk 'BEGIN{srand(1); for(i=0;i<4000;i++) printf "%c", 97+int(rand()*4)}' > SQ.BIN
+arc a "$seeds/arc-sq.arc" SQ.BIN >/dev/null
+seq 60000 > N.TXT && arc aq "$seeds/arc-sh.arc" N.TXT >/dev/null
+printf '\32\3PACK.TXT\0\0\0\0\0\5\0\0\0\301\036\0\140\175\350\145\0\0\0A\220\144\220\0\32\0' \
+    > "$seeds/arc-pk.arc"
+# An LHA archive in LArc's -lz5- (literals only), which liblhasa reads for libarchive.
+printf '\33\356-lz5-\17\0\0\0\15\0\0\0\0\140\301\42 \0\5H.TXT\344\233\377Hello, L\377Arc!\12\0' \
+    > "$seeds/seed-lz5.lzh"

@@ -98,6 +98,16 @@ Bytes Program(const Bytes& inside, const Bytes& behind = {}) {
     return program;
 }
 
+// SERVER.NLM in an LHA archive in LArc's -lz5-, which libarchive refuses,
+// with changes put over it.
+Bytes LarcLz5(const fixtures::Json& put = fixtures::Json::array()) {
+    return fixtures::BuildSample({{"format", "lha"},
+                                  {"method", "lz5"},
+                                  {"time", "1995-06-01 12:00:00"},
+                                  {"member", Module("SERVER.NLM", "Test Server")},
+                                  {"put", put}});
+}
+
 // An LHA header whose byte sum does not check out.
 const fixtures::Json kBadHeaderSum = {{{"at", 1}, {"u8", 0}}};
 
@@ -193,6 +203,15 @@ const std::vector<std::string> kArjMembers = {"SERVER.NLM", "SUB/DRIVER.NLM", "S
 // The raw image made in $OUT turned into a virtual disk file of the format named after it.
 const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
+// The raw floppy made in $OUT turned into the floppy image format named after it.
+std::string FloppyAs(const std::string& type) {
+    return kMkfsFat + "1440" + kCopyToFat + " && mv \"$OUT\" RAW && dsktrans -itype raw -otype " +
+           type + " RAW \"$OUT\" >/dev/null 2>&1";
+}
+
+// Fails the maker unless the ARC archive made holds a member in this method.
+const std::string kArcHas = "; arc v \"$OUT\" | grep -q ";
+
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatTest,
     ::testing::ValuesIn(std::vector<FormatRow>{
@@ -227,6 +246,8 @@ INSTANTIATE_TEST_SUITE_P(
          {"NTFS.IMG", "truncate -s 4M \"$OUT\"; mkntfs -F -Q -q \"$OUT\" 2>/dev/null; ntfscp "
                       "\"$OUT\" \"$TREE/SERVER.NLM\" SERVER.NLM >/dev/null"},
          {"SERVER.NLM"}},
+        {"imd_floppy", {"T.IMD", FloppyAs("imd")}},
+        {"teledisk_floppy", {"T.TD0", FloppyAs("tele")}},
         {"vhd_dynamic", {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
         {"vmdk_sparse", {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
         {"qcow2", {"DISK.QCOW", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "qcow2"}},
@@ -256,10 +277,14 @@ INSTANTIATE_TEST_SUITE_P(
         {"xz_stream", {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""}, {"SERVER.NLM"}},
         {"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
         {"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
+        {"lha_lz5_through_liblhasa", {"T.LZH", "", LarcLz5()}, {"SERVER.NLM"}},
         {"lha_behind_stub",
          {"SFX.EXE", "", Program(Wrapped("lha", kBadHeaderSum), Wrapped("lha"))},
          {"SERVER.NLM"}},
         {"chm", {"T.CHM", "", Wrapped("chm")}, {"SERVER.NLM"}},
+        {"arc_crunched_and_stored",
+         {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM README.TXT >/dev/null" + kArcHas + "Crunched"},
+         {"SERVER.NLM", "README.TXT"}},
         {"chm_first_guid_twice_as_free_pascal_writes",
          {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
          {"SERVER.NLM"}}}),
@@ -308,6 +333,43 @@ Bytes PackedProgram(const std::string& packer,
                                     {"put", {{{"at", 512}, {"lines", {"Packed Tool V2.05"}}}}}};
     return fixtures::BuildSample({{"format", packer}, {"member", program}, {"put", put}});
 }
+
+// An ARC member as ARC writes it, dated 1995-06-01 12:00, with the CRC-16
+// and length of `original`; an archive ends with kArcEnd.
+Bytes ArcMember(int method, const std::string& name, const Bytes& data, const Bytes& original) {
+    std::uint32_t crc = 0;
+    for (const std::uint8_t byte : original) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return fixtures::ByteWriter(29)
+        .PutBytes(0, {0x1A, static_cast<std::uint8_t>(method)})
+        .PutText(2, name)
+        .PutU32(15, static_cast<std::uint32_t>(data.size()))
+        .PutU32(19, 0x60001EC1) // the DOS date and time
+        .PutU16(23, static_cast<std::uint16_t>(crc))
+        .PutU32(25, static_cast<std::uint32_t>(original.size()))
+        .PutBytes(29, data)
+        .Data();
+}
+const Bytes kArcEnd = {0x1A, 0};
+Bytes Joined(std::initializer_list<Bytes> parts) {
+    Bytes joined;
+    for (const Bytes& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+// Packed: 'A', then 0x90 and a count of 100 (99 more), then 0x90 itself.
+const Bytes kPacked = {'A', 0x90, 100, 0x90, 0};
+Bytes HundredAsAndMark() {
+    Bytes bytes(100, 'A');
+    bytes.push_back(0x90);
+    return bytes;
+}
+// Awk's numbers from seed 1 as 4000 letters a to d: squeezing them beats crunching.
+const std::string kFourLetters =
+    "awk 'BEGIN{srand(1); for(i=0;i<4000;i++) printf \"%c\", 97+int(rand()*4)}' > SQ.BIN; ";
 
 struct LimitRow {
     const char* name;
@@ -677,6 +739,64 @@ INSTANTIATE_TEST_SUITE_P(
          "TOOL.EXE: more than 900 bytes decompressed",
          {},
          {.maxExpand = 900}},
+        // The member's second byte (after the header of 34 bytes and the flag byte).
+        {"lha_lz5_crc_mismatch_said",
+         {"T.LZH", "", LarcLz5({{{"at", 36}, {"u8", 0}}})},
+         "T.LZH: SERVER.NLM: CRC does not match",
+         {"SERVER.NLM"}},
+        // libarchive warns of the cut member without a block, and must not loop.
+        {"lha_lz5_cut_short_said",
+         {"T.LZH", "", [] {
+              Bytes cut = LarcLz5();
+              cut.resize(600);
+              return cut;
+          }()},
+         "T.LZH: 2 problems; first: SERVER.NLM: Truncated input file"},
+        // libdsk opens files by name: a member is copied to a temporary file first.
+        {.name = "imd_in_zip_without_temporary_directory_said",
+         .maker = {"T.ZIP", FloppyAs("imd") + " && mv \"$OUT\" F.IMD && bsdtar --format zip -cf "
+                                              "\"$OUT\" F.IMD"},
+         .problem = "T.ZIP/F.IMD: no temporary file in /nonexistent-kestrel-tmp: ",
+         .reports = {"F.IMD"},
+         .temporary = kNoTemporaryDirectory},
+        {"arc_packed_then_crushed_said_and_passed",
+         {"T.ARC", "",
+          Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
+                  ArcMember(10, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
+                  ArcMember(2, "LAST.TXT", {'x'}, {'x'}), kArcEnd})},
+         "T.ARC: X.PAK: method 10 (crushed) not read",
+         {"PACK.TXT", "LAST.TXT"}},
+        // Long enough for the table to fill and be cleared.
+        {"arc_squashed",
+         {"T.ARC", "seq 100000 | sed \"s/$/ Kestrel/\" > N.TXT; arc aq \"$OUT\" N.TXT >/dev/null" +
+                       kArcHas + "Squashed"},
+         "",
+         {"N.TXT"}},
+        {"arc_squeezed_crc_mismatch_said",
+         {"T.ARC", kFourLetters + "arc a \"$OUT\" SQ.BIN >/dev/null" + kArcHas +
+                       "Squeezed; printf '\\0'" + kAt + "23"},
+         "T.ARC: SQ.BIN: CRC does not match",
+         {"SQ.BIN"}},
+        {"arc_truncated_member_said",
+         {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM README.TXT >/dev/null; truncate -s -40 "
+                          "\"$OUT\""},
+         "T.ARC: SERVER.NLM: truncated",
+         {"README.TXT", "SERVER.NLM"}},
+        // A member whose runs come to more than its header says.
+        {"arc_longer_than_header_cut",
+         {"T.ARC", "", Joined({ArcMember(3, "BOMB.TXT", kPacked, {'A'}), kArcEnd})},
+         "T.ARC: BOMB.TXT: longer than its header says (1 bytes)",
+         {"BOMB.TXT"}},
+        // 'A', then code 300 before the table has it: 65 | 300 << 9 in 9-bit codes.
+        {"arc_squashed_undefined_code_said",
+         {"T.ARC", "", Joined({ArcMember(9, "BAD.TXT", {0x41, 0x58, 0x02}, {'A', 'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (code 300 not yet defined)",
+         {"BAD.TXT"}},
+        {"arc_expansion_refused",
+         {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM >/dev/null"},
+         "T.ARC: more than 1000 bytes decompressed",
+         {"SERVER.NLM"},
+         {.maxExpand = 1000}},
         {"boot_sector_alone_is_no_container",
          {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}}),
     testing::RowName());

@@ -1,0 +1,244 @@
+// ARC's decoders, written from SEA's description of the format and of the
+// Unix compress program its crunching and squashing follow.
+
+#include "arc_decoders.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace kestrel {
+
+namespace {
+
+const std::string kCannotRead = "the bytes cannot be read";
+
+std::string EndOfInput(const ArcInput& input) {
+    return input.Failed() ? kCannotRead : std::string();
+}
+
+// Squeezed data: a tree of at most 256 nodes (one per byte value and the end
+// code, less one), each two children as signed 16-bit numbers: a node's
+// index, or -(value + 1) for a leaf. Value 256 ends the data.
+constexpr int kSqueezeEnd = 256;
+constexpr int kMaxSqueezeNodes = 257;
+
+int ReadInt16(ArcInput& input) {
+    const int low = input.Next();
+    const int high = input.Next();
+    if (low < 0 || high < 0)
+        return -0x10000;
+    return static_cast<std::int16_t>(low | high << 8);
+}
+
+// Crunched data: Unix compress's codes, written 9 bits wide at first, low
+// bits first, in blocks of as many bytes as a code has bits: when the codes
+// widen or the table is cleared, the rest of the block is passed over.
+constexpr int kClearCode = 256;
+constexpr int kFirstFreeCode = 257;
+constexpr int kInitialBits = 9;
+
+class CodeReader {
+public:
+    CodeReader(ArcInput& input, int maxBits) : m_input(input), m_maxBits(maxBits) {}
+
+    // The next code for a table whose next free entry is `freeEntry`; -1
+    // at the end.
+    int Next(int freeEntry) {
+        if (m_clear || m_offset >= m_size || freeEntry > m_maxCode) {
+            if (freeEntry > m_maxCode) {
+                ++m_bits;
+                m_maxCode = m_bits == m_maxBits ? 1 << m_maxBits : (1 << m_bits) - 1;
+            }
+            if (m_clear) {
+                m_bits = kInitialBits;
+                m_maxCode = (1 << m_bits) - 1;
+                m_clear = false;
+            }
+            m_block.fill(0);
+            int count = 0;
+            for (int byte = 0; count < m_bits && (byte = m_input.Next()) >= 0; ++count)
+                m_block[static_cast<std::size_t>(count)] = static_cast<std::uint8_t>(byte);
+            m_offset = 0;
+            m_size = count * 8 - (m_bits - 1);
+        }
+        if (m_offset >= m_size)
+            return -1;
+        int code = 0;
+        for (int i = 0; i < m_bits; ++i) {
+            const int bit = m_offset + i;
+            code |= (m_block[static_cast<std::size_t>(bit >> 3)] >> (bit & 7) & 1) << i;
+        }
+        m_offset += m_bits;
+        return code;
+    }
+    void Clear() { m_clear = true; }
+
+private:
+    ArcInput& m_input;
+    int m_maxBits;
+    int m_bits = kInitialBits;
+    int m_maxCode = (1 << kInitialBits) - 1;
+    std::array<std::uint8_t, 16> m_block{};
+    int m_offset = 0;
+    int m_size = 0;
+    bool m_clear = false;
+};
+
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+    std::array<std::uint16_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t crc = i;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        table[i] = static_cast<std::uint16_t>(crc);
+    }
+    return table;
+}
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+
+} // namespace
+
+std::uint32_t Crc16(std::uint32_t crc, const std::uint8_t* bytes, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i)
+        crc = (crc >> 8) ^ kCrcTable[(crc ^ bytes[i]) & 0xFF];
+    return crc;
+}
+
+bool ArcInput::Refill() {
+    if (m_failed || m_position >= m_end)
+        return false;
+    const std::int64_t want = std::min<std::int64_t>(std::ssize(m_block), m_end - m_position);
+    const std::int64_t got = m_source.ReadAt(m_position, m_block.data(), want);
+    if (got <= 0) {
+        m_failed = got < 0;
+        m_end = m_position;
+        return false;
+    }
+    m_position += got;
+    m_at = 0;
+    m_count = static_cast<std::size_t>(got);
+    return true;
+}
+
+bool RunLengthOutput::Put(std::uint8_t byte) {
+    constexpr std::uint8_t kRepeat = 0x90;
+    if (m_repeat) {
+        m_repeat = false;
+        if (byte == 0)
+            return m_next.Put(kRepeat);
+        for (int i = 1; i < byte; ++i) {
+            if (!m_next.Put(m_last))
+                return false;
+        }
+        return true;
+    }
+    if (byte == kRepeat) {
+        m_repeat = true;
+        return true;
+    }
+    m_last = byte;
+    return m_next.Put(byte);
+}
+
+std::string CopyStored(ArcInput& input, ArcOutput& output) {
+    for (int byte = input.Next(); byte >= 0; byte = input.Next()) {
+        if (!output.Put(static_cast<std::uint8_t>(byte)))
+            return {};
+    }
+    return EndOfInput(input);
+}
+
+std::string Unsqueeze(ArcInput& input, ArcOutput& output) {
+    const int nodeCount = ReadInt16(input);
+    if (nodeCount < 0 || nodeCount >= kMaxSqueezeNodes)
+        return input.Failed() ? kCannotRead
+                              : "damaged data (a tree of " + std::to_string(nodeCount) + " nodes)";
+    std::vector<std::array<int, 2>> nodes(static_cast<std::size_t>(nodeCount));
+    for (auto& node : nodes) {
+        for (int& child : node) {
+            child = ReadInt16(input);
+            if (child >= nodeCount || child < -(kSqueezeEnd + 1))
+                return input.Failed() ? kCannotRead : "damaged data (a node out of the tree)";
+        }
+    }
+    // No nodes: the data ends at once.
+    if (nodeCount == 0)
+        return {};
+    int node = 0;
+    for (int byte = input.Next(); byte >= 0; byte = input.Next()) {
+        for (int bit = 0; bit < 8; ++bit) {
+            const int child = nodes[static_cast<std::size_t>(node)][byte >> bit & 1];
+            if (child >= 0) {
+                node = child;
+                continue;
+            }
+            const int value = -(child + 1);
+            if (value == kSqueezeEnd)
+                return {};
+            if (!output.Put(static_cast<std::uint8_t>(value)))
+                return {};
+            node = 0;
+        }
+    }
+    return EndOfInput(input);
+}
+
+std::string Uncrunch(ArcInput& input, ArcOutput& output, int maxBits) {
+    const int tableSize = 1 << maxBits;
+    std::vector<std::uint16_t> prefix(static_cast<std::size_t>(tableSize));
+    std::vector<std::uint8_t> suffix(static_cast<std::size_t>(tableSize));
+    for (int i = 0; i < 256; ++i)
+        suffix[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    std::vector<std::uint8_t> string;
+    CodeReader codes(input, maxBits);
+    int freeEntry = kFirstFreeCode;
+    int code = codes.Next(freeEntry);
+    if (code < 0)
+        return EndOfInput(input);
+    if (code >= 256)
+        return "damaged data (a first code of " + std::to_string(code) + ")";
+    int oldCode = code;
+    auto lastByte = static_cast<std::uint8_t>(code);
+    if (!output.Put(lastByte))
+        return {};
+    while ((code = codes.Next(freeEntry)) >= 0) {
+        if (code == kClearCode) {
+            codes.Clear();
+            freeEntry = kFirstFreeCode - 1;
+            if ((code = codes.Next(freeEntry)) < 0)
+                break;
+        }
+        const int inCode = code;
+        string.clear();
+        // The code being defined right now: the string before, and its first byte again.
+        if (code >= freeEntry) {
+            if (code > freeEntry)
+                return "damaged data (code " + std::to_string(code) + " not yet defined)";
+            string.push_back(lastByte);
+            code = oldCode;
+        }
+        // A table damaged past a clear can chain back on itself: no string
+        // is longer than the table.
+        while (code >= 256) {
+            if (std::ssize(string) >= tableSize)
+                return "damaged data (a string that loops)";
+            string.push_back(suffix[static_cast<std::size_t>(code)]);
+            code = prefix[static_cast<std::size_t>(code)];
+        }
+        lastByte = static_cast<std::uint8_t>(code);
+        string.push_back(lastByte);
+        for (auto byte = string.rbegin(); byte != string.rend(); ++byte) {
+            if (!output.Put(*byte))
+                return {};
+        }
+        if (freeEntry < tableSize) {
+            prefix[static_cast<std::size_t>(freeEntry)] = static_cast<std::uint16_t>(oldCode);
+            suffix[static_cast<std::size_t>(freeEntry)] = lastByte;
+            ++freeEntry;
+        }
+        oldCode = inCode;
+    }
+    return EndOfInput(input);
+}
+
+} // namespace kestrel

@@ -1,0 +1,75 @@
+#pragma once
+
+// The decoders of SEA's ARC and its PAK extension: run-length coding with
+// 0x90, squeezing (Huffman coding over a tree stored in front of the data)
+// and crunching and squashing (LZW as Unix compress writes it, 12 and 13
+// bits). Each reads only the member's compressed bytes and hands each byte it
+// decodes to an output, which can stop it: nothing here is sized by a number
+// from the archive.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "scan_source.h"
+
+namespace kestrel {
+
+// The compressed bytes of one member, read forward in blocks.
+class ArcInput {
+public:
+    ArcInput(ScanSource& source, std::int64_t start, std::int64_t length)
+        : m_source(source), m_position(start), m_end(start + length) {}
+    // The next byte, or -1 at the end of the member's bytes or when they
+    // cannot be read (Failed()).
+    int Next() {
+        if (m_at == m_count && !Refill())
+            return -1;
+        return m_block[m_at++];
+    }
+    bool Failed() const { return m_failed; }
+
+private:
+    bool Refill();
+
+    ScanSource& m_source;
+    std::int64_t m_position;
+    std::int64_t m_end;
+    std::array<std::uint8_t, 16384> m_block{};
+    std::size_t m_at = 0;
+    std::size_t m_count = 0;
+    bool m_failed = false;
+};
+
+// Where decoded bytes go: false when no more are wanted.
+class ArcOutput {
+public:
+    virtual ~ArcOutput() = default;
+    virtual bool Put(std::uint8_t byte) = 0;
+};
+
+// Undoes ARC's run-length coding on the way to `next`: 0x90 then a count n
+// repeats the byte before n - 1 more times; 0x90 then 0 is 0x90 itself.
+class RunLengthOutput : public ArcOutput {
+public:
+    explicit RunLengthOutput(ArcOutput& next) : m_next(next) {}
+    bool Put(std::uint8_t byte) override;
+
+private:
+    ArcOutput& m_next;
+    std::uint8_t m_last = 0;
+    bool m_repeat = false;
+};
+
+// ARC's CRC-16 (which LHA uses too) of `count` more bytes: polynomial
+// 0xA001 (0x8005 reflected), from 0.
+std::uint32_t Crc16(std::uint32_t crc, const std::uint8_t* bytes, std::int64_t count);
+
+// Each decoder returns "" when the data ended or the output stopped it, or
+// what is wrong with the data.
+std::string CopyStored(ArcInput& input, ArcOutput& output);
+std::string Unsqueeze(ArcInput& input, ArcOutput& output);
+// LZW with codes of 9 up to `maxBits` bits, 256 the clear code.
+std::string Uncrunch(ArcInput& input, ArcOutput& output, int maxBits);
+
+} // namespace kestrel
