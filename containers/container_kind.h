@@ -15,6 +15,7 @@ enum class ContainerKind {
     kSzdd,             // EXPAND's SZDD (libmspack)
     kKwaj,             // EXPAND's KWAJ (libmspack)
     kCabinet,          // Microsoft cabinet (libmspack)
+    kCabinetProgram,   // a Windows program carrying a cabinet: IExpress and the like (libmspack)
     kChm,              // compiled HTML help (libmspack)
     kDiskImage,        // a raw disk or volume image (The Sleuth Kit)
     kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
@@ -37,5 +38,20 @@ struct ArchiveBehindProgram {
     bool Found() const { return start >= 0 || zip; }
 };
 ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source);
+
+// Where a PE program's overlay starts: the end of its last section's raw
+// data, after which self-extractors append their archive. -1 for a file that
+// is no PE program.
+std::int64_t PeOverlayStart(ScanSource& source);
+
+// The Microsoft cabinet a Windows program carries, whose header checks out:
+// the RCDATA resource "CABINET" (IExpress) or one in the first 64 KiB of the
+// overlay (other self-extractors).
+struct CabinetInProgram {
+    std::int64_t start = -1;
+    std::int64_t length = 0;
+    bool Found() const { return start >= 0; }
+};
+CabinetInProgram FindCabinetInProgram(ScanSource& source);
 
 } // namespace kestrel

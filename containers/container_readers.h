@@ -41,7 +41,8 @@ public:
 // for kExecutable, whose stub may or may not carry one): nothing was visited.
 bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
-// libmspack: SZDD and KWAJ (the EXPAND formats), cabinets and CHM.
+// libmspack: SZDD and KWAJ (the EXPAND formats), cabinets (also inside a
+// Windows program) and CHM.
 void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
 // The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.

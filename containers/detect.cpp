@@ -29,6 +29,9 @@ constexpr std::int64_t kIsoDescriptorOffset = 16 * 2048;
 // record and the longest comment).
 constexpr std::int64_t kSfxSearchLength = 0x60000;
 constexpr std::int64_t kZipEndSearchLength = 65535 + 22;
+// Behind a larger Windows program, the archive is looked for in the first
+// 64 KiB of its overlay (the bytes after its last section).
+constexpr std::int64_t kOverlaySearchLength = 64 * 1024;
 
 // A disk image is at least this long. The smallest volume DOS ever formatted,
 // a 160 KiB single-sided floppy, is well above it; a boot sector or partition
@@ -336,18 +339,10 @@ bool HasZipBehind(ScanSource& source) {
     return false;
 }
 
-} // namespace
-
-ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
-    const Head head(source);
-    ArchiveBehindProgram found;
-    if (!head.Has(0, "MZ"sv))
-        return found;
-    const std::int64_t imageLength = MzImageLength(head);
-    // RAR, 7z and LHA self-extractors put the archive after the program:
-    // right after the DOS image, or after a Windows program's sections, in
-    // the first few hundred KiB. The archive's own header must check out.
-    const std::string window = ReadText(source, imageLength, kSfxSearchLength);
+// The first RAR, 7z or LHA archive whose header checks out among the
+// `length` bytes at `from`, or -1.
+std::int64_t FindArchiveHeader(ScanSource& source, std::int64_t from, std::int64_t length) {
+    const std::string window = ReadText(source, from, length);
     constexpr std::size_t kLongestHeader = 4096;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(window.data());
     for (std::size_t at = 0; at + 7 <= window.size(); ++at) {
@@ -361,19 +356,38 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
         const std::uint8_t* header = bytes + at;
         std::size_t count = window.size() - at;
         if (count < kLongestHeader) {
-            more = ReadText(source, imageLength + static_cast<std::int64_t>(at), kLongestHeader);
+            more = ReadText(source, from + static_cast<std::int64_t>(at), kLongestHeader);
             header = reinterpret_cast<const std::uint8_t*>(more.data());
             count = more.size();
         }
         count = std::min(count, kLongestHeader);
         if ((rar && RarHeaderChecksOut(header, count)) ||
             (sevenZip && SevenZipHeaderChecksOut(header, count)) ||
-            (lha && LhaHeaderChecksOut(header, count))) {
-            found.start = imageLength + static_cast<std::int64_t>(at);
-            return found;
-        }
+            (lha && LhaHeaderChecksOut(header, count)))
+            return from + static_cast<std::int64_t>(at);
     }
-    found.zip = HasZipBehind(source);
+    return -1;
+}
+
+} // namespace
+
+ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
+    const Head head(source);
+    ArchiveBehindProgram found;
+    if (!head.Has(0, "MZ"sv))
+        return found;
+    // RAR, 7z and LHA self-extractors put the archive after the program:
+    // right after the DOS image, or after a Windows program's sections, in
+    // the first few hundred KiB. The archive's own header must check out.
+    const std::int64_t imageLength = MzImageLength(head);
+    found.start = FindArchiveHeader(source, imageLength, kSfxSearchLength);
+    // A larger Windows stub (WinRAR's with its dialogs and pictures) ends
+    // further on: its archive is looked for at the start of its overlay.
+    const std::int64_t overlay = PeOverlayStart(source);
+    if (found.start < 0 && overlay > imageLength + kSfxSearchLength - kOverlaySearchLength)
+        found.start = FindArchiveHeader(source, overlay, kOverlaySearchLength);
+    if (found.start < 0)
+        found.zip = HasZipBehind(source);
     return found;
 }
 
@@ -413,9 +427,12 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kVmdk;
     if (head.Has(0, "conectix"sv))
         return ContainerKind::kVhd;
-    if (head.Has(0, "MZ"sv))
-        return FindArchiveBehindProgram(source).Found() ? ContainerKind::kExecutable
-                                                        : ContainerKind::kNone;
+    if (head.Has(0, "MZ"sv)) {
+        if (FindArchiveBehindProgram(source).Found())
+            return ContainerKind::kExecutable;
+        return FindCabinetInProgram(source).Found() ? ContainerKind::kCabinetProgram
+                                                    : ContainerKind::kNone;
+    }
     // A hybrid CD image starts with a partition table: it is read as ISO 9660.
     if (IsIso9660(source))
         return ContainerKind::kArchive;

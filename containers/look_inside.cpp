@@ -129,6 +129,7 @@ public:
         case ContainerKind::kSzdd:
         case ContainerKind::kKwaj:
         case ContainerKind::kCabinet:
+        case ContainerKind::kCabinetProgram:
         case ContainerKind::kChm:
             ReadMicrosoftCompressed(source, kind, *this);
             return true;

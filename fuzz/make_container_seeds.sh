@@ -129,3 +129,10 @@ printf 'SZDD\210\360\047\063B_\010\0\0\0\377ABCDEFGH' > "$seeds/seed-method.sz_"
 printf 'KWAJ\210\360\047\321\2\0' > "$seeds/seed-kwaj-cut.ex_"
 # A compressed stream of unknown length, text that expands a thousandfold.
 yes "a line of text in a stream" | head -c 1048576 | gzip -9 > "$seeds/seed-text.gz"
+# Self-extractors: a cabinet in a program's RCDATA resource "CABINET" (its
+# data at 1128 in the sample) and behind the program, and a RAR archive
+# behind a program larger than the first 384 KiB searched.
+cp "$samples/SFX/IEXPRESS.EXE" "$seeds/seed-iexpress.exe"
+dd if=overlapping.cab of="$seeds/seed-iexpress.exe" bs=1 seek=1128 conv=notrunc status=none
+cat "$samples/SFX/IEXPRESS.EXE" listed.cab > "$seeds/seed-cabinet-behind.exe"
+cat "$samples/SFX/WINRAR.EXE" "$samples/SFX/STORED.RAR" > "$seeds/seed-rar-sfx.exe"

@@ -136,9 +136,9 @@ Look LookInside(const std::string& path, ContainerLimits limits = {}, int stopAf
     return look;
 }
 
-// How a row makes its file: a shell command run in a folder of its own, with
-// $TREE the tree and $OUT the file to make, or bytes written here. The tree
-// is made first.
+// How a row makes its file: bytes written here, or a shell command run in a
+// folder of its own, with $TREE the tree and $OUT the file to make, or both,
+// the command changing the bytes. The tree is made first.
 struct Maker {
     std::string file;
     std::string command;
@@ -148,12 +148,12 @@ struct Maker {
 std::string Make(const fixtures::TempTree& work, const Maker& maker) {
     Tree();
     const std::string out = work.RootWithSeparator() + maker.file;
+    if (!maker.bytes.empty())
+        fixtures::WriteFile(out, maker.bytes);
     if (!maker.command.empty()) {
         ::setenv("OUT", out.c_str(), 1);
         ::setenv("SCRIPT", maker.command.c_str(), 1);
         EXPECT_EQ(std::system("cd \"${OUT%/*}\" && bash -ec \"$SCRIPT\""), 0) << maker.command;
-    } else {
-        fixtures::WriteFile(out, maker.bytes);
     }
     return out;
 }
@@ -187,6 +187,26 @@ const std::string kCopyToFat = " >/dev/null && mcopy -s -m -i \"$OUT\" \"$TREE\"
 // The raw image made in $OUT turned into a virtual disk file of the format named after it.
 const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
+// A Windows program with an RCDATA resource of `size` bytes (IExpress keeps
+// its cabinet in the one named "CABINET"), and commands that put the cabinet
+// gcab makes of the tree into the resource or behind the program.
+fixtures::ByteWriter ProgramWithResource(const std::string& name, std::size_t size) {
+    return fixtures::BuildImage({{"format", "pe"}, {"rcdata", {{"name", name}, {"size", size}}}});
+}
+const std::string kCabinetOfTree =
+    "cd \"$TREE\" && gcab -c -z \"$OUT.CAB\" SERVER.NLM SUB/* README.TXT && ";
+std::string CabinetInResource(const fixtures::ByteWriter& program) {
+    return kCabinetOfTree + "dd if=\"$OUT.CAB\" of=\"$OUT\" conv=notrunc status=none bs=1 seek=" +
+           std::to_string(program.marks.at("rcdata"));
+}
+const fixtures::ByteWriter kIExpress = ProgramWithResource("CABINET", 8192);
+// WinRAR's self-extractors are larger than the first 384 KiB searched behind the DOS image.
+Bytes BehindLargeProgram(const Bytes& archive) {
+    Bytes program = ProgramWithResource("PICTURE", 0x70000).Data();
+    program.insert(program.end(), archive.begin(), archive.end());
+    return program;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatTest,
     ::testing::ValuesIn(std::vector<FormatRow>{
@@ -206,6 +226,14 @@ INSTANTIATE_TEST_SUITE_P(
         {"iso9660_rock_ridge_joliet",
          {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
         {"cabinet_mszip", {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/* README.TXT"}},
+        {"cabinet_in_iexpress_resource",
+         {"SETUP.EXE", CabinetInResource(kIExpress), kIExpress.Data()}},
+        {"cabinet_behind_program",
+         {"SETUP.EXE", kCabinetOfTree + "cat \"$OUT.CAB\" >> \"$OUT\"",
+          fixtures::BuildSample({{"format", "pe"}})}},
+        {"rar_behind_large_program",
+         {"SFX.EXE", "", BehindLargeProgram(Wrapped("rar"))},
+         {"SERVER.NLM"}},
         {"fat12_floppy_deleted_file_passed_over",
          {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
                             " && mcopy -i \"$OUT\" \"$TREE/README.TXT\" ::/GONE.TXT && mdel -i "
@@ -456,6 +484,14 @@ INSTANTIATE_TEST_SUITE_P(
         {"stop_between_members", {"T.ZIP", kZip}, "", {"SERVER.NLM"}, {}, 1},
         {"archivers_program_is_no_container",
          {"LHA.EXE", "", Program(Wrapped("lha"), Wrapped("lha", kBadHeaderSum))}},
+        {"rar_with_bad_header_crc_behind_large_program_is_none",
+         {"SFX.EXE", "", BehindLargeProgram(Wrapped("rar", {{{"at", 7}, {"u8", 0}}}))}},
+        // The cabinet's length (at 8) reaches past its resource.
+        {"cabinet_longer_than_its_resource_is_none",
+         {"SETUP.EXE",
+          CabinetInResource(kIExpress) + "; printf '\\1\\40'" + kAt +
+              std::to_string(kIExpress.marks.at("rcdata") + 9),
+          kIExpress.Data()}},
         // Damage a library finds (a checksum, a size) is said; the member is
         // still reported from what was read.
         {"zip_bad_crc_deflated",
