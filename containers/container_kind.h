@@ -20,13 +20,20 @@ enum class ContainerKind {
     kDiskImage,        // a raw disk or volume image (The Sleuth Kit)
     kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
     kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
-    kPackedProgram,    // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
+    kRawCdImage,    // a CD image of raw 2352-byte sectors, a BIN file (ISO 9660 through libarchive)
+    kPackedProgram, // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's
 // volume descriptor at 32 KiB, and for an MZ program the end of the file. A
 // common file that is no container costs one or two short reads.
 ContainerKind DetectContainer(ScanSource& source);
+
+// Where a sector's 2048 bytes of user data start in a raw CD image of
+// 2352-byte sectors: 16 for MODE1, 24 for MODE2 form 1, found in sector 16,
+// whose user data must hold an ISO 9660 volume descriptor. -1 for a file
+// that is none.
+std::int64_t RawCdUserDataOffset(ScanSource& source);
 
 // The archive behind an MZ program (a self-extractor), found only where one
 // can start: a RAR, 7z or LHA archive after the DOS image whose header checks

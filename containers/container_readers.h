@@ -48,6 +48,10 @@ void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVi
 // The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
+// A raw CD image of 2352-byte sectors (MODE1 or MODE2 form 1): the user
+// data of its sectors read as ISO 9660 through libarchive.
+void ReadRawCdImage(ScanSource& image, MemberVisitor& visitor);
+
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.
 bool IsUnpackableProgram(ScanSource& program);

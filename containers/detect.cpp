@@ -433,6 +433,9 @@ ContainerKind DetectContainer(ScanSource& source) {
         return FindCabinetInProgram(source).Found() ? ContainerKind::kCabinetProgram
                                                     : ContainerKind::kNone;
     }
+    if (head.Has(0, "\x00\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x00"sv) &&
+        RawCdUserDataOffset(source) >= 0)
+        return ContainerKind::kRawCdImage;
     // A hybrid CD image starts with a partition table: it is read as ISO 9660.
     if (IsIso9660(source))
         return ContainerKind::kArchive;

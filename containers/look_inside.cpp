@@ -126,6 +126,9 @@ public:
             return ReadArchive(source, kind, *this) || ReadPackedProgram(source, *this);
         case ContainerKind::kPackedProgram:
             return ReadPackedProgram(source, *this);
+        case ContainerKind::kRawCdImage:
+            ReadRawCdImage(source, *this);
+            return true;
         case ContainerKind::kSzdd:
         case ContainerKind::kKwaj:
         case ContainerKind::kCabinet:

@@ -136,3 +136,13 @@ cp "$samples/SFX/IEXPRESS.EXE" "$seeds/seed-iexpress.exe"
 dd if=overlapping.cab of="$seeds/seed-iexpress.exe" bs=1 seek=1128 conv=notrunc status=none
 cat "$samples/SFX/IEXPRESS.EXE" listed.cab > "$seeds/seed-cabinet-behind.exe"
 cat "$samples/SFX/WINRAR.EXE" "$samples/SFX/STORED.RAR" > "$seeds/seed-rar-sfx.exe"
+# A raw CD image of MODE2 form 1 sectors: sync, address, mode, subheader,
+# the user data of a small ISO 9660 image, error codes left zero.
+find "$samples" -type f -size -16k | head -2 | xargs xorriso -as mkisofs -quiet -o small.iso 2>/dev/null
+python3 -c 'import sys
+d = open("small.iso", "rb").read()
+with open(sys.argv[1], "wb") as o:
+    for i in range(len(d) // 2048):
+        a = [(i + 150) // 4500, (i + 150) // 75 % 60, (i + 150) % 75]
+        o.write(b"\0" + b"\xff" * 10 + b"\0" + bytes(v // 10 * 16 + v % 10 for v in a) + b"\2" +
+                b"\0\0\x08\0" * 2 + d[i * 2048:i * 2048 + 2048] + bytes(280))' "$seeds/seed-mode2.bin"

@@ -207,6 +207,23 @@ Bytes BehindLargeProgram(const Bytes& archive) {
     return program;
 }
 
+// The tree burnt as raw 2352-byte sectors of `mode` (MODE2: form 1): sync,
+// the address from 00:02:00 in BCD, the mode, MODE2's subheader, the user
+// data, error codes left zero.
+std::string RawCd(int mode) {
+    return std::string(
+               "xorriso -as mkisofs -quiet -r -J -o ISO \"$TREE\" 2>/dev/null; python3 -c '") +
+           R"(import sys; d = open("ISO", "rb").read(); o = open(sys.argv[1], "wb"); m = )" +
+           std::to_string(mode) + R"(
+bcd = lambda v: v // 10 * 16 + v % 10
+sub = b"\0\0\x08\0" * 2 if m == 2 else b""
+for i in range(len(d) // 2048):
+    a = i + 150
+    o.write(b"\0" + b"\xff" * 10 + b"\0" + bytes(map(bcd, (a // 4500, a // 75 % 60, a % 75))) +
+            bytes([m]) + sub + d[i * 2048:i * 2048 + 2048] + bytes(288 - len(sub))))" +
+           "' \"$OUT\"";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatTest,
     ::testing::ValuesIn(std::vector<FormatRow>{
@@ -225,6 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"cpio_binary", {"T.CPI", kAll + "bsdtar --format bin -cf \"$OUT\" *"}},
         {"iso9660_rock_ridge_joliet",
          {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
+        {"raw_cd_mode1", {"T.BIN", RawCd(1)}},
+        {"raw_cd_mode2_form1", {"T.BIN", RawCd(2)}},
         {"cabinet_mszip", {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/* README.TXT"}},
         {"cabinet_in_iexpress_resource",
          {"SETUP.EXE", CabinetInResource(kIExpress), kIExpress.Data()}},
@@ -664,6 +683,14 @@ INSTANTIATE_TEST_SUITE_P(
          "TOOL.EXE: more than 900 bytes decompressed",
          {},
          {.maxExpand = 900}},
+        // The image's last sector, in xorriso's padding, cut short.
+        {"raw_cd_cut_inside_a_sector",
+         {"T.BIN", RawCd(1) + "; truncate -s -1000 \"$OUT\""},
+         "T.BIN: ends 1352 bytes into a sector; they are not read",
+         {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
+          "\xC3\x9C"
+          "berwachung.txt",
+          "LINK.NLM"}},
         {"boot_sector_alone_is_no_container",
          {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}}),
     testing::RowName());
