@@ -20,6 +20,8 @@ enum class ContainerKind {
     kDiskImage,        // a raw disk or volume image (The Sleuth Kit)
     kVmdk,             // VMware sparse disk (The Sleuth Kit through libvmdk)
     kVhd,              // Virtual PC dynamic disk (The Sleuth Kit through libvhdi)
+    kVhdx,             // Hyper-V disk (The Sleuth Kit through libvhdi)
+    kEwf,              // E01 evidence file, EnCase's format (The Sleuth Kit through libewf)
     kRawCdImage,    // a CD image of raw 2352-byte sectors, a BIN file (ISO 9660 through libarchive)
     kPackedProgram, // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
 };

@@ -45,7 +45,8 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
 // Windows program) and CHM.
 void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
-// The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.
+// The Sleuth Kit: raw disk images (every partition), VMDK, VHD and VHDX
+// files, and E01 evidence files.
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
 // A raw CD image of 2352-byte sectors (MODE1 or MODE2 form 1): the user

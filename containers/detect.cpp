@@ -427,6 +427,10 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kVmdk;
     if (head.Has(0, "conectix"sv))
         return ContainerKind::kVhd;
+    if (head.Has(0, "vhdxfile"sv))
+        return ContainerKind::kVhdx;
+    if (head.Has(0, "EVF\x09\x0D\x0A\xFF\x00"sv))
+        return ContainerKind::kEwf;
     if (head.Has(0, "MZ"sv)) {
         if (FindArchiveBehindProgram(source).Found())
             return ContainerKind::kExecutable;

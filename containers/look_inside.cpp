@@ -139,6 +139,8 @@ public:
         case ContainerKind::kDiskImage:
         case ContainerKind::kVmdk:
         case ContainerKind::kVhd:
+        case ContainerKind::kVhdx:
+        case ContainerKind::kEwf:
             ReadDiskImage(source, kind, *this);
             return true;
         case ContainerKind::kNone:

@@ -68,6 +68,14 @@ printf '\377\377\377\177' | at "$seeds/grain-directory.vmdk" 56
 qemu-img convert -f raw -O vpc "$seeds/seed-fat12.img" "$tree/disk.vhd"
 (head -c 65536 "$tree/disk.vhd" && tail -c 512 "$tree/disk.vhd") > "$seeds/cut.vhd"
 head -c 65536 "$tree/disk.vhd" > "$seeds/no-footer.vhd"
+# An evidence file whole and cut inside its chunks, a VHDX cut after its
+# headers and logs.
+cp "$seeds/seed-fat12.img" "$tree/disk.img"
+ewfacquire -u -q -t "$tree/disk" "$tree/disk.img" >/dev/null
+cp "$tree/disk.E01" "$seeds/seed.E01"
+head -c 65536 "$tree/disk.E01" > "$seeds/cut.E01"
+qemu-img convert -f raw -O vhdx "$seeds/seed-fat12.img" "$tree/disk.vhdx"
+head -c 1048576 "$tree/disk.vhdx" > "$seeds/cut.vhdx"
 rm -rf "$tree"
 
 # Hostile containers: damage libarchive only warns about, a zip bomb's size,

@@ -184,6 +184,9 @@ TEST_P(FormatTest, MembersReportAsTheirFiles) {
 const std::string kAll = "cd \"$TREE\" && ";
 const std::string kMkfsFat = "mkfs.fat -C \"$OUT\" ";
 const std::string kCopyToFat = " >/dev/null && mcopy -s -m -i \"$OUT\" \"$TREE\"/* ::/";
+// The raw image made in $OUT acquired as an evidence file of one segment.
+const std::string kAcquire =
+    " && mv \"$OUT\" RAW.IMG && ewfacquire -u -q -t \"${OUT%.E01}\" RAW.IMG >/dev/null";
 // The raw image made in $OUT turned into a virtual disk file of the format named after it.
 const std::string kConvertTo = " && mv \"$OUT\" RAW && qemu-img convert -f raw RAW \"$OUT\" -O ";
 
@@ -270,6 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
          {"SERVER.NLM"}},
         {"vhd_dynamic", {"DISK.VHD", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vpc"}},
         {"vmdk_sparse", {"DISK.VMDK", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vmdk"}},
+        {"vhdx", {"DISK.VHDX", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vhdx"}},
+        {"e01", {"DISK.E01", kMkfsFat + "-F 16 20480" + kCopyToFat + kAcquire}},
         {"gzip_stream",
          {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
          {"SERVER.NLM"}},
@@ -691,6 +696,14 @@ INSTANTIATE_TEST_SUITE_P(
           "\xC3\x9C"
           "berwachung.txt",
           "LINK.NLM"}},
+        // A byte of SERVER.NLM changed in the evidence file: libewf gives its
+        // chunk, which holds the root folder too, as zeros, and counts it.
+        {"e01_chunk_checksum_failed",
+         {"DISK.E01", kMkfsFat + "-F 16 20480" + kCopyToFat + kAcquire +
+                          "; at=$(grep -obUa 'Test Server' \"$OUT\" | head -1 | cut -d: -f1); "
+                          "printf U" +
+                          kAt + "$at"},
+         "DISK.E01: a checksum failed in 1 chunk of the evidence file"},
         {"boot_sector_alone_is_no_container",
          {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}}),
     testing::RowName());
