@@ -24,6 +24,7 @@
 #include "container_kind.h"
 #include "container_readers.h"
 #include "member_store.h"
+#include "source_window.h"
 #include "text.h"
 
 namespace kestrel {
@@ -89,23 +90,6 @@ private:
     ScanSource& m_source;
     std::int64_t m_position = 0;
     std::array<std::uint8_t, kInputBlockSize> m_block{};
-};
-
-// The bytes of a source from `start` on: the archive behind a self-extracting
-// program, which libarchive then reads as a file of its own.
-class SourceWindow : public ScanSource {
-public:
-    SourceWindow(ScanSource& source, std::int64_t start) : m_source(source), m_start(start) {}
-    std::int64_t Length() const override {
-        return std::max<std::int64_t>(m_source.Length() - m_start, 0);
-    }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        return offset < 0 ? -1 : m_source.ReadAt(m_start + offset, into, count);
-    }
-
-private:
-    ScanSource& m_source;
-    std::int64_t m_start;
 };
 
 // A member of no bytes: a file with several names whose data the archive

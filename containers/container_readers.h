@@ -48,10 +48,12 @@ bool ReadArchive(ScanSource& container, ContainerKind kind, MemberVisitor& visit
 void ReadLhaMembers(ScanSource& archive, const std::vector<std::string>& paths,
                     MemberVisitor& visitor);
 
-// libmspack: SZDD and KWAJ (the EXPAND formats), cabinets and CHM.
+// libmspack: SZDD and KWAJ (the EXPAND formats), cabinets (also inside a
+// Windows program) and CHM.
 void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
-// The Sleuth Kit: raw disk images (every partition), VMDK and VHD files.
+// The Sleuth Kit: raw disk images (every partition), VMDK, VHD and VHDX
+// files, and E01 evidence files.
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
 
 // 7-Zip's library: zips in PKZIP 1 methods or deflate64, ARJ archives (also
@@ -63,11 +65,16 @@ bool SevenZipAvailable();
 bool SevenZipWasNeeded();
 // What a front end says once when the library is not available.
 std::string SevenZipMissingNote();
+
 // ARC and PAK archives: stored, packed, squeezed, crunched and squashed members.
 void ReadArc(ScanSource& container, MemberVisitor& visitor);
 
 // libdsk: IMD and TeleDisk floppy images, read as the raw image they hold.
 void ReadFloppyImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor);
+
+// A raw CD image of 2352-byte sectors (MODE1 or MODE2 form 1): the user
+// data of its sectors read as ISO 9660 through libarchive.
+void ReadRawCdImage(ScanSource& image, MemberVisitor& visitor);
 
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.

@@ -29,6 +29,9 @@ constexpr std::int64_t kIsoDescriptorOffset = 16 * 2048;
 // record and the longest comment).
 constexpr std::int64_t kSfxSearchLength = 0x60000;
 constexpr std::int64_t kZipEndSearchLength = 65535 + 22;
+// Behind a larger Windows program, the archive is looked for in the first
+// 64 KiB of its overlay (the bytes after its last section).
+constexpr std::int64_t kOverlaySearchLength = 64 * 1024;
 
 // A disk image is at least this long. The smallest volume DOS ever formatted,
 // a 160 KiB single-sided floppy, is well above it; a boot sector or partition
@@ -397,18 +400,11 @@ void FindArjInProgram(ScanSource& source, const Head& head, ArchiveBehindProgram
     }
 }
 
-} // namespace
-
-ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
-    const Head head(source);
+// The first RAR, 7z, LHA or ARJ archive whose header checks out, or NSIS's
+// first header, among the `length` bytes at `from`.
+ArchiveBehindProgram FindArchiveHeader(ScanSource& source, std::int64_t from, std::int64_t length) {
     ArchiveBehindProgram found;
-    if (!head.Has(0, "MZ"sv))
-        return found;
-    const std::int64_t imageLength = MzImageLength(head);
-    // RAR, 7z and LHA self-extractors put the archive after the program:
-    // right after the DOS image, or after a Windows program's sections, in
-    // the first few hundred KiB. The archive's own header must check out.
-    const std::string window = ReadText(source, imageLength, kSfxSearchLength);
+    const std::string window = ReadText(source, from, length);
     constexpr std::size_t kLongestHeader = 4096;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(window.data());
     for (std::size_t at = 0; at + 7 <= window.size(); ++at) {
@@ -417,7 +413,7 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
             window[at] == '7' && window.compare(at, 6, "7z\xBC\xAF\x27\x1C"sv) == 0;
         const bool lha = window[at + 2] == '-' && window[at + 3] == 'l' && window[at + 6] == '-';
         const bool arj = window[at] == '\x60' && window[at + 1] == '\xEA';
-        const std::int64_t offset = imageLength + static_cast<std::int64_t>(at);
+        const std::int64_t offset = from + static_cast<std::int64_t>(at);
         if (window[at] == '\xEF' && offset % kNsisAlignment == 4 &&
             window.compare(at, kNsisSignature.size(), kNsisSignature) == 0) {
             found.start = offset - 4;
@@ -430,7 +426,7 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
         const std::uint8_t* header = bytes + at;
         std::size_t count = window.size() - at;
         if (count < kLongestHeader) {
-            more = ReadText(source, imageLength + static_cast<std::int64_t>(at), kLongestHeader);
+            more = ReadText(source, offset, kLongestHeader);
             header = reinterpret_cast<const std::uint8_t*>(more.data());
             count = more.size();
         }
@@ -444,8 +440,28 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
             return found;
         }
     }
-    found.zip = HasZipBehind(source);
-    if (!found.zip)
+    return found;
+}
+
+} // namespace
+
+ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
+    const Head head(source);
+    if (!head.Has(0, "MZ"sv))
+        return {};
+    // RAR, 7z and LHA self-extractors put the archive after the program:
+    // right after the DOS image, or after a Windows program's sections, in
+    // the first few hundred KiB. The archive's own header must check out.
+    const std::int64_t imageLength = MzImageLength(head);
+    ArchiveBehindProgram found = FindArchiveHeader(source, imageLength, kSfxSearchLength);
+    // A larger Windows stub (WinRAR's with its dialogs and pictures) ends
+    // further on: its archive is looked for at the start of its overlay.
+    const std::int64_t overlay = PeOverlayStart(source);
+    if (!found.Found() && overlay > imageLength + kSfxSearchLength - kOverlaySearchLength)
+        found = FindArchiveHeader(source, overlay, kOverlaySearchLength);
+    if (!found.Found())
+        found.zip = HasZipBehind(source);
+    if (!found.Found())
         FindArjInProgram(source, head, found);
     return found;
 }
@@ -551,14 +567,24 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kImd;
     if (IsTeleDiskHeader(head))
         return ContainerKind::kTeleDisk;
+    if (head.Has(0, "vhdxfile"sv))
+        return ContainerKind::kVhdx;
+    if (head.Has(0, "EVF\x09\x0D\x0A\xFF\x00"sv))
+        return ContainerKind::kEwf;
     if (head.Has(0, "MZ"sv)) {
         const ArchiveBehindProgram behind = FindArchiveBehindProgram(source);
         if (behind.arj)
             return ContainerKind::kArj;
         if (behind.nsis)
             return ContainerKind::kNsis;
-        return behind.Found() ? ContainerKind::kExecutable : ContainerKind::kNone;
+        if (behind.Found())
+            return ContainerKind::kExecutable;
+        return FindCabinetInProgram(source).Found() ? ContainerKind::kCabinetProgram
+                                                    : ContainerKind::kNone;
     }
+    if (head.Has(0, "\x00\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x00"sv) &&
+        RawCdUserDataOffset(source) >= 0)
+        return ContainerKind::kRawCdImage;
     // A hybrid CD image starts with a partition table: it is read as ISO 9660.
     if (IsIso9660(source))
         return ContainerKind::kArchive;

@@ -1,15 +1,16 @@
 // Disk images through The Sleuth Kit: raw images of floppies and hard disks
 // with or without a partition table (every partition is read), with FAT12,
-// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK and VHD files through
-// libvmdk and libvhdi. TSK reads every image through its external image
-// interface: a raw image over the scan source, so that an image inside an
-// archive needs no file of its own, a VMDK or VHD through the library that
-// opened it by name.
+// FAT16, FAT32, NTFS or ext2/3/4 file systems; VMDK, VHD and VHDX files
+// through libvmdk and libvhdi, E01 evidence files through libewf. TSK reads
+// every image through its external image interface: a raw image over the
+// scan source, so that an image inside an archive needs no file of its own,
+// a virtual disk or evidence file through the library that opened it by name.
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <libewf.h>
 #include <libvhdi.h>
 #include <libvmdk.h>
 #include <set>
@@ -48,9 +49,9 @@ constexpr std::int64_t kVmdkDescriptorSizeField = 36;
 // VMware writes a descriptor of 20 sectors; a longer one is not read.
 constexpr std::int64_t kMaxVmdkDescriptorLength = 64 * 1024;
 
-// A VMDK or VHD file opened with libvmdk or libvhdi, read by offset into the
-// disk it holds. Opened here rather than by TSK, which keeps neither the
-// handle when opening fails nor the error of a failed read.
+// A VMDK, VHD or VHDX file opened with libvmdk or libvhdi, or an E01
+// evidence file with libewf, read by offset into the disk it holds. Opened here rather than by TSK,
+// which keeps neither the handle when opening fails nor the error of a failed read.
 class VirtualDisk {
 public:
     VirtualDisk() = default;
@@ -59,6 +60,7 @@ public:
     ~VirtualDisk() {
         libvmdk_error_t* vmdkError = nullptr;
         libvhdi_error_t* vhdError = nullptr;
+        libewf_error_t* ewfError = nullptr;
         if (m_vmdk != nullptr && m_open)
             libvmdk_handle_close(m_vmdk, &vmdkError);
         if (m_vmdk != nullptr)
@@ -67,8 +69,13 @@ public:
             libvhdi_file_close(m_vhd, &vhdError);
         if (m_vhd != nullptr)
             libvhdi_file_free(&m_vhd, &vhdError);
+        if (m_ewf != nullptr && m_open)
+            libewf_handle_close(m_ewf, &ewfError);
+        if (m_ewf != nullptr)
+            libewf_handle_free(&m_ewf, &ewfError);
         libvmdk_error_free(&vmdkError);
         libvhdi_error_free(&vhdError);
+        libewf_error_free(&ewfError);
     }
 
     // A VMDK by the name of its descriptor, its extents beside it.
@@ -93,7 +100,31 @@ public:
         return Sized(ready, size);
     }
 
+    // An evidence file of one segment; its header, chunk tables and data
+    // checksums are libewf's to check.
+    bool OpenEwf(const std::string& path) {
+        libewf_error_t* error = nullptr;
+        size64_t size = 0;
+        char* names[] = {const_cast<char*>(path.c_str())};
+        m_open = libewf_handle_initialize(&m_ewf, &error) == 1 &&
+                 libewf_handle_open(m_ewf, names, 1, LIBEWF_OPEN_READ, &error) == 1;
+        const bool ready = m_open && libewf_handle_get_media_size(m_ewf, &size, &error) == 1;
+        libewf_error_free(&error);
+        return Sized(ready, size);
+    }
+
     std::int64_t Size() const { return m_size; }
+
+    // The chunks of an evidence file whose checksum failed when they were read.
+    std::uint32_t ChecksumErrors() const {
+        std::uint32_t count = 0;
+        libewf_error_t* error = nullptr;
+        if (m_ewf != nullptr &&
+            libewf_handle_get_number_of_checksum_errors(m_ewf, &count, &error) != 1)
+            count = 0;
+        libewf_error_free(&error);
+        return count;
+    }
 
     ssize_t Read(TSK_OFF_T offset, char* into, std::size_t count) {
         ssize_t got = -1;
@@ -105,6 +136,10 @@ public:
             libvhdi_error_t* error = nullptr;
             got = libvhdi_file_read_buffer_at_offset(m_vhd, into, count, offset, &error);
             libvhdi_error_free(&error);
+        } else if (m_ewf != nullptr) {
+            libewf_error_t* error = nullptr;
+            got = libewf_handle_read_random(m_ewf, into, count, offset, &error);
+            libewf_error_free(&error);
         }
         return got;
     }
@@ -118,6 +153,7 @@ private:
 
     libvmdk_handle_t* m_vmdk = nullptr;
     libvhdi_file_t* m_vhd = nullptr;
+    libewf_handle_t* m_ewf = nullptr;
     bool m_open = false;
     std::int64_t m_size = 0;
 };
@@ -343,15 +379,16 @@ private:
     std::string m_link;
 };
 
-// libvmdk and libvhdi open their files by name: a file on disk by its open
+// libvmdk, libvhdi and libewf open their files by name: a file on disk by its open
 // descriptor, anything else through a temporary copy. `refusal` says why an
 // image is not opened.
 bool OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy, VirtualDisk& disk,
                     std::string& refusal) {
     const std::string extent = kind == ContainerKind::kVmdk ? VmdkExtentName(source) : "";
-    refusal = kind == ContainerKind::kVhd ? VhdRefusal(source)
-              : extent.empty()            ? "a VMDK without its one extent inside"
-                                          : "";
+    if (kind == ContainerKind::kVhd)
+        refusal = VhdRefusal(source);
+    else if (kind == ContainerKind::kVmdk && extent.empty())
+        refusal = "a VMDK without its one extent inside";
     if (!refusal.empty())
         return false;
     int descriptor = -1;
@@ -369,8 +406,11 @@ bool OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy, V
     }
     if (descriptor < 0)
         return false;
-    if (kind == ContainerKind::kVhd)
-        return disk.OpenVhd("/proc/self/fd/" + std::to_string(descriptor));
+    const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+    if (kind == ContainerKind::kVhd || kind == ContainerKind::kVhdx)
+        return disk.OpenVhd(path);
+    if (kind == ContainerKind::kEwf)
+        return disk.OpenEwf(path);
     const LinkFolder folder(descriptor, extent);
     return !folder.Link().empty() && disk.OpenVmdk(folder.Link());
 }
@@ -780,6 +820,9 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
     } else {
         visitor.Problem("no file system found");
     }
+    if (const std::uint32_t failed = disk.ChecksumErrors())
+        visitor.Problem("a checksum failed in " + std::to_string(failed) +
+                        (failed == 1 ? " chunk" : " chunks") + " of the evidence file");
     tsk_error_reset();
     if (image != nullptr)
         tsk_img_close(image);

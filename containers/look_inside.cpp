@@ -126,15 +126,21 @@ public:
             return ReadArchive(source, kind, *this) || ReadPackedProgram(source, *this);
         case ContainerKind::kPackedProgram:
             return ReadPackedProgram(source, *this);
+        case ContainerKind::kRawCdImage:
+            ReadRawCdImage(source, *this);
+            return true;
         case ContainerKind::kSzdd:
         case ContainerKind::kKwaj:
         case ContainerKind::kCabinet:
+        case ContainerKind::kCabinetProgram:
         case ContainerKind::kChm:
             ReadMicrosoftCompressed(source, kind, *this);
             return true;
         case ContainerKind::kDiskImage:
         case ContainerKind::kVmdk:
         case ContainerKind::kVhd:
+        case ContainerKind::kVhdx:
+        case ContainerKind::kEwf:
             ReadDiskImage(source, kind, *this);
             return true;
         case ContainerKind::kArj:

@@ -18,8 +18,10 @@
 #include <utility>
 #include <vector>
 
+#include "container_kind.h"
 #include "container_readers.h"
 #include "member_store.h"
+#include "source_window.h"
 
 namespace kestrel {
 
@@ -399,6 +401,15 @@ void ReadMicrosoftCompressed(ScanSource& container, ContainerKind kind, MemberVi
         return ReadKwaj(io);
     case ContainerKind::kCabinet:
         return ReadCabinet(io);
+    case ContainerKind::kCabinetProgram: {
+        // The cabinet is read as a file of its own, from its first byte to its last.
+        const CabinetInProgram cabinet = FindCabinetInProgram(container);
+        if (!cabinet.Found())
+            return visitor.Problem("its cabinet cannot be read");
+        SourceWindow window(container, cabinet.start, cabinet.length);
+        io.container = &window;
+        return ReadCabinet(io);
+    }
     default:
         return ReadChm(io);
     }

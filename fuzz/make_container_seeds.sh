@@ -84,6 +84,14 @@ makensis -V1 "$tree.nsi" && rm "$tree.nsi"
 gcab -c -z "$tree.cab" "$tree"/*
 msibuild "$seeds/seed.msi" -s Kestrel Kestrel 'Intel;1033' '{12345678-1234-1234-1234-123456789012}'
 msibuild "$seeds/seed.msi" -a disk1.cab "$tree.cab" && rm "$tree.cab"
+# An evidence file whole and cut inside its chunks, a VHDX cut after its
+# headers and logs.
+cp "$seeds/seed-fat12.img" "$tree/disk.img"
+ewfacquire -u -q -t "$tree/disk" "$tree/disk.img" >/dev/null
+cp "$tree/disk.E01" "$seeds/seed.E01"
+head -c 65536 "$tree/disk.E01" > "$seeds/cut.E01"
+qemu-img convert -f raw -O vhdx "$seeds/seed-fat12.img" "$tree/disk.vhdx"
+head -c 1048576 "$tree/disk.vhdx" > "$seeds/cut.vhdx"
 rm -rf "$tree"
 
 # Hostile containers: damage libarchive only warns about, a zip bomb's size,
@@ -160,3 +168,20 @@ printf '\32\3PACK.TXT\0\0\0\0\0\5\0\0\0\301\036\0\140\175\350\145\0\0\0A\220\144
 # An LHA archive in LArc's -lz5- (literals only), which liblhasa reads for libarchive.
 printf '\33\356-lz5-\17\0\0\0\15\0\0\0\0\140\301\42 \0\5H.TXT\344\233\377Hello, L\377Arc!\12\0' \
     > "$seeds/seed-lz5.lzh"
+# Self-extractors: a cabinet in a program's RCDATA resource "CABINET" (its
+# data at 1128 in the sample) and behind the program, and a RAR archive
+# behind a program larger than the first 384 KiB searched.
+cp "$samples/SFX/IEXPRESS.EXE" "$seeds/seed-iexpress.exe"
+dd if=overlapping.cab of="$seeds/seed-iexpress.exe" bs=1 seek=1128 conv=notrunc status=none
+cat "$samples/SFX/IEXPRESS.EXE" listed.cab > "$seeds/seed-cabinet-behind.exe"
+cat "$samples/SFX/WINRAR.EXE" "$samples/SFX/STORED.RAR" > "$seeds/seed-rar-sfx.exe"
+# A raw CD image of MODE2 form 1 sectors: sync, address, mode, subheader,
+# the user data of a small ISO 9660 image, error codes left zero.
+find "$samples" -type f -size -16k | head -2 | xargs xorriso -as mkisofs -quiet -o small.iso 2>/dev/null
+python3 -c 'import sys
+d = open("small.iso", "rb").read()
+with open(sys.argv[1], "wb") as o:
+    for i in range(len(d) // 2048):
+        a = [(i + 150) // 4500, (i + 150) // 75 % 60, (i + 150) % 75]
+        o.write(b"\0" + b"\xff" * 10 + b"\0" + bytes(v // 10 * 16 + v % 10 for v in a) + b"\2" +
+                b"\0\0\x08\0" * 2 + d[i * 2048:i * 2048 + 2048] + bytes(280))' "$seeds/seed-mode2.bin"

@@ -146,9 +146,9 @@ Look LookInside(const std::string& path, ContainerLimits limits = {}, int stopAf
     return look;
 }
 
-// How a row makes its file: a shell command run in a folder of its own, with
-// $TREE the tree and $OUT the file to make, or bytes written here. The tree
-// is made first.
+// How a row makes its file: bytes written here, or a shell command run in a
+// folder of its own, with $TREE the tree and $OUT the file to make, or both,
+// the command changing the bytes. The tree is made first.
 struct Maker {
     std::string file;
     std::string command;
@@ -158,12 +158,12 @@ struct Maker {
 std::string Make(const fixtures::TempTree& work, const Maker& maker) {
     Tree();
     const std::string out = work.RootWithSeparator() + maker.file;
+    if (!maker.bytes.empty())
+        fixtures::WriteFile(out, maker.bytes);
     if (!maker.command.empty()) {
         ::setenv("OUT", out.c_str(), 1);
         ::setenv("SCRIPT", maker.command.c_str(), 1);
         EXPECT_EQ(std::system("cd \"${OUT%/*}\" && bash -ec \"$SCRIPT\""), 0) << maker.command;
-    } else {
-        fixtures::WriteFile(out, maker.bytes);
     }
     return out;
 }
@@ -211,6 +211,46 @@ std::string FloppyAs(const std::string& type) {
 
 // Fails the maker unless the ARC archive made holds a member in this method.
 const std::string kArcHas = "; arc v \"$OUT\" | grep -q ";
+// The raw image made in $OUT acquired as an evidence file of one segment.
+const std::string kAcquire =
+    " && mv \"$OUT\" RAW.IMG && ewfacquire -u -q -t \"${OUT%.E01}\" RAW.IMG >/dev/null";
+
+// A Windows program with an RCDATA resource of `size` bytes (IExpress keeps
+// its cabinet in the one named "CABINET"), and commands that put the cabinet
+// gcab makes of the tree into the resource or behind the program.
+fixtures::ByteWriter ProgramWithResource(const std::string& name, std::size_t size) {
+    return fixtures::BuildImage({{"format", "pe"}, {"rcdata", {{"name", name}, {"size", size}}}});
+}
+const std::string kCabinetOfTree =
+    "cd \"$TREE\" && gcab -c -z \"$OUT.CAB\" SERVER.NLM SUB/* README.TXT && ";
+std::string CabinetInResource(const fixtures::ByteWriter& program) {
+    return kCabinetOfTree + "dd if=\"$OUT.CAB\" of=\"$OUT\" conv=notrunc status=none bs=1 seek=" +
+           std::to_string(program.marks.at("rcdata"));
+}
+const fixtures::ByteWriter kIExpress = ProgramWithResource("CABINET", 8192);
+// WinRAR's self-extractors are larger than the first 384 KiB searched behind the DOS image.
+Bytes BehindLargeProgram(const Bytes& archive) {
+    Bytes program = ProgramWithResource("PICTURE", 0x70000).Data();
+    program.insert(program.end(), archive.begin(), archive.end());
+    return program;
+}
+
+// The tree burnt as raw 2352-byte sectors of `mode` (MODE2: form 1): sync,
+// the address from 00:02:00 in BCD, the mode, MODE2's subheader, the user
+// data, error codes left zero.
+std::string RawCd(int mode) {
+    return std::string(
+               "xorriso -as mkisofs -quiet -r -J -o ISO \"$TREE\" 2>/dev/null; python3 -c '") +
+           R"(import sys; d = open("ISO", "rb").read(); o = open(sys.argv[1], "wb"); m = )" +
+           std::to_string(mode) + R"(
+bcd = lambda v: v // 10 * 16 + v % 10
+sub = b"\0\0\x08\0" * 2 if m == 2 else b""
+for i in range(len(d) // 2048):
+    a = i + 150
+    o.write(b"\0" + b"\xff" * 10 + b"\0" + bytes(map(bcd, (a // 4500, a // 75 % 60, a % 75))) +
+            bytes([m]) + sub + d[i * 2048:i * 2048 + 2048] + bytes(288 - len(sub))))" +
+           "' \"$OUT\"";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, FormatTest,
@@ -230,7 +270,17 @@ INSTANTIATE_TEST_SUITE_P(
         {"cpio_binary", {"T.CPI", kAll + "bsdtar --format bin -cf \"$OUT\" *"}},
         {"iso9660_rock_ridge_joliet",
          {"T.ISO", "xorriso -as mkisofs -quiet -r -J -o \"$OUT\" \"$TREE\" 2>/dev/null"}},
+        {"raw_cd_mode1", {"T.BIN", RawCd(1)}},
+        {"raw_cd_mode2_form1", {"T.BIN", RawCd(2)}},
         {"cabinet_mszip", {"T.CAB", kAll + "gcab -c -z \"$OUT\" SERVER.NLM SUB/* README.TXT"}},
+        {"cabinet_in_iexpress_resource",
+         {"SETUP.EXE", CabinetInResource(kIExpress), kIExpress.Data()}},
+        {"cabinet_behind_program",
+         {"SETUP.EXE", kCabinetOfTree + "cat \"$OUT.CAB\" >> \"$OUT\"",
+          fixtures::BuildSample({{"format", "pe"}})}},
+        {"rar_behind_large_program",
+         {"SFX.EXE", "", BehindLargeProgram(Wrapped("rar"))},
+         {"SERVER.NLM"}},
         {"fat12_floppy_deleted_file_passed_over",
          {"FLOPPY.IMG", kMkfsFat + "1440" + kCopyToFat +
                             " && mcopy -i \"$OUT\" \"$TREE/README.TXT\" ::/GONE.TXT && mdel -i "
@@ -268,6 +318,8 @@ INSTANTIATE_TEST_SUITE_P(
          {"SETUP.EXE",
           "printf 'Unicode true\\nOutFile \"%s\"\\nSection\\nSetOutPath $INSTDIR\\nFile /r "
           "\"%s/*\"\\nSectionEnd\\n' \"$OUT\" \"$TREE\" > S.NSI && makensis -V1 S.NSI"}},
+        {"vhdx", {"DISK.VHDX", kMkfsFat + "-F 16 20480" + kCopyToFat + kConvertTo + "vhdx"}},
+        {"e01", {"DISK.E01", kMkfsFat + "-F 16 20480" + kCopyToFat + kAcquire}},
         {"gzip_stream",
          {"SERVER.NLM.gz", "gzip -c \"$TREE/SERVER.NLM\" > \"$OUT\""},
          {"SERVER.NLM"}},
@@ -567,6 +619,14 @@ INSTANTIATE_TEST_SUITE_P(
         {"stop_between_members", {"T.ZIP", kZip}, "", {"SERVER.NLM"}, {}, 1},
         {"archivers_program_is_no_container",
          {"LHA.EXE", "", Program(Wrapped("lha"), Wrapped("lha", kBadHeaderSum))}},
+        {"rar_with_bad_header_crc_behind_large_program_is_none",
+         {"SFX.EXE", "", BehindLargeProgram(Wrapped("rar", {{{"at", 7}, {"u8", 0}}}))}},
+        // The cabinet's length (at 8) reaches past its resource.
+        {"cabinet_longer_than_its_resource_is_none",
+         {"SETUP.EXE",
+          CabinetInResource(kIExpress) + "; printf '\\1\\40'" + kAt +
+              std::to_string(kIExpress.marks.at("rcdata") + 9),
+          kIExpress.Data()}},
         // Damage a library finds (a checksum, a size) is said; the member is
         // still reported from what was read.
         {"zip_bad_crc_deflated",
@@ -797,6 +857,22 @@ INSTANTIATE_TEST_SUITE_P(
          "T.ARC: more than 1000 bytes decompressed",
          {"SERVER.NLM"},
          {.maxExpand = 1000}},
+        // The image's last sector, in xorriso's padding, cut short.
+        {"raw_cd_cut_inside_a_sector",
+         {"T.BIN", RawCd(1) + "; truncate -s -1000 \"$OUT\""},
+         "T.BIN: ends 1352 bytes into a sector; they are not read",
+         {"README.TXT", "SERVER.NLM", "DRIVER.NLM",
+          "\xC3\x9C"
+          "berwachung.txt",
+          "LINK.NLM"}},
+        // A byte of SERVER.NLM changed in the evidence file: libewf gives its
+        // chunk, which holds the root folder too, as zeros, and counts it.
+        {"e01_chunk_checksum_failed",
+         {"DISK.E01", kMkfsFat + "-F 16 20480" + kCopyToFat + kAcquire +
+                          "; at=$(grep -obUa 'Test Server' \"$OUT\" | head -1 | cut -d: -f1); "
+                          "printf U" +
+                          kAt + "$at"},
+         "DISK.E01: a checksum failed in 1 chunk of the evidence file"},
         {"boot_sector_alone_is_no_container",
          {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}}),
     testing::RowName());
