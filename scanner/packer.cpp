@@ -34,10 +34,20 @@ constexpr std::string_view kLzexe090Mark = "*Fabrice BELLARD*";
 constexpr std::uint16_t kExepackSignature = 0x4252;
 constexpr std::string_view kExepackMessage = "Packed file is corrupt";
 
-// PKLITE writes its version (minor, then major in the low nibble) and its
-// notice into the MZ header behind the relocation table offset.
+// PKLITE's loader starts the load module (its entry is FFF0:0100, the
+// module's first byte): it sizes the memory it needs and compares it with the
+// top of memory in the PSP (CS:0002). Versions 1.50 to 2.01 first save AX.
+// PKLITE writes its version (minor, then major in the low nibble, its flags
+// above) into the MZ header behind the relocation table offset.
 constexpr std::int64_t kPkliteVersionAt = 28;
-constexpr std::int64_t kPkliteNoticeAt = 30;
+// The loader's first instructions; kAny stands for an operand and for the
+// jump after the comparison (JAE from 1.12 to 1.13, JB from 1.14 on).
+constexpr int kAny = -1;
+constexpr std::array<int, 15> kPkliteOldLoaderStart = {
+    0xB8, kAny, kAny, 0xBA, kAny, kAny, 0x8C, 0xDB, 0x03, 0xD8, 0x3B, 0x1E, 0x02, 0x00, 0x73};
+constexpr std::array<int, 14> kPkliteLoaderStart = {0xB8, kAny, kAny, 0xBA, kAny, kAny, 0x05,
+                                                    0x00, 0x00, 0x3B, 0x06, 0x02, 0x00, kAny};
+constexpr std::uint8_t kPushAx = 0x50;
 
 bool HasAt(const std::vector<std::uint8_t>& bytes, std::int64_t at, std::string_view text) {
     if (at < 0 || at + std::ssize(text) > std::ssize(bytes))
@@ -91,16 +101,30 @@ bool IsExepack(ScanSource& program, const MzHeader& mz) {
     return found != code.end();
 }
 
-std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& header) {
-    if (!HasAt(header, kPkliteNoticeAt, "PKLITE Copr.") &&
-        !HasAt(header, kPkliteNoticeAt, "PKlite(R) Copr."))
+template <std::size_t N>
+bool StartsWith(const std::vector<std::uint8_t>& bytes, std::int64_t at,
+                const std::array<int, N>& pattern) {
+    if (std::ssize(bytes) < at + std::ssize(pattern))
+        return false;
+    return std::equal(pattern.begin(), pattern.end(), bytes.begin() + at,
+                      [](int p, std::uint8_t b) { return p == kAny || p == b; });
+}
+
+std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& stub,
+                                      const std::vector<std::uint8_t>& header) {
+    std::int64_t shift = 0;
+    if (!stub.empty() && stub[0] == kPushAx)
+        shift = 1;
+    if (!StartsWith(stub, shift, kPkliteLoaderStart) &&
+        !(shift == 0 && StartsWith(stub, 0, kPkliteOldLoaderStart)))
         return std::nullopt;
-    const int minor = header[kPkliteVersionAt];
-    const int major = header[kPkliteVersionAt + 1] & 0x0F;
+    const std::uint16_t versionWord = WordAt(header, kPkliteVersionAt);
+    const int minor = versionWord & 0xFF;
+    const int major = versionWord >> 8 & 0x0F;
     std::string name = "PKLITE " + std::to_string(major) + ".";
     if (minor < 10)
         name += "0";
-    return Packer{PackerKind::kPklite, name + std::to_string(minor)};
+    return Packer{PackerKind::kPklite, name + std::to_string(minor), shift, versionWord};
 }
 
 } // namespace
@@ -146,18 +170,20 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
     const std::optional<MzHeader> mz = ReadMzHeader(program);
     if (!mz)
         return std::nullopt;
-    const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kPkliteNoticeAt + 16);
+    const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kMzHeaderSize + 4);
     const std::vector<std::uint8_t> entry =
         ReadUpTo(program, mz->imageStart + mz->cs * kParagraph + mz->ip, kStubWindow);
     if (std::optional<Packer> lzexe = RecogniseLzexe(entry, header))
         return lzexe;
     if (IsExepack(program, *mz))
         return Packer{PackerKind::kExepack, "EXEPACK"};
-    return RecognisePklite(header);
+    return RecognisePklite(ReadUpTo(program, mz->imageStart, kStubWindow), header);
 }
 
 bool CanUnpack(const Packer& packer) {
-    return packer.kind != PackerKind::kPklite;
+    // PKLITE's small model codes its match lengths with a table of its own,
+    // which is not unpacked yet.
+    return packer.kind != PackerKind::kPklite || (packer.versionWord & kPkliteLarge) != 0;
 }
 
 Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
@@ -171,7 +197,7 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
     case PackerKind::kExepack:
         return UnpackExepack(program, *header);
     case PackerKind::kPklite:
-        break;
+        return UnpackPklite(program, *header, packer);
     }
     return {{}, "not unpacked"};
 }

@@ -32,9 +32,13 @@ Json Program(std::size_t size = 1024) {
 }
 
 Json PackedDescription(const std::string& format, const Json& program = Program()) {
-    // "lzexe090" is LZEXE 0.90.
+    // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others.
     if (format == "lzexe090")
         return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
+    if (format.starts_with("pklite") && format.size() > 6)
+        return {{"format", "pklite"},
+                {"version", std::stoi(format.substr(6), nullptr, 16)},
+                {"member", program}};
     return {{"format", format}, {"member", program}};
 }
 
@@ -86,23 +90,31 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
 INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
                          ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
                                            PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
-                                           PackerRow{"exepack", "exepack", "EXEPACK"}),
+                                           PackerRow{"exepack", "exepack", "EXEPACK"},
+                                           PackerRow{"pklite", "pklite", "PKLITE 1.15"},
+                                           PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
+                                           PackerRow{"pklite_extra_201", "pklite3201",
+                                                     "PKLITE 2.01"}),
                          testing::RowName());
 
-// PKLITE is named from the version it writes into the header (its flags in
-// the high nibble left out), and not unpacked.
-TEST(PackerName, PkliteFromItsHeader) {
-    fixtures::MemorySource program(fixtures::BuildSample(
-        {{"format", "mz"},
-         {"put", {{{"at", 28}, {"u16", 0x110F}}, {{"at", 30}, {"text", "PKLITE Copr. 1990"}}}}}));
-    const std::optional<Packer> packer = RecognisePacker(program);
+// PKLITE is named from its loader, with the version it writes into the
+// header (its flags in the high nibble left out); its small model is not
+// unpacked, and the version word alone names nothing.
+TEST(PackerName, PkliteFromItsLoader) {
+    fixtures::MemorySource small(Packed("pklite010F"));
+    const std::optional<Packer> packer = RecognisePacker(small);
     ASSERT_TRUE(packer);
     EXPECT_EQ(packer->name, "PKLITE 1.15");
     EXPECT_FALSE(CanUnpack(*packer));
+    fixtures::MemorySource header(fixtures::BuildSample(
+        {{"format", "mz"},
+         {"put", {{{"at", 28}, {"u16", 0x210F}}, {{"at", 30}, {"text", "PKLITE Copr. 1990"}}}}}));
+    EXPECT_FALSE(RecognisePacker(header));
 }
 
 // A damaged packed program keeps its packer's name, and says what is wrong.
-// `at` counts from the loader (CS:0000); kLastCommand is EXEPACK's last
+// `at` counts from the loader's first byte (CS:0000, PKLITE's CS:0100);
+// kLastCommand is EXEPACK's last
 // command byte, before the padding; kPackedData the first byte of the
 // packed data.
 constexpr std::int64_t kLastCommand = -1;
@@ -122,7 +134,9 @@ class DamageTest : public ::testing::TestWithParam<DamageRow> {};
 TEST_P(DamageTest, NamesThePackerAndSaysWhy) {
     const DamageRow& row = GetParam();
     Bytes bytes = Packed(row.format);
-    const std::int64_t loader = 32 + WordAt(bytes, 22) * 16;
+    const std::int64_t loader =
+        WordAt(bytes, 8) * 16 +
+        ((WordAt(bytes, 22) * 16 + (std::string_view(row.format) == "pklite") * 0x100) & 0xFFFFF);
     std::int64_t at = loader + row.at;
     if (row.at == kPackedData)
         at = 32;
@@ -158,23 +172,33 @@ INSTANTIATE_TEST_SUITE_P(
          "the packed data holds an unknown command"},
         {"exepack_relocation_outside", "exepack", 18 + 0x100 + 22 + 2, "\xFF\xFF", 0,
          "a relocation lies outside the unpacked program"},
-        {"exepack_loader_cut", "exepack", 0, "", 1, "the loader is cut short"}}),
+        {"exepack_loader_cut", "exepack", 0, "", 1, "the loader is cut short"},
+        {"pklite_data_outside", "pklite", 0x4E, "\xFF", 0,
+         "the loader's packed data lies outside the program"},
+        {"pklite_match_before_start", "pklite", 0x100, "\1\0"sv, 0,
+         "a match reaches before the start of the program"},
+        {"pklite_footer_cut", "pklite", 0, "", 1, "the packed program is cut short"}}),
     testing::RowName());
 
-// LZEXE's program grows to 1 MiB and no further, however much room its
-// loader's fields claim: the byte past it may come as a literal or in a match.
+// A program grows to 1 MiB and no further, however much room its loader's
+// fields claim: the byte past it may come as a literal or in a match.
 TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
-    for (const auto& [extra, literalLast] : {std::pair{0, true}, {1, true}, {1, false}}) {
+    for (const auto& [format, extra, literalLast] : {std::tuple{"lzexe", 0, true},
+                                                     {"lzexe", 1, true},
+                                                     {"lzexe", 1, false},
+                                                     {"pklite", 0, true},
+                                                     {"pklite", 1, true},
+                                                     {"pklite", 1, false}}) {
         const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
         Json program = Program(size);
         if (literalLast)
             program["put"].push_back({{"at", size - 1}, {"u8", 0x55}});
-        fixtures::MemorySource packed(Packed("lzexe", program));
+        fixtures::MemorySource packed(Packed(format, program));
         const std::optional<Packer> packer = RecognisePacker(packed);
         ASSERT_TRUE(packer);
         EXPECT_EQ(UnpackProgram(packed, *packer).problem,
                   extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
-            << extra;
+            << format << extra;
     }
 }
 
