@@ -49,6 +49,10 @@ constexpr std::array<int, 14> kPkliteLoaderStart = {0xB8, kAny, kAny, 0xBA, kAny
                                                     0x00, 0x00, 0x3B, 0x06, 0x02, 0x00, kAny};
 constexpr std::uint8_t kPushAx = 0x50;
 
+// DJGPP's stub is a small DOS program whose load module ends where the
+// 32-bit program it loads begins: a COFF file for the i386.
+constexpr std::uint16_t kCoffI386 = 0x014C;
+
 bool HasAt(const std::vector<std::uint8_t>& bytes, std::int64_t at, std::string_view text) {
     if (at < 0 || at + std::ssize(text) > std::ssize(bytes))
         return false;
@@ -170,6 +174,8 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
     const std::optional<MzHeader> mz = ReadMzHeader(program);
     if (!mz)
         return std::nullopt;
+    if (IsPeProgram(program))
+        return RecognisePePacker(program);
     const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kMzHeaderSize + 4);
     const std::vector<std::uint8_t> entry =
         ReadUpTo(program, mz->imageStart + mz->cs * kParagraph + mz->ip, kStubWindow);
@@ -177,13 +183,27 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
         return lzexe;
     if (IsExepack(program, *mz))
         return Packer{PackerKind::kExepack, "EXEPACK"};
-    return RecognisePklite(ReadUpTo(program, mz->imageStart, kStubWindow), header);
+    if (std::optional<Packer> pklite =
+            RecognisePklite(ReadUpTo(program, mz->imageStart, kStubWindow), header))
+        return pklite;
+    if (WordAt(ReadUpTo(program, mz->imageStart + mz->imageLength, 2), 0) == kCoffI386)
+        return Packer{PackerKind::kDjgpp, "DJGPP"};
+    return std::nullopt;
 }
 
 bool CanUnpack(const Packer& packer) {
-    // PKLITE's small model codes its match lengths with a table of its own,
-    // which is not unpacked yet.
-    return packer.kind != PackerKind::kPklite || (packer.versionWord & kPkliteLarge) != 0;
+    switch (packer.kind) {
+    case PackerKind::kLzexe090:
+    case PackerKind::kLzexe091:
+    case PackerKind::kExepack:
+        return true;
+    case PackerKind::kPklite:
+        // The small model codes its match lengths with a table of its own,
+        // which is not unpacked yet.
+        return (packer.versionWord & kPkliteLarge) != 0;
+    default:
+        return false;
+    }
 }
 
 Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
@@ -198,8 +218,9 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
         return UnpackExepack(program, *header);
     case PackerKind::kPklite:
         return UnpackPklite(program, *header, packer);
+    default:
+        return {{}, "not unpacked"};
     }
-    return {{}, "not unpacked"};
 }
 
 bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,

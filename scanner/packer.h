@@ -24,6 +24,13 @@ enum class PackerKind {
     kLzexe091,
     kExepack,
     kPklite,
+    // Named, not unpacked: DJGPP's stub loads a 32-bit program that follows
+    // it; PE files keep their version resource readable.
+    kDjgpp,
+    kUpx,
+    kAspack,
+    kPecompact,
+    kPetite,
 };
 
 struct Packer {
@@ -150,6 +157,11 @@ private:
     int m_flagsLeft = 0;
     bool m_failed = false;
 };
+
+// Whether the MZ program is the stub of a PE file, and the PE packer that
+// made it (packer_pe.cpp).
+bool IsPeProgram(ScanSource& program);
+std::optional<Packer> RecognisePePacker(ScanSource& program);
 
 // The unpackers, one file each.
 Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& packer);

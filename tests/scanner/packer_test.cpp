@@ -112,6 +112,50 @@ TEST(PackerName, PkliteFromItsLoader) {
     EXPECT_FALSE(RecognisePacker(header));
 }
 
+// Packers named and not unpacked: PE packers by the section that holds the
+// entry point (UPX with the version before its header), DJGPP's stub by the
+// COFF program after its load module.
+struct NameRow {
+    const char* name;
+    Json file;
+    const char* packer; // "" for none
+};
+
+Json PeWithLoaderIn(const std::string& section, const Json& more = Json::array()) {
+    Json put = {{{"at", "pe+248"}, {"text", section}},
+                {{"at", "pe+248+" + std::to_string(section.size())}, {"u8", 0}},
+                {{"at", "pe+40"}, {"u32", 0x1000}}};
+    put.insert(put.end(), more.begin(), more.end());
+    return {{"format", "pe"}, {"put", put}};
+}
+
+class PackerNameTest : public ::testing::TestWithParam<NameRow> {};
+
+TEST_P(PackerNameTest, NamedNotUnpacked) {
+    fixtures::MemorySource file(fixtures::BuildSample(GetParam().file));
+    const std::optional<Packer> packer = RecognisePacker(file);
+    EXPECT_EQ(packer ? packer->name : "", GetParam().packer);
+    EXPECT_FALSE(packer && CanUnpack(*packer));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Named, PackerNameTest,
+    ::testing::ValuesIn(std::vector<NameRow>{
+        {"upx_version",
+         PeWithLoaderIn("UPX1", {{{"at", "pe+300"}, {"text", "3.96"}},
+                                 {{"at", "pe+305"}, {"text", "UPX!"}}}),
+         "UPX 3.96"},
+        {"upx", PeWithLoaderIn("UPX0"), "UPX"},
+        {"aspack", PeWithLoaderIn(".aspack"), "ASPack"},
+        {"pecompact", PeWithLoaderIn("PEC2TO"), "PECompact"},
+        {"petite", PeWithLoaderIn(".petite"), "Petite"},
+        {"entry_outside_loader", PeWithLoaderIn("UPX1", {{{"at", "pe+40"}, {"u32", 0x1001}}}), ""},
+        {"pe_unpacked", {{"format", "pe"}}, ""},
+        {"djgpp",
+         {{"format", "mz"}, {"size", 1200}, {"put", {{{"at", 0x490}, {"u16", 0x14C}}}}},
+         "DJGPP"}}),
+    testing::RowName());
+
 // A damaged packed program keeps its packer's name, and says what is wrong.
 // `at` counts from the loader's first byte (CS:0000, PKLITE's CS:0100);
 // kLastCommand is EXEPACK's last
