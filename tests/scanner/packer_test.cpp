@@ -97,24 +97,10 @@ INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
                                                      "PKLITE 2.01"}),
                          testing::RowName());
 
-// PKLITE is named from its loader, with the version it writes into the
-// header (its flags in the high nibble left out); its small model is not
-// unpacked, and the version word alone names nothing.
-TEST(PackerName, PkliteFromItsLoader) {
-    fixtures::MemorySource small(Packed("pklite010F"));
-    const std::optional<Packer> packer = RecognisePacker(small);
-    ASSERT_TRUE(packer);
-    EXPECT_EQ(packer->name, "PKLITE 1.15");
-    EXPECT_FALSE(CanUnpack(*packer));
-    fixtures::MemorySource header(fixtures::BuildSample(
-        {{"format", "mz"},
-         {"put", {{{"at", 28}, {"u16", 0x210F}}, {{"at", 30}, {"text", "PKLITE Copr. 1990"}}}}}));
-    EXPECT_FALSE(RecognisePacker(header));
-}
-
-// Packers named and not unpacked: PE packers by the section that holds the
-// entry point (UPX with the version before its header), DJGPP's stub by the
-// COFF program after its load module.
+// Packers named and not unpacked: PKLITE's small model by its loader (the
+// version word alone names nothing), PE packers by the section that holds
+// the entry point (UPX with the version before its header), DJGPP's stub by
+// the COFF program after its load module.
 struct NameRow {
     const char* name;
     Json file;
@@ -141,6 +127,11 @@ TEST_P(PackerNameTest, NamedNotUnpacked) {
 INSTANTIATE_TEST_SUITE_P(
     Named, PackerNameTest,
     ::testing::ValuesIn(std::vector<NameRow>{
+        {"pklite_small", PackedDescription("pklite010F"), "PKLITE 1.15"},
+        {"pklite_header_only",
+         {{"format", "mz"},
+          {"put", {{{"at", 28}, {"u16", 0x210F}}, {{"at", 30}, {"text", "PKLITE"}}}}},
+         ""},
         {"upx_version",
          PeWithLoaderIn("UPX1", {{{"at", "pe+300"}, {"text", "3.96"}},
                                  {{"at", "pe+305"}, {"text", "UPX!"}}}),
