@@ -49,6 +49,12 @@ constexpr std::array<int, 14> kPkliteLoaderStart = {0xB8, kAny, kAny, 0xBA, kAny
                                                     0x00, 0x00, 0x3B, 0x06, 0x02, 0x00, kAny};
 constexpr std::uint8_t kPushAx = 0x50;
 
+// UPX keeps its header in the loader: "UPX!", the version of its layout
+// and the format, 3 for a DOS EXE.
+constexpr std::string_view kUpxMagic = "UPX!";
+constexpr std::uint8_t kUpxDosExe = 3;
+constexpr std::uint8_t kUpxNewestLayout = 14;
+
 // DJGPP's stub is a small DOS program whose load module ends where the
 // 32-bit program it loads begins: a COFF file for the i386.
 constexpr std::uint16_t kCoffI386 = 0x014C;
@@ -131,6 +137,21 @@ std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& stub,
     return Packer{PackerKind::kPklite, name + std::to_string(minor), shift, versionWord};
 }
 
+bool HasUpxHeader(const std::vector<std::uint8_t>& loader) {
+    for (auto at = loader.begin();
+         (at = std::search(at, loader.end(), kUpxMagic.begin(), kUpxMagic.end(),
+                           [](std::uint8_t b, char c) {
+                               return b == static_cast<std::uint8_t>(c);
+                           })) != loader.end();
+         ++at) {
+        const std::int64_t next = at - loader.begin() + std::ssize(kUpxMagic);
+        if (next + 2 <= std::ssize(loader) && loader[next] != 0 &&
+            loader[next] <= kUpxNewestLayout && loader[next + 1] == kUpxDosExe)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at) {
@@ -183,9 +204,11 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
         return lzexe;
     if (IsExepack(program, *mz))
         return Packer{PackerKind::kExepack, "EXEPACK"};
-    if (std::optional<Packer> pklite =
-            RecognisePklite(ReadUpTo(program, mz->imageStart, kStubWindow), header))
+    const std::vector<std::uint8_t> moduleStart = ReadUpTo(program, mz->imageStart, kStubWindow);
+    if (std::optional<Packer> pklite = RecognisePklite(moduleStart, header))
         return pklite;
+    if (HasUpxHeader(entry) || HasUpxHeader(moduleStart))
+        return Packer{PackerKind::kUpx, "UPX"};
     if (WordAt(ReadUpTo(program, mz->imageStart + mz->imageLength, 2), 0) == kCoffI386)
         return Packer{PackerKind::kDjgpp, "DJGPP"};
     return std::nullopt;
