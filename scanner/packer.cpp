@@ -105,10 +105,7 @@ bool IsExepack(ScanSource& program, const MzHeader& mz) {
     if (WordAt(data, mz.ip - 2) != kExepackSignature || exepackSize <= mz.ip)
         return false;
     const std::vector<std::uint8_t> code = ReadUpTo(program, stub + mz.ip, exepackSize - mz.ip);
-    const auto found =
-        std::search(code.begin(), code.end(), kExepackMessage.begin(), kExepackMessage.end(),
-                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
-    return found != code.end();
+    return FindText(code, code.begin(), kExepackMessage) != code.end();
 }
 
 template <std::size_t N>
@@ -138,12 +135,8 @@ std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& stub,
 }
 
 bool HasUpxHeader(const std::vector<std::uint8_t>& loader) {
-    for (auto at = loader.begin();
-         (at = std::search(at, loader.end(), kUpxMagic.begin(), kUpxMagic.end(),
-                           [](std::uint8_t b, char c) {
-                               return b == static_cast<std::uint8_t>(c);
-                           })) != loader.end();
-         ++at) {
+    for (auto at = FindText(loader, loader.begin(), kUpxMagic); at != loader.end();
+         at = FindText(loader, at + 1, kUpxMagic)) {
         const std::int64_t next = at - loader.begin() + std::ssize(kUpxMagic);
         if (next + 2 <= std::ssize(loader) && loader[next] != 0 &&
             loader[next] <= kUpxNewestLayout && loader[next + 1] == kUpxDosExe)
@@ -159,6 +152,13 @@ std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at) {
         return 0;
     const auto i = static_cast<std::size_t>(at);
     return static_cast<std::uint16_t>(bytes[i] | bytes[i + 1] << 8);
+}
+
+std::vector<std::uint8_t>::const_iterator FindText(const std::vector<std::uint8_t>& bytes,
+                                                   std::vector<std::uint8_t>::const_iterator from,
+                                                   std::string_view text) {
+    return std::search(from, bytes.end(), text.begin(), text.end(),
+                       [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
 }
 
 std::optional<std::vector<std::uint8_t>> ReadExactly(ScanSource& program, std::int64_t offset,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan_source.h"
@@ -80,6 +81,12 @@ std::optional<MzHeader> ReadMzHeader(ScanSource& program);
 
 // A little-endian 16-bit word of `bytes` at `at`; 0 outside it.
 std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at);
+
+// Where `text` first occurs in `bytes` from `from` on; bytes.end() when
+// nowhere.
+std::vector<std::uint8_t>::const_iterator FindText(const std::vector<std::uint8_t>& bytes,
+                                                   std::vector<std::uint8_t>::const_iterator from,
+                                                   std::string_view text);
 
 // `count` bytes of the program at `offset`, or nullopt when the file holds
 // fewer.

@@ -57,9 +57,7 @@ std::vector<std::uint8_t> Read(ScanSource& program, std::int64_t offset, std::in
 std::string UpxVersion(ScanSource& program, std::int64_t from) {
     const std::vector<std::uint8_t> window =
         Read(program, from, std::min(kUpxHeaderWindow, program.Length() - from));
-    const auto magic =
-        std::search(window.begin(), window.end(), kUpxMagic.begin(), kUpxMagic.end(),
-                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
+    const auto magic = FindText(window, window.begin(), kUpxMagic);
     if (magic == window.end() || magic - window.begin() < 2 || magic[-1] != 0)
         return "";
     auto start = magic - 1;
