@@ -34,10 +34,30 @@ constexpr std::string_view kLzexe090Mark = "*Fabrice BELLARD*";
 constexpr std::uint16_t kExepackSignature = 0x4252;
 constexpr std::string_view kExepackMessage = "Packed file is corrupt";
 
-// PKLITE writes its version (minor, then major in the low nibble) and its
-// notice into the MZ header behind the relocation table offset.
+// PKLITE's loader starts the load module (its entry is FFF0:0100, the
+// module's first byte): it sizes the memory it needs and compares it with the
+// top of memory in the PSP (CS:0002). Versions 1.50 to 2.01 first save AX.
+// PKLITE writes its version (minor, then major in the low nibble, its flags
+// above) into the MZ header behind the relocation table offset.
 constexpr std::int64_t kPkliteVersionAt = 28;
-constexpr std::int64_t kPkliteNoticeAt = 30;
+// The loader's first instructions; kAny stands for an operand and for the
+// jump after the comparison (JAE from 1.12 to 1.13, JB from 1.14 on).
+constexpr int kAny = -1;
+constexpr std::array<int, 15> kPkliteOldLoaderStart = {
+    0xB8, kAny, kAny, 0xBA, kAny, kAny, 0x8C, 0xDB, 0x03, 0xD8, 0x3B, 0x1E, 0x02, 0x00, 0x73};
+constexpr std::array<int, 14> kPkliteLoaderStart = {0xB8, kAny, kAny, 0xBA, kAny, kAny, 0x05,
+                                                    0x00, 0x00, 0x3B, 0x06, 0x02, 0x00, kAny};
+constexpr std::uint8_t kPushAx = 0x50;
+
+// UPX keeps its header in the loader: "UPX!", the version of its layout
+// and the format, 3 for a DOS EXE.
+constexpr std::string_view kUpxMagic = "UPX!";
+constexpr std::uint8_t kUpxDosExe = 3;
+constexpr std::uint8_t kUpxNewestLayout = 14;
+
+// DJGPP's stub is a small DOS program whose load module ends where the
+// 32-bit program it loads begins: a COFF file for the i386.
+constexpr std::uint16_t kCoffI386 = 0x014C;
 
 bool HasAt(const std::vector<std::uint8_t>& bytes, std::int64_t at, std::string_view text) {
     if (at < 0 || at + std::ssize(text) > std::ssize(bytes))
@@ -85,22 +105,44 @@ bool IsExepack(ScanSource& program, const MzHeader& mz) {
     if (WordAt(data, mz.ip - 2) != kExepackSignature || exepackSize <= mz.ip)
         return false;
     const std::vector<std::uint8_t> code = ReadUpTo(program, stub + mz.ip, exepackSize - mz.ip);
-    const auto found =
-        std::search(code.begin(), code.end(), kExepackMessage.begin(), kExepackMessage.end(),
-                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
-    return found != code.end();
+    return FindText(code, code.begin(), kExepackMessage) != code.end();
 }
 
-std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& header) {
-    if (!HasAt(header, kPkliteNoticeAt, "PKLITE Copr.") &&
-        !HasAt(header, kPkliteNoticeAt, "PKlite(R) Copr."))
+template <std::size_t N>
+bool StartsWith(const std::vector<std::uint8_t>& bytes, std::int64_t at,
+                const std::array<int, N>& pattern) {
+    if (std::ssize(bytes) < at + std::ssize(pattern))
+        return false;
+    return std::equal(pattern.begin(), pattern.end(), bytes.begin() + at,
+                      [](int p, std::uint8_t b) { return p == kAny || p == b; });
+}
+
+std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& stub,
+                                      const std::vector<std::uint8_t>& header) {
+    std::int64_t shift = 0;
+    if (!stub.empty() && stub[0] == kPushAx)
+        shift = 1;
+    if (!StartsWith(stub, shift, kPkliteLoaderStart) &&
+        !(shift == 0 && StartsWith(stub, 0, kPkliteOldLoaderStart)))
         return std::nullopt;
-    const int minor = header[kPkliteVersionAt];
-    const int major = header[kPkliteVersionAt + 1] & 0x0F;
+    const std::uint16_t versionWord = WordAt(header, kPkliteVersionAt);
+    const int minor = versionWord & 0xFF;
+    const int major = versionWord >> 8 & 0x0F;
     std::string name = "PKLITE " + std::to_string(major) + ".";
     if (minor < 10)
         name += "0";
-    return Packer{PackerKind::kPklite, name + std::to_string(minor)};
+    return Packer{PackerKind::kPklite, name + std::to_string(minor), shift, versionWord};
+}
+
+bool HasUpxHeader(const std::vector<std::uint8_t>& loader) {
+    for (auto at = FindText(loader, loader.begin(), kUpxMagic); at != loader.end();
+         at = FindText(loader, at + 1, kUpxMagic)) {
+        const std::int64_t next = at - loader.begin() + std::ssize(kUpxMagic);
+        if (next + 2 <= std::ssize(loader) && loader[next] != 0 &&
+            loader[next] <= kUpxNewestLayout && loader[next + 1] == kUpxDosExe)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -110,6 +152,13 @@ std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at) {
         return 0;
     const auto i = static_cast<std::size_t>(at);
     return static_cast<std::uint16_t>(bytes[i] | bytes[i + 1] << 8);
+}
+
+std::vector<std::uint8_t>::const_iterator FindText(const std::vector<std::uint8_t>& bytes,
+                                                   std::vector<std::uint8_t>::const_iterator from,
+                                                   std::string_view text) {
+    return std::search(from, bytes.end(), text.begin(), text.end(),
+                       [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
 }
 
 std::optional<std::vector<std::uint8_t>> ReadExactly(ScanSource& program, std::int64_t offset,
@@ -146,18 +195,38 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
     const std::optional<MzHeader> mz = ReadMzHeader(program);
     if (!mz)
         return std::nullopt;
-    const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kPkliteNoticeAt + 16);
+    if (IsPeProgram(program))
+        return RecognisePePacker(program);
+    const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kMzHeaderSize + 4);
     const std::vector<std::uint8_t> entry =
         ReadUpTo(program, mz->imageStart + mz->cs * kParagraph + mz->ip, kStubWindow);
     if (std::optional<Packer> lzexe = RecogniseLzexe(entry, header))
         return lzexe;
     if (IsExepack(program, *mz))
         return Packer{PackerKind::kExepack, "EXEPACK"};
-    return RecognisePklite(header);
+    const std::vector<std::uint8_t> moduleStart = ReadUpTo(program, mz->imageStart, kStubWindow);
+    if (std::optional<Packer> pklite = RecognisePklite(moduleStart, header))
+        return pklite;
+    if (HasUpxHeader(entry) || HasUpxHeader(moduleStart))
+        return Packer{PackerKind::kUpx, "UPX"};
+    if (WordAt(ReadUpTo(program, mz->imageStart + mz->imageLength, 2), 0) == kCoffI386)
+        return Packer{PackerKind::kDjgpp, "DJGPP"};
+    return std::nullopt;
 }
 
 bool CanUnpack(const Packer& packer) {
-    return packer.kind != PackerKind::kPklite;
+    switch (packer.kind) {
+    case PackerKind::kLzexe090:
+    case PackerKind::kLzexe091:
+    case PackerKind::kExepack:
+        return true;
+    case PackerKind::kPklite:
+        // The small model codes its match lengths with a table of its own,
+        // which is not unpacked yet.
+        return (packer.versionWord & kPkliteLarge) != 0;
+    default:
+        return false;
+    }
 }
 
 Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
@@ -171,9 +240,10 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
     case PackerKind::kExepack:
         return UnpackExepack(program, *header);
     case PackerKind::kPklite:
-        break;
+        return UnpackPklite(program, *header, packer);
+    default:
+        return {{}, "not unpacked"};
     }
-    return {{}, "not unpacked"};
 }
 
 bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan_source.h"
@@ -23,7 +24,14 @@ enum class PackerKind {
     kLzexe090,
     kLzexe091,
     kExepack,
-    kPklite, // named, not unpacked
+    kPklite,
+    // Named, not unpacked: DJGPP's stub loads a 32-bit program that follows
+    // it; PE files keep their version resource readable.
+    kDjgpp,
+    kUpx,
+    kAspack,
+    kPecompact,
+    kPetite,
 };
 
 struct Packer {
@@ -32,11 +40,19 @@ struct Packer {
     // Where the loader's code begins after its data: LZEXE 0.91e moved its
     // code one byte along.
     std::int64_t stubShift = 0;
+    // The version word a packer keeps in the header (PKLITE: the version in
+    // its low 12 bits, its flags above).
+    std::uint16_t versionWord = 0;
 };
 
 // The packer of a DOS MZ program, from the header's fields and the loader's
 // bytes at the entry point; nullopt for a program no packer we know made.
 std::optional<Packer> RecognisePacker(ScanSource& program);
+
+// PKLITE's flags in its version word: literals XORed with the flag bits left
+// ("extra" compression), and the large model's length codes.
+inline constexpr std::uint16_t kPkliteExtra = 0x1000;
+inline constexpr std::uint16_t kPkliteLarge = 0x2000;
 
 // Whether UnpackProgram can unpack what this packer made.
 bool CanUnpack(const Packer& packer);
@@ -66,6 +82,12 @@ std::optional<MzHeader> ReadMzHeader(ScanSource& program);
 // A little-endian 16-bit word of `bytes` at `at`; 0 outside it.
 std::uint16_t WordAt(const std::vector<std::uint8_t>& bytes, std::int64_t at);
 
+// Where `text` first occurs in `bytes` from `from` on; bytes.end() when
+// nowhere.
+std::vector<std::uint8_t>::const_iterator FindText(const std::vector<std::uint8_t>& bytes,
+                                                   std::vector<std::uint8_t>::const_iterator from,
+                                                   std::string_view text);
+
 // `count` bytes of the program at `offset`, or nullopt when the file holds
 // fewer.
 std::optional<std::vector<std::uint8_t>> ReadExactly(ScanSource& program, std::int64_t offset,
@@ -90,8 +112,67 @@ bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,
 // program asks for beyond its image stays what the packed program had in all.
 Unpacked BuildMzProgram(const LoadedProgram& loaded, const MzHeader& packed);
 
+// The packed stream of LZEXE and PKLITE: bytes, with a 16-bit flag word read
+// whenever the last one's bits are used up (read at once, before any byte
+// that follows, as their loaders do); its bits are taken from the lowest.
+class FlagWordStream {
+public:
+    explicit FlagWordStream(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) { Refill(); }
+
+    bool Failed() const { return m_failed; }
+    // The bits left in the flag word after the last one taken: 16 when a new
+    // word was just read.
+    int BitsLeft() const { return m_flagsLeft; }
+    // The next byte's place in the stream.
+    std::int64_t Position() const { return m_position; }
+
+    int Bit() {
+        if (m_flagsLeft == 0) {
+            m_failed = true;
+            return 0;
+        }
+        const int bit = m_flags & 1;
+        m_flags >>= 1;
+        if (--m_flagsLeft == 0)
+            Refill();
+        return bit;
+    }
+
+    int Byte() {
+        if (m_position >= std::ssize(m_bytes)) {
+            m_failed = true;
+            return 0;
+        }
+        return m_bytes[static_cast<std::size_t>(m_position++)];
+    }
+
+private:
+    // A refill past the end fails only when its bits are asked for: the
+    // stream's last flag word may be used up exactly at its end.
+    void Refill() {
+        if (m_position + 2 > std::ssize(m_bytes))
+            return;
+        m_flags = static_cast<unsigned>(m_bytes[static_cast<std::size_t>(m_position)] |
+                                        m_bytes[static_cast<std::size_t>(m_position + 1)] << 8);
+        m_position += 2;
+        m_flagsLeft = 16;
+    }
+
+    const std::vector<std::uint8_t>& m_bytes;
+    std::int64_t m_position = 0;
+    unsigned m_flags = 0;
+    int m_flagsLeft = 0;
+    bool m_failed = false;
+};
+
+// Whether the MZ program is the stub of a PE file, and the PE packer that
+// made it (packer_pe.cpp).
+bool IsPeProgram(ScanSource& program);
+std::optional<Packer> RecognisePePacker(ScanSource& program);
+
 // The unpackers, one file each.
 Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& packer);
 Unpacked UnpackExepack(ScanSource& program, const MzHeader& header);
+Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer);
 
 } // namespace kestrel

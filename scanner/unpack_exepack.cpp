@@ -72,9 +72,7 @@ Unpacked UnpackExepack(ScanSource& program, const MzHeader& header) {
     const auto loader = ReadExactly(program, loaderStart, WordAt(*data, kExepackSizeAt));
     if (!loader)
         return {{}, "the loader is cut short"};
-    const auto message =
-        std::search(loader->begin(), loader->end(), kMessage.begin(), kMessage.end(),
-                    [](std::uint8_t b, char c) { return b == static_cast<std::uint8_t>(c); });
+    const auto message = FindText(*loader, loader->begin(), kMessage);
     if (message == loader->end())
         return {{}, "the loader is damaged"};
     const std::vector<std::uint8_t> table(message + std::ssize(kMessage), loader->end());

@@ -18,58 +18,11 @@ constexpr std::int64_t kLoaderDataSize = 14;
 constexpr std::int64_t kLzexe090Relocations = 0x19D;
 constexpr std::int64_t kLzexe091Relocations = 0x158;
 
-// The packed stream: bytes, with a flag word read whenever the last one's 16
-// bits are used up (read at once, before any byte that follows, as the
-// loader does).
-class PackedStream {
-public:
-    explicit PackedStream(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) { Refill(); }
-
-    bool Failed() const { return m_failed; }
-
-    int Bit() {
-        if (m_flagsLeft == 0) {
-            m_failed = true;
-            return 0;
-        }
-        const int bit = m_flags & 1;
-        m_flags >>= 1;
-        if (--m_flagsLeft == 0)
-            Refill();
-        return bit;
-    }
-
-    int Byte() {
-        if (m_position >= std::ssize(m_bytes)) {
-            m_failed = true;
-            return 0;
-        }
-        return m_bytes[static_cast<std::size_t>(m_position++)];
-    }
-
-private:
-    // A refill past the end fails only when its bits are asked for: the
-    // stream's last flag word may be used up exactly at its end.
-    void Refill() {
-        if (m_position + 2 > std::ssize(m_bytes))
-            return;
-        m_flags = WordAt(m_bytes, m_position);
-        m_position += 2;
-        m_flagsLeft = 16;
-    }
-
-    const std::vector<std::uint8_t>& m_bytes;
-    std::int64_t m_position = 0;
-    unsigned m_flags = 0;
-    int m_flagsLeft = 0;
-    bool m_failed = false;
-};
-
 // Decodes the stream into at most `limit` bytes; the problem, or "" when the
 // end mark was reached.
 std::string Decode(const std::vector<std::uint8_t>& packed, std::int64_t limit,
                    std::vector<std::uint8_t>& out) {
-    PackedStream in(packed);
+    FlagWordStream in(packed);
     while (!in.Failed()) {
         if (in.Bit() == 1) {
             if (std::ssize(out) >= limit)

@@ -32,9 +32,13 @@ Json Program(std::size_t size = 1024) {
 }
 
 Json PackedDescription(const std::string& format, const Json& program = Program()) {
-    // "lzexe090" is LZEXE 0.90.
+    // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others.
     if (format == "lzexe090")
         return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
+    if (format.starts_with("pklite") && format.size() > 6)
+        return {{"format", "pklite"},
+                {"version", std::stoi(format.substr(6), nullptr, 16)},
+                {"member", program}};
     return {{"format", format}, {"member", program}};
 }
 
@@ -86,23 +90,69 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
 INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
                          ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
                                            PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
-                                           PackerRow{"exepack", "exepack", "EXEPACK"}),
+                                           PackerRow{"exepack", "exepack", "EXEPACK"},
+                                           PackerRow{"pklite", "pklite", "PKLITE 1.15"},
+                                           PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
+                                           PackerRow{"pklite_extra_201", "pklite3201",
+                                                     "PKLITE 2.01"}),
                          testing::RowName());
 
-// PKLITE is named from the version it writes into the header (its flags in
-// the high nibble left out), and not unpacked.
-TEST(PackerName, PkliteFromItsHeader) {
-    fixtures::MemorySource program(fixtures::BuildSample(
-        {{"format", "mz"},
-         {"put", {{{"at", 28}, {"u16", 0x110F}}, {{"at", 30}, {"text", "PKLITE Copr. 1990"}}}}}));
-    const std::optional<Packer> packer = RecognisePacker(program);
-    ASSERT_TRUE(packer);
-    EXPECT_EQ(packer->name, "PKLITE 1.15");
-    EXPECT_FALSE(CanUnpack(*packer));
+// Packers named and not unpacked: PKLITE's small model by its loader (the
+// version word alone names nothing), PE packers by the section that holds
+// the entry point (UPX with the version before its header), DJGPP's stub by
+// the COFF program after its load module.
+struct NameRow {
+    const char* name;
+    Json file;
+    const char* packer; // "" for none
+};
+
+Json PeWithLoaderIn(const std::string& section, const Json& more = Json::array()) {
+    Json put = {{{"at", "pe+248"}, {"text", section}},
+                {{"at", "pe+248+" + std::to_string(section.size())}, {"u8", 0}},
+                {{"at", "pe+40"}, {"u32", 0x1000}}};
+    put.insert(put.end(), more.begin(), more.end());
+    return {{"format", "pe"}, {"put", put}};
 }
 
+class PackerNameTest : public ::testing::TestWithParam<NameRow> {};
+
+TEST_P(PackerNameTest, NamedNotUnpacked) {
+    fixtures::MemorySource file(fixtures::BuildSample(GetParam().file));
+    const std::optional<Packer> packer = RecognisePacker(file);
+    EXPECT_EQ(packer ? packer->name : "", GetParam().packer);
+    EXPECT_FALSE(packer && CanUnpack(*packer));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Named, PackerNameTest,
+    ::testing::ValuesIn(std::vector<NameRow>{
+        {"pklite_small", PackedDescription("pklite010F"), "PKLITE 1.15"},
+        {"pklite_header_only",
+         {{"format", "mz"},
+          {"put", {{{"at", 28}, {"u16", 0x210F}}, {{"at", 30}, {"text", "PKLITE"}}}}},
+         ""},
+        {"upx_version",
+         PeWithLoaderIn("UPX1", {{{"at", "pe+300"}, {"text", "3.96"}},
+                                 {{"at", "pe+305"}, {"text", "UPX!"}}}),
+         "UPX 3.96"},
+        {"upx", PeWithLoaderIn("UPX0"), "UPX"},
+        {"aspack", PeWithLoaderIn(".aspack"), "ASPack"},
+        {"pecompact", PeWithLoaderIn("PEC2TO"), "PECompact"},
+        {"petite", PeWithLoaderIn(".petite"), "Petite"},
+        {"entry_outside_loader", PeWithLoaderIn("UPX1", {{{"at", "pe+40"}, {"u32", 0x1001}}}), ""},
+        {"pe_unpacked", {{"format", "pe"}}, ""},
+        {"upx_dos",
+         {{"format", "mz"}, {"size", 1200}, {"put", {{{"at", 100}, {"text", "UPX!\r\3"}}}}},
+         "UPX"},
+        {"djgpp",
+         {{"format", "mz"}, {"size", 1200}, {"put", {{{"at", 0x490}, {"u16", 0x14C}}}}},
+         "DJGPP"}}),
+    testing::RowName());
+
 // A damaged packed program keeps its packer's name, and says what is wrong.
-// `at` counts from the loader (CS:0000); kLastCommand is EXEPACK's last
+// `at` counts from the loader's first byte (CS:0000, PKLITE's CS:0100);
+// kLastCommand is EXEPACK's last
 // command byte, before the padding; kPackedData the first byte of the
 // packed data.
 constexpr std::int64_t kLastCommand = -1;
@@ -122,7 +172,9 @@ class DamageTest : public ::testing::TestWithParam<DamageRow> {};
 TEST_P(DamageTest, NamesThePackerAndSaysWhy) {
     const DamageRow& row = GetParam();
     Bytes bytes = Packed(row.format);
-    const std::int64_t loader = 32 + WordAt(bytes, 22) * 16;
+    const std::int64_t loader =
+        WordAt(bytes, 8) * 16 +
+        ((WordAt(bytes, 22) * 16 + (std::string_view(row.format) == "pklite") * 0x100) & 0xFFFFF);
     std::int64_t at = loader + row.at;
     if (row.at == kPackedData)
         at = 32;
@@ -158,23 +210,33 @@ INSTANTIATE_TEST_SUITE_P(
          "the packed data holds an unknown command"},
         {"exepack_relocation_outside", "exepack", 18 + 0x100 + 22 + 2, "\xFF\xFF", 0,
          "a relocation lies outside the unpacked program"},
-        {"exepack_loader_cut", "exepack", 0, "", 1, "the loader is cut short"}}),
+        {"exepack_loader_cut", "exepack", 0, "", 1, "the loader is cut short"},
+        {"pklite_data_outside", "pklite", 0x4E, "\xFF", 0,
+         "the loader's packed data lies outside the program"},
+        {"pklite_match_before_start", "pklite", 0x100, "\1\0"sv, 0,
+         "a match reaches before the start of the program"},
+        {"pklite_footer_cut", "pklite", 0, "", 1, "the packed program is cut short"}}),
     testing::RowName());
 
-// LZEXE's program grows to 1 MiB and no further, however much room its
-// loader's fields claim: the byte past it may come as a literal or in a match.
+// A program grows to 1 MiB and no further, however much room its loader's
+// fields claim: the byte past it may come as a literal or in a match.
 TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
-    for (const auto& [extra, literalLast] : {std::pair{0, true}, {1, true}, {1, false}}) {
+    for (const auto& [format, extra, literalLast] : {std::tuple{"lzexe", 0, true},
+                                                     {"lzexe", 1, true},
+                                                     {"lzexe", 1, false},
+                                                     {"pklite", 0, true},
+                                                     {"pklite", 1, true},
+                                                     {"pklite", 1, false}}) {
         const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
         Json program = Program(size);
         if (literalLast)
             program["put"].push_back({{"at", size - 1}, {"u8", 0x55}});
-        fixtures::MemorySource packed(Packed("lzexe", program));
+        fixtures::MemorySource packed(Packed(format, program));
         const std::optional<Packer> packer = RecognisePacker(packed);
         ASSERT_TRUE(packer);
         EXPECT_EQ(UnpackProgram(packed, *packer).problem,
                   extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
-            << extra;
+            << format << extra;
     }
 }
 

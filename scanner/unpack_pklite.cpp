@@ -1,0 +1,166 @@
+// PKLITE (EXE, large model): the loader starts the load module; its packed
+// data follows, an LZ77 stream whose flag bits choose a literal (0) or a
+// match (1), the match's length and the high byte of its distance coded with
+// fixed prefix codes. After the stream come the relocation table and the
+// program's SS, SP, CS and IP.
+
+#include <array>
+#include <string_view>
+
+#include "packer.h"
+
+namespace kestrel {
+
+namespace {
+
+// The byte of the loader that gives where the packed data starts, in
+// paragraphs from 0100 paragraphs before the load module (the loader runs at
+// FFF0:0100).
+constexpr std::int64_t kDataParagraphAt = 0x4E;
+constexpr std::int64_t kLoaderOrigin = 0x100;
+// The footer after the relocation table: SS, SP, CS, IP.
+constexpr std::int64_t kFooterSize = 8;
+// Versions from 1.12 on with extra compression keep their relocations in
+// the long form.
+constexpr std::uint16_t kLongRelocationsFrom = 0x10C;
+
+// A prefix code's words, first bit first, and what each stands for.
+struct CodeWord {
+    std::string_view bits;
+    int value;
+};
+
+// The large model's match lengths; kSpecial is followed by a byte: FE (no
+// match here), FF (the end of the stream) or a length less 25.
+constexpr int kSpecial = -1;
+constexpr int kSpecialBase = 25;
+constexpr std::uint8_t kSkip = 0xFE;
+constexpr std::uint8_t kEnd = 0xFF;
+constexpr std::array<CodeWord, 24> kLargeLengths = {{
+    {"10", 2},         {"11", 3},         {"000", 4},        {"0010", 5},
+    {"0011", 6},       {"0100", 7},       {"01010", 8},      {"01011", 9},
+    {"01100", 10},     {"011010", 11},    {"011011", 12},    {"011100", kSpecial},
+    {"0111010", 13},   {"0111011", 14},   {"0111100", 15},   {"01111010", 16},
+    {"01111011", 17},  {"01111100", 18},  {"011111010", 19}, {"011111011", 20},
+    {"011111100", 21}, {"011111101", 22}, {"011111110", 23}, {"011111111", 24},
+}};
+
+// The high byte of a match's distance (not coded for a match of 2 bytes,
+// whose distance is one byte).
+constexpr std::array<CodeWord, 32> kDistanceHigh = {{
+    {"1", 0},        {"0000", 1},     {"0001", 2},     {"00100", 3},    {"00101", 4},
+    {"00110", 5},    {"00111", 6},    {"010000", 7},   {"010001", 8},   {"010010", 9},
+    {"010011", 10},  {"010100", 11},  {"010101", 12},  {"010110", 13},  {"0101110", 14},
+    {"0101111", 15}, {"0110000", 16}, {"0110001", 17}, {"0110010", 18}, {"0110011", 19},
+    {"0110100", 20}, {"0110101", 21}, {"0110110", 22}, {"0110111", 23}, {"0111000", 24},
+    {"0111001", 25}, {"0111010", 26}, {"0111011", 27}, {"0111100", 28}, {"0111101", 29},
+    {"0111110", 30}, {"0111111", 31},
+}};
+
+template <std::size_t N>
+std::optional<int> ReadCode(FlagWordStream& in, const std::array<CodeWord, N>& code) {
+    std::string read;
+    while (!in.Failed() && read.size() < 9) {
+        read += in.Bit() != 0 ? '1' : '0';
+        for (const CodeWord& word : code)
+            if (word.bits == read)
+                return word.value;
+    }
+    return std::nullopt;
+}
+
+// Decodes the stream into at most `limit` bytes; the problem, or "" when the
+// end mark was reached.
+std::string Decode(FlagWordStream& in, bool extra, std::int64_t limit,
+                   std::vector<std::uint8_t>& out) {
+    while (!in.Failed()) {
+        if (in.Bit() == 0) {
+            // "Extra" compression XORs a literal with the flag bits left.
+            const int key = extra ? in.BitsLeft() : 0;
+            if (std::ssize(out) >= limit)
+                return "the unpacked program grows past what its loader can hold";
+            out.push_back(static_cast<std::uint8_t>(in.Byte() ^ key));
+            continue;
+        }
+        std::optional<int> length = ReadCode(in, kLargeLengths);
+        if (!length)
+            break;
+        if (*length == kSpecial) {
+            const int next = in.Byte();
+            if (in.Failed())
+                break;
+            if (next == kEnd)
+                return "";
+            if (next == kSkip)
+                continue;
+            length = next + kSpecialBase;
+        }
+        const std::optional<int> high = *length == 2 ? 0 : ReadCode(in, kDistanceHigh);
+        const int low = in.Byte();
+        if (!high || in.Failed())
+            break;
+        const std::int64_t distance = *high << 8 | low;
+        if (distance == 0 || distance > std::ssize(out))
+            return "a match reaches before the start of the program";
+        if (*length > limit - std::ssize(out))
+            return "the unpacked program grows past what its loader can hold";
+        for (int i = 0; i < *length; ++i)
+            out.push_back(out[out.size() - static_cast<std::size_t>(distance)]);
+    }
+    return "the packed data ends early";
+}
+
+int ReadWord(FlagWordStream& in) {
+    const int low = in.Byte();
+    return low | in.Byte() << 8;
+}
+
+// The short form: a count byte (0 ends the table), a segment and that many
+// offsets into it. The long form: a count word (FFFF ends the table) and that
+// many offsets into a segment that moves on by 0FFF paragraphs each time.
+void ReadRelocations(FlagWordStream& in, bool longForm, std::vector<std::uint32_t>& out) {
+    for (std::uint32_t segment = 0; !in.Failed(); segment += 0x0FFF) {
+        const int count = longForm ? ReadWord(in) : in.Byte();
+        if (count == (longForm ? 0xFFFF : 0))
+            return;
+        if (!longForm)
+            segment = static_cast<std::uint32_t>(ReadWord(in));
+        for (int i = 0; i < count && !in.Failed(); ++i)
+            out.push_back((segment & 0xFFFF) << 16 | static_cast<std::uint32_t>(ReadWord(in)));
+    }
+}
+
+} // namespace
+
+Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer) {
+    const auto loader = ReadExactly(program, header.imageStart, kDataParagraphAt + 2);
+    if (!loader)
+        return {{}, "the packed program is cut short"};
+    const std::int64_t dataStart =
+        (*loader)[static_cast<std::size_t>(kDataParagraphAt + packer.stubShift)] * kParagraph -
+        kLoaderOrigin;
+    if (dataStart <= kDataParagraphAt || dataStart >= header.imageLength)
+        return {{}, "the loader's packed data lies outside the program"};
+    const auto packed =
+        ReadExactly(program, header.imageStart + dataStart, header.imageLength - dataStart);
+    if (!packed)
+        return {{}, "the packed program is cut short"};
+
+    FlagWordStream in(*packed);
+    LoadedProgram loaded;
+    const bool extra = (packer.versionWord & kPkliteExtra) != 0;
+    if (std::string problem = Decode(in, extra, kMaxUnpackedProgram, loaded.image);
+        !problem.empty())
+        return {{}, problem};
+    const bool longForm = extra && (packer.versionWord & 0x0FFF) >= kLongRelocationsFrom;
+    ReadRelocations(in, longForm, loaded.relocations);
+    if (in.Failed() || in.Position() + kFooterSize > std::ssize(*packed))
+        return {{}, "the loader's relocation table is cut short"};
+    loaded.ss = static_cast<std::uint16_t>(ReadWord(in));
+    loaded.sp = static_cast<std::uint16_t>(ReadWord(in));
+    loaded.cs = static_cast<std::uint16_t>(ReadWord(in));
+    loaded.ip = static_cast<std::uint16_t>(ReadWord(in));
+    return BuildMzProgram(loaded, header);
+}
+
+} // namespace kestrel
