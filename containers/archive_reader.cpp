@@ -91,23 +91,6 @@ private:
     std::array<std::uint8_t, kInputBlockSize> m_block{};
 };
 
-// The bytes of a source from `start` on: the archive behind a self-extracting
-// program, which libarchive then reads as a file of its own.
-class SourceWindow : public ScanSource {
-public:
-    SourceWindow(ScanSource& source, std::int64_t start) : m_source(source), m_start(start) {}
-    std::int64_t Length() const override {
-        return std::max<std::int64_t>(m_source.Length() - m_start, 0);
-    }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        return offset < 0 ? -1 : m_source.ReadAt(m_start + offset, into, count);
-    }
-
-private:
-    ScanSource& m_source;
-    std::int64_t m_start;
-};
-
 // A member of no bytes: a file with several names whose data the archive
 // never gave.
 class EmptySource : public ScanSource {
