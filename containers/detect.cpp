@@ -377,26 +377,6 @@ bool HasZipBehind(ScanSource& source) {
     return false;
 }
 
-// ARJ's own self-extractors put a page count in their MZ header that
-// reaches past the end of the file: their archive is looked for from the end
-// of the MZ header on, and only an ARJ main header whose CRC checks out is
-// taken.
-void FindArjInProgram(ScanSource& source, const Head& head, ArchiveBehindProgram& found) {
-    const std::int64_t headerLength = std::int64_t{head.Word(8)} * 16;
-    const std::string window = ReadText(source, headerLength, kSfxSearchLength);
-    for (std::size_t at = window.find("\x60\xEA"sv); at != std::string::npos;
-         at = window.find("\x60\xEA"sv, at + 1)) {
-        const std::int64_t offset = headerLength + static_cast<std::int64_t>(at);
-        const std::string header = ReadText(source, offset, kArjLongestHeader);
-        if (ArjHeaderChecksOut(reinterpret_cast<const std::uint8_t*>(header.data()),
-                               header.size())) {
-            found.start = offset;
-            found.arj = true;
-            return;
-        }
-    }
-}
-
 } // namespace
 
 ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
@@ -405,7 +385,7 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
     if (!head.Has(0, "MZ"sv))
         return found;
     const std::int64_t imageLength = MzImageLength(head);
-    // RAR, 7z and LHA self-extractors put the archive after the program:
+    // RAR, 7z, LHA and ARJ self-extractors put the archive after the program:
     // right after the DOS image, or after a Windows program's sections, in
     // the first few hundred KiB. The archive's own header must check out.
     const std::string window = ReadText(source, imageLength, kSfxSearchLength);
@@ -445,8 +425,6 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
         }
     }
     found.zip = HasZipBehind(source);
-    if (!found.zip)
-        FindArjInProgram(source, head, found);
     return found;
 }
 
