@@ -517,7 +517,7 @@ bool ZipHasOldMethods(ScanSource& zip) {
     const std::int64_t start = tailStart + static_cast<std::int64_t>(end) - Le32(record + 12);
     if (start < 0)
         return false;
-    const std::string directory = ReadText(zip, start, size);
+    const std::string directory = ReadText(zip, start, std::min(size, length - start));
     const auto* p = reinterpret_cast<const std::uint8_t*>(directory.data());
     for (std::size_t at = 0; at + kEntryLength <= directory.size();) {
         if (Le32(p + at) != 0x02014B50)
