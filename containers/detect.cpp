@@ -380,26 +380,6 @@ bool HasZipBehind(ScanSource& source) {
     return false;
 }
 
-// ARJ's own self-extractors put a page count in their MZ header that
-// reaches past the end of the file: their archive is looked for from the end
-// of the MZ header on, and only an ARJ main header whose CRC checks out is
-// taken.
-void FindArjInProgram(ScanSource& source, const Head& head, ArchiveBehindProgram& found) {
-    const std::int64_t headerLength = std::int64_t{head.Word(8)} * 16;
-    const std::string window = ReadText(source, headerLength, kSfxSearchLength);
-    for (std::size_t at = window.find("\x60\xEA"sv); at != std::string::npos;
-         at = window.find("\x60\xEA"sv, at + 1)) {
-        const std::int64_t offset = headerLength + static_cast<std::int64_t>(at);
-        const std::string header = ReadText(source, offset, kArjLongestHeader);
-        if (ArjHeaderChecksOut(reinterpret_cast<const std::uint8_t*>(header.data()),
-                               header.size())) {
-            found.start = offset;
-            found.arj = true;
-            return;
-        }
-    }
-}
-
 // The first RAR, 7z, LHA or ARJ archive whose header checks out, or NSIS's
 // first header, among the `length` bytes at `from`.
 ArchiveBehindProgram FindArchiveHeader(ScanSource& source, std::int64_t from, std::int64_t length) {
@@ -449,7 +429,7 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
     const Head head(source);
     if (!head.Has(0, "MZ"sv))
         return {};
-    // RAR, 7z and LHA self-extractors put the archive after the program:
+    // RAR, 7z, LHA and ARJ self-extractors put the archive after the program:
     // right after the DOS image, or after a Windows program's sections, in
     // the first few hundred KiB. The archive's own header must check out.
     const std::int64_t imageLength = MzImageLength(head);
@@ -461,8 +441,6 @@ ArchiveBehindProgram FindArchiveBehindProgram(ScanSource& source) {
         found = FindArchiveHeader(source, overlay, kOverlaySearchLength);
     if (!found.Found())
         found.zip = HasZipBehind(source);
-    if (!found.Found())
-        FindArjInProgram(source, head, found);
     return found;
 }
 
@@ -616,7 +594,7 @@ bool ZipHasOldMethods(ScanSource& zip) {
     const std::int64_t start = tailStart + static_cast<std::int64_t>(end) - Le32(record + 12);
     if (start < 0)
         return false;
-    const std::string directory = ReadText(zip, start, size);
+    const std::string directory = ReadText(zip, start, std::min(size, length - start));
     const auto* p = reinterpret_cast<const std::uint8_t*>(directory.data());
     for (std::size_t at = 0; at + kEntryLength <= directory.size();) {
         if (Le32(p + at) != 0x02014B50)

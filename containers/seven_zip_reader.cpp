@@ -27,23 +27,6 @@ using namespace sevenzip;
 
 namespace {
 
-// The bytes of a source from `start` on: the ARJ archive behind a
-// self-extractor, the data of an NSIS installer behind its stub.
-class SourceWindow : public ScanSource {
-public:
-    SourceWindow(ScanSource& source, std::int64_t start) : m_source(source), m_start(start) {}
-    std::int64_t Length() const override {
-        return std::max<std::int64_t>(m_source.Length() - m_start, 0);
-    }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        return offset < 0 ? -1 : m_source.ReadAt(m_start + offset, into, count);
-    }
-
-private:
-    ScanSource& m_source;
-    std::int64_t m_start;
-};
-
 // Seconds since 1970 of a FILETIME, or the container's time when the
 // property is missing.
 std::int64_t UnixTime(const PROPVARIANT& value, std::int64_t fallback) {

