@@ -144,3 +144,8 @@ printf '\32\3PACK.TXT\0\0\0\0\0\5\0\0\0\301\036\0\140\175\350\145\0\0\0A\220\144
 # An LHA archive in LArc's -lz5- (literals only), which liblhasa reads for libarchive.
 printf '\33\356-lz5-\17\0\0\0\15\0\0\0\0\140\301\42 \0\5H.TXT\344\233\377Hello, L\377Arc!\12\0' \
     > "$seeds/seed-lz5.lzh"
+# IMD and TeleDisk floppy images of a FAT floppy, written by libdsk's dsktrans.
+mkfs.fat -C floppy.raw 360 >/dev/null
+mcopy -i floppy.raw "$tree"/* ::/ 2>/dev/null || true
+dsktrans -itype raw -otype imd floppy.raw "$seeds/seed.imd" >/dev/null 2>&1
+dsktrans -itype raw -otype tele floppy.raw "$seeds/seed.td0" >/dev/null 2>&1
