@@ -817,7 +817,11 @@ INSTANTIATE_TEST_SUITE_P(
                                               "\"$OUT\" F.IMD"},
          .problem = "T.ZIP/F.IMD: no temporary file in /nonexistent-kestrel-tmp: ",
          .reports = {"F.IMD"},
-         .temporary = kNoTemporaryDirectory},
+         .temporary = {false, "/nonexistent-kestrel-tmp"}},
+        // libdsk trusts an image's sizes: a cut one is walked and refused first.
+        {"teledisk_cut_short_refused",
+         {"T.TD0", FloppyAs("tele") + "; truncate -s 3000 \"$OUT\""},
+         "T.TD0: floppy image not read: sector data cut short"},
         {"arc_packed_then_crushed_said_and_passed",
          {"T.ARC", "",
           Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
