@@ -13,6 +13,7 @@
 #include <libewf.h>
 #include <libvhdi.h>
 #include <libvmdk.h>
+#include <limits.h>
 #include <set>
 #include <string>
 #include <string_view>
@@ -100,14 +101,24 @@ public:
         return Sized(ready, size);
     }
 
-    // An evidence file of one segment; its header, chunk tables and data
-    // checksums are libewf's to check.
-    bool OpenEwf(const std::string& path) {
+    // An evidence file; its header, chunk tables and data checksums are
+    // libewf's to check. One on disk, named `onDisk`, is opened with the
+    // further segments of its set beside it (DISK.E02, DISK.E03...), which
+    // libewf finds from its name; one inside another container is read alone.
+    bool OpenEwf(const std::string& path, const std::string& onDisk) {
         libewf_error_t* error = nullptr;
         size64_t size = 0;
-        char* names[] = {const_cast<char*>(path.c_str())};
+        char** segments = nullptr;
+        int count = 0;
+        const bool set =
+            !onDisk.empty() && libewf_glob(onDisk.c_str(), onDisk.size(), LIBEWF_FORMAT_UNKNOWN,
+                                           &segments, &count, &error) == 1;
+        char* alone[] = {const_cast<char*>(path.c_str())};
         m_open = libewf_handle_initialize(&m_ewf, &error) == 1 &&
-                 libewf_handle_open(m_ewf, names, 1, LIBEWF_OPEN_READ, &error) == 1;
+                 libewf_handle_open(m_ewf, set ? segments : alone, set ? count : 1,
+                                    LIBEWF_OPEN_READ, &error) == 1;
+        if (set)
+            libewf_glob_free(segments, count, &error);
         const bool ready = m_open && libewf_handle_get_media_size(m_ewf, &size, &error) == 1;
         libewf_error_free(&error);
         return Sized(ready, size);
@@ -349,6 +360,14 @@ std::string VmdkExtentName(ScanSource& source) {
     return name;
 }
 
+// The path of the file open on `descriptor`, as the kernel names it.
+std::string PathOf(int descriptor) {
+    char path[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+    const ssize_t length = ::readlink(link.c_str(), path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
 // A private folder in the temporary directory holding one link to an open
 // descriptor, for libvmdk, which finds an extent by its name in the folder
 // of the file it opened. Removed with the object; libvmdk keeps its own
@@ -392,8 +411,10 @@ bool OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy, V
     if (!refusal.empty())
         return false;
     int descriptor = -1;
+    std::string onDisk;
     if (auto* file = dynamic_cast<FileSource*>(&source)) {
         descriptor = file->Descriptor();
+        onDisk = PathOf(descriptor);
     } else {
         std::vector<std::uint8_t> block(kSectorSize * 128);
         const auto blockSize = static_cast<std::int64_t>(block.size());
@@ -410,7 +431,7 @@ bool OpenNamedImage(ScanSource& source, ContainerKind kind, MemberStore& copy, V
     if (kind == ContainerKind::kVhd || kind == ContainerKind::kVhdx)
         return disk.OpenVhd(path);
     if (kind == ContainerKind::kEwf)
-        return disk.OpenEwf(path);
+        return disk.OpenEwf(path, onDisk);
     const LinkFolder folder(descriptor, extent);
     return !folder.Link().empty() && disk.OpenVmdk(folder.Link());
 }
@@ -820,9 +841,10 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
     } else {
         visitor.Problem("no file system found");
     }
+    // libewf counts a chunk in a segment it did not find as one whose checksum failed.
     if (const std::uint32_t failed = disk.ChecksumErrors())
-        visitor.Problem("a checksum failed in " + std::to_string(failed) +
-                        (failed == 1 ? " chunk" : " chunks") + " of the evidence file");
+        visitor.Problem(std::to_string(failed) + (failed == 1 ? " chunk" : " chunks") +
+                        " of the evidence file missing or failing their checksums");
     tsk_error_reset();
     if (image != nullptr)
         tsk_img_close(image);

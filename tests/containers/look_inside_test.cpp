@@ -875,7 +875,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "; at=$(grep -obUa 'Test Server' \"$OUT\" | head -1 | cut -d: -f1); "
                           "printf U" +
                           kAt + "$at"},
-         "DISK.E01: a checksum failed in 1 chunk of the evidence file"},
+         "DISK.E01: 1 chunk of the evidence file missing or failing their checksums"},
         {"boot_sector_alone_is_no_container",
          {"BOOTSECT.DOS", "mkfs.fat -C F 1440 >/dev/null; head -c 512 F > \"$OUT\""}}}),
     testing::RowName());
