@@ -18,6 +18,7 @@ constexpr const char* kLibmspack = "libmspack";
 constexpr const char* kSleuthKit = "The Sleuth Kit";
 constexpr const char* kSevenZip = "7-Zip's library (7z.so)";
 constexpr const char* kSevenZipThenSleuthKit = "7-Zip's library (7z.so), then The Sleuth Kit";
+constexpr const char* kLibdskThenSleuthKit = "libdsk, then The Sleuth Kit";
 
 constexpr std::array kFormats = {
     FormatRow{"zip, also behind a self-extracting program", kLibarchive, nullptr},
@@ -26,22 +27,30 @@ constexpr std::array kFormats = {
     FormatRow{"7z, also self-extracting", kLibarchive, nullptr},
     FormatRow{"RAR, also self-extracting", kLibarchive, nullptr},
     FormatRow{"LHA (LZH), also self-extracting", kLibarchive, nullptr},
+    FormatRow{"LHA members in -lh1-, -lz5- and other methods libarchive refuses", "liblhasa",
+              nullptr},
     FormatRow{"ARJ, also self-extracting", kSevenZip, &SevenZipAvailable},
     FormatRow{"NSIS installer", kSevenZip, &SevenZipAvailable},
     FormatRow{"MSI database (its cabinets and other streams)", kSevenZip, &SevenZipAvailable},
+    FormatRow{"ARC, PAK (stored, packed, squeezed, crunched, squashed)", "Kestrel", nullptr},
     FormatRow{"ISO 9660 (Rock Ridge, Joliet)", kLibarchive, nullptr},
+    FormatRow{"raw CD image of 2352-byte sectors (BIN, MODE1 and MODE2 form 1)", kLibarchive,
+              nullptr},
     FormatRow{"tar, cpio", kLibarchive, nullptr},
     FormatRow{"gzip, bzip2, xz stream", kLibarchive, nullptr},
     FormatRow{"SZDD, KWAJ (EXPAND)", kLibmspack, nullptr},
-    FormatRow{"Microsoft cabinet", kLibmspack, nullptr},
+    FormatRow{"Microsoft cabinet, also in a program (IExpress and other self-extractors)",
+              kLibmspack, nullptr},
     FormatRow{"CHM (compiled HTML help)", kLibmspack, nullptr},
     FormatRow{"raw disk image: FAT, NTFS, ext2/3/4, with or without partitions", kSleuthKit,
               nullptr},
     FormatRow{"VMDK", kSleuthKit, nullptr},
-    FormatRow{"VHD", kSleuthKit, nullptr},
+    FormatRow{"VHD, VHDX", kSleuthKit, nullptr},
+    FormatRow{"E01 evidence file (EnCase)", kSleuthKit, nullptr},
+    FormatRow{"IMD and TeleDisk floppy images", kLibdskThenSleuthKit, nullptr},
     FormatRow{"qcow2", kSevenZipThenSleuthKit, &SevenZipAvailable},
     FormatRow{"VDI", kSevenZipThenSleuthKit, &SevenZipAvailable},
-    FormatRow{"DOS program packed by LZEXE or EXEPACK", "Kestrel", nullptr},
+    FormatRow{"DOS program packed by LZEXE, EXEPACK or PKLITE (large model)", "Kestrel", nullptr},
 };
 
 } // namespace
