@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scan_source.h"
+#include "source_window.h"
 
 namespace kestrel {
 
@@ -115,23 +116,6 @@ public:
 
 private:
     const MemberStore& m_store;
-};
-
-// The bytes of a source from `start` on: an archive behind a self-extracting
-// program, which a library then reads as a file of its own.
-class SourceWindow : public ScanSource {
-public:
-    SourceWindow(ScanSource& source, std::int64_t start) : m_source(source), m_start(start) {}
-    std::int64_t Length() const override {
-        return m_source.Length() > m_start ? m_source.Length() - m_start : 0;
-    }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        return offset < 0 ? -1 : m_source.ReadAt(m_start + offset, into, count);
-    }
-
-private:
-    ScanSource& m_source;
-    std::int64_t m_start;
 };
 
 // An open regular file as a scan source, read with pread; the descriptor
