@@ -81,8 +81,10 @@ std::string TreeLine(const std::string& path) {
 
 // SERVER.NLM inside one of the formats no Debian tool writes, with changes
 // put over the container.
-Bytes Wrapped(const std::string& format, const fixtures::Json& put = fixtures::Json::array()) {
+Bytes Wrapped(const std::string& format, const fixtures::Json& put = fixtures::Json::array(),
+              const std::string& method = "") {
     return fixtures::BuildSample({{"format", format},
+                                  {"method", method},
                                   {"time", "1995-06-01 12:00:00"},
                                   {"member", Module("SERVER.NLM", "Test Server")},
                                   {"put", put}});
@@ -328,6 +330,12 @@ INSTANTIATE_TEST_SUITE_P(
         {"xz_stream", {"SERVER.NLM.xz", "xz -c \"$TREE/SERVER.NLM\" > \"$OUT\""}, {"SERVER.NLM"}},
         {"kwaj_with_name", {"SERVER.KWJ", "", Wrapped("kwaj")}, {"SERVER.NLM"}},
         {"lha", {"T.LZH", "", Wrapped("lha")}, {"SERVER.NLM"}},
+        {"zip_shrunk",
+         {"T.ZIP", "", Wrapped("zip", fixtures::Json::array(), "shrink")},
+         {"SERVER.NLM"}},
+        {"zip_imploded",
+         {"T.ZIP", "", Wrapped("zip", fixtures::Json::array(), "implode")},
+         {"SERVER.NLM"}},
         {"lha_lz5_through_liblhasa", {"T.LZH", "", LarcLz5()}, {"SERVER.NLM"}},
         {"lha_behind_stub",
          {"SFX.EXE", "", Program(Wrapped("lha", kBadHeaderSum), Wrapped("lha"))},
