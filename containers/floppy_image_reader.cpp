@@ -126,6 +126,9 @@ std::string ImdFault(ScanSource& source) {
             return "a track header cut short";
         if (mode > 5 || sizeCode > kMaxSizeCode || (head & 0x3E) != 0)
             return "a track header with impossible values";
+        // libdsk divides by a track's sector count when it looks for sectors.
+        if (sectors == 0)
+            return "a track without sectors";
         const int maps = 1 + ((head & 0x80) != 0) + ((head & 0x40) != 0);
         if (!walk.Skip(std::int64_t{maps} * sectors))
             return "a sector map cut short";
