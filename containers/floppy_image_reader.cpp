@@ -1,9 +1,9 @@
 // IMD (ImageDisk) and TeleDisk floppy images through libdsk: the sectors are
 // read into memory in the order of a raw image (cylinder, head, sector) and
-// that image is read as any other disk image. libdsk opens images by name:
-// the file on disk is named through its open descriptor in /proc/self/fd,
-// and a member is first copied into a MemberStore, whose temporary file
-// (under the budget, in $TMPDIR) is named the same way.
+// that image is read as any other disk image. libdsk opens images by name,
+// and for writing too: the image is first copied into a MemberStore, whose
+// temporary file (under the budget, in $TMPDIR) it opens through
+// /proc/self/fd, so that the scanned file is never opened but for reading.
 
 #include <algorithm>
 #include <array>
@@ -24,6 +24,9 @@ namespace {
 // floppy, and is not read into memory.
 constexpr std::int64_t kMaxFloppyBytes = 2 * 80 * 2 * 36 * 512;
 constexpr std::int64_t kCopyBlockSize = 64 * 1024;
+// An image holds its sectors and a few bytes for each: one larger than
+// twice the largest floppy is none.
+constexpr std::int64_t kMaxImageBytes = 2 * kMaxFloppyBytes;
 
 class RawImage : public ScanSource {
 public:
@@ -45,11 +48,13 @@ struct DriveClose {
     void operator()(DSK_PDRIVER drive) const { dsk_close(&drive); }
 };
 
-// A descriptor that holds the container's bytes: the file's own, or that of
-// a copy in `copy`; -1, said, when the copy cannot be made.
+// A descriptor of a copy of the container's bytes in `copy`; -1, said,
+// when the copy cannot be made.
 int DescriptorOf(ScanSource& container, MemberStore& copy, MemberVisitor& visitor) {
-    if (auto* file = dynamic_cast<FileSource*>(&container))
-        return file->Descriptor();
+    if (container.Length() > kMaxImageBytes) {
+        visitor.Problem("floppy image larger than any floppy's; not read");
+        return -1;
+    }
     std::vector<std::uint8_t> block(kCopyBlockSize);
     for (std::int64_t at = 0; at < container.Length();) {
         const std::int64_t got = container.ReadAt(at, block.data(), kCopyBlockSize);
@@ -121,6 +126,9 @@ std::string ImdFault(ScanSource& source) {
             return "a track header cut short";
         if (mode > 5 || sizeCode > kMaxSizeCode || (head & 0x3E) != 0)
             return "a track header with impossible values";
+        // libdsk divides by a track's sector count when it looks for sectors.
+        if (sectors == 0)
+            return "a track without sectors";
         const int maps = 1 + ((head & 0x80) != 0) + ((head & 0x40) != 0);
         if (!walk.Skip(std::int64_t{maps} * sectors))
             return "a sector map cut short";
