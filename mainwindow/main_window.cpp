@@ -121,6 +121,11 @@ bool SameWithinAPixel(const QRect& a, const QRect& b) {
            std::abs(a.width() - b.width()) <= 1 && std::abs(a.height() - b.height()) <= 1;
 }
 
+// The frame the window is designed with; the real one is known once shown.
+QSize DesignFrameSize() {
+    return QSize(TwipsToPixels(kDesignFrameWidth), TwipsToPixels(kDesignFrameHeight));
+}
+
 // The local files and folders of a drop, in the order given.
 QStringList LocalPaths(const QMimeData* data) {
     QStringList paths;
@@ -408,6 +413,15 @@ void MainWindow::ConnectHandlers() {
             [this] { m_copyAction->setEnabled(!lstFoundFiles->Selection().empty()); });
     connect(m_worker, &SearchWorker::ProgressReady, this, &MainWindow::TakeSearchProgress);
     connect(m_takeProgress, &QTimer::timeout, this, &MainWindow::TakeSearchProgress);
+    // A screen unplugged or made smaller must not leave the window off it.
+    const auto watchScreen = [this](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, this, &MainWindow::FitOnScreens);
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, watchScreen);
+    connect(qApp, &QGuiApplication::screenRemoved, this, &MainWindow::FitOnScreens,
+            Qt::QueuedConnection);
 }
 
 // --- load, unload and layout --------------------------------------------------
@@ -449,16 +463,21 @@ void MainWindow::Form_Unload() {
 void MainWindow::ApplyStoredGeometry(const StoredGeometry& geometry) {
     const QRect stored(TwipsToPixels(geometry.left), TwipsToPixels(geometry.top),
                        TwipsToPixels(geometry.width), TwipsToPixels(geometry.height));
-    const QRect outer = PlaceOnScreens(stored, AvailableScreenAreas());
+    const QRect outer = PlaceOnScreens(stored, AvailableScreenAreas(), MinimumOuterSize());
+    // What the screens made of it is what is kept, so a place or size they
+    // cannot show is never written back.
     m_loadedGeometry = geometry;
     if (outer.topLeft() != stored.topLeft()) {
         m_loadedGeometry.left = PixelsToTwips(outer.left());
         m_loadedGeometry.top = PixelsToTwips(outer.top());
     }
+    if (outer.size() != stored.size()) {
+        m_loadedGeometry.width = PixelsToTwips(outer.width());
+        m_loadedGeometry.height = PixelsToTwips(outer.height());
+    }
     // The stored size is the outer one; the frame is taken at its design size,
     // so a size written at unload comes back the same whatever the frame.
-    m_loadedRect = QRect(outer.topLeft(), outer.size() - QSize(TwipsToPixels(kDesignFrameWidth),
-                                                               TwipsToPixels(kDesignFrameHeight)));
+    m_loadedRect = QRect(outer.topLeft(), outer.size() - DesignFrameSize());
     move(m_loadedRect.topLeft());
     resize(m_loadedRect.size());
     m_normalRect = QRect(pos(), size());
@@ -480,13 +499,37 @@ StoredGeometry MainWindow::CurrentGeometry() const {
     // so the round trip is exact whatever the scale and the frame.
     StoredGeometry stored = m_loadedGeometry;
     if (!SameWithinAPixel(m_normalRect, m_loadedRect)) {
-        stored.left = PixelsToTwips(m_normalRect.left());
-        stored.top = PixelsToTwips(m_normalRect.top());
-        stored.width = PixelsToTwips(m_normalRect.width()) + kDesignFrameWidth;
-        stored.height = PixelsToTwips(m_normalRect.height()) + kDesignFrameHeight;
+        // Only what the screens can show: a window dragged half off them
+        // comes back whole.
+        const QRect outer =
+            PlaceOnScreens(QRect(m_normalRect.topLeft(), m_normalRect.size() + DesignFrameSize()),
+                           AvailableScreenAreas(), MinimumOuterSize());
+        stored.left = PixelsToTwips(outer.left());
+        stored.top = PixelsToTwips(outer.top());
+        stored.width = PixelsToTwips(outer.width());
+        stored.height = PixelsToTwips(outer.height());
     }
     stored.maximised = (windowState() & Qt::WindowMaximized) != 0;
     return stored;
+}
+
+QSize MainWindow::MinimumOuterSize() const {
+    return minimumSize() + DesignFrameSize();
+}
+
+// The window as it stands, its real frame included, made to fit the screens
+// again: once its frame is known, and whenever the screens change.
+void MainWindow::FitOnScreens() {
+    if (!isVisible() ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return;
+    const QRect frame = frameGeometry();
+    const QSize frameSize = frame.size() - size();
+    const QRect placed = PlaceOnScreens(frame, AvailableScreenAreas(), minimumSize() + frameSize);
+    if (placed == frame)
+        return;
+    move(placed.topLeft());
+    resize(placed.size() - frameSize);
 }
 
 void MainWindow::PlacePanelsAtLoad() {
@@ -536,6 +579,11 @@ void MainWindow::changeEvent(QEvent* event) {
     // Restoring a minimised window lays it out again.
     if (event->type() == QEvent::WindowStateChange)
         LayoutPass();
+    // By its first activation the window manager has framed the window.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_framedFit) {
+        m_framedFit = true;
+        FitOnScreens();
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

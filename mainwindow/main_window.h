@@ -93,6 +93,8 @@ private:
     void ApplyStoredGeometry(const StoredGeometry& geometry);
     StoredGeometry CurrentGeometry() const;
     void KeepNormalGeometry();
+    QSize MinimumOuterSize() const;
+    void FitOnScreens();
     void PlacePanelsAtLoad();
     void LayoutPass();
 
@@ -156,6 +158,7 @@ private:
     qint64 m_problemCount = 0;        // the same in all, beyond those kept
     bool m_snapping = false;
     bool m_unloaded = false;
+    bool m_framedFit = false; // fitted on the screens with its real frame
     // The geometry as read at load, the rectangle it gave (the frame's top
     // left and the client size, in pixels), and that rectangle as it stands
     // while the window is neither maximised nor minimised.

@@ -8,6 +8,7 @@
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScreen>
 
 #include "directory_list.h"
 #include "drive_list.h"
@@ -124,12 +125,24 @@ private Q_SLOTS:
                                   << "960 960 6435 10500 0";
         QTest::newRow("twips between pixels")
             << "Top=977\nLeft=1003\nHeight=6500\nWidth=9500" << 0 << "977 1003 6500 9500 0";
+        // Larger than the screen, or beyond any number a window takes: as large
+        // as the screen's available area, and kept so.
+        QTest::newRow("oversized") << "Width=30000\nHeight=20000" << 0 << "screen";
+        const QString huge = u"99999999999999999999"_s;
+        QTest::newRow("overflowing")
+            << u"Top=-%1\nLeft=%1\nWidth=%1\nHeight=%1"_s.arg(huge) << 0 << "screen";
     }
 
     void geometryKeptBetweenRuns() {
         QFETCH(QString, store);
         QFETCH(int, change);
         QFETCH(QString, kept);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        if (kept == u"screen")
+            kept = u"%1 %2 %3 %4 0"_s.arg(screen.top() * 15)
+                       .arg(screen.left() * 15)
+                       .arg(screen.height() * 15)
+                       .arg(screen.width() * 15);
         QDir().mkpath(QFileInfo(m_settings.FilePath()).path());
         QFile file(m_settings.FilePath());
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write((u"[Startup]\n"_s + store).toUtf8()));
@@ -145,6 +158,7 @@ private Q_SLOTS:
             if (run == 0 && change == 2)
                 open.window.showMaximized();
             QTRY_COMPARE(open.window.isMaximized(), change == 2);
+            QVERIFY(screen.contains(open.window.frameGeometry()));
             Click(open.window, "cmdExit");
             const QSettings stored(m_settings.FilePath(), QSettings::IniFormat);
             QStringList values;
@@ -162,7 +176,7 @@ private Q_SLOTS:
         QTest::newRow("off the first's bottom")
             << QRect(9, 900, 600, 400) << QRect(9, 624, 600, 400);
         QTest::newRow("on none") << QRect(-5000, 9, 600, 400) << QRect(64, 64, 600, 400);
-        QTest::newRow("too large") << QRect(-9, 9, 1400, 1100) << QRect(0, 0, 1400, 1100);
+        QTest::newRow("too large") << QRect(-9, 9, 1400, 1100) << QRect(0, 0, 1280, 1024);
     }
 
     void placeOnScreens() {
