@@ -190,6 +190,12 @@ void ResultListView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End:
         line = m_model.LineCount() - 1;
         break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter stays in the list: passed on to the window, it would click
+        // Continue and throw the results away.
+        event->accept();
+        return;
     default:
         QAbstractScrollArea::keyPressEvent(event);
         return;
