@@ -25,6 +25,7 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include "caption_label.h"
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
@@ -258,8 +259,8 @@ void MainWindow::CreateResultsPanel() {
 
     fraCount = Design(new QGroupBox(Picture2), "fraCount", 120, 0, 9015, 375);
     lblCount = Design(new QLabel(QStringLiteral("0"), fraCount), "lblCount", 1440, 120, 1095, 255);
-    lblShowPath = Design(new QLabel(QStringLiteral("CurrentPath"), fraCount), "lblShowPath", 2640,
-                         120, 6255, 255);
+    lblShowPath = Design(new CaptionLabel(QStringLiteral("CurrentPath"), fraCount), "lblShowPath",
+                         2640, 120, 6255, 255);
     lblfound = Design(new QLabel(QStringLiteral("Files Scanned:"), fraCount), "lblfound", 120, 120,
                       1455, 255);
     FillWithParentBackground(lblCount);
@@ -339,6 +340,7 @@ void MainWindow::CreateActions() {
     connect(m_copyAction, &QAction::triggered, this, &MainWindow::CopySelectedLines);
     connect(m_selectAllAction, &QAction::triggered, lstFoundFiles, &ResultListView::SelectAll);
     connect(m_saveAction, &QAction::triggered, this, &MainWindow::SaveReportAs);
+    CreateProblemControls();
 
     const auto key = [this](const QKeySequence& keys, auto handler) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);

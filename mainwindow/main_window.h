@@ -26,6 +26,7 @@ class DirectoryList;
 class DriveList;
 class FileList;
 class OptionCheckBox;
+class ProblemsDialog;
 class ReportLines;
 class ResultListModel;
 class ResultListView;
@@ -122,9 +123,14 @@ private:
     void TakeSearchProgress();
     ReportLayout SearchLayout() const;
     void ShowCount();
-    void ShowPathCaption(const std::string& text, std::size_t maxLength = 60);
+    void ShowPathCaption(const std::string& text);
     void EnterFinishedState();
-    void ShowProblems();
+    QString FinishedCaption() const;
+    // What could not be read: the button beside the caption, the list's
+    // context menu and the dialog they open.
+    void CreateProblemControls();
+    void OfferProblems(bool offered);
+    void ShowProblemsDialog();
     void ResetForNewSearch();
     void EnterIntoRecentList(const QString& spec);
 
@@ -156,6 +162,12 @@ private:
     bool m_listFull = false;          // the last search stopped because the list was full
     QStringList m_problems;           // "path: reason" of what the search could not read
     qint64 m_problemCount = 0;        // the same in all, beyond those kept
+    bool m_cancelled = false;         // the user stopped the last search
+    QString m_stoppedIn;              // the file or member it stopped inside, if any
+    ProblemsDialog* m_problemsDialog = nullptr;
+    QPushButton* cmdNotRead = nullptr; // beside the caption, when something was not read
+    QAction* m_problemsAction = nullptr;
+    int m_captionWidth = 0; // lblShowPath's, with no button beside it
     bool m_snapping = false;
     bool m_unloaded = false;
     bool m_framedFit = false; // fitted on the screens with its real frame
@@ -185,7 +197,7 @@ private:
     ResultListView* lstFoundFiles = nullptr;
     QGroupBox* fraCount = nullptr;
     QLabel* lblCount = nullptr;
-    QLabel* lblShowPath = nullptr;
+    QLabel* lblShowPath = nullptr; // a CaptionLabel
     QLabel* lblfound = nullptr;
     QFrame* Picture1 = nullptr;
     QComboBox* cmbSearchSpec = nullptr;

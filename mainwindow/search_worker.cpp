@@ -72,6 +72,9 @@ SearchProgress SearchWorker::TakeProgress() {
     const std::lock_guard lock(m_mutex);
     SearchProgress taken = std::move(m_progress);
     m_progress = SearchProgress();
+    // The count stands until the walk counts on: a take while one large file
+    // is read must not show 0.
+    m_progress.scannedCount = taken.scannedCount;
     m_problemsTaken += taken.problems.size();
     m_progressSent = false;
     return taken;
@@ -117,17 +120,35 @@ void SearchWorker::Run(SearchRequest request) {
     options.patterns = request.lookInside ? std::vector<std::string>{} : request.patterns;
     options.recursive = request.recursive;
     DirectoryWalk walk(scanner, directoryLines, std::move(options), std::move(hooks));
+    std::string reading; // the file or member being read
+    std::string stoppedIn;
+    ScanStep step = ScanFileStep;
     if (request.lookInside) {
-        walk.SetScanStep(LookInsideStep({request.patterns, {}, [&](const std::string& path) {
-                                             ++scannedCount;
-                                             caption = path;
-                                             handOver();
-                                         }}));
+        step = LookInsideStep({request.patterns, {}, [&](const std::string& path) {
+                                   ++scannedCount;
+                                   caption = path;
+                                   reading = path;
+                                   handOver();
+                               }});
     }
+    walk.SetScanStep([&, step = std::move(step)](
+                         QuillScan& fileScanner, ReportSink& sink, const FileToScan& file,
+                         std::vector<ReadProblem>& problems, StepLines& stepLines) {
+        reading = file.directoryPath + file.name;
+        step(fileScanner, sink, file, problems, stepLines);
+        // A stop that came while the file was read cut its report short
+        // (a file stopped inside its marker scan gets none).
+        if (m_stop && stoppedIn.empty())
+            stoppedIn = reading;
+    });
     if (request.selected.empty())
         walk.WalkDirectory(request.root);
     else
         walk.ScanSelectedFiles(request.root, request.selected);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_progress.stoppedIn = stoppedIn;
+    }
     HandOver(lines, scannedCount, caption, true);
 }
 
