@@ -17,6 +17,11 @@ namespace kestrel {
 
 namespace {
 
+// Drawn before each line: every character stands in the column the report
+// puts it in, left to right, as in the text report, whatever the script of a
+// name or of the locale's date (right-to-left runs would move whole columns).
+const QString kLeftToRightOverride(QChar(0x202D));
+
 // Pixels between the list's left edge and the text.
 constexpr int kTextMargin = 3;
 // The horizontal scroll bar reaches this many characters at most, so the
@@ -123,6 +128,7 @@ void ResultListView::ModelReset() {
 
 void ResultListView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
+    painter.setLayoutDirection(Qt::LeftToRight);
     const int top = verticalScrollBar()->value();
     const int last = std::min(m_model.LineCount() - 1, top + VisibleLines());
     const int left = kTextMargin - horizontalScrollBar()->value();
@@ -132,7 +138,8 @@ void ResultListView::paintEvent(QPaintEvent*) {
         if (selected)
             painter.fillRect(rect, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(left, rect.top() + fontMetrics().ascent(), m_model.LineText(line));
+        painter.drawText(left, rect.top() + fontMetrics().ascent(),
+                         kLeftToRightOverride + m_model.LineText(line));
         if (line == m_current && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);

@@ -13,6 +13,7 @@
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "window_locale.h"
 #include "window_test_support.h"
 
 namespace kestrel {
@@ -184,6 +185,28 @@ private Q_SLOTS:
         QFETCH(QRect, placed);
         QCOMPARE(PlaceOnScreens(window, {QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)}),
                  placed);
+    }
+
+    void fileTimesInTheLocale_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<qint64>("time"); // seconds since the epoch, in UTC
+        QTest::addColumn<QString>("text");
+        // 10 April 1998, 09:15: four-digit years where the locale's short date
+        // has two; no direction marks; no time zone, bracketed or not.
+        const qint64 morning = 892199700;
+        QTest::newRow("de_DE") << "de_DE" << morning << "10.04.1998 09:15:00";
+        QTest::newRow("en_US") << "en_US" << morning << "4/10/1998 9:15:00 AM";
+        QTest::newRow("ar_EG") << "ar_EG" << morning << "١٠/٤/١٩٩٨ ٩:١٥:٠٠ ص";
+        QTest::newRow("fa_IR") << "fa_IR" << morning << "۱۹۹۸/۴/۱۰ ۹:۱۵:۰۰";
+        QTest::newRow("midnight") << "en_GB" << qint64{892166400} << "10/04/1998";
+    }
+
+    void fileTimesInTheLocale() {
+        QFETCH(QString, locale);
+        QFETCH(qint64, time);
+        QFETCH(QString, text);
+        QCOMPARE(QString::fromStdString(ReportLocaleFor(QLocale(locale)).formatFileTime(time)),
+                 text);
     }
 
     void recentListRules_data() {
