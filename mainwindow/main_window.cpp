@@ -446,6 +446,9 @@ void MainWindow::Form_Load() {
     filList->SetShowHidden(true);
     cmbSearchSpec->setEditText(kAllFilesPreset);
     cmdPrint->setEnabled(false);
+    // The focus starts where the tab order does: Search, not the first box
+    // created, which Space would check unseen.
+    cmdSearch->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::Form_Unload() {

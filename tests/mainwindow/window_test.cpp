@@ -52,6 +52,7 @@ private Q_SLOTS:
         QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
         QVERIFY(QFontInfo(Find(window, "lstFoundFiles")->font()).fixedPitch());
         QCOMPARE(StateOf(window), kIdleState);
+        QCOMPARE(QApplication::focusWidget(), Find(window, "cmdSearch"));
         QCOMPARE(Find<QComboBox>(window, "cmbSearchSpec")->currentText(), u"*.*"_s);
         // The current directory's files, hidden ones included.
         QCOMPARE(Listed(window), u".hidden.nlm CLIB.NLM ne2000.lan readme.txt setup.exe"_s);
