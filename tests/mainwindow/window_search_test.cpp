@@ -74,7 +74,6 @@ private Q_SLOTS:
     void searchRunsOnItsOwnThread() {
         fixtures::TempTree tree;
         const QString root = QString::fromStdString(tree.RootWithSeparator());
-        const QString caption = u"  44 files in "_s + root.chopped(1);
         QString expected = u'[' + root + u"]|lead.lan|[zz].lan"_s;
         tree.Add(" lead.lan", LanDriver("lead"));
         tree.Add("[zz].lan", LanDriver("zz driver"));
@@ -100,10 +99,15 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(Text(window, "lblCount"), u"42"_s, 30000);
         QTRY_VERIFY(scroll->maximum() >= 4);
         QCOMPARE(StateOf(window), kSearchingState);
-        QCOMPARE(Text(window, "lblShowPath"), caption);
+        // Inside the huge program the caption names it and how far it got.
+        const QString reading = u"Reading "_s + root + u"huge.exe: "_s;
+        QTRY_VERIFY(Text(window, "lblShowPath").startsWith(reading));
+        QVERIFY(Text(window, "lblShowPath").contains(u" of 1.00 TiB ("_s));
         Click(window, "cmdSearch");
         scroll->setValue(4);
-        QCOMPARE(Text(window, "lblShowPath") + QString::number(scroll->value()), caption + u'4');
+        QCOMPARE(Text(window, "lblShowPath").left(reading.size()) +
+                     QString::number(scroll->value()),
+                 reading + u'4');
 
         // Escape stops the scan inside the file, which gives no report; the
         // file after it is never reached.
