@@ -63,6 +63,23 @@ bool DirectoryList::SetPath(const std::string& path) {
     return true;
 }
 
+void DirectoryList::Refresh() {
+    std::string path = m_path;
+    while (!IsListableDirectory(path) && path != "/")
+        path = NormalDirectoryPath(path + "/..");
+    if (path != m_path) {
+        SetPath(path);
+        return;
+    }
+    const std::string highlighted = ListIndex() >= 0 ? List(ListIndex()) : std::string();
+    m_subdirectories = ListSubdirectories(m_path);
+    Fill();
+    for (int i = 0; i < ListCount() && !highlighted.empty(); ++i) {
+        if (List(i) == highlighted)
+            SetListIndex(i);
+    }
+}
+
 void DirectoryList::Fill() {
     const QSignalBlocker blocker(this);
     clear();

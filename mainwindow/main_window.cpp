@@ -29,6 +29,7 @@
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "folder_watch.h"
 #include "option_check_box.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
@@ -415,6 +416,15 @@ void MainWindow::ConnectHandlers() {
             [this] { m_copyAction->setEnabled(!lstFoundFiles->Selection().empty()); });
     connect(m_worker, &SearchWorker::ProgressReady, this, &MainWindow::TakeSearchProgress);
     connect(m_takeProgress, &QTimer::timeout, this, &MainWindow::TakeSearchProgress);
+    // Files and folders added or removed in the open folder show in the lists
+    // while the criteria do; the criteria shown again are listed afresh.
+    m_folderWatch = new FolderWatch(this);
+    connect(m_folderWatch, &FolderWatch::Changed, this, [this] {
+        if (m_state == SearchState::Idle) {
+            dirList->Refresh();
+            filList->Refresh();
+        }
+    });
     // A screen unplugged or made smaller must not leave the window off it.
     const auto watchScreen = [this](QScreen* screen) {
         connect(screen, &QScreen::availableGeometryChanged, this, &MainWindow::FitOnScreens);
@@ -704,6 +714,7 @@ void MainWindow::cmbSearchSpec_GotFocus() {
 }
 
 void MainWindow::DirList_Change() {
+    m_folderWatch->Watch(dirList->Path());
     filList->SetPath(dirList->Path());
     drvList->ShowDriveOf(dirList->Path());
 }

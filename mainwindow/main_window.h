@@ -25,6 +25,7 @@ namespace kestrel {
 class DirectoryList;
 class DriveList;
 class FileList;
+class FolderWatch;
 class OptionCheckBox;
 class ProblemsDialog;
 class ReportLines;
@@ -165,7 +166,8 @@ private:
     bool m_cancelled = false;         // the user stopped the last search
     QString m_stoppedIn;              // the file or member it stopped inside, if any
     ProblemsDialog* m_problemsDialog = nullptr;
-    QPushButton* cmdNotRead = nullptr; // beside the caption, when something was not read
+    FolderWatch* m_folderWatch = nullptr; // the open folder, for the lists
+    QPushButton* cmdNotRead = nullptr;    // beside the caption, when something was not read
     QAction* m_problemsAction = nullptr;
     int m_captionWidth = 0; // lblShowPath's, with no button beside it
     bool m_snapping = false;

@@ -3,6 +3,9 @@
 // pattern chain, the drive, directory and file lists, brief format),
 // and opening a folder from the command line or a drop.
 
+#include <sched.h>
+#include <sys/mount.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
@@ -318,6 +321,30 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(Find<DirectoryList>(open.window, "dirList")->Path()) +
                      u' ' + selected.join(u',') + u' ' + spec->currentText(),
                  root + opened);
+    }
+
+    void listsFollowTheFolderAndTheMounts() {
+        // A mount namespace of the test's own (root only) for the mount below,
+        // before the drive list opens the mount table.
+        const bool mounting = ::unshare(CLONE_NEWNS) == 0 &&
+                              ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        fixtures::TempTree tree;
+        tree.Add("old.txt", "bytes");
+        OpenWindow open(tree.Root());
+        auto* files = Find<FileList>(open.window, "filList");
+        files->SelectNames({"old.txt"});
+        tree.Add("new.nlm", "bytes");
+        const std::string later = tree.AddDirectory("later").string();
+        QTRY_COMPARE(Listed(open.window), u"new.nlm old.txt"_s);
+        QCOMPARE(files->SelectedNames(), std::vector<std::string>{"old.txt"});
+        QTRY_COMPARE(Find<DirectoryList>(open.window, "dirList")->List(0), later);
+        if (!mounting)
+            QSKIP("mounting a volume needs root");
+        auto* drives = Find<DriveList>(open.window, "drvList");
+        QVERIFY(::mount("kestrel", later.c_str(), "tmpfs", 0, nullptr) == 0);
+        QTRY_VERIFY(drives->findText(QString::fromStdString(later)) >= 0);
+        QVERIFY(::umount(later.c_str()) == 0);
+        QTRY_VERIFY(drives->findText(QString::fromStdString(later)) < 0);
     }
 
 private:
