@@ -8,6 +8,7 @@
 #include <QStyle>
 
 #include "file_listing.h"
+#include "visible_name.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -87,7 +88,7 @@ void DirectoryList::Fill() {
     const QIcon closedIcon = QApplication::style()->standardIcon(QStyle::SP_DirClosedIcon);
     const auto addEntry = [&](const std::string& path, int level, const QIcon& icon) {
         const QString indent(level * kIndentPerLevel, QLatin1Char(' '));
-        auto* item = new QListWidgetItem(icon, indent + QString::fromStdString(LastPart(path)));
+        auto* item = new QListWidgetItem(icon, indent + VisibleName(LastPart(path)));
         item->setData(Qt::UserRole, QByteArray::fromStdString(path));
         addItem(item);
     };

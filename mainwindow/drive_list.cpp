@@ -10,6 +10,7 @@
 #include <QStorageInfo>
 
 #include "file_listing.h"
+#include "visible_name.h"
 
 namespace kestrel {
 
@@ -86,7 +87,7 @@ void DriveList::Fill(const std::vector<std::string>& mountPoints) {
     const QSignalBlocker blocker(this);
     clear();
     for (const std::string& mountPoint : mountPoints)
-        addItem(QString::fromStdString(mountPoint), QByteArray::fromStdString(mountPoint));
+        addItem(VisibleName(mountPoint), QByteArray::fromStdString(mountPoint));
     const int index = findData(QByteArray::fromStdString(selected));
     setCurrentIndex(index >= 0 ? index : 0);
 }

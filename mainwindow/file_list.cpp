@@ -6,6 +6,7 @@
 
 #include "directory_list.h"
 #include "file_listing.h"
+#include "visible_name.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -46,7 +47,7 @@ void FileList::Fill() {
     for (const std::string& name : ListMatchingFiles(m_path, m_patterns)) {
         if (!m_showHidden && name.starts_with('.'))
             continue;
-        auto* item = new QListWidgetItem(QString::fromStdString(name));
+        auto* item = new QListWidgetItem(VisibleName(name));
         item->setData(Qt::UserRole, QByteArray::fromStdString(name));
         addItem(item);
     }

@@ -172,9 +172,11 @@ MainWindow::~MainWindow() {
 void MainWindow::CreateControls() {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kestrel for Windows (1.0)"));
-    // The icon drawn at 32 pixels, and at 256 for large screens.
+    // The icon drawn pixel by pixel at 32 pixels, and smooth at the sizes
+    // panels, task bars and large screens ask for.
     QIcon icon(QStringLiteral(":/kestrel_icon.xpm"));
-    icon.addFile(QStringLiteral(":/kestrel_icon_256.png"));
+    for (const int size : {16, 24, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/kestrel_icon_%1.png").arg(size));
     setWindowIcon(icon);
     // A sizable window with a minimise box and no maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -22,6 +22,8 @@ namespace {
 // name or of the locale's date (right-to-left runs would move whole columns).
 const QString kLeftToRightOverride(QChar(0x202D));
 
+const QChar kReplacementCharacter(0xFFFD);
+
 // Pixels between the list's left edge and the text.
 constexpr int kTextMargin = 3;
 // The horizontal scroll bar reaches this many characters at most, so the
@@ -138,14 +140,30 @@ void ResultListView::paintEvent(QPaintEvent*) {
         if (selected)
             painter.fillRect(rect, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(left, rect.top() + fontMetrics().ascent(),
-                         kLeftToRightOverride + m_model.LineText(line));
+        DrawLine(painter, left, rect, m_model.LineText(line));
         if (line == m_current && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
             focus.rect = rect;
             style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
         }
+    }
+}
+
+// A name that is not valid UTF-8 holds U+FFFD for each bad byte. Fixed-pitch
+// fonts seldom have that glyph, and one from another font is wider than a
+// column and runs into the next character: it is drawn as a boxed "?" in the
+// list's own font, one column wide.
+void ResultListView::DrawLine(QPainter& painter, int left, const QRect& rect,
+                              const QString& text) const {
+    QString shown = kLeftToRightOverride + text;
+    shown.replace(kReplacementCharacter, QLatin1Char('?'));
+    painter.drawText(left, rect.top() + fontMetrics().ascent(), shown);
+    const int width = fontMetrics().horizontalAdvance(QLatin1Char('?'));
+    for (qsizetype i = text.indexOf(kReplacementCharacter); i >= 0;
+         i = text.indexOf(kReplacementCharacter, i + 1)) {
+        const int x = left + fontMetrics().horizontalAdvance(shown.left(i + 1));
+        painter.drawRect(x, rect.top(), width - 1, rect.height() - 1);
     }
 }
 

@@ -52,7 +52,9 @@ private Q_SLOTS:
     void opensInTheIdleState() {
         OpenWindow open(m_tree.Root());
         const MainWindow& window = open.window;
-        QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
+        QCOMPARE(window.windowIcon().availableSizes(),
+                 QList<QSize>(
+                     {{32, 32}, {16, 16}, {24, 24}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
         QVERIFY(QFontInfo(Find(window, "lstFoundFiles")->font()).fixedPitch());
         QCOMPARE(StateOf(window), kIdleState);
         QCOMPARE(QApplication::focusWidget(), Find(window, "cmdSearch"));
@@ -334,8 +336,10 @@ private Q_SLOTS:
         auto* files = Find<FileList>(open.window, "filList");
         files->SelectNames({"old.txt"});
         tree.Add("new.nlm", "bytes");
+        tree.Add("tab\tname.nlm", "bytes");
         const std::string later = tree.AddDirectory("later").string();
-        QTRY_COMPARE(Listed(open.window), u"new.nlm old.txt"_s);
+        QTRY_COMPARE(Listed(open.window), u"new.nlm old.txt tab\tname.nlm"_s);
+        QCOMPARE(files->item(2)->text(), u"tab␉name.nlm"_s); // a tab shown, not a gap
         QCOMPARE(files->SelectedNames(), std::vector<std::string>{"old.txt"});
         QTRY_COMPARE(Find<DirectoryList>(open.window, "dirList")->List(0), later);
         if (!mounting)
