@@ -339,7 +339,7 @@ private Q_SLOTS:
         tree.Add("tab\tname.nlm", "bytes");
         const std::string later = tree.AddDirectory("later").string();
         QTRY_COMPARE(Listed(open.window), u"new.nlm old.txt tab\tname.nlm"_s);
-        QCOMPARE(files->item(2)->text(), u"tab␉name.nlm"_s); // a tab shown, not a gap
+        QCOMPARE(files->item(2)->text(), u"tab→name.nlm"_s); // a tab shown, not a gap
         QCOMPARE(files->SelectedNames(), std::vector<std::string>{"old.txt"});
         QTRY_COMPARE(Find<DirectoryList>(open.window, "dirList")->List(0), later);
         if (!mounting)
