@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -51,11 +52,13 @@ ProblemsDialog::ProblemsDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void ProblemsDialog::SetProblems(const QStringList& problems, qint64 count) {
-    QString summary = count == 1 ? QStringLiteral("1 file or member could not be read.")
-                                 : QStringLiteral("%1 files or members could not be read.")
-                                       .arg(QLocale().toString(count));
+    // A line may stand for a whole container, with the count of its problems.
+    QString summary =
+        count == 1
+            ? QStringLiteral("One thing could not be read in full:")
+            : QStringLiteral("%1 things could not be read in full:").arg(QLocale().toString(count));
     if (count > problems.size())
-        summary += QStringLiteral(" The first %1 are listed; kestrel-scan names them all.")
+        summary += QStringLiteral(" the first %1 are listed; kestrel-scan names them all.")
                        .arg(QLocale().toString(problems.size()));
     m_summary->setText(summary);
     m_list->setPlainText(problems.join(u'\n'));
