@@ -33,7 +33,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all build run test golden bench fuzz format format-check samples clean deps-build deps-test \
+.PHONY: all build build-run run test golden bench fuzz format format-check samples clean deps-build deps-test \
         deps-fuzz
 
 all: build
@@ -51,7 +51,13 @@ build: deps-build
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-samples: build
+# Only what `make run` runs: the window, kestrel-scan and the sample writer,
+# not the tests.
+build-run: deps-build
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target kestrel kestrel-scan make-samples
+
+samples: build-run
 	rm -rf $(SAMPLES_DIR)
 	$(BUILD_DIR)/samples/make-samples $(SAMPLES_DIR)
 

@@ -8,6 +8,7 @@
 #include <QStyle>
 
 #include "file_listing.h"
+#include "visible_name.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -63,6 +64,23 @@ bool DirectoryList::SetPath(const std::string& path) {
     return true;
 }
 
+void DirectoryList::Refresh() {
+    std::string path = m_path;
+    while (!IsListableDirectory(path) && path != "/")
+        path = NormalDirectoryPath(path + "/..");
+    if (path != m_path) {
+        SetPath(path);
+        return;
+    }
+    const std::string highlighted = ListIndex() >= 0 ? List(ListIndex()) : std::string();
+    m_subdirectories = ListSubdirectories(m_path);
+    Fill();
+    for (int i = 0; i < ListCount() && !highlighted.empty(); ++i) {
+        if (List(i) == highlighted)
+            SetListIndex(i);
+    }
+}
+
 void DirectoryList::Fill() {
     const QSignalBlocker blocker(this);
     clear();
@@ -70,7 +88,7 @@ void DirectoryList::Fill() {
     const QIcon closedIcon = QApplication::style()->standardIcon(QStyle::SP_DirClosedIcon);
     const auto addEntry = [&](const std::string& path, int level, const QIcon& icon) {
         const QString indent(level * kIndentPerLevel, QLatin1Char(' '));
-        auto* item = new QListWidgetItem(icon, indent + QString::fromStdString(LastPart(path)));
+        auto* item = new QListWidgetItem(icon, indent + VisibleName(LastPart(path)));
         item->setData(Qt::UserRole, QByteArray::fromStdString(path));
         addItem(item);
     };

@@ -26,6 +26,11 @@ public:
     // PathChanged when the open directory moves.
     bool SetPath(const std::string& path);
 
+    // Lists the open directory again (subdirectories made or removed),
+    // keeping the highlighted one. When the directory itself has gone, its
+    // nearest ancestor that can be listed opens instead.
+    void Refresh();
+
     int ListCount() const { return static_cast<int>(m_subdirectories.size()); }
     // The full path of the entry at `index`; empty outside the list.
     std::string List(int index) const;

@@ -1,16 +1,25 @@
 #include "drive_list.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QFileInfo>
 #include <QSignalBlocker>
+#include <QSocketNotifier>
 #include <QStorageInfo>
 
 #include "file_listing.h"
+#include "visible_name.h"
 
 namespace kestrel {
 
 namespace {
+
+// The kernel marks this file as having an exceptional condition (POLLPRI)
+// whenever a file system is mounted or unmounted in the process's namespace.
+// (A QFileSystemWatcher sees nothing here: /proc has no inotify.)
+constexpr char kMountTable[] = "/proc/self/mountinfo";
 
 bool IsAncestorOrSelf(const std::string& mountPoint, const std::string& path) {
     if (mountPoint == "/")
@@ -54,6 +63,23 @@ std::string VolumeOf(const std::string& path, const std::vector<std::string>& mo
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     Fill(MountedVolumes());
     connect(this, &QComboBox::currentIndexChanged, this, [this] { Q_EMIT DriveChanged(); });
+    // Without the mount table (no /proc), the list is read again when it drops down.
+    m_mountTable = ::open(kMountTable, O_RDONLY | O_CLOEXEC);
+    if (m_mountTable >= 0) {
+        m_mounts = new QSocketNotifier(m_mountTable, QSocketNotifier::Exception, this);
+        connect(m_mounts, &QSocketNotifier::activated, this, &DriveList::Refresh);
+    }
+}
+
+DriveList::~DriveList() {
+    delete m_mounts; // before the descriptor it watches
+    if (m_mountTable >= 0)
+        ::close(m_mountTable);
+}
+
+void DriveList::showPopup() {
+    Refresh();
+    QComboBox::showPopup();
 }
 
 void DriveList::Fill(const std::vector<std::string>& mountPoints) {
@@ -61,7 +87,7 @@ void DriveList::Fill(const std::vector<std::string>& mountPoints) {
     const QSignalBlocker blocker(this);
     clear();
     for (const std::string& mountPoint : mountPoints)
-        addItem(QString::fromStdString(mountPoint), QByteArray::fromStdString(mountPoint));
+        addItem(VisibleName(mountPoint), QByteArray::fromStdString(mountPoint));
     const int index = findData(QByteArray::fromStdString(selected));
     setCurrentIndex(index >= 0 ? index : 0);
 }

@@ -5,15 +5,20 @@
 
 #include <QComboBox>
 
+class QSocketNotifier;
+
 namespace kestrel {
 
 // The drive list: the mounted volumes, the root first and the others by path.
-// Selecting another volume raises DriveChanged, as the user's choice does.
+// Selecting another volume raises DriveChanged, as the user's choice does. The
+// list follows the mount table: a volume mounted or unmounted later is listed
+// or taken away, and it is read again each time the list drops down.
 class DriveList : public QComboBox {
     Q_OBJECT
 
 public:
     explicit DriveList(QWidget* parent = nullptr);
+    ~DriveList() override;
 
     // The mount point of the selected volume.
     std::string Drive() const;
@@ -27,11 +32,17 @@ public:
     // The volumes to list, for tests that need a volume of their own.
     void SetVolumes(std::vector<std::string> mountPoints);
 
+protected:
+    void showPopup() override;
+
 Q_SIGNALS:
     void DriveChanged();
 
 private:
     void Fill(const std::vector<std::string>& mountPoints);
+
+    int m_mountTable = -1; // watched for mounts and unmounts
+    QSocketNotifier* m_mounts = nullptr;
 };
 
 // The mount points of the mounted volumes that are directories, "/" first.

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include <QScrollBar>
+
 #include "directory_list.h"
 #include "file_listing.h"
+#include "visible_name.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -44,7 +47,7 @@ void FileList::Fill() {
     for (const std::string& name : ListMatchingFiles(m_path, m_patterns)) {
         if (!m_showHidden && name.starts_with('.'))
             continue;
-        auto* item = new QListWidgetItem(QString::fromStdString(name));
+        auto* item = new QListWidgetItem(VisibleName(name));
         item->setData(Qt::UserRole, QByteArray::fromStdString(name));
         addItem(item);
     }
@@ -70,13 +73,31 @@ std::vector<std::string> FileList::SelectedNames() const {
 }
 
 std::size_t FileList::SelectNames(const std::vector<std::string>& names) {
+    // Sorted, so a selection of thousands in a folder of thousands is quick.
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
     std::size_t selected = 0;
     for (int i = 0; i < count(); ++i) {
-        const bool wanted = std::find(names.begin(), names.end(), List(i)) != names.end();
+        const bool wanted = std::binary_search(sorted.begin(), sorted.end(), List(i));
         item(i)->setSelected(wanted);
         selected += wanted ? 1 : 0;
     }
     return selected;
+}
+
+void FileList::Refresh() {
+    const std::vector<std::string> selected = SelectedNames();
+    const std::string current = List(currentRow());
+    const int scrolled = verticalScrollBar()->value();
+    Fill();
+    SelectNames(selected);
+    for (int i = 0; i < count() && !current.empty(); ++i) {
+        if (List(i) == current) {
+            setCurrentRow(i, QItemSelectionModel::NoUpdate);
+            break;
+        }
+    }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 } // namespace kestrel

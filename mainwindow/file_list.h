@@ -38,6 +38,9 @@ public:
     std::vector<std::string> SelectedNames() const;
     // Selects the entries of these names and no others; the number selected.
     std::size_t SelectNames(const std::vector<std::string>& names);
+    // Lists the directory again (files added or removed), keeping the
+    // selection, the current entry and the scroll position where they can be.
+    void Refresh();
 
 private:
     void Fill();

@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Kestrel"));
     QApplication::setApplicationName(QStringLiteral("Kestrel"));
+    // Ties the window to its desktop entry (the Wayland app id, and the
+    // desktop file hint on X11), so a shell shows it under its launcher.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kestrel.Kestrel"));
     const QStringList paths = QApplication::arguments().mid(1);
     if (paths.size() > 1 || (!paths.isEmpty() && paths.first().startsWith(QLatin1Char('-')))) {
         std::fprintf(stderr, "kestrel: unexpected %s\n%s", qPrintable(paths.last()), kUsage);

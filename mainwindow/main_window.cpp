@@ -25,9 +25,11 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include "caption_label.h"
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "folder_watch.h"
 #include "option_check_box.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
@@ -121,6 +123,11 @@ bool SameWithinAPixel(const QRect& a, const QRect& b) {
            std::abs(a.width() - b.width()) <= 1 && std::abs(a.height() - b.height()) <= 1;
 }
 
+// The frame the window is designed with; the real one is known once shown.
+QSize DesignFrameSize() {
+    return QSize(TwipsToPixels(kDesignFrameWidth), TwipsToPixels(kDesignFrameHeight));
+}
+
 // The local files and folders of a drop, in the order given.
 QStringList LocalPaths(const QMimeData* data) {
     QStringList paths;
@@ -165,9 +172,11 @@ MainWindow::~MainWindow() {
 void MainWindow::CreateControls() {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kestrel for Windows (1.0)"));
-    // The icon drawn at 32 pixels, and at 256 for large screens.
+    // The icon drawn pixel by pixel at 32 pixels, and smooth at the sizes
+    // panels, task bars and large screens ask for.
     QIcon icon(QStringLiteral(":/kestrel_icon.xpm"));
-    icon.addFile(QStringLiteral(":/kestrel_icon_256.png"));
+    for (const int size : {16, 24, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/kestrel_icon_%1.png").arg(size));
     setWindowIcon(icon);
     // A sizable window with a minimise box and no maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -253,8 +262,8 @@ void MainWindow::CreateResultsPanel() {
 
     fraCount = Design(new QGroupBox(Picture2), "fraCount", 120, 0, 9015, 375);
     lblCount = Design(new QLabel(QStringLiteral("0"), fraCount), "lblCount", 1440, 120, 1095, 255);
-    lblShowPath = Design(new QLabel(QStringLiteral("CurrentPath"), fraCount), "lblShowPath", 2640,
-                         120, 6255, 255);
+    lblShowPath = Design(new CaptionLabel(QStringLiteral("CurrentPath"), fraCount), "lblShowPath",
+                         2640, 120, 6255, 255);
     lblfound = Design(new QLabel(QStringLiteral("Files Scanned:"), fraCount), "lblfound", 120, 120,
                       1455, 255);
     FillWithParentBackground(lblCount);
@@ -334,6 +343,7 @@ void MainWindow::CreateActions() {
     connect(m_copyAction, &QAction::triggered, this, &MainWindow::CopySelectedLines);
     connect(m_selectAllAction, &QAction::triggered, lstFoundFiles, &ResultListView::SelectAll);
     connect(m_saveAction, &QAction::triggered, this, &MainWindow::SaveReportAs);
+    CreateProblemControls();
 
     const auto key = [this](const QKeySequence& keys, auto handler) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
@@ -408,6 +418,24 @@ void MainWindow::ConnectHandlers() {
             [this] { m_copyAction->setEnabled(!lstFoundFiles->Selection().empty()); });
     connect(m_worker, &SearchWorker::ProgressReady, this, &MainWindow::TakeSearchProgress);
     connect(m_takeProgress, &QTimer::timeout, this, &MainWindow::TakeSearchProgress);
+    // Files and folders added or removed in the open folder show in the lists
+    // while the criteria do; the criteria shown again are listed afresh.
+    m_folderWatch = new FolderWatch(this);
+    connect(m_folderWatch, &FolderWatch::Changed, this, [this] {
+        if (m_state == SearchState::Idle) {
+            dirList->Refresh();
+            filList->Refresh();
+        }
+    });
+    // A screen unplugged or made smaller must not leave the window off it.
+    const auto watchScreen = [this](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, this, &MainWindow::FitOnScreens);
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, watchScreen);
+    connect(qApp, &QGuiApplication::screenRemoved, this, &MainWindow::FitOnScreens,
+            Qt::QueuedConnection);
 }
 
 // --- load, unload and layout --------------------------------------------------
@@ -430,6 +458,9 @@ void MainWindow::Form_Load() {
     filList->SetShowHidden(true);
     cmbSearchSpec->setEditText(kAllFilesPreset);
     cmdPrint->setEnabled(false);
+    // The focus starts where the tab order does: Search, not the first box
+    // created, which Space would check unseen.
+    cmdSearch->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::Form_Unload() {
@@ -449,16 +480,21 @@ void MainWindow::Form_Unload() {
 void MainWindow::ApplyStoredGeometry(const StoredGeometry& geometry) {
     const QRect stored(TwipsToPixels(geometry.left), TwipsToPixels(geometry.top),
                        TwipsToPixels(geometry.width), TwipsToPixels(geometry.height));
-    const QRect outer = PlaceOnScreens(stored, AvailableScreenAreas());
+    const QRect outer = PlaceOnScreens(stored, AvailableScreenAreas(), MinimumOuterSize());
+    // What the screens made of it is what is kept, so a place or size they
+    // cannot show is never written back.
     m_loadedGeometry = geometry;
     if (outer.topLeft() != stored.topLeft()) {
         m_loadedGeometry.left = PixelsToTwips(outer.left());
         m_loadedGeometry.top = PixelsToTwips(outer.top());
     }
+    if (outer.size() != stored.size()) {
+        m_loadedGeometry.width = PixelsToTwips(outer.width());
+        m_loadedGeometry.height = PixelsToTwips(outer.height());
+    }
     // The stored size is the outer one; the frame is taken at its design size,
     // so a size written at unload comes back the same whatever the frame.
-    m_loadedRect = QRect(outer.topLeft(), outer.size() - QSize(TwipsToPixels(kDesignFrameWidth),
-                                                               TwipsToPixels(kDesignFrameHeight)));
+    m_loadedRect = QRect(outer.topLeft(), outer.size() - DesignFrameSize());
     move(m_loadedRect.topLeft());
     resize(m_loadedRect.size());
     m_normalRect = QRect(pos(), size());
@@ -480,13 +516,37 @@ StoredGeometry MainWindow::CurrentGeometry() const {
     // so the round trip is exact whatever the scale and the frame.
     StoredGeometry stored = m_loadedGeometry;
     if (!SameWithinAPixel(m_normalRect, m_loadedRect)) {
-        stored.left = PixelsToTwips(m_normalRect.left());
-        stored.top = PixelsToTwips(m_normalRect.top());
-        stored.width = PixelsToTwips(m_normalRect.width()) + kDesignFrameWidth;
-        stored.height = PixelsToTwips(m_normalRect.height()) + kDesignFrameHeight;
+        // Only what the screens can show: a window dragged half off them
+        // comes back whole.
+        const QRect outer =
+            PlaceOnScreens(QRect(m_normalRect.topLeft(), m_normalRect.size() + DesignFrameSize()),
+                           AvailableScreenAreas(), MinimumOuterSize());
+        stored.left = PixelsToTwips(outer.left());
+        stored.top = PixelsToTwips(outer.top());
+        stored.width = PixelsToTwips(outer.width());
+        stored.height = PixelsToTwips(outer.height());
     }
     stored.maximised = (windowState() & Qt::WindowMaximized) != 0;
     return stored;
+}
+
+QSize MainWindow::MinimumOuterSize() const {
+    return minimumSize() + DesignFrameSize();
+}
+
+// The window as it stands, its real frame included, made to fit the screens
+// again: once its frame is known, and whenever the screens change.
+void MainWindow::FitOnScreens() {
+    if (!isVisible() ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return;
+    const QRect frame = frameGeometry();
+    const QSize frameSize = frame.size() - size();
+    const QRect placed = PlaceOnScreens(frame, AvailableScreenAreas(), minimumSize() + frameSize);
+    if (placed == frame)
+        return;
+    move(placed.topLeft());
+    resize(placed.size() - frameSize);
 }
 
 void MainWindow::PlacePanelsAtLoad() {
@@ -536,6 +596,11 @@ void MainWindow::changeEvent(QEvent* event) {
     // Restoring a minimised window lays it out again.
     if (event->type() == QEvent::WindowStateChange)
         LayoutPass();
+    // By its first activation the window manager has framed the window.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_framedFit) {
+        m_framedFit = true;
+        FitOnScreens();
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -651,6 +716,7 @@ void MainWindow::cmbSearchSpec_GotFocus() {
 }
 
 void MainWindow::DirList_Change() {
+    m_folderWatch->Watch(dirList->Path());
     filList->SetPath(dirList->Path());
     drvList->ShowDriveOf(dirList->Path());
 }

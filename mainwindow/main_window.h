@@ -25,7 +25,9 @@ namespace kestrel {
 class DirectoryList;
 class DriveList;
 class FileList;
+class FolderWatch;
 class OptionCheckBox;
+class ProblemsDialog;
 class ReportLines;
 class ResultListModel;
 class ResultListView;
@@ -93,6 +95,8 @@ private:
     void ApplyStoredGeometry(const StoredGeometry& geometry);
     StoredGeometry CurrentGeometry() const;
     void KeepNormalGeometry();
+    QSize MinimumOuterSize() const;
+    void FitOnScreens();
     void PlacePanelsAtLoad();
     void LayoutPass();
 
@@ -120,9 +124,14 @@ private:
     void TakeSearchProgress();
     ReportLayout SearchLayout() const;
     void ShowCount();
-    void ShowPathCaption(const std::string& text, std::size_t maxLength = 60);
+    void ShowPathCaption(const std::string& text);
     void EnterFinishedState();
-    void ShowProblems();
+    QString FinishedCaption() const;
+    // What could not be read: the button beside the caption, the list's
+    // context menu and the dialog they open.
+    void CreateProblemControls();
+    void OfferProblems(bool offered);
+    void ShowProblemsDialog();
     void ResetForNewSearch();
     void EnterIntoRecentList(const QString& spec);
 
@@ -154,8 +163,16 @@ private:
     bool m_listFull = false;          // the last search stopped because the list was full
     QStringList m_problems;           // "path: reason" of what the search could not read
     qint64 m_problemCount = 0;        // the same in all, beyond those kept
+    bool m_cancelled = false;         // the user stopped the last search
+    QString m_stoppedIn;              // the file or member it stopped inside, if any
+    ProblemsDialog* m_problemsDialog = nullptr;
+    FolderWatch* m_folderWatch = nullptr; // the open folder, for the lists
+    QPushButton* cmdNotRead = nullptr;    // beside the caption, when something was not read
+    QAction* m_problemsAction = nullptr;
+    int m_captionWidth = 0; // lblShowPath's, with no button beside it
     bool m_snapping = false;
     bool m_unloaded = false;
+    bool m_framedFit = false; // fitted on the screens with its real frame
     // The geometry as read at load, the rectangle it gave (the frame's top
     // left and the client size, in pixels), and that rectangle as it stands
     // while the window is neither maximised nor minimised.
@@ -182,7 +199,7 @@ private:
     ResultListView* lstFoundFiles = nullptr;
     QGroupBox* fraCount = nullptr;
     QLabel* lblCount = nullptr;
-    QLabel* lblShowPath = nullptr;
+    QLabel* lblShowPath = nullptr; // a CaptionLabel
     QLabel* lblfound = nullptr;
     QFrame* Picture1 = nullptr;
     QComboBox* cmbSearchSpec = nullptr;

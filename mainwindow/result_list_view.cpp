@@ -17,6 +17,13 @@ namespace kestrel {
 
 namespace {
 
+// Drawn before each line: every character stands in the column the report
+// puts it in, left to right, as in the text report, whatever the script of a
+// name or of the locale's date (right-to-left runs would move whole columns).
+const QString kLeftToRightOverride(QChar(0x202D));
+
+const QChar kReplacementCharacter(0xFFFD);
+
 // Pixels between the list's left edge and the text.
 constexpr int kTextMargin = 3;
 // The horizontal scroll bar reaches this many characters at most, so the
@@ -123,6 +130,7 @@ void ResultListView::ModelReset() {
 
 void ResultListView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
+    painter.setLayoutDirection(Qt::LeftToRight);
     const int top = verticalScrollBar()->value();
     const int last = std::min(m_model.LineCount() - 1, top + VisibleLines());
     const int left = kTextMargin - horizontalScrollBar()->value();
@@ -132,13 +140,30 @@ void ResultListView::paintEvent(QPaintEvent*) {
         if (selected)
             painter.fillRect(rect, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(left, rect.top() + fontMetrics().ascent(), m_model.LineText(line));
+        DrawLine(painter, left, rect, m_model.LineText(line));
         if (line == m_current && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
             focus.rect = rect;
             style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
         }
+    }
+}
+
+// A name that is not valid UTF-8 holds U+FFFD for each bad byte. Fixed-pitch
+// fonts seldom have that glyph, and one from another font is wider than a
+// column and runs into the next character: it is drawn as a boxed "?" in the
+// list's own font, one column wide.
+void ResultListView::DrawLine(QPainter& painter, int left, const QRect& rect,
+                              const QString& text) const {
+    QString shown = kLeftToRightOverride + text;
+    shown.replace(kReplacementCharacter, QLatin1Char('?'));
+    painter.drawText(left, rect.top() + fontMetrics().ascent(), shown);
+    const int width = fontMetrics().horizontalAdvance(QLatin1Char('?'));
+    for (qsizetype i = text.indexOf(kReplacementCharacter); i >= 0;
+         i = text.indexOf(kReplacementCharacter, i + 1)) {
+        const int x = left + fontMetrics().horizontalAdvance(shown.left(i + 1));
+        painter.drawRect(x, rect.top(), width - 1, rect.height() - 1);
     }
 }
 
@@ -190,6 +215,12 @@ void ResultListView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End:
         line = m_model.LineCount() - 1;
         break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Enter stays in the list: passed on to the window, it would click
+        // Continue and throw the results away.
+        event->accept();
+        return;
     default:
         QAbstractScrollArea::keyPressEvent(event);
         return;

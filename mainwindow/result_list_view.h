@@ -5,6 +5,8 @@
 
 #include <QAbstractScrollArea>
 
+class QPainter;
+
 namespace kestrel {
 
 class ResultListModel;
@@ -50,6 +52,7 @@ private:
     int VisibleLines() const;
     int LineAt(int y) const;
     bool IsSelected(int line) const;
+    void DrawLine(QPainter& painter, int left, const QRect& rect, const QString& text) const;
     // Makes `line` the current line as a click or key with `modifiers` does.
     void MoveCurrent(int line, Qt::KeyboardModifiers modifiers);
     void SelectOnly(int first, int last);

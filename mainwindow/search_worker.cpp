@@ -1,7 +1,12 @@
 #include "search_worker.h"
 
+#include <functional>
+
+#include <QLocale>
+
 #include "look_inside_step.h"
 #include "quill_scan.h"
+#include "read_progress.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -38,6 +43,47 @@ private:
     LineKind m_next = LineKind::ReportStart;
 };
 
+// The status caption while one file or member takes long to read: its path
+// and how far the scanner's reads have got, first once it has been read for
+// kSlowFileMs, then at most every kRefreshMs, so a file of gigabytes shows
+// life and the small ones of a tree never show it.
+class ReadingCaption : public ReadProgress {
+public:
+    static constexpr std::chrono::milliseconds kSlowFileMs{500};
+    static constexpr std::chrono::milliseconds kRefreshMs{250};
+
+    explicit ReadingCaption(std::function<void(std::string)> show) : m_show(std::move(show)) {}
+
+    void Start(std::string path) {
+        m_path = std::move(path);
+        m_shown = false;
+        m_lastShown = std::chrono::steady_clock::now();
+    }
+    const std::string& Path() const { return m_path; }
+    // Whether the caption was shown for the file or member last started.
+    bool Shown() const { return m_shown; }
+
+    void ReadUpTo(std::int64_t offset, std::int64_t length) override {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastShown < (m_shown ? kRefreshMs : kSlowFileMs) || length <= 0)
+            return;
+        m_shown = true;
+        m_lastShown = now;
+        const QLocale locale;
+        m_show(QStringLiteral("Reading %1: %2 of %3 (%4%)")
+                   .arg(QString::fromStdString(m_path), locale.formattedDataSize(offset),
+                        locale.formattedDataSize(length))
+                   .arg(std::min<std::int64_t>(offset, length) * 100 / length)
+                   .toStdString());
+    }
+
+private:
+    std::function<void(std::string)> m_show;
+    std::string m_path;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_lastShown;
+};
+
 } // namespace
 
 SearchWorker::SearchWorker(QObject* parent) : QObject(parent) {}
@@ -72,6 +118,9 @@ SearchProgress SearchWorker::TakeProgress() {
     const std::lock_guard lock(m_mutex);
     SearchProgress taken = std::move(m_progress);
     m_progress = SearchProgress();
+    // The count stands until the walk counts on: a take while one large file
+    // is read must not show 0.
+    m_progress.scannedCount = taken.scannedCount;
     m_problemsTaken += taken.problems.size();
     m_progressSent = false;
     return taken;
@@ -95,9 +144,17 @@ void SearchWorker::Run(SearchRequest request) {
         HandOver(lines, scannedCount, caption, false);
     };
 
+    // The walk's caption, shown again after a file that showed its progress.
+    std::string walkCaption;
+    ReadingCaption reading([&](std::string text) {
+        caption = std::move(text);
+        handOver();
+    });
+    scanner.SetReadProgress(&reading);
+
     WalkHooks hooks;
     hooks.showCaption = [&](const std::string& text) {
-        caption = text;
+        caption = walkCaption = text;
         handOver();
     };
     hooks.fileScanned = [&] {
@@ -117,17 +174,36 @@ void SearchWorker::Run(SearchRequest request) {
     options.patterns = request.lookInside ? std::vector<std::string>{} : request.patterns;
     options.recursive = request.recursive;
     DirectoryWalk walk(scanner, directoryLines, std::move(options), std::move(hooks));
+    std::string stoppedIn;
+    ScanStep step = ScanFileStep;
     if (request.lookInside) {
-        walk.SetScanStep(LookInsideStep({request.patterns, {}, [&](const std::string& path) {
-                                             ++scannedCount;
-                                             caption = path;
-                                             handOver();
-                                         }}));
+        step = LookInsideStep({request.patterns, {}, [&](const std::string& path) {
+                                   ++scannedCount;
+                                   caption = walkCaption = path;
+                                   reading.Start(path);
+                                   handOver();
+                               }});
     }
+    walk.SetScanStep([&, step = std::move(step)](
+                         QuillScan& fileScanner, ReportSink& sink, const FileToScan& file,
+                         std::vector<ReadProblem>& problems, StepLines& stepLines) {
+        reading.Start(file.directoryPath + file.name);
+        step(fileScanner, sink, file, problems, stepLines);
+        if (reading.Shown())
+            caption = walkCaption;
+        // A stop that came while the file was read cut its report short
+        // (a file stopped inside its marker scan gets none).
+        if (m_stop && stoppedIn.empty())
+            stoppedIn = reading.Path();
+    });
     if (request.selected.empty())
         walk.WalkDirectory(request.root);
     else
         walk.ScanSelectedFiles(request.root, request.selected);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_progress.stoppedIn = stoppedIn;
+    }
     HandOver(lines, scannedCount, caption, true);
 }
 

@@ -36,7 +36,10 @@ struct SearchProgress {
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
     std::vector<ReadProblem> problems;  // what could not be read, kept up to kMaxProblemsKept
     std::int64_t problemCount = 0;      // what could not be read in all
-    bool finished = false;              // the walk has ended, and this is the last of it
+    // The file or member being read when a stop came: its report is cut short
+    // there, or missing. Empty when the walk stopped between files.
+    std::string stoppedIn;
+    bool finished = false; // the walk has ended, and this is the last of it
 };
 
 // Runs a search on a thread of its own with a QuillScan of its own, so the

@@ -119,8 +119,10 @@ void MainWindow::EnterSearchingState() {
 }
 
 void MainWindow::CancelSearch() {
-    if (m_state == SearchState::Searching)
+    if (m_state == SearchState::Searching) {
+        m_cancelled = true;
         m_worker->Stop();
+    }
 }
 
 void MainWindow::EnterIntoRecentList(const QString& spec) {
@@ -165,8 +167,10 @@ void MainWindow::TakeSearchProgress() {
     for (const ReadProblem& problem : progress.problems)
         m_problems << QString::fromStdString(problem.path + ": " + problem.reason);
     m_problemCount += progress.problemCount;
+    if (!progress.stoppedIn.empty())
+        m_stoppedIn = QString::fromStdString(progress.stoppedIn);
     if (progress.caption)
-        ShowPathCaption(*progress.caption, 60);
+        ShowPathCaption(*progress.caption);
     if (progress.finished) {
         m_worker->Join();
         EnterFinishedState();
@@ -177,8 +181,9 @@ void MainWindow::ShowCount() {
     lblCount->setText(QString::number(m_scannedCount));
 }
 
-void MainWindow::ShowPathCaption(const std::string& text, std::size_t maxLength) {
-    lblShowPath->setText(QString::fromStdString(ShortenCaption(text, maxLength)));
+// The whole text: the label shortens it to its width.
+void MainWindow::ShowPathCaption(const std::string& text) {
+    lblShowPath->setText(QString::fromStdString(text));
 }
 
 void MainWindow::EnterFinishedState() {
@@ -188,10 +193,9 @@ void MainWindow::EnterFinishedState() {
     ShowCount();
     m_results->Flush();
     SnapResultList();
-    if (m_listFull)
-        lblShowPath->setText(QStringLiteral("The result list is full: the search stopped early."));
-    else
-        ShowProblems();
+    if (const QString caption = FinishedCaption(); !caption.isEmpty())
+        lblShowPath->setText(caption);
+    OfferProblems(!m_problems.isEmpty());
     cmdPrint->setEnabled(true);
     m_saveAction->setEnabled(true);
     cmdSearch->setText(kContinueCaption);
@@ -199,15 +203,23 @@ void MainWindow::EnterFinishedState() {
     cmdExit->setText(kExitCaption);
 }
 
-// What could not be read is said where the path stands once the search has
-// ended: the first in the caption, all that were kept in its tool tip.
-void MainWindow::ShowProblems() {
+// How the search ended, when that is more than the directory at the top of
+// the list: a list that filled up, a cancel (and the report it cut short), or
+// the first of what could not be read. The caption shows it until the list is
+// scrolled; the problems stay a click away (OfferProblems).
+QString MainWindow::FinishedCaption() const {
+    if (m_listFull)
+        return QStringLiteral("The result list is full: the search stopped early.");
+    if (m_cancelled && !m_stoppedIn.isEmpty())
+        return QStringLiteral("Cancelled while reading %1: the report is cut short there.")
+            .arg(m_stoppedIn);
+    if (m_cancelled)
+        return QStringLiteral("Cancelled: the search did not reach its end.");
     if (m_problems.isEmpty())
-        return;
+        return QString();
     const QString count =
         m_problemCount == 1 ? QString() : QStringLiteral(" (%1 in all)").arg(m_problemCount);
-    lblShowPath->setText(QStringLiteral("Not read%1: ").arg(count) + m_problems.first());
-    lblShowPath->setToolTip(m_problems.join(u'\n'));
+    return QStringLiteral("Not read%1: ").arg(count) + m_problems.first();
 }
 
 void MainWindow::ResetForNewSearch() {
@@ -215,7 +227,9 @@ void MainWindow::ResetForNewSearch() {
     m_listFull = false;
     m_problems.clear();
     m_problemCount = 0;
-    lblShowPath->setToolTip(QString());
+    m_cancelled = false;
+    m_stoppedIn.clear();
+    OfferProblems(false);
     cmdPrint->setEnabled(false);
     m_saveAction->setEnabled(false);
     for (QWidget* box :
@@ -264,7 +278,7 @@ void MainWindow::SnapResultList() {
     const int top = TopIndex();
     const int directoryLine = DirectoryLineAtOrAbove(*m_results, top);
     if (directoryLine >= 0)
-        ShowPathCaption(DirectoryOfLine(*m_results, directoryLine), 60);
+        ShowPathCaption(DirectoryOfLine(*m_results, directoryLine));
     LastTopIndex = top;
     m_snapping = false;
 }

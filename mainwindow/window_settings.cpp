@@ -112,7 +112,7 @@ void WriteGeometry(QSettings& settings, const StoredGeometry& geometry) {
                       geometry.maximised ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QRect PlaceOnScreens(QRect window, const QList<QRect>& screens) {
+QRect PlaceOnScreens(QRect window, const QList<QRect>& screens, QSize minimum) {
     if (screens.isEmpty())
         return window;
     const QRect* best = nullptr;
@@ -132,7 +132,10 @@ QRect PlaceOnScreens(QRect window, const QList<QRect>& screens) {
         window.moveTopLeft(best->topLeft() +
                            QPoint(TwipsToPixels(kDefaultLeft), TwipsToPixels(kDefaultTop)));
     }
-    // Larger than the screen: its top left corner on it.
+    // Larger than the screen: as large as the screen, unless that is below the
+    // window's minimum; then its top left corner on it.
+    window.setWidth(std::max(std::min(window.width(), best->width()), minimum.width()));
+    window.setHeight(std::max(std::min(window.height(), best->height()), minimum.height()));
     window.moveLeft(std::clamp(window.left(), best->left(),
                                std::max(best->left(), best->right() + 1 - window.width())));
     window.moveTop(std::clamp(window.top(), best->top(),

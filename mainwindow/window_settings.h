@@ -60,10 +60,11 @@ struct StoredGeometry {
 };
 
 StoredGeometry ReadGeometry(const QSettings& settings);
-// A window rectangle that lies wholly on no screen is moved onto the screen
-// that holds most of it, as far as needed; one on no screen at all goes to the
-// default place on the first. Screens are given by their available areas.
-QRect PlaceOnScreens(QRect window, const QList<QRect>& screens);
+// A window rectangle that lies wholly on no screen is made to fit the screen
+// that holds most of it: cut to its size (never below `minimum`) and moved onto
+// it as far as needed. One on no screen at all goes to the default place on the
+// first. Screens are given by their available areas.
+QRect PlaceOnScreens(QRect window, const QList<QRect>& screens, QSize minimum = QSize());
 void WriteGeometry(QSettings& settings, const StoredGeometry& geometry);
 
 // Values "0" to "9" of section "Recent": the non-empty ones in key order, so

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Draws the window icon and the logo of Kestrel.
 
-The icon is an hourglass under a red prohibition sign, drawn twice, each for
-its size: 32 by 32 pixels in 16 colours, pixel by pixel (an XPM for the window
-and a PNG for the desktop's icon theme), and 256 by 256 pixels with smooth
-edges and shading (a PNG for the icon theme, and for the window on large
-screens). The logo is 180 by 180 pixels in 16 colours: a maker's mark (a kestrel
+The icon is an hourglass under a red prohibition sign: 32 by 32 pixels in 16
+colours, pixel by pixel (an XPM for the window and a PNG for the desktop's
+icon theme); at 16, 24, 48, 64, 128 and 256 pixels with smooth edges and
+shading, drawn from the same shapes at each size (PNGs for the icon theme and
+the window); and those shapes as an SVG for the theme's scalable size. The logo is 180 by 180 pixels in 16 colours: a maker's mark (a kestrel
 in flight inside a lozenge) and the name KESTREL in cut-out letters on a red
 ground. Run from any folder; the files land beside this one.
 
@@ -177,16 +177,18 @@ def large_hourglass(x, y):
     return (196, 204, 214)
 
 
-def draw_large_icon():
+def draw_large_icon(size=LARGE):
+    """The shapes at `size` pixels, each pixel the average of its samples."""
+    scale = LARGE / size
     rows = []
-    for py in range(LARGE):
+    for py in range(size):
         row = []
-        for px in range(LARGE):
+        for px in range(size):
             total = [0, 0, 0, 0]
             for sy in range(SAMPLES):
                 for sx in range(SAMPLES):
-                    x = px + (sx + 0.5) / SAMPLES
-                    y = py + (sy + 0.5) / SAMPLES
+                    x = (px + (sx + 0.5) / SAMPLES) * scale
+                    y = (py + (sy + 0.5) / SAMPLES) * scale
                     colour = large_sign(x, y) or large_hourglass(x, y)
                     if colour:
                         for i in range(3):
@@ -200,6 +202,48 @@ def draw_large_icon():
                 row.append(tuple(total[i] // covered for i in range(3)) + (total[3] // count,))
         rows.append(row)
     return rows
+
+
+SMOOTH_SIZES = (16, 24, 48, 64, 128, 256)
+
+
+def svg_icon():
+    """The shapes of the large icon as an SVG of 256 by 256 units, without
+    clipping, which not every renderer of icons follows."""
+    c = LARGE / 2
+    reach = 99 / math.sqrt(2)
+
+    def polygon(points, colour, extra=""):
+        text = " ".join(f"{x:g},{y:g}" for x, y in points)
+        return f'<polygon points="{text}" fill="{colour}"{extra}/>'
+
+    def half(y):
+        """Half the width of the glass at height y."""
+        return 8 + abs(y - c) * 48 / 74
+
+    glass = [(c - 56, 54), (c - 8, c), (c - 56, 202), (c + 56, 202), (c + 8, c), (c + 56, 54)]
+    sand = [(c - half(84), 84), (c + half(84), 84), (c + half(124), 124), (c - half(124), 124)]
+    highlight = [(c - x * 0.8 if i < 1 or i > 3 else c - x * 0.55, y)
+                 for i, (x, y) in enumerate([(56, 54), (56, 54), (8, c), (56, 202), (56, 202),
+                                             (8, c)])]
+    ends = "".join(
+        f'<rect x="65.5" y="{top + 1.5}" width="125" height="17" rx="6" fill="#8b5a2b" '
+        f'stroke="#281808" stroke-width="3"/>' for top in (34, 202))
+    bar = f'x1="{c - reach:g}" y1="{c - reach:g}" x2="{c + reach:g}" y2="{c + reach:g}"'
+    return "\n".join([
+        '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 256 256">',
+        "<title>Kestrel</title>",
+        polygon(glass, "#c4ccd6", ' stroke="#282830" stroke-width="6" stroke-linejoin="round"'),
+        polygon(highlight, "#f5f8ff"),
+        polygon(sand, "#e8c000"),
+        f'<rect x="{c - 2.5:g}" y="124" width="5" height="78" fill="#e8c000"/>',
+        f'<path d="M {c - 52:g} 202 Q {c:g} 150 {c + 52:g} 202 Z" fill="#e8c000"/>',
+        ends,
+        f'<circle cx="{c:g}" cy="{c:g}" r="111.5" fill="none" stroke="#960000" stroke-width="27"/>',
+        f'<circle cx="{c:g}" cy="{c:g}" r="111.5" fill="none" stroke="#e21818" stroke-width="21"/>',
+        f'<line {bar} stroke="#960000" stroke-width="30"/>',
+        f'<line {bar} stroke="#e21818" stroke-width="25"/>',
+        "</svg>", ""])
 
 
 # --- the logo -------------------------------------------------------------
@@ -276,5 +320,8 @@ if __name__ == "__main__":
     write_xpm(os.path.join(HERE, "kestrel_icon.xpm"), "kestrel_icon", icon, ICON_PALETTE)
     write_png(os.path.join(HERE, "kestrel_icon_32.png"),
               [[rgba(ICON_PALETTE[key]) for key in row] for row in icon])
-    write_png(os.path.join(HERE, "kestrel_icon_256.png"), draw_large_icon())
+    for size in SMOOTH_SIZES:
+        write_png(os.path.join(HERE, f"kestrel_icon_{size}.png"), draw_large_icon(size))
+    with open(os.path.join(HERE, "kestrel.svg"), "w", encoding="ascii") as out:
+        out.write(svg_icon())
     write_xpm(os.path.join(HERE, "kestrel_logo.xpm"), "kestrel_logo", draw_logo(), LOGO_PALETTE)

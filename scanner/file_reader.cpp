@@ -129,6 +129,8 @@ std::int64_t FileReader::ReadAt(std::int64_t offset, std::uint8_t* into, std::in
             break; // the file shrank under us: what was read stands
         done += got;
     }
+    if (m_progress != nullptr)
+        m_progress->ReadUpTo(offset + done, ScanFileLength());
     return done;
 }
 

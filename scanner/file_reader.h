@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "byte_observer.h"
+#include "read_progress.h"
 #include "scan_source.h"
 
 namespace kestrel {
@@ -90,6 +91,9 @@ public:
         return m_stop != nullptr && m_stop->load(std::memory_order_relaxed);
     }
 
+    // Told after every read how far it got, or null; it must outlive the scans.
+    void SetReadProgress(ReadProgress* progress) { m_progress = progress; }
+
     // An observer of every file's bytes, or null; it must outlive the scans.
     void SetByteObserver(ByteObserver* observer) { m_observer = observer; }
     // A file's bytes begin for the observer.
@@ -117,6 +121,7 @@ private:
     std::int64_t m_bufferFill = 0;
     const std::atomic<bool>* m_stop = nullptr;
     ByteObserver* m_observer = nullptr;
+    ReadProgress* m_progress = nullptr;
     bool m_observing = false;        // the observer has not seen the whole file yet
     std::int64_t m_observedUpTo = 0; // the bytes before this offset were seen
 };

@@ -74,6 +74,10 @@ public:
     // writers); off by default, as the facts cost reads the report needs not.
     void SetReadFacts(bool on) { m_readFacts = on; }
 
+    // Told how far the reads of each file have got (the window's progress
+    // inside a large file), or null. It must outlive the scans.
+    using FileReader::SetReadProgress;
+
     // An observer of every file's bytes (a digest), or null for none. It
     // must outlive the scans.
     using FileReader::SetByteObserver;

@@ -17,9 +17,12 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QToolTip>
 
+#include "caption_label.h"
 #include "directory_list.h"
 #include "file_list.h"
+#include "problems_dialog.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
 #include "result_scrolling.h"
@@ -71,7 +74,6 @@ private Q_SLOTS:
     void searchRunsOnItsOwnThread() {
         fixtures::TempTree tree;
         const QString root = QString::fromStdString(tree.RootWithSeparator());
-        const QString caption = u"  44 files in "_s + root.chopped(1);
         QString expected = u'[' + root + u"]|lead.lan|[zz].lan"_s;
         tree.Add(" lead.lan", LanDriver("lead"));
         tree.Add("[zz].lan", LanDriver("zz driver"));
@@ -97,10 +99,15 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(Text(window, "lblCount"), u"42"_s, 30000);
         QTRY_VERIFY(scroll->maximum() >= 4);
         QCOMPARE(StateOf(window), kSearchingState);
-        QCOMPARE(Text(window, "lblShowPath"), caption);
+        // Inside the huge program the caption names it and how far it got.
+        const QString reading = u"Reading "_s + root + u"huge.exe: "_s;
+        QTRY_VERIFY(Text(window, "lblShowPath").startsWith(reading));
+        QVERIFY(Text(window, "lblShowPath").contains(u" of 1.00 TiB ("_s));
         Click(window, "cmdSearch");
         scroll->setValue(4);
-        QCOMPARE(Text(window, "lblShowPath") + QString::number(scroll->value()), caption + u'4');
+        QCOMPARE(Text(window, "lblShowPath").left(reading.size()) +
+                     QString::number(scroll->value()),
+                 reading + u'4');
 
         // Escape stops the scan inside the file, which gives no report; the
         // file after it is never reached.
@@ -174,24 +181,80 @@ private Q_SLOTS:
         QCOMPARE(spec->itemText(0), u"*.lan"_s);
     }
 
-    void problemsPastTheCap() {
-        // One more file that cannot be read than the window keeps: all are
-        // counted, the first named in the caption, those kept in its tool tip.
+    void finishedStateKeepsWhatWasFound() {
+        // Selected: a driver, one more file that cannot be read than the
+        // window keeps, and a program of 1 TiB inside which the search is
+        // cancelled.
         fixtures::TempTree tree;
-        std::vector<std::string> names;
+        const QString root = QString::fromStdString(tree.RootWithSeparator());
+        std::vector<std::string> names = {tree.Add("eth.lan", LanDriver("eth")).filename()};
         for (std::size_t i = 0; i <= SearchWorker::kMaxProblemsKept; ++i)
             names.push_back(tree.Add("f" + std::to_string(10000 + i), "x").filename());
+        const auto dos = fixtures::ByteWriter(64).PutText(0, "MZ").PutU16(0x18, 0x1C).Data();
+        std::filesystem::resize_file(tree.Add("huge.exe", dos), std::uintmax_t{1} << 40);
+        names.push_back("huge.exe");
         OpenWindow open(tree.Root());
         QCOMPARE(Find<FileList>(open.window, "filList")->SelectNames(names), names.size());
-        std::filesystem::remove_all(tree.Root());
-        std::filesystem::create_directory(tree.Root());
-        QVERIFY(SearchToTheEnd(open.window));
-        const QString first = QString::fromStdString(tree.RootWithSeparator()) +
-                              u"f10000: No such file or directory"_s;
-        QCOMPARE(Text(open.window, "lblShowPath"), u"Not read (1001 in all): "_s + first);
-        const QStringList kept = Find(open.window, "lblShowPath")->toolTip().split(u'\n');
+        for (std::size_t i = 1; i + 1 < names.size(); ++i)
+            std::filesystem::remove(tree.Root() / names[i]);
+        Click(open.window, "cmdSearch");
+        QTRY_COMPARE_WITH_TIMEOUT(Text(open.window, "lblCount"), u"1002"_s, 30000);
+        QTest::keyClick(&open.window, Qt::Key_Escape);
+        QTRY_COMPARE(open.window.State(), SearchState::Finished);
+
+        // The caption says the search was cancelled and where the report is
+        // cut short, shortened in the middle to fit, whole in its tool tip.
+        const auto* caption = Find<CaptionLabel>(open.window, "lblShowPath");
+        QCOMPARE(caption->text(),
+                 u"Cancelled while reading %1huge.exe: the report is cut short there."_s.arg(root));
+        QVERIFY(caption->ShownText().contains(u'…') &&
+                caption->fontMetrics().horizontalAdvance(caption->ShownText()) <= caption->width());
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), caption->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(Find(open.window, "lblShowPath"), &help);
+        QCOMPARE(QToolTip::text(), caption->text());
+
+        // What could not be read opens from the button beside the caption:
+        // all of it counted, those kept listed whole, copied and saved.
+        QCOMPARE(Text(open.window, "cmdNotRead"), u"&Not Read (1001)..."_s);
+        Click(open.window, "cmdNotRead");
+        auto* dialog = Find<ProblemsDialog>(open.window, "dlgProblems");
+        QTRY_VERIFY(dialog->isVisible());
+        const QStringList kept = dialog->Text().split(u'\n');
         QCOMPARE(kept.size(), 1000);
-        QVERIFY(kept.first() == first && kept.last().contains(u"f10999:"_s));
+        QCOMPARE(kept.first(), root + u"f10000: No such file or directory"_s);
+        QVERIFY(kept.last().startsWith(root + u"f10999:"_s));
+        Click(*dialog, "cmdCopyProblems");
+        QCOMPARE(QGuiApplication::clipboard()->text(), dialog->Text() + u'\n');
+        QTemporaryDir folder;
+        QString answer = folder.filePath(u"not-read.txt"_s);
+        dialog->SetSaveNameFunction([&](QWidget*, const QString&) { return answer; });
+        Click(*dialog, "cmdSaveProblems");
+        QFile saved(answer);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), dialog->Text() + u'\n');
+        // A file that cannot be written is said.
+        answer = folder.filePath(u"missing/not-read.txt"_s);
+        QString warning;
+        WhenShown([&](QWidget* box) {
+            warning = static_cast<QMessageBox*>(box)->text();
+            box->close();
+        });
+        Click(*dialog, "cmdSaveProblems");
+        QVERIFY2(warning.contains(QDir::toNativeSeparators(answer)), qPrintable(warning));
+        dialog->close();
+
+        // Enter in the result list stays there: the results are kept.
+        auto* list = Find<ResultListView>(open.window, "lstFoundFiles");
+        const int lines = open.window.ResultList().LineCount();
+        QVERIFY(lines > 2);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->LineRect(0).center());
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(StateOf(open.window), kFinishedState);
+        QCOMPARE(open.window.ResultList().LineCount() + list->CurrentLine(), lines + 1);
+        // Continue: nothing is offered of the search gone.
+        Click(open.window, "cmdSearch");
+        QVERIFY(!Find(open.window, "cmdNotRead")->isVisible());
     }
 
     void queuedLinesAreShownInOneInsertion() {

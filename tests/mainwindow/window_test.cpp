@@ -3,15 +3,20 @@
 // pattern chain, the drive, directory and file lists, brief format),
 // and opening a folder from the command line or a drop.
 
+#include <sched.h>
+#include <sys/mount.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScreen>
 
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "window_locale.h"
 #include "window_test_support.h"
 
 namespace kestrel {
@@ -47,9 +52,12 @@ private Q_SLOTS:
     void opensInTheIdleState() {
         OpenWindow open(m_tree.Root());
         const MainWindow& window = open.window;
-        QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
+        QCOMPARE(window.windowIcon().availableSizes(),
+                 QList<QSize>(
+                     {{32, 32}, {16, 16}, {24, 24}, {48, 48}, {64, 64}, {128, 128}, {256, 256}}));
         QVERIFY(QFontInfo(Find(window, "lstFoundFiles")->font()).fixedPitch());
         QCOMPARE(StateOf(window), kIdleState);
+        QCOMPARE(QApplication::focusWidget(), Find(window, "cmdSearch"));
         QCOMPARE(Find<QComboBox>(window, "cmbSearchSpec")->currentText(), u"*.*"_s);
         // The current directory's files, hidden ones included.
         QCOMPARE(Listed(window), u".hidden.nlm CLIB.NLM ne2000.lan readme.txt setup.exe"_s);
@@ -124,12 +132,24 @@ private Q_SLOTS:
                                   << "960 960 6435 10500 0";
         QTest::newRow("twips between pixels")
             << "Top=977\nLeft=1003\nHeight=6500\nWidth=9500" << 0 << "977 1003 6500 9500 0";
+        // Larger than the screen, or beyond any number a window takes: as large
+        // as the screen's available area, and kept so.
+        QTest::newRow("oversized") << "Width=30000\nHeight=20000" << 0 << "screen";
+        const QString huge = u"99999999999999999999"_s;
+        QTest::newRow("overflowing")
+            << u"Top=-%1\nLeft=%1\nWidth=%1\nHeight=%1"_s.arg(huge) << 0 << "screen";
     }
 
     void geometryKeptBetweenRuns() {
         QFETCH(QString, store);
         QFETCH(int, change);
         QFETCH(QString, kept);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        if (kept == u"screen")
+            kept = u"%1 %2 %3 %4 0"_s.arg(screen.top() * 15)
+                       .arg(screen.left() * 15)
+                       .arg(screen.height() * 15)
+                       .arg(screen.width() * 15);
         QDir().mkpath(QFileInfo(m_settings.FilePath()).path());
         QFile file(m_settings.FilePath());
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write((u"[Startup]\n"_s + store).toUtf8()));
@@ -145,6 +165,7 @@ private Q_SLOTS:
             if (run == 0 && change == 2)
                 open.window.showMaximized();
             QTRY_COMPARE(open.window.isMaximized(), change == 2);
+            QVERIFY(screen.contains(open.window.frameGeometry()));
             Click(open.window, "cmdExit");
             const QSettings stored(m_settings.FilePath(), QSettings::IniFormat);
             QStringList values;
@@ -162,7 +183,7 @@ private Q_SLOTS:
         QTest::newRow("off the first's bottom")
             << QRect(9, 900, 600, 400) << QRect(9, 624, 600, 400);
         QTest::newRow("on none") << QRect(-5000, 9, 600, 400) << QRect(64, 64, 600, 400);
-        QTest::newRow("too large") << QRect(-9, 9, 1400, 1100) << QRect(0, 0, 1400, 1100);
+        QTest::newRow("too large") << QRect(-9, 9, 1400, 1100) << QRect(0, 0, 1280, 1024);
     }
 
     void placeOnScreens() {
@@ -170,6 +191,28 @@ private Q_SLOTS:
         QFETCH(QRect, placed);
         QCOMPARE(PlaceOnScreens(window, {QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)}),
                  placed);
+    }
+
+    void fileTimesInTheLocale_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<qint64>("time"); // seconds since the epoch, in UTC
+        QTest::addColumn<QString>("text");
+        // 10 April 1998, 09:15: four-digit years where the locale's short date
+        // has two; no direction marks; no time zone, bracketed or not.
+        const qint64 morning = 892199700;
+        QTest::newRow("de_DE") << "de_DE" << morning << "10.04.1998 09:15:00";
+        QTest::newRow("en_US") << "en_US" << morning << "4/10/1998 9:15:00 AM";
+        QTest::newRow("ar_EG") << "ar_EG" << morning << "١٠/٤/١٩٩٨ ٩:١٥:٠٠ ص";
+        QTest::newRow("fa_IR") << "fa_IR" << morning << "۱۹۹۸/۴/۱۰ ۹:۱۵:۰۰";
+        QTest::newRow("midnight") << "en_GB" << qint64{892166400} << "10/04/1998";
+    }
+
+    void fileTimesInTheLocale() {
+        QFETCH(QString, locale);
+        QFETCH(qint64, time);
+        QFETCH(QString, text);
+        QCOMPARE(QString::fromStdString(ReportLocaleFor(QLocale(locale)).formatFileTime(time)),
+                 text);
     }
 
     void recentListRules_data() {
@@ -280,6 +323,32 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(Find<DirectoryList>(open.window, "dirList")->Path()) +
                      u' ' + selected.join(u',') + u' ' + spec->currentText(),
                  root + opened);
+    }
+
+    void listsFollowTheFolderAndTheMounts() {
+        // A mount namespace of the test's own (root only) for the mount below,
+        // before the drive list opens the mount table.
+        const bool mounting = ::unshare(CLONE_NEWNS) == 0 &&
+                              ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        fixtures::TempTree tree;
+        tree.Add("old.txt", "bytes");
+        OpenWindow open(tree.Root());
+        auto* files = Find<FileList>(open.window, "filList");
+        files->SelectNames({"old.txt"});
+        tree.Add("new.nlm", "bytes");
+        tree.Add("tab\tname.nlm", "bytes");
+        const std::string later = tree.AddDirectory("later").string();
+        QTRY_COMPARE(Listed(open.window), u"new.nlm old.txt tab\tname.nlm"_s);
+        QCOMPARE(files->item(2)->text(), u"tab→name.nlm"_s); // a tab shown, not a gap
+        QCOMPARE(files->SelectedNames(), std::vector<std::string>{"old.txt"});
+        QTRY_COMPARE(Find<DirectoryList>(open.window, "dirList")->List(0), later);
+        if (!mounting)
+            QSKIP("mounting a volume needs root");
+        auto* drives = Find<DriveList>(open.window, "drvList");
+        QVERIFY(::mount("kestrel", later.c_str(), "tmpfs", 0, nullptr) == 0);
+        QTRY_VERIFY(drives->findText(QString::fromStdString(later)) >= 0);
+        QVERIFY(::umount(later.c_str()) == 0);
+        QTRY_VERIFY(drives->findText(QString::fromStdString(later)) < 0);
     }
 
 private:
