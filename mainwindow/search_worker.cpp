@@ -196,12 +196,12 @@ void SearchWorker::Run(SearchRequest request) {
         if (m_stop && stoppedIn.empty())
             stoppedIn = reading.Path();
     });
-    if (request.selected.empty())
-        walk.WalkDirectory(request.root);
-    else
-        walk.ScanSelectedFiles(request.root, request.selected);
+    const bool stopped = request.selected.empty()
+                             ? walk.WalkDirectory(request.root)
+                             : walk.ScanSelectedFiles(request.root, request.selected);
     {
         const std::lock_guard lock(m_mutex);
+        m_progress.stopped = stopped || !stoppedIn.empty();
         m_progress.stoppedIn = stoppedIn;
     }
     HandOver(lines, scannedCount, caption, true);

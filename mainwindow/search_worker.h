@@ -36,6 +36,7 @@ struct SearchProgress {
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
     std::vector<ReadProblem> problems;  // what could not be read, kept up to kMaxProblemsKept
     std::int64_t problemCount = 0;      // what could not be read in all
+    bool stopped = false;               // the walk was stopped before its end
     // The file or member being read when a stop came: its report is cut short
     // there, or missing. Empty when the walk stopped between files.
     std::string stoppedIn;

@@ -172,6 +172,8 @@ void MainWindow::TakeSearchProgress() {
     if (progress.caption)
         ShowPathCaption(*progress.caption);
     if (progress.finished) {
+        // A cancel that came after the last file stopped nothing.
+        m_cancelled = m_cancelled && progress.stopped;
         m_worker->Join();
         EnterFinishedState();
     }
