@@ -25,6 +25,7 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include "details_window.h"
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
@@ -334,6 +335,7 @@ void MainWindow::CreateActions() {
     connect(m_copyAction, &QAction::triggered, this, &MainWindow::CopySelectedLines);
     connect(m_selectAllAction, &QAction::triggered, lstFoundFiles, &ResultListView::SelectAll);
     connect(m_saveAction, &QAction::triggered, this, &MainWindow::SaveReportAs);
+    m_details = new DetailsOpener(*lstFoundFiles, *m_results, *this);
 
     const auto key = [this](const QKeySequence& keys, auto handler) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);

@@ -22,6 +22,7 @@ class QTimer;
 
 namespace kestrel {
 
+class DetailsOpener;
 class DirectoryList;
 class DriveList;
 class FileList;
@@ -166,6 +167,7 @@ private:
     QAction* m_copyAction = nullptr;
     QAction* m_selectAllAction = nullptr;
     QAction* m_saveAction = nullptr;
+    DetailsOpener* m_details = nullptr;
 
     // The controls, in the order the window stores them.
     OptionCheckBox* chkVersion = nullptr;
