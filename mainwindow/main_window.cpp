@@ -30,6 +30,7 @@
 #include "drive_list.h"
 #include "file_list.h"
 #include "option_check_box.h"
+#include "path_field.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
 #include "search_worker.h"
@@ -293,7 +294,12 @@ void MainWindow::CreateCriteriaPanel() {
     cmdNetWare = preset("cmdNetWare", "NetWare", "Selects NLM type files", 4680);
 
     drvList = Design(new DriveList(Picture1), "drvList", 2640, 960, 3015, 315);
-    dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320, 3015, 3465);
+    dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320 + kPathFieldRow, 3015,
+                     3465 - kPathFieldRow);
+    txtPath =
+        Design(new PathField(
+                   *dirList, [this](const QString& path) { return OpenPath(path); }, Picture1),
+               "txtPath", 2640, 1320, 3015, 315);
     filList = Design(new FileList(Picture1), "filList", 120, 960, 2415, 3795);
     // A combo box's name is its text on Linux, where a label would name it:
     // the description says what these two are.
@@ -372,11 +378,12 @@ void MainWindow::FitLabelsToText() {
 void MainWindow::SetTabOrder() {
     // Tab positions 0 to 26; labels, frames, panels and hidden or disabled
     // controls are passed over when the focus moves.
-    QWidget* const order[] = {
-        cmdSearch, cmdExit,       Picture1,      lblCriteria, filList,     dirList,     drvList,
-        Picture2,  lstFoundFiles, chkSubdirs,    chkBrief,    Picture3,    fraButtons,  cmdPrint,
-        chkImport, chkCompany,    chkDebug,      chkVersion,  chkArchives, fraOptions,  cmdNetWare,
-        cmdAll,    cmdWindows,    cmbSearchSpec, fraCount,    lblfound,    lblShowPath, lblCount};
+    QWidget* const order[] = {cmdSearch,  cmdExit,    Picture1,    lblCriteria, filList,
+                              dirList,    drvList,    txtPath,     Picture2,    lstFoundFiles,
+                              chkSubdirs, chkBrief,   Picture3,    fraButtons,  cmdPrint,
+                              chkImport,  chkCompany, chkDebug,    chkVersion,  chkArchives,
+                              fraOptions, cmdNetWare, cmdAll,      cmdWindows,  cmbSearchSpec,
+                              fraCount,   lblfound,   lblShowPath, lblCount};
     // Only controls that take the focus join the chain: a panel placed in it
     // would carry its children along.
     QWidget* previous = nullptr;
@@ -507,7 +514,7 @@ void MainWindow::LayoutPass() {
         ComputeWindowLayout(PixelsToTwips(width()), PixelsToTwips(height()));
     Picture1->resize(Picture1->width(), TwipsToPixels(layout.picture1Height));
     filList->resize(filList->width(), TwipsToPixels(layout.filListHeight));
-    dirList->resize(dirList->width(), TwipsToPixels(layout.dirListHeight));
+    dirList->resize(dirList->width(), TwipsToPixels(layout.dirListHeight - kPathFieldRow));
     Picture2->resize(TwipsToPixels(layout.picture2Width), TwipsToPixels(layout.picture2Height));
     lstFoundFiles->resize(TwipsToPixels(layout.lstFoundFilesWidth),
                           TwipsToPixels(layout.lstFoundFilesHeight));

@@ -27,6 +27,7 @@ class DirectoryList;
 class DriveList;
 class FileList;
 class OptionCheckBox;
+class PathField;
 class ReportLines;
 class ResultListModel;
 class ResultListView;
@@ -193,6 +194,7 @@ private:
     QPushButton* cmdNetWare = nullptr;
     DriveList* drvList = nullptr;
     DirectoryList* dirList = nullptr;
+    PathField* txtPath = nullptr; // added above dirList
     FileList* filList = nullptr;
     QLabel* lblCriteria = nullptr;
     QPushButton* cmdSearch = nullptr;
