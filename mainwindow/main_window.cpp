@@ -29,6 +29,7 @@
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "find_bar.h"
 #include "option_check_box.h"
 #include "path_field.h"
 #include "result_list_model.h"
@@ -342,6 +343,8 @@ void MainWindow::CreateActions() {
     connect(m_selectAllAction, &QAction::triggered, lstFoundFiles, &ResultListView::SelectAll);
     connect(m_saveAction, &QAction::triggered, this, &MainWindow::SaveReportAs);
     m_details = new DetailsOpener(*lstFoundFiles, *m_results, *this);
+    m_findBar = new FindBar(*lstFoundFiles, *m_results, *this);
+    connect(m_findBar, &FindBar::VisibilityChanged, this, &MainWindow::LayoutPass);
 
     const auto key = [this](const QKeySequence& keys, auto handler) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
@@ -518,6 +521,8 @@ void MainWindow::LayoutPass() {
     Picture2->resize(TwipsToPixels(layout.picture2Width), TwipsToPixels(layout.picture2Height));
     lstFoundFiles->resize(TwipsToPixels(layout.lstFoundFilesWidth),
                           TwipsToPixels(layout.lstFoundFilesHeight));
+    if (m_findBar != nullptr)
+        m_findBar->Place();
     Picture3->move(TwipsToPixels(layout.picture3Left), TwipsToPixels(layout.picture3Top));
     SetTop(fraButtons, layout.fraButtonsTop);
     SetTop(fraOptions, layout.fraOptionsTop);

@@ -26,6 +26,7 @@ class DetailsOpener;
 class DirectoryList;
 class DriveList;
 class FileList;
+class FindBar;
 class OptionCheckBox;
 class PathField;
 class ReportLines;
@@ -169,6 +170,7 @@ private:
     QAction* m_selectAllAction = nullptr;
     QAction* m_saveAction = nullptr;
     DetailsOpener* m_details = nullptr;
+    FindBar* m_findBar = nullptr;
 
     // The controls, in the order the window stores them.
     OptionCheckBox* chkVersion = nullptr;

@@ -3,7 +3,7 @@
 // the lines it makes; selected files; a refused pattern; and the result
 // list, whose lines reach the view in batches, whose top snaps to the first
 // line of a report when it is scrolled, and whose lines are copied, saved and
-// printed; and the Details window of a report.
+// printed; the Details window of a report and finding text in the results.
 
 #include <csignal>
 #include <sys/resource.h>
@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCryptographicHash>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -436,6 +437,43 @@ private Q_SLOTS:
         QCOMPARE(Text(*details, "lblDetailsStatus"),
                  u"Not read again: "_s + file.fileName() + u": No such file or directory"_s);
         QCOMPARE(copied(), touched);
+    }
+
+    // Ctrl+F, then Enter or F3 for the next line that holds the text in any
+    // case, Shift+F3 for the one before; past the end the search goes round.
+    void findInTheResults() {
+        fixtures::TempTree tree;
+        tree.Add("a.lan", LanDriver("Ethernet"));
+        tree.Add("b.lan", LanDriver("Token Ring"));
+        tree.Add("c.lan", LanDriver("ETHERNET II"));
+        OpenWindow open(tree.Root());
+        QTest::keyClick(&open.window, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(Find(open.window, "fraFind")->isHidden()); // no results to find in
+        QVERIFY(SearchToTheEnd(open.window));
+        auto* list = Find<ResultListView>(open.window, "lstFoundFiles");
+        const int listHeight = list->height();
+        QTest::keyClick(&open.window, Qt::Key_F, Qt::ControlModifier);
+        auto* text = Find<QLineEdit>(open.window, "txtFind");
+        QVERIFY(text->hasFocus() && list->height() < listHeight);
+        QTest::keyClicks(text, u"ethernet"_s);
+        QStringList found;
+        for (const auto& [key, modifiers] : {std::pair{Qt::Key_Return, Qt::NoModifier},
+                                             {Qt::Key_F3, Qt::NoModifier},
+                                             {Qt::Key_F3, Qt::NoModifier},
+                                             {Qt::Key_F3, Qt::ShiftModifier}}) {
+            QTest::keyClick(text, key, modifiers);
+            found << QString::number(list->CurrentLine()) + u' ' +
+                         Text(open.window, "lblFindStatus");
+        }
+        QCOMPARE(found.join(u'|'), u"2 |6 |2 Went on from the top|6 Went on from the end"_s);
+        text->setText(u"nowhere"_s);
+        QTest::keyClick(text, Qt::Key_Return);
+        QCOMPARE(Text(open.window, "lblFindStatus"), u"Not found: \"nowhere\""_s);
+        QCOMPARE(list->CurrentLine(), 6);
+        QTest::keyClick(text, Qt::Key_Escape);
+        QVERIFY(Find(open.window, "fraFind")->isHidden() && list->hasFocus());
+        QCOMPARE(list->height(), listHeight);
+        QCOMPARE(open.window.State(), SearchState::Finished);
     }
 
 private:
