@@ -249,8 +249,7 @@ void DetailsWindow::StopReading() {
 // An embedded module's digests are those of the NLM that holds it, given
 // with that file's own report.
 void DetailsWindow::UpdateDigestsButton() {
-    const ReportLocator& where = m_report.where;
-    m_digests->setEnabled(!m_reading && (where.embeddedIn.empty() || !where.container.empty()));
+    m_digests->setEnabled(!m_reading && m_report.where.embeddedIn.empty());
 }
 
 void DetailsWindow::TakeRead(const ReadAgain& read, std::uint64_t generation) {

@@ -100,12 +100,16 @@ void FindBar::Place() {
 }
 
 void FindBar::Open() {
+    ShowBar();
+    m_text->setFocus(Qt::ShortcutFocusReason);
+    m_text->selectAll();
+}
+
+void FindBar::ShowBar() {
     if (isHidden()) {
         show();
         Q_EMIT VisibilityChanged();
     }
-    m_text->setFocus(Qt::ShortcutFocusReason);
-    m_text->selectAll();
 }
 
 void FindBar::Close() {
@@ -119,6 +123,8 @@ bool FindBar::FindNext(bool forward) {
         Open();
         return false;
     }
+    // F3 with the bar closed opens it: it is where a failure is said.
+    ShowBar();
     const std::string text = m_text->text().toStdString();
     const int from = m_list.CurrentLine();
     const int line = FindLine(m_model, text, from, forward);

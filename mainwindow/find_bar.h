@@ -44,6 +44,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ShowBar();
     void Close();
 
     ResultListView& m_list;

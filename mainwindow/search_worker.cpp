@@ -23,7 +23,8 @@ private:
 
 // The composer's report lines: a report's first line is the first after the
 // end of the one before. The report itself, which comes after its lines, is
-// kept by the line it starts on.
+// kept by the line it starts on: the composer writes a report's lines and the
+// report in one go, so the walk never hands the lines over in between.
 class ReportLineSink : public ReportSink {
 public:
     ReportLineSink(LineBuffer& lines, ReportRecords& records, bool& lost)
