@@ -26,11 +26,14 @@
 #include <QTimer>
 
 #include "caption_label.h"
+#include "details_window.h"
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "find_bar.h"
 #include "folder_watch.h"
 #include "option_check_box.h"
+#include "path_field.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
 #include "search_worker.h"
@@ -301,7 +304,12 @@ void MainWindow::CreateCriteriaPanel() {
     cmdNetWare = preset("cmdNetWare", "NetWare", "Selects NLM type files", 4680);
 
     drvList = Design(new DriveList(Picture1), "drvList", 2640, 960, 3015, 315);
-    dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320, 3015, 3465);
+    dirList = Design(new DirectoryList(Picture1), "dirList", 2640, 1320 + kPathFieldRow, 3015,
+                     3465 - kPathFieldRow);
+    txtPath =
+        Design(new PathField(
+                   *dirList, [this](const QString& path) { return OpenPath(path); }, Picture1),
+               "txtPath", 2640, 1320, 3015, 315);
     filList = Design(new FileList(Picture1), "filList", 120, 960, 2415, 3795);
     // A combo box's name is its text on Linux, where a label would name it:
     // the description says what these two are.
@@ -344,6 +352,9 @@ void MainWindow::CreateActions() {
     connect(m_selectAllAction, &QAction::triggered, lstFoundFiles, &ResultListView::SelectAll);
     connect(m_saveAction, &QAction::triggered, this, &MainWindow::SaveReportAs);
     CreateProblemControls();
+    m_details = new DetailsOpener(*lstFoundFiles, *m_results, *this);
+    m_findBar = new FindBar(*lstFoundFiles, *m_results, *this);
+    connect(m_findBar, &FindBar::VisibilityChanged, this, &MainWindow::LayoutPass);
 
     const auto key = [this](const QKeySequence& keys, auto handler) {
         connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
@@ -380,11 +391,12 @@ void MainWindow::FitLabelsToText() {
 void MainWindow::SetTabOrder() {
     // Tab positions 0 to 26; labels, frames, panels and hidden or disabled
     // controls are passed over when the focus moves.
-    QWidget* const order[] = {
-        cmdSearch, cmdExit,       Picture1,      lblCriteria, filList,     dirList,     drvList,
-        Picture2,  lstFoundFiles, chkSubdirs,    chkBrief,    Picture3,    fraButtons,  cmdPrint,
-        chkImport, chkCompany,    chkDebug,      chkVersion,  chkArchives, fraOptions,  cmdNetWare,
-        cmdAll,    cmdWindows,    cmbSearchSpec, fraCount,    lblfound,    lblShowPath, lblCount};
+    QWidget* const order[] = {cmdSearch,  cmdExit,    Picture1,    lblCriteria, filList,
+                              dirList,    drvList,    txtPath,     Picture2,    lstFoundFiles,
+                              chkSubdirs, chkBrief,   Picture3,    fraButtons,  cmdPrint,
+                              chkImport,  chkCompany, chkDebug,    chkVersion,  chkArchives,
+                              fraOptions, cmdNetWare, cmdAll,      cmdWindows,  cmbSearchSpec,
+                              fraCount,   lblfound,   lblShowPath, lblCount};
     // Only controls that take the focus join the chain: a panel placed in it
     // would carry its children along.
     QWidget* previous = nullptr;
@@ -565,10 +577,12 @@ void MainWindow::LayoutPass() {
         ComputeWindowLayout(PixelsToTwips(width()), PixelsToTwips(height()));
     Picture1->resize(Picture1->width(), TwipsToPixels(layout.picture1Height));
     filList->resize(filList->width(), TwipsToPixels(layout.filListHeight));
-    dirList->resize(dirList->width(), TwipsToPixels(layout.dirListHeight));
+    dirList->resize(dirList->width(), TwipsToPixels(layout.dirListHeight - kPathFieldRow));
     Picture2->resize(TwipsToPixels(layout.picture2Width), TwipsToPixels(layout.picture2Height));
     lstFoundFiles->resize(TwipsToPixels(layout.lstFoundFilesWidth),
                           TwipsToPixels(layout.lstFoundFilesHeight));
+    if (m_findBar != nullptr)
+        m_findBar->Place();
     Picture3->move(TwipsToPixels(layout.picture3Left), TwipsToPixels(layout.picture3Top));
     SetTop(fraButtons, layout.fraButtonsTop);
     SetTop(fraOptions, layout.fraOptionsTop);

@@ -22,11 +22,14 @@ class QTimer;
 
 namespace kestrel {
 
+class DetailsOpener;
 class DirectoryList;
 class DriveList;
 class FileList;
+class FindBar;
 class FolderWatch;
 class OptionCheckBox;
+class PathField;
 class ProblemsDialog;
 class ReportLines;
 class ResultListModel;
@@ -183,6 +186,8 @@ private:
     QAction* m_copyAction = nullptr;
     QAction* m_selectAllAction = nullptr;
     QAction* m_saveAction = nullptr;
+    DetailsOpener* m_details = nullptr;
+    FindBar* m_findBar = nullptr;
 
     // The controls, in the order the window stores them.
     OptionCheckBox* chkVersion = nullptr;
@@ -208,6 +213,7 @@ private:
     QPushButton* cmdNetWare = nullptr;
     DriveList* drvList = nullptr;
     DirectoryList* dirList = nullptr;
+    PathField* txtPath = nullptr; // added above dirList
     FileList* filList = nullptr;
     QLabel* lblCriteria = nullptr;
     QPushButton* cmdSearch = nullptr;

@@ -30,8 +30,10 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     return LineText(index.row());
 }
 
-bool ResultListModel::Append(const LineBuffer& lines) {
-    if (lines.Count() > kMaxLines - m_lines.Count() || !m_lines.Append(lines))
+bool ResultListModel::Append(const LineBuffer& lines, const ReportRecords& records) {
+    const std::size_t count = m_lines.Count();
+    if (lines.Count() > kMaxLines - count ||
+        !m_records.Append(records, static_cast<std::int64_t>(count)) || !m_lines.Append(lines))
         return false;
     for (std::size_t i = 0; i < lines.Count(); ++i)
         m_longestQueued = std::max(m_longestQueued, lines.Line(i).size());
@@ -63,6 +65,7 @@ void ResultListModel::Clear() {
     m_showTimer.stop();
     beginResetModel();
     m_lines.Clear();
+    m_records.Clear();
     m_shownCount = 0;
     m_longestQueued = 0;
     m_longestShown = 0;
@@ -84,6 +87,17 @@ LineKind ResultListModel::Kind(int index) const {
     if (index < 0 || index >= m_shownCount)
         return LineKind::InReport;
     return m_lines.Kind(static_cast<std::size_t>(index));
+}
+
+std::optional<KeptReport> ResultListModel::ReportAt(int index) const {
+    if (index < 0 || index >= m_shownCount)
+        return std::nullopt;
+    int first = index;
+    while (first > 0 && Kind(first) == LineKind::InReport)
+        --first;
+    if (Kind(first) != LineKind::ReportStart)
+        return std::nullopt;
+    return m_records.StartingAt(first);
 }
 
 bool ResultListModel::WriteLines(QIODevice& device, int first, int last) const {

@@ -7,6 +7,7 @@
 
 #include "line_buffer.h"
 #include "report_lines.h"
+#include "report_records.h"
 
 class QIODevice;
 
@@ -31,7 +32,7 @@ public:
 
     // Queues the lines. False when the list can take no more (it counts its
     // rows in an int, and memory ends somewhere): the lines are dropped.
-    bool Append(const LineBuffer& lines);
+    bool Append(const LineBuffer& lines, const ReportRecords& records = {});
     bool AppendLine(std::string_view line, LineKind kind);
     void Flush();
     void Clear();
@@ -42,6 +43,9 @@ public:
     std::string_view Line(int index) const;
     QString LineText(int index) const override;
     LineKind Kind(int index) const override;
+    // The kept report whose lines include the shown line `index`; none for a
+    // directory line.
+    std::optional<KeptReport> ReportAt(int index) const;
     // The bytes of the longest line shown, which is at least its characters.
     std::size_t LongestLine() const { return m_longestShown; }
 
@@ -55,6 +59,7 @@ Q_SIGNALS:
 
 private:
     LineBuffer m_lines;
+    ReportRecords m_records;
     int m_shownCount = 0;
     std::size_t m_longestQueued = 0;
     std::size_t m_longestShown = 0;

@@ -78,6 +78,11 @@ void ResultListView::SelectAll() {
     Q_EMIT SelectionChanged();
 }
 
+void ResultListView::SetCurrentLine(int line) {
+    if (line >= 0 && line < m_model.LineCount())
+        MoveCurrent(line, Qt::NoModifier);
+}
+
 QString ResultListView::CurrentLineText() const {
     return m_model.LineText(m_current);
 }

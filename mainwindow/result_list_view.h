@@ -29,6 +29,8 @@ public:
     const std::vector<std::pair<int, int>>& Selection() const { return m_selection; }
     void SelectAll();
     int CurrentLine() const { return m_current; }
+    // Makes `line` the current line, selected alone, and brings it into view.
+    void SetCurrentLine(int line);
     QString CurrentLineText() const;
     // Where a line is drawn, in the coordinates of the viewport.
     QRect LineRect(int line) const;

@@ -27,20 +27,34 @@ private:
 };
 
 // The composer's report lines: a report's first line is the first after the
-// end of the one before.
+// end of the one before. The report itself, which comes after its lines, is
+// kept by the line it starts on: the composer writes a report's lines and the
+// report in one go, so the walk never hands the lines over in between.
 class ReportLineSink : public ReportSink {
 public:
-    explicit ReportLineSink(LineBuffer& lines, bool& lost) : m_lines(lines), m_lost(lost) {}
+    ReportLineSink(LineBuffer& lines, ReportRecords& records, bool& lost)
+        : m_lines(lines), m_records(records), m_lost(lost) {}
     void AddLine(const std::string& line) override {
+        if (m_next == LineKind::ReportStart)
+            m_firstLine = static_cast<std::int64_t>(m_lines.Count());
         m_lost = !m_lines.Append(line, m_next) || m_lost;
         m_next = LineKind::InReport;
     }
-    void AddReport(const ReportInfo&) override { m_next = LineKind::ReportStart; }
+    void AddReport(const ReportInfo& report) override {
+        // Once a line is lost the lines no longer match their reports.
+        if (m_firstLine >= 0 && !m_lost)
+            m_lost = !m_records.Add(m_firstLine, m_keeper.Keep(report));
+        m_firstLine = -1;
+        m_next = LineKind::ReportStart;
+    }
 
 private:
     LineBuffer& m_lines;
+    ReportRecords& m_records;
     bool& m_lost;
+    RecordKeeper m_keeper;
     LineKind m_next = LineKind::ReportStart;
+    std::int64_t m_firstLine = -1; // of the report whose lines are coming
 };
 
 // The status caption while one file or member takes long to read: its path
@@ -128,11 +142,14 @@ SearchProgress SearchWorker::TakeProgress() {
 
 void SearchWorker::Run(SearchRequest request) {
     LineBuffer lines; // since the last hand-over
+    ReportRecords records;
     bool lost = false;
     DirectoryLineSink directoryLines(lines, lost);
-    ReportLineSink reportLines(lines, lost);
+    ReportLineSink reportLines(lines, records, lost);
     QuillScan scanner(reportLines, request.layout, std::move(request.locale));
     scanner.SetStopFlag(&m_stop);
+    // The facts of members, whose records are kept for the Details window.
+    scanner.SetReadFacts(request.lookInside);
     std::int64_t scannedCount = 0;
     std::optional<std::string> caption;
     const auto handOver = [&] {
@@ -141,7 +158,7 @@ void SearchWorker::Run(SearchRequest request) {
             const std::lock_guard lock(m_mutex);
             m_progress.listFull = true;
         }
-        HandOver(lines, scannedCount, caption, false);
+        HandOver(lines, records, scannedCount, caption, false);
     };
 
     // The walk's caption, shown again after a file that showed its progress.
@@ -204,19 +221,24 @@ void SearchWorker::Run(SearchRequest request) {
         m_progress.stopped = stopped || !stoppedIn.empty();
         m_progress.stoppedIn = stoppedIn;
     }
-    HandOver(lines, scannedCount, caption, true);
+    HandOver(lines, records, scannedCount, caption, true);
 }
 
-void SearchWorker::HandOver(LineBuffer& lines, std::int64_t scannedCount,
+void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::int64_t scannedCount,
                             std::optional<std::string>& caption, bool finished) {
     bool send = false;
     {
         const std::lock_guard lock(m_mutex);
-        if (m_progress.lines.Empty())
+        if (m_progress.lines.Empty()) {
             std::swap(m_progress.lines, lines);
-        else if (!m_progress.lines.Append(lines))
+            std::swap(m_progress.records, records);
+        } else if (!m_progress.records.Append(
+                       records, static_cast<std::int64_t>(m_progress.lines.Count())) ||
+                   !m_progress.lines.Append(lines)) {
             m_progress.listFull = m_stop = true;
+        }
         lines.Clear();
+        records.Clear();
         m_progress.scannedCount = scannedCount;
         if (caption)
             m_progress.caption = std::move(caption);

@@ -12,6 +12,7 @@
 #include <QObject>
 
 #include "line_buffer.h"
+#include "report_records.h"
 #include "report_sink.h"
 #include "walk.h"
 
@@ -31,6 +32,7 @@ struct SearchRequest {
 // What the walk has done since the window last took its progress.
 struct SearchProgress {
     LineBuffer lines;                   // new lines of the result list, with their kinds
+    ReportRecords records;              // their reports, by the line of `lines` each starts on
     std::int64_t scannedCount = 0;      // files handed to the scanner in all
     std::optional<std::string> caption; // the latest status caption, when a new one came
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
@@ -82,8 +84,8 @@ Q_SIGNALS:
 
 private:
     void Run(SearchRequest request);
-    void HandOver(LineBuffer& lines, std::int64_t scannedCount, std::optional<std::string>& caption,
-                  bool finished);
+    void HandOver(LineBuffer& lines, ReportRecords& records, std::int64_t scannedCount,
+                  std::optional<std::string>& caption, bool finished);
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

@@ -158,7 +158,7 @@ void MainWindow::TakeSearchProgress() {
     if (m_state != SearchState::Searching)
         return;
     SearchProgress progress = m_worker->TakeProgress();
-    if (progress.listFull || !m_results->Append(progress.lines)) {
+    if (progress.listFull || !m_results->Append(progress.lines, progress.records)) {
         m_listFull = true;
         m_worker->Stop();
     }

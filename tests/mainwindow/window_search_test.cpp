@@ -3,7 +3,7 @@
 // the lines it makes; selected files; a refused pattern; and the result
 // list, whose lines reach the view in batches, whose top snaps to the first
 // line of a report when it is scrolled, and whose lines are copied, saved and
-// printed.
+// printed; the Details window of a report and finding text in the results.
 
 #include <csignal>
 #include <sys/resource.h>
@@ -12,14 +12,19 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCryptographicHash>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeWidget>
 
 #include "caption_label.h"
+#include "details_window.h"
 #include "directory_list.h"
 #include "file_list.h"
 #include "problems_dialog.h"
@@ -27,6 +32,7 @@
 #include "result_list_view.h"
 #include "result_scrolling.h"
 #include "sample_builder.h"
+#include "samples.h"
 #include "search_worker.h"
 #include "window_test_support.h"
 
@@ -356,7 +362,10 @@ private Q_SLOTS:
         // Select All, then Copy from the context menu.
         QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
         WhenShown([](QWidget* menu) {
-            static_cast<QMenu*>(menu)->actions().first()->trigger();
+            for (QAction* action : static_cast<QMenu*>(menu)->actions()) {
+                if (action->text() == u"&Copy"_s)
+                    action->trigger();
+            }
             menu->close();
         });
         QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
@@ -397,6 +406,137 @@ private Q_SLOTS:
             QVERIFY2(warning.contains(QDir::toNativeSeparators(name)), qPrintable(warning));
         }
         QCOMPARE(savedText(), lines.join(QString()));
+    }
+
+    void detailsOfAReport_data() {
+        QTest::addColumn<QString>("name");     // of the report
+        QTest::addColumn<QString>("diskFile"); // that holds it, under the samples
+        QTest::addColumn<QString>("rows"); // some the tree holds as Ctrl+C copies them, "|" apart
+        QTest::newRow("PE") << "WIDGET32.DLL" << u"WINDOWS/WIDGET32.DLL"_s
+                            << "pe|  machine\t332 (0x014C)|  7\tWINSPOOL.DRV|"
+                               "    FileDescription\tWidget-Bibliothek";
+        QTest::newRow("NE") << "CLOCK.EXE" << u"WINDOWS/CLOCK.EXE"_s
+                            << "  target_os\t2 (0x0002)|  4\tCOMMDLG|"
+                               "  file_version\t1.0.0.0|container\t(none)";
+        QTest::newRow("zip member") << "MONITOR.NLM" << u"ARCHIVES/NWDRIVER.ZIP"_s
+                                    << "container\t@/ARCHIVES/NWDRIVER.ZIP|"
+                                       "directory\t@/ARCHIVES/NWDRIVER.ZIP/SERVER/|"
+                                       "hdr_description\tConsole Monitor";
+    }
+
+    // Enter on a report line opens its Details; its hashes are read on
+    // request, a record the search did not keep is read again the same, and
+    // a file gone since the search is said.
+    void detailsOfAReport() {
+        QFETCH(QString, name);
+        QFETCH(QString, diskFile);
+        QFETCH(QString, rows);
+        fixtures::TempTree tree;
+        samples::WriteSamples(tree.Root());
+        const QString root = QString::fromStdString(tree.Root().string());
+        OpenWindow open(tree.Root());
+        Click(open.window, "chkSubdirs");
+        Click(open.window, "chkArchives");
+        QVERIFY(SearchToTheEnd(open.window));
+        const ResultListModel& results = open.window.ResultList();
+        int line = 0;
+        while (line < results.LineCount() && !(results.Kind(line) == LineKind::ReportStart &&
+                                               results.LineText(line).startsWith(name + u' ')))
+            ++line;
+        auto* list = Find<ResultListView>(open.window, "lstFoundFiles");
+        list->SetCurrentLine(line + 1); // a line inside the report
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(open.window.State(), SearchState::Finished);
+        auto* details = Find<DetailsWindow>(open.window, "frmDetails");
+        QVERIFY(details->isVisible() && details->windowTitle().contains(name));
+        QTRY_VERIFY(!details->Reading()); // a file on disk is read again
+        auto* facts = Find<QTreeWidget>(*details, "treeDetails");
+        const auto copied = [&] {
+            QApplication::setActiveWindow(details);
+            facts->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(facts, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(facts, Qt::Key_C, Qt::ControlModifier);
+            return QGuiApplication::clipboard()->text();
+        };
+        const QString kept = copied();
+        for (const QString& row : rows.split(u'|')) {
+            const QString whole = u'\n' + QString(row).replace(u'@', root) + u'\n';
+            QVERIFY2((u'\n' + kept).contains(whole), qPrintable(row + u"\n in \n"_s + kept));
+        }
+
+        QSignalSpy ended(details, &DetailsWindow::ReadEnded);
+        const auto readAgain = [&] {
+            Click(*details, "cmdHashes");
+            return ended.wait(20000);
+        };
+        QVERIFY(readAgain());
+        const QString hashed = copied();
+        QVERIFY2(hashed.startsWith(kept), qPrintable(hashed));
+        QCOMPARE(hashed.count(QRegularExpression(u"\n(sha256|sha1|md5)\t[0-9a-f]+\n"_s)), 3);
+        const std::filesystem::path path = tree.Root() / diskFile.toStdString();
+        QFile file(QString::fromStdString(path.string()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString fileHash = QString::fromLatin1(
+            QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        // A member's digest is its own, not its container's.
+        const bool member = diskFile.endsWith(u".ZIP"_s);
+        QCOMPARE(hashed.section(u"sha256\t"_s, 1).left(64) == fileHash, !member);
+
+        // A member's record the search did not keep is read from its container.
+        KeptReport report = *results.ReportAt(line);
+        QCOMPARE(report.record.empty(), !member);
+        report.record.clear();
+        details->ShowReport(report);
+        QVERIFY(ended.wait(20000));
+        QCOMPARE(copied(), kept);
+
+        // Touched since the search: a file on disk has changed, a member not.
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now());
+        QVERIFY(readAgain());
+        QCOMPARE(Text(*details, "lblDetailsStatus").startsWith(u"The file has changed"_s), !member);
+        const QString touched = copied();
+        file.remove();
+        QVERIFY(readAgain());
+        QCOMPARE(Text(*details, "lblDetailsStatus"),
+                 u"Not read again: "_s + file.fileName() + u": No such file or directory"_s);
+        QCOMPARE(copied(), touched);
+    }
+
+    // Ctrl+F, then Enter or F3 for the next line that holds the text in any
+    // case, Shift+F3 for the one before; past the end the search goes round.
+    void findInTheResults() {
+        fixtures::TempTree tree;
+        tree.Add("a.lan", LanDriver("Ethernet"));
+        tree.Add("b.lan", LanDriver("Token Ring"));
+        tree.Add("c.lan", LanDriver("ETHERNET II"));
+        OpenWindow open(tree.Root());
+        QTest::keyClick(&open.window, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(Find(open.window, "fraFind")->isHidden()); // no results to find in
+        QVERIFY(SearchToTheEnd(open.window));
+        auto* list = Find<ResultListView>(open.window, "lstFoundFiles");
+        const int listHeight = list->height();
+        QTest::keyClick(&open.window, Qt::Key_F, Qt::ControlModifier);
+        auto* text = Find<QLineEdit>(open.window, "txtFind");
+        QVERIFY(text->hasFocus() && list->height() < listHeight);
+        QTest::keyClicks(text, u"ethernet"_s);
+        QStringList found;
+        for (const auto& [key, modifiers] : {std::pair{Qt::Key_Return, Qt::NoModifier},
+                                             {Qt::Key_F3, Qt::NoModifier},
+                                             {Qt::Key_F3, Qt::NoModifier},
+                                             {Qt::Key_F3, Qt::ShiftModifier}}) {
+            QTest::keyClick(text, key, modifiers);
+            found << QString::number(list->CurrentLine()) + u' ' +
+                         Text(open.window, "lblFindStatus");
+        }
+        QCOMPARE(found.join(u'|'), u"2 |6 |2 Went on from the top|6 Went on from the end"_s);
+        text->setText(u"nowhere"_s);
+        QTest::keyClick(text, Qt::Key_Return);
+        QCOMPARE(Text(open.window, "lblFindStatus"), u"Not found: \"nowhere\""_s);
+        QCOMPARE(list->CurrentLine(), 6);
+        QTest::keyClick(text, Qt::Key_Escape);
+        QVERIFY(Find(open.window, "fraFind")->isHidden() && list->hasFocus());
+        QCOMPARE(list->height(), listHeight);
+        QCOMPARE(open.window.State(), SearchState::Finished);
     }
 
 private:

@@ -16,6 +16,7 @@
 #include "directory_list.h"
 #include "drive_list.h"
 #include "file_list.h"
+#include "path_field.h"
 #include "window_locale.h"
 #include "window_test_support.h"
 
@@ -85,11 +86,11 @@ private Q_SLOTS:
         // Print button are passed over.
         Find(open.window, "cmdSearch")->setFocus(Qt::OtherFocusReason);
         QStringList visited;
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < 17; ++i) {
             press(Qt::Key_Tab);
             visited << QApplication::focusWidget()->objectName();
         }
-        QCOMPARE(visited.join(u' '), u"cmdExit filList dirList drvList chkSubdirs chkBrief "
+        QCOMPARE(visited.join(u' '), u"cmdExit filList dirList drvList txtPath chkSubdirs chkBrief "
                                      u"chkImport chkCompany chkDebug chkVersion chkArchives "
                                      u"cmdNetWare cmdAll cmdWindows cmbSearchSpec cmdSearch"_s);
         // Alt+C goes to the control after lblCriteria in the tab order.
@@ -289,21 +290,32 @@ private Q_SLOTS:
 
     void openingAFolder_data() {
         QTest::addColumn<QString>("paths");  // under the tree, separated by commas
-        QTest::addColumn<bool>("dropped");   // else given on the command line
+        QTest::addColumn<QString>("way");    // "kestrel PATH", "dropped" or "typed" in txtPath
         QTest::addColumn<QString>("opened"); // the directory open, the selected files, the criteria
-        QTest::newRow("kestrel DIR") << "sub" << false << "/sub  *.nlm";
-        QTest::newRow("kestrel FILE") << "sub/inner.nlm" << false << "/sub inner.nlm *.nlm";
+        QTest::addColumn<QString>("said");   // at the path field, "@" the tree
+        QTest::newRow("kestrel DIR") << "sub" << u"kestrel"_s << "/sub  *.nlm" << u""_s;
+        QTest::newRow("kestrel FILE")
+            << "sub/inner.nlm" << u"kestrel"_s << "/sub inner.nlm *.nlm" << u""_s;
         // A file the search criteria leave out is shown by all files.
-        QTest::newRow("kestrel OTHER") << "setup.exe" << false << " setup.exe *.*";
-        QTest::newRow("kestrel MISSING") << "missing" << false << "  *.nlm";
-        QTest::newRow("dropped") << "CLIB.NLM,.hidden.nlm,sub/x" << true
-                                 << " .hidden.nlm,CLIB.NLM *.nlm";
+        QTest::newRow("kestrel OTHER") << "setup.exe" << u"kestrel"_s << " setup.exe *.*" << u""_s;
+        QTest::newRow("kestrel MISSING") << "missing" << u"kestrel"_s << "  *.nlm" << u""_s;
+        QTest::newRow("dropped") << "CLIB.NLM,.hidden.nlm,sub/x" << u"dropped"_s
+                                 << " .hidden.nlm,CLIB.NLM *.nlm" << u""_s;
+        // Typed paths are taken from the open directory; Enter only opens.
+        QTest::newRow("typed DIR") << "sub/" << u"typed"_s << "/sub  *.nlm" << u""_s;
+        QTest::newRow("typed URL")
+            << "file://@/sub/inner.nlm" << u"typed"_s << "/sub inner.nlm *.nlm" << u""_s;
+        QTest::newRow("typed MISSING") << "sub/../missing" << u"typed"_s << "  *.nlm"
+                                       << u"No such folder or file: @/missing"_s;
+        QTest::newRow("typed DEVICE") << "/dev/null" << u"typed"_s << "  *.nlm"
+                                      << u"Neither a folder nor a file: /dev/null"_s;
     }
 
     void openingAFolder() {
         QFETCH(QString, paths);
-        QFETCH(bool, dropped);
+        QFETCH(QString, way);
         QFETCH(QString, opened);
+        QFETCH(QString, said);
         OpenWindow open(m_tree.Root());
         auto* spec = Find<QComboBox>(open.window, "cmbSearchSpec");
         spec->setEditText(u"*.nlm"_s);
@@ -313,16 +325,34 @@ private Q_SLOTS:
             data.setUrls(data.urls() << QUrl::fromLocalFile(root + u'/' + path));
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
-        if (dropped && QApplication::sendEvent(&open.window, &enter) && enter.isAccepted())
-            QApplication::sendEvent(&open.window, &drop);
-        QCOMPARE(dropped ? drop.isAccepted() : open.window.OpenPath(root + u'/' + paths),
-                 !opened.startsWith(u"  "));
+        auto* field = Find<PathField>(open.window, "txtPath");
+        bool done = false;
+        if (way == u"dropped"_s) {
+            if (QApplication::sendEvent(&open.window, &enter) && enter.isAccepted())
+                QApplication::sendEvent(&open.window, &drop);
+            done = drop.isAccepted();
+        } else if (way == u"typed"_s) {
+            field->setFocus(Qt::OtherFocusReason);
+            field->clear();
+            QTest::keyClicks(field, QString(paths).replace(u'@', root));
+            QTest::keyClick(field, Qt::Key_Return);
+            QCOMPARE(open.window.State(), SearchState::Idle);
+            done = field->Problem().isEmpty();
+        } else {
+            done = open.window.OpenPath(root + u'/' + paths);
+        }
+        QCOMPARE(done, !opened.startsWith(u"  "));
+        QCOMPARE(field->Problem(), said.replace(u'@', root));
         QStringList selected;
         for (const std::string& name : Find<FileList>(open.window, "filList")->SelectedNames())
             selected << QString::fromStdString(name);
-        QCOMPARE(QString::fromStdString(Find<DirectoryList>(open.window, "dirList")->Path()) +
-                     u' ' + selected.join(u',') + u' ' + spec->currentText(),
+        const QString directory =
+            QString::fromStdString(Find<DirectoryList>(open.window, "dirList")->Path());
+        QCOMPARE(directory + u' ' + selected.join(u',') + u' ' + spec->currentText(),
                  root + opened);
+        // The field shows the open directory, or keeps what could not be opened.
+        if (said.isEmpty())
+            QCOMPARE(field->text(), directory);
     }
 
     void listsFollowTheFolderAndTheMounts() {
