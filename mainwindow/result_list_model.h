@@ -42,6 +42,7 @@ public:
     std::string_view Line(int index) const;
     QString LineText(int index) const override;
     LineKind Kind(int index) const override;
+    std::unique_ptr<const ReportLines> Copy() const override;
     // The bytes of the longest line shown, which is at least its characters.
     std::size_t LongestLine() const { return m_longestShown; }
 
