@@ -29,6 +29,7 @@
 #include "drive_list.h"
 #include "file_list.h"
 #include "option_check_box.h"
+#include "result_list_accessible.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
 #include "search_worker.h"
