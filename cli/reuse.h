@@ -11,16 +11,14 @@
 #include <vector>
 
 #include "output_sinks.h"
+#include "records.h"
 #include "scan_run.h"
 #include "walk.h"
 
 namespace kestrel {
 
-// What every JSON record of this run carries as `made_by`:
-// "kestrel-scan VERSION" and a digest of all that shapes a file's records
-// besides the file itself: the digests asked for, with -z its patterns and
-// limits, and the time zone `modified` is written in. A walk option (-r,
-// --exclude, ...) only chooses files, so it is not part of it.
+// What every JSON record of this run carries as `made_by` (see RecordShape):
+// the digests asked for, and with -z its patterns and limits.
 std::string MadeBy(const ScanOptions& options);
 
 // The records of an earlier run, read through once as a stream. Kept in
@@ -78,11 +76,6 @@ private:
 // for the members of a container whose own report is not written (-z with
 // patterns it does not match), "c" and its path as `container` names it.
 std::string RecordsKey(bool ownReport, std::string_view path, std::string_view nameBytes);
-
-// The step of a --json run around the scan step: the records of each file
-// end with its identity as it was looked at before it was read.
-using JsonSinkOf = std::function<JsonSink&(ReportSink& sink)>;
-ScanStep RecordStep(ScanStep scan, JsonSinkOf jsonSinkOf);
 
 // What takes a file's scan's place when `previous` holds its records
 // unchanged: they are copied into `records`, and true. A previous run that

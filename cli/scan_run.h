@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "look_inside.h"
+#include "records.h"
 #include "report_sink.h"
 #include "walk.h"
 
@@ -20,9 +21,6 @@ enum ExitStatus {
     // such as `kestrel-scan -r / | head` reads as usual under `set -o pipefail`.
     kExitReaderGone = 141,
 };
-
-// The version kestrel-scan tells, and puts in every JSON record.
-inline constexpr char kVersion[] = "1.0";
 
 enum class OutputFormat { kText, kJson, kCsv };
 enum class ProgressMode { kAuto, kOn, kOff };

@@ -34,6 +34,7 @@
 #include "folder_watch.h"
 #include "option_check_box.h"
 #include "path_field.h"
+#include "result_list_accessible.h"
 #include "result_list_model.h"
 #include "result_list_view.h"
 #include "search_worker.h"

@@ -65,7 +65,8 @@ public:
     bool OpenPaths(const QStringList& paths);
 
     // What Print hands the result list to: the report printer, which shows
-    // the print dialog and prints; false when cancelled or failed.
+    // the print dialog and prints beside the window; false when nothing is
+    // printed.
     using PrintFunction =
         std::function<bool(QWidget* parent, const ReportLines& lines, bool briefFormat)>;
     void SetPrintFunction(PrintFunction print) { m_print = std::move(print); }

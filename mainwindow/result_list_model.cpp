@@ -12,6 +12,34 @@ namespace {
 // than wrapping the count.
 constexpr std::size_t kMaxLines = std::numeric_limits<int>::max() - 1;
 
+QString LineAsText(std::string_view line) {
+    return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+// The lines shown when the copy was made: the queued ones are not counted.
+class CopiedLines final : public ReportLines {
+public:
+    explicit CopiedLines(int count) : m_count(count) {}
+    LineBuffer& Lines() { return m_lines; }
+
+    int LineCount() const override { return m_count; }
+    QString LineText(int index) const override {
+        return index < m_count ? LineAsText(m_lines.Line(static_cast<std::size_t>(index)))
+                               : QString();
+    }
+    LineKind Kind(int index) const override {
+        return index < m_count ? m_lines.Kind(static_cast<std::size_t>(index)) : LineKind::InReport;
+    }
+    std::unique_ptr<const ReportLines> Copy() const override {
+        auto copy = std::make_unique<CopiedLines>(m_count);
+        return copy->Lines().Append(m_lines) ? std::move(copy) : nullptr;
+    }
+
+private:
+    LineBuffer m_lines;
+    int m_count;
+};
+
 } // namespace
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {
@@ -79,8 +107,7 @@ std::string_view ResultListModel::Line(int index) const {
 }
 
 QString ResultListModel::LineText(int index) const {
-    const std::string_view line = Line(index);
-    return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    return LineAsText(Line(index));
 }
 
 LineKind ResultListModel::Kind(int index) const {
@@ -98,6 +125,11 @@ std::optional<KeptReport> ResultListModel::ReportAt(int index) const {
     if (Kind(first) != LineKind::ReportStart)
         return std::nullopt;
     return m_records.StartingAt(first);
+}
+
+std::unique_ptr<const ReportLines> ResultListModel::Copy() const {
+    auto copy = std::make_unique<CopiedLines>(m_shownCount);
+    return copy->Lines().Append(m_lines) ? std::move(copy) : nullptr;
 }
 
 bool ResultListModel::WriteLines(QIODevice& device, int first, int last) const {

@@ -46,6 +46,7 @@ public:
     // The kept report whose lines include the shown line `index`; none for a
     // directory line.
     std::optional<KeptReport> ReportAt(int index) const;
+    std::unique_ptr<const ReportLines> Copy() const override;
     // The bytes of the longest line shown, which is at least its characters.
     std::size_t LongestLine() const { return m_longestShown; }
 

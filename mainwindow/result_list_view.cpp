@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +9,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
+#include "result_list_accessible.h"
 #include "result_list_model.h"
 
 namespace kestrel {
@@ -30,32 +29,7 @@ constexpr int kTextMargin = 3;
 // width in pixels stays far inside an int; a longer line is cut there.
 constexpr std::size_t kMaxScrolledCharacters = 100000;
 
-class ResultListAccessible : public QAccessibleWidget {
-public:
-    explicit ResultListAccessible(QWidget* widget) : QAccessibleWidget(widget, QAccessible::List) {}
-
-    QString text(QAccessible::Text kind) const override {
-        if (kind != QAccessible::Value && kind != QAccessible::Description)
-            return QAccessibleWidget::text(kind);
-        return static_cast<const ResultListView*>(widget())->CurrentLineText();
-    }
-};
-
-QAccessibleInterface* ResultListAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String("kestrel::ResultListView") && object->isWidgetType())
-        return new ResultListAccessible(static_cast<QWidget*>(object));
-    return nullptr;
-}
-
 } // namespace
-
-void InstallResultListAccessibility() {
-    static const bool installed = [] {
-        QAccessible::installFactory(ResultListAccessibleFactory);
-        return true;
-    }();
-    (void)installed;
-}
 
 ResultListView::ResultListView(ResultListModel& model, QWidget* parent)
     : QAbstractScrollArea(parent), m_model(model) {
@@ -75,6 +49,7 @@ void ResultListView::SelectAll() {
         return;
     SelectOnly(0, m_model.LineCount() - 1);
     viewport()->update();
+    ResultListCurrentChanged(*this);
     Q_EMIT SelectionChanged();
 }
 
@@ -130,6 +105,7 @@ void ResultListView::ModelReset() {
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     viewport()->update();
+    ResultListReset(*this);
     Q_EMIT SelectionChanged();
 }
 
@@ -237,6 +213,7 @@ void ResultListView::keyPressEvent(QKeyEvent* event) {
 void ResultListView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    ResultListCurrentChanged(*this);
 }
 
 void ResultListView::focusOutEvent(QFocusEvent* event) {
@@ -269,8 +246,7 @@ void ResultListView::MoveCurrent(int line, Qt::KeyboardModifiers modifiers) {
         verticalScrollBar()->setValue(line);
     else if (line >= top + VisibleLines())
         verticalScrollBar()->setValue(line - VisibleLines() + 1);
-    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
-    QAccessible::updateAccessibility(&changed);
+    ResultListCurrentChanged(*this);
     viewport()->update();
     Q_EMIT SelectionChanged();
 }

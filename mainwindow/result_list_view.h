@@ -34,6 +34,10 @@ public:
     QString CurrentLineText() const;
     // Where a line is drawn, in the coordinates of the viewport.
     QRect LineRect(int line) const;
+    bool IsSelected(int line) const;
+    // Lines wholly in view.
+    int VisibleLines() const;
+    const ResultListModel& Model() const { return m_model; }
 
 Q_SIGNALS:
     void SelectionChanged();
@@ -51,9 +55,7 @@ private:
     void UpdateScrollBars();
     void ModelReset();
     int LineHeight() const;
-    int VisibleLines() const;
     int LineAt(int y) const;
-    bool IsSelected(int line) const;
     void DrawLine(QPainter& painter, int left, const QRect& rect, const QString& text) const;
     // Makes `line` the current line as a click or key with `modifiers` does.
     void MoveCurrent(int line, Qt::KeyboardModifiers modifiers);
@@ -65,9 +67,5 @@ private:
     int m_current = -1;
     int m_anchor = -1; // where a Shift selection starts
 };
-
-// Lets a screen reader see the result list: a list named as the widget, whose
-// value is the current line.
-void InstallResultListAccessibility();
 
 } // namespace kestrel

@@ -288,8 +288,8 @@ void MainWindow::SnapResultList() {
 // --- getting the results out --------------------------------------------------
 
 void MainWindow::cmdPrint_Click() {
-    // Printing runs to its end; a failure or a cancelled dialog ends it
-    // silently, and nothing in the window changes either way.
+    // The print runs beside the window on a copy of the lines: the window
+    // goes on, and nothing in it changes.
     if (m_print)
         m_print(this, *m_results, chkBrief->checkState() == Qt::Checked);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -55,7 +56,8 @@ void PrinterTarget::SetBold(bool bold) {
 }
 
 double PrinterTarget::TextHeight(const QString& text) {
-    return QFontMetricsF(m_font, &m_printer).boundingRect(text).height() * TwipsPerDeviceUnit();
+    const double textHeight = QFontMetricsF(m_font, &m_printer).boundingRect(text).height();
+    return std::max(textHeight, m_lineHeight) * TwipsPerDeviceUnit();
 }
 
 int PrinterTarget::PageHeight() {
@@ -118,6 +120,7 @@ bool PrinterTarget::BeginDocument() {
         return false;
     m_painter.setFont(m_font);
     m_nextLineTop = 0.0;
+    m_begun = true;
     return true;
 }
 
@@ -131,19 +134,83 @@ double PrinterTarget::TwipsPerDeviceUnit() const {
     return kTwipsPerInch / std::max(1, m_printer.logicalDpiY());
 }
 
-bool PrintOnPrinter(QPrinter& printer, const ReportLines& lines, bool briefFormat,
-                    const QString& headerDate) {
+namespace {
+
+// Passes a copy on to the printer, counting its pages as they begin; a line
+// fails once the print is cancelled, which aborts the copy.
+class CountedTarget final : public PrintTarget {
+public:
+    CountedTarget(PrintTarget& printer, PrintProgress& progress)
+        : m_printer(printer), m_progress(progress) {}
+
+    void SetFont(const QString& family, double pointSize) override {
+        m_printer.SetFont(family, pointSize);
+    }
+    void SetBold(bool bold) override { m_printer.SetBold(bold); }
+    double TextHeight(const QString& text) override { return m_printer.TextHeight(text); }
+    int PageHeight() override { return m_printer.PageHeight(); }
+    bool PrintLine(const QString& text) override {
+        if (m_progress.cancel.load(std::memory_order_relaxed))
+            return false;
+        if (!m_pageBegun)
+            ++m_progress.pagesPrinted;
+        m_pageBegun = true;
+        return m_printer.PrintLine(text);
+    }
+    bool NewPage() override {
+        m_pageBegun = false;
+        return m_printer.NewPage();
+    }
+    bool EndDocument() override {
+        m_pageBegun = false;
+        return m_printer.EndDocument();
+    }
+    void AbortDocument() override { m_printer.AbortDocument(); }
+
+private:
+    PrintTarget& m_printer;
+    PrintProgress& m_progress;
+    bool m_pageBegun = false;
+};
+
+void WidenMargins(QPrinter& printer) {
     const QMarginsF margins = printer.pageLayout().margins(QPageLayout::Millimeter);
     printer.setPageMargins(QMarginsF(std::max(margins.left(), kMinPageMarginMillimetres),
                                      std::max(margins.top(), kMinPageMarginMillimetres),
                                      std::max(margins.right(), kMinPageMarginMillimetres),
                                      std::max(margins.bottom(), kMinPageMarginMillimetres)),
                            QPageLayout::Millimeter);
+}
+
+} // namespace
+
+PrintOutcome PrintOnPrinter(QPrinter& printer, const ReportLines& lines, bool briefFormat,
+                            const QString& headerDate, PrintProgress& progress) {
+    WidenMargins(printer);
     const int copies = std::max(1, printer.copyCount());
     printer.setCopyCount(1);
+    const QPageRanges pages =
+        printer.printRange() == QPrinter::PageRange ? printer.pageRanges() : QPageRanges();
     PrinterTarget target(printer);
-    const bool printed = PrintReport(lines, briefFormat, headerDate, copies, target);
-    return target.Finish() && printed;
+    const int linesPerPage = PrepareReportFont(target);
+    const int pagesPerCopy =
+        CountReportPages(lines, briefFormat, linesPerPage, pages, progress.cancel);
+    if (pagesPerCopy < 0)
+        return PrintOutcome::Cancelled;
+    if (pagesPerCopy == 0)
+        return PrintOutcome::NothingToPrint;
+    progress.pageCount = qint64{pagesPerCopy} * copies;
+
+    CountedTarget counted(target, progress);
+    bool printed = true;
+    for (int copy = 1; copy <= copies && printed; ++copy)
+        printed = PrintReportCopy(lines, briefFormat, headerDate, linesPerPage, counted, pages);
+    printed = target.Finish() && printed;
+    if (printed)
+        return PrintOutcome::Printed;
+    if (target.Begun() && !printer.outputFileName().isEmpty())
+        QFile::remove(printer.outputFileName());
+    return progress.cancel ? PrintOutcome::Cancelled : PrintOutcome::Failed;
 }
 
 } // namespace kestrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QString>
 
 #include "line_kind.h"
@@ -14,6 +16,9 @@ public:
     // Outside the list: the empty text, and kind InReport.
     virtual QString LineText(int index) const = 0;
     virtual LineKind Kind(int index) const = 0;
+    // The lines as they are now, kept while the list goes on changing (a
+    // print runs beside the window); null when the memory cannot be had.
+    virtual std::unique_ptr<const ReportLines> Copy() const = 0;
 };
 
 } // namespace kestrel

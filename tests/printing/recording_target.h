@@ -8,8 +8,8 @@
 
 namespace kestrel::testing {
 
-// Logs what is printed on 11-inch pages of 240-twip lines (60 lines after the
-// margin): a line as its text, "*" before a bold one; "<page>", "<end>" and
+// Logs what is printed on 10-inch pages of 240-twip lines (60 lines): a line as its text, "*"
+// before a bold one; "<page>", "<end>" and
 // "<abort>" for the other calls. The line logged at `failingEntry` fails.
 class RecordingTarget : public PrintTarget {
 public:
@@ -24,7 +24,7 @@ public:
     bool EndDocument() override { return Log(QStringLiteral("<end>")); }
     void AbortDocument() override { Log(QStringLiteral("<abort>")); }
 
-    int pageHeight = 15840;
+    int pageHeight = 14400;
     qsizetype failingEntry = -1;
     QStringList log;
 
@@ -59,6 +59,9 @@ struct Lines : ReportLines {
     int LineCount() const override { return static_cast<int>(texts.size()); }
     QString LineText(int index) const override { return texts.value(index); }
     LineKind Kind(int index) const override { return kinds.value(index, LineKind::InReport); }
+    std::unique_ptr<const ReportLines> Copy() const override {
+        return std::make_unique<Lines>(*this);
+    }
     void Add(const QString& text, LineKind kind) {
         texts.append(text);
         kinds.append(kind);

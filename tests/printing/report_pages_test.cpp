@@ -17,7 +17,7 @@ QString Header(qsizetype page) {
 // One copy as "<lines on the page> <its fourth line>" per page, or "malformed"
 // when a page lacks its header and two empty lines, or a file's line is lost,
 // repeated, out of order or bold.
-QString Layout(const Lines& lines, bool briefFormat, int pageHeight = 15840) {
+QString Layout(const Lines& lines, bool briefFormat, int pageHeight = 14400) {
     RecordingTarget target;
     target.pageHeight = pageHeight;
     if (!PrintReport(lines, briefFormat, kDate, 1, target))
@@ -49,10 +49,11 @@ class ReportPagesTest : public QObject {
 
 private Q_SLOTS:
     void linesPerPageFromPageAndLineHeight() {
-        QCOMPARE(LinesPerPage(240 * 5, 240.0), 1.0); // a page smaller than its margin
-        QCOMPARE(LinesPerPage(15840, 0.0), 1.0);     // an unmeasurable font
-        // A page too small for its margin still takes one line of the list.
-        QCOMPARE(Layout(Lines(u"d/d/,e1,e0"_s), false, 240 * 5),
+        QCOMPARE(LinesPerPage(14399, 240.0), 59); // only whole lines
+        QCOMPARE(LinesPerPage(239, 240.0), 1);    // a page smaller than a line
+        QCOMPARE(LinesPerPage(14400, 0.0), 1);    // an unmeasurable font
+        // A page too small for a line still takes one line of the list.
+        QCOMPARE(Layout(Lines(u"d/d/,e1,e0"_s), false, 239),
                  u"4 */d/ | 6 */d/ (Continued) | 5 */d/ (Continued) | 6 */d/ (Continued)"_s);
     }
 
@@ -92,6 +93,31 @@ private Q_SLOTS:
         QFETCH(bool, brief);
         QFETCH(QString, layout);
         QCOMPARE(Layout(Lines(lines), brief), layout);
+    }
+
+    void onlyThePagesAskedFor() {
+        // Three pages; each range gives its pages as numbered in the whole
+        // copy, one document, the pages apart by a page break; one beyond the
+        // end gives none.
+        const Lines lines(u"d/data/,b120,d/data/sub/,b2"_s);
+        const std::atomic<bool> going{false};
+        for (const auto& [range, pages] : {std::pair{u"2"_s, u"2"_s},
+                                           {u"1,3-9"_s, u"1 3"_s},
+                                           {u"4-5"_s, QString()},
+                                           {QString(), u"1 2 3"_s}}) {
+            RecordingTarget target;
+            const QPageRanges asked = QPageRanges::fromString(range);
+            QVERIFY(PrintReport(lines, true, kDate, 1, target, asked));
+            QStringList printed;
+            for (const QString& entry : target.log)
+                if (entry.startsWith(u"Kestrel report"_s))
+                    printed << entry.split(u' ').last();
+            QCOMPARE(printed.join(u' '), pages);
+            QCOMPARE(target.log.count(u"<page>"_s), std::max<qsizetype>(printed.size() - 1, 0));
+            QCOMPARE(CountReportPages(lines, true, 60, asked, going), printed.size());
+        }
+        const std::atomic<bool> cancelled{true};
+        QCOMPARE(CountReportPages(lines, true, 60, {}, cancelled), -1);
     }
 
     void copiesEndOrAbortTheirDocuments() {

@@ -387,7 +387,10 @@ std::string CsvSink::HeaderRow() const {
 }
 
 void CsvSink::AddReport(const ReportInfo& report) {
-    const Json object = ReportObject(report, m_digests, m_problem);
+    WriteLine(m_out, Row(ReportObject(report, m_digests, m_problem)), "\r\n");
+}
+
+std::string CsvSink::Row(const Json& object) const {
     std::string row;
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         const Json::json_pointer pointer(m_columns[i]);
@@ -397,7 +400,7 @@ void CsvSink::AddReport(const ReportInfo& report) {
         if (object.contains(pointer))
             row += CsvField(ReplaceControlCharacters(CsvText(object.at(pointer))));
     }
-    WriteLine(m_out, row, "\r\n");
+    return row;
 }
 
 } // namespace kestrel
