@@ -2,6 +2,7 @@
 
 #include "look_inside_step.h"
 #include "quill_scan.h"
+#include "records.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -36,6 +37,23 @@ private:
     LineBuffer& m_lines;
     bool& m_lost;
     LineKind m_next = LineKind::ReportStart;
+};
+
+// The report lines go to the list, the reports also to the JSON records that
+// Save Report As writes.
+class ListAndRecordSink : public ReportSink {
+public:
+    ListAndRecordSink(ReportLineSink& lines, JsonSink& records)
+        : m_lines(lines), m_records(records) {}
+    void AddLine(const std::string& line) override { m_lines.AddLine(line); }
+    void AddReport(const ReportInfo& report) override {
+        m_lines.AddReport(report);
+        m_records.AddReport(report);
+    }
+
+private:
+    ReportLineSink& m_lines;
+    JsonSink& m_records;
 };
 
 } // namespace
@@ -78,12 +96,22 @@ SearchProgress SearchWorker::TakeProgress() {
 }
 
 void SearchWorker::Run(SearchRequest request) {
-    LineBuffer lines; // since the last hand-over
+    LineBuffer lines;    // since the last hand-over
+    std::string records; // the same
     bool lost = false;
     DirectoryLineSink directoryLines(lines, lost);
     ReportLineSink reportLines(lines, lost);
-    QuillScan scanner(reportLines, request.layout, std::move(request.locale));
+    // A fact cut at a limit is said as kestrel-scan --json says it.
+    JsonSink json(
+        records, nullptr,
+        [this](const std::string& path, const std::string& text) {
+            AddProblem({path, text});
+        },
+        MadeBy(RecordShape{{}, request.lookInside, request.patterns, {}}));
+    ListAndRecordSink reports(reportLines, json);
+    QuillScan scanner(reports, request.layout, std::move(request.locale));
     scanner.SetStopFlag(&m_stop);
+    scanner.SetReadFacts(true);
     std::int64_t scannedCount = 0;
     std::optional<std::string> caption;
     const auto handOver = [&] {
@@ -92,7 +120,7 @@ void SearchWorker::Run(SearchRequest request) {
             const std::lock_guard lock(m_mutex);
             m_progress.listFull = true;
         }
-        HandOver(lines, scannedCount, caption, false);
+        HandOver(lines, records, scannedCount, caption, false);
     };
 
     WalkHooks hooks;
@@ -105,33 +133,38 @@ void SearchWorker::Run(SearchRequest request) {
         handOver();
     };
     hooks.cancelled = [this] { return m_stop.load(); };
-    hooks.unreadable = [this](const ReadProblem& problem) {
-        const std::lock_guard lock(m_mutex);
-        if (m_progress.problems.size() + m_problemsTaken < kMaxProblemsKept)
-            m_progress.problems.push_back(problem);
-        ++m_progress.problemCount;
-    };
+    hooks.unreadable = [this](const ReadProblem& problem) { AddProblem(problem); };
     // Looking inside, the walk hands on every file and the step applies the
     // patterns; each member counts and shows its path in the caption.
     WalkOptions options;
     options.patterns = request.lookInside ? std::vector<std::string>{} : request.patterns;
     options.recursive = request.recursive;
     DirectoryWalk walk(scanner, directoryLines, std::move(options), std::move(hooks));
+    ScanStep step = ScanFileStep;
     if (request.lookInside) {
-        walk.SetScanStep(LookInsideStep({request.patterns, {}, [&](const std::string& path) {
-                                             ++scannedCount;
-                                             caption = path;
-                                             handOver();
-                                         }}));
+        step = LookInsideStep({request.patterns, {}, [&](const std::string& path) {
+                                   ++scannedCount;
+                                   caption = path;
+                                   handOver();
+                               }});
     }
+    walk.SetScanStep(
+        RecordStep(std::move(step), [&json](ReportSink&) -> JsonSink& { return json; }));
     if (request.selected.empty())
         walk.WalkDirectory(request.root);
     else
         walk.ScanSelectedFiles(request.root, request.selected);
-    HandOver(lines, scannedCount, caption, true);
+    HandOver(lines, records, scannedCount, caption, true);
 }
 
-void SearchWorker::HandOver(LineBuffer& lines, std::int64_t scannedCount,
+void SearchWorker::AddProblem(const ReadProblem& problem) {
+    const std::lock_guard lock(m_mutex);
+    if (m_progress.problems.size() + m_problemsTaken < kMaxProblemsKept)
+        m_progress.problems.push_back(problem);
+    ++m_progress.problemCount;
+}
+
+void SearchWorker::HandOver(LineBuffer& lines, std::string& records, std::int64_t scannedCount,
                             std::optional<std::string>& caption, bool finished) {
     bool send = false;
     {
@@ -141,6 +174,11 @@ void SearchWorker::HandOver(LineBuffer& lines, std::int64_t scannedCount,
         else if (!m_progress.lines.Append(lines))
             m_progress.listFull = m_stop = true;
         lines.Clear();
+        if (m_progress.records.empty())
+            std::swap(m_progress.records, records);
+        else
+            m_progress.records += records;
+        records.clear();
         m_progress.scannedCount = scannedCount;
         if (caption)
             m_progress.caption = std::move(caption);

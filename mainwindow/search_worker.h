@@ -31,6 +31,7 @@ struct SearchRequest {
 // What the walk has done since the window last took its progress.
 struct SearchProgress {
     LineBuffer lines;                   // new lines of the result list, with their kinds
+    std::string records;                // their reports as kestrel-scan --json writes them
     std::int64_t scannedCount = 0;      // files handed to the scanner in all
     std::optional<std::string> caption; // the latest status caption, when a new one came
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
@@ -78,8 +79,9 @@ Q_SIGNALS:
 
 private:
     void Run(SearchRequest request);
-    void HandOver(LineBuffer& lines, std::int64_t scannedCount, std::optional<std::string>& caption,
-                  bool finished);
+    void HandOver(LineBuffer& lines, std::string& records, std::int64_t scannedCount,
+                  std::optional<std::string>& caption, bool finished);
+    void AddProblem(const ReadProblem& problem);
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
