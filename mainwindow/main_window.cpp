@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -153,11 +152,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     m_print = [this](QWidget* dialogParent, const ReportLines& lines, bool briefFormat) {
         return m_printer.Print(dialogParent, lines, briefFormat);
     };
-    m_askSaveName = [](QWidget* dialogParent, const QString& suggested) {
-        return QFileDialog::getSaveFileName(dialogParent, QStringLiteral("Save Report As"),
-                                            suggested,
-                                            QStringLiteral("Text files (*.txt);;All files (*)"));
-    };
+    m_askSaveName = AskReportFileName;
     CreateControls();
     CreateActions();
     ConnectHandlers();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "report_files.h"
 #include "report_printer.h"
 #include "report_sink.h"
 #include "window_settings.h"
@@ -70,8 +71,9 @@ public:
     using PrintFunction =
         std::function<bool(QWidget* parent, const ReportLines& lines, bool briefFormat)>;
     void SetPrintFunction(PrintFunction print) { m_print = std::move(print); }
-    // What Save Report As asks for the file with; an empty name cancels.
-    using SaveNameFunction = std::function<QString(QWidget* parent, const QString& suggested)>;
+    // What Save Report As asks for the file and its format with; an empty
+    // name cancels.
+    using SaveNameFunction = std::function<SaveChoice(QWidget* parent, const QString& suggested)>;
     void SetSaveNameFunction(SaveNameFunction ask) { m_askSaveName = std::move(ask); }
 
 protected:
@@ -161,6 +163,7 @@ private:
     SaveNameFunction m_askSaveName;
     ReportPrinter m_printer;
     QString m_lastSaveName;
+    SavedReports m_savedReports; // the reports of the search, for Save Report As
     qint64 m_scannedCount = 0;
     QElapsedTimer m_searchEnded;      // since the last search ended
     QTimer* m_takeProgress = nullptr; // while a search runs

@@ -7,6 +7,7 @@
 #include "look_inside_step.h"
 #include "quill_scan.h"
 #include "read_progress.h"
+#include "records.h"
 #include "walk.h"
 
 namespace kestrel {
@@ -98,6 +99,23 @@ private:
     std::chrono::steady_clock::time_point m_lastShown;
 };
 
+// The report lines go to the list, the reports also to the JSON records that
+// Save Report As writes.
+class ListAndRecordSink : public ReportSink {
+public:
+    ListAndRecordSink(ReportLineSink& lines, JsonSink& records)
+        : m_lines(lines), m_records(records) {}
+    void AddLine(const std::string& line) override { m_lines.AddLine(line); }
+    void AddReport(const ReportInfo& report) override {
+        m_lines.AddReport(report);
+        m_records.AddReport(report);
+    }
+
+private:
+    ReportLineSink& m_lines;
+    JsonSink& m_records;
+};
+
 } // namespace
 
 SearchWorker::SearchWorker(QObject* parent) : QObject(parent) {}
@@ -143,13 +161,22 @@ SearchProgress SearchWorker::TakeProgress() {
 void SearchWorker::Run(SearchRequest request) {
     LineBuffer lines; // since the last hand-over
     ReportRecords records;
+    std::string jsonRecords; // the same, as kestrel-scan --json writes them
     bool lost = false;
     DirectoryLineSink directoryLines(lines, lost);
     ReportLineSink reportLines(lines, records, lost);
-    QuillScan scanner(reportLines, request.layout, std::move(request.locale));
+    // A fact cut at a limit is said as kestrel-scan --json says it.
+    JsonSink json(
+        jsonRecords, nullptr,
+        [this](const std::string& path, const std::string& text) {
+            AddProblem({path, text});
+        },
+        MadeBy(RecordShape{{}, request.lookInside, request.patterns, {}}));
+    ListAndRecordSink reports(reportLines, json);
+    QuillScan scanner(reports, request.layout, std::move(request.locale));
     scanner.SetStopFlag(&m_stop);
-    // The facts of members, whose records are kept for the Details window.
-    scanner.SetReadFacts(request.lookInside);
+    // Save Report As writes every report's facts, as kestrel-scan does.
+    scanner.SetReadFacts(true);
     std::int64_t scannedCount = 0;
     std::optional<std::string> caption;
     const auto handOver = [&] {
@@ -158,7 +185,7 @@ void SearchWorker::Run(SearchRequest request) {
             const std::lock_guard lock(m_mutex);
             m_progress.listFull = true;
         }
-        HandOver(lines, records, scannedCount, caption, false);
+        HandOver(lines, records, jsonRecords, scannedCount, caption, false);
     };
 
     // The walk's caption, shown again after a file that showed its progress.
@@ -179,12 +206,7 @@ void SearchWorker::Run(SearchRequest request) {
         handOver();
     };
     hooks.cancelled = [this] { return m_stop.load(); };
-    hooks.unreadable = [this](const ReadProblem& problem) {
-        const std::lock_guard lock(m_mutex);
-        if (m_progress.problems.size() + m_problemsTaken < kMaxProblemsKept)
-            m_progress.problems.push_back(problem);
-        ++m_progress.problemCount;
-    };
+    hooks.unreadable = [this](const ReadProblem& problem) { AddProblem(problem); };
     // Looking inside, the walk hands on every file and the step applies the
     // patterns; each member counts and shows its path in the caption.
     WalkOptions options;
@@ -201,18 +223,19 @@ void SearchWorker::Run(SearchRequest request) {
                                    handOver();
                                }});
     }
-    walk.SetScanStep([&, step = std::move(step)](
-                         QuillScan& fileScanner, ReportSink& sink, const FileToScan& file,
-                         std::vector<ReadProblem>& problems, StepLines& stepLines) {
-        reading.Start(file.directoryPath + file.name);
-        step(fileScanner, sink, file, problems, stepLines);
-        if (reading.Shown())
-            caption = walkCaption;
-        // A stop that came while the file was read cut its report short
-        // (a file stopped inside its marker scan gets none).
-        if (m_stop && stoppedIn.empty())
-            stoppedIn = reading.Path();
-    });
+    walk.SetScanStep(
+        [&, step = RecordStep(std::move(step), [&json](ReportSink&) -> JsonSink& { return json; })](
+            QuillScan& fileScanner, ReportSink& sink, const FileToScan& file,
+            std::vector<ReadProblem>& problems, StepLines& stepLines) {
+            reading.Start(file.directoryPath + file.name);
+            step(fileScanner, sink, file, problems, stepLines);
+            if (reading.Shown())
+                caption = walkCaption;
+            // A stop that came while the file was read cut its report short
+            // (a file stopped inside its marker scan gets none).
+            if (m_stop && stoppedIn.empty())
+                stoppedIn = reading.Path();
+        });
     const bool stopped = request.selected.empty()
                              ? walk.WalkDirectory(request.root)
                              : walk.ScanSelectedFiles(request.root, request.selected);
@@ -221,11 +244,19 @@ void SearchWorker::Run(SearchRequest request) {
         m_progress.stopped = stopped || !stoppedIn.empty();
         m_progress.stoppedIn = stoppedIn;
     }
-    HandOver(lines, records, scannedCount, caption, true);
+    HandOver(lines, records, jsonRecords, scannedCount, caption, true);
 }
 
-void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::int64_t scannedCount,
-                            std::optional<std::string>& caption, bool finished) {
+void SearchWorker::AddProblem(const ReadProblem& problem) {
+    const std::lock_guard lock(m_mutex);
+    if (m_progress.problems.size() + m_problemsTaken < kMaxProblemsKept)
+        m_progress.problems.push_back(problem);
+    ++m_progress.problemCount;
+}
+
+void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::string& jsonRecords,
+                            std::int64_t scannedCount, std::optional<std::string>& caption,
+                            bool finished) {
     bool send = false;
     {
         const std::lock_guard lock(m_mutex);
@@ -239,6 +270,11 @@ void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::int6
         }
         lines.Clear();
         records.Clear();
+        if (m_progress.jsonRecords.empty())
+            std::swap(m_progress.jsonRecords, jsonRecords);
+        else
+            m_progress.jsonRecords += jsonRecords;
+        jsonRecords.clear();
         m_progress.scannedCount = scannedCount;
         if (caption)
             m_progress.caption = std::move(caption);

@@ -33,6 +33,7 @@ struct SearchRequest {
 struct SearchProgress {
     LineBuffer lines;                   // new lines of the result list, with their kinds
     ReportRecords records;              // their reports, by the line of `lines` each starts on
+    std::string jsonRecords;            // their reports as kestrel-scan --json writes them
     std::int64_t scannedCount = 0;      // files handed to the scanner in all
     std::optional<std::string> caption; // the latest status caption, when a new one came
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
@@ -84,8 +85,9 @@ Q_SIGNALS:
 
 private:
     void Run(SearchRequest request);
-    void HandOver(LineBuffer& lines, ReportRecords& records, std::int64_t scannedCount,
-                  std::optional<std::string>& caption, bool finished);
+    void HandOver(LineBuffer& lines, ReportRecords& records, std::string& jsonRecords,
+                  std::int64_t scannedCount, std::optional<std::string>& caption, bool finished);
+    void AddProblem(const ReadProblem& problem);
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -384,7 +386,9 @@ private Q_SLOTS:
             return saved.open(QIODevice::ReadOnly) ? QString::fromUtf8(saved.readAll()) : QString();
         };
         QString answer = first;
-        open.window.SetSaveNameFunction([&](QWidget*, const QString&) { return answer; });
+        open.window.SetSaveNameFunction([&](QWidget*, const QString&) {
+            return SaveChoice{answer, ReportFileFormat::Text};
+        });
         QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(savedText(), lines.join(QString()));
         ::signal(SIGXFSZ, SIG_IGN);
@@ -537,6 +541,59 @@ private Q_SLOTS:
         QVERIFY(Find(open.window, "fraFind")->isHidden() && list->hasFocus());
         QCOMPARE(list->height(), listHeight);
         QCOMPARE(open.window.State(), SearchState::Finished);
+    }
+
+    void samplesReadAloudAndSavedAsKestrelScanWritesThem() {
+        fixtures::TempTree tree;
+        samples::WriteSamples(tree.Root());
+        OpenWindow open(tree.Root());
+        Click(open.window, "chkSubdirs");
+        auto* list = Find<ResultListView>(open.window, "lstFoundFiles");
+        QVERIFY(SearchToTheEnd(open.window));
+        // A screen reader finds the lines as the list's items, in order, with
+        // their selection: all of them after Select All, then the one clicked,
+        // which is also the one in focus.
+        list->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QAccessibleInterface* results = QAccessible::queryAccessibleInterface(list);
+        QString read;
+        for (int i = 0; i < results->childCount(); ++i) {
+            QAccessibleInterface* line = results->child(i);
+            QVERIFY(line->role() == QAccessible::ListItem && line->state().selected);
+            QCOMPARE(results->indexOfChild(line), i);
+            read += line->text(QAccessible::Name) + u'\n';
+        }
+        QVERIFY(results->childCount() > 100);
+        QCOMPARE(read, QGuiApplication::clipboard()->text());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->LineRect(2).center());
+        QVERIFY(results->focusChild() == results->child(2));
+        QVERIFY(!results->child(1)->state().selected && results->child(2)->state().selected);
+
+        // Saved as CSV or JSON Lines, the reports are the bytes kestrel-scan
+        // writes over the same folder with the same options.
+        QTemporaryDir folder;
+        SaveChoice choice;
+        open.window.SetSaveNameFunction([&](QWidget*, const QString&) { return choice; });
+        const QString root = QString::fromStdString(tree.Root().string());
+        for (const QStringList& options : {QStringList{u"-r"_s}, {u"-r"_s, u"-z"_s}}) {
+            if (options.contains(u"-z"_s)) { // looking inside archives
+                Click(open.window, "cmdSearch");
+                Click(open.window, "chkArchives");
+                QVERIFY(SearchToTheEnd(open.window));
+            }
+            for (const auto& [format, option] : {std::pair{ReportFileFormat::Csv, u"--csv"_s},
+                                                 {ReportFileFormat::JsonLines, u"--json"_s}}) {
+                choice = {folder.filePath(option), format};
+                QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
+                QFile saved(choice.name);
+                QVERIFY(saved.open(QIODevice::ReadOnly));
+                QProcess scan;
+                scan.start(QStringLiteral(KESTREL_SCAN_PATH), options + QStringList{option, root});
+                QVERIFY(scan.waitForFinished(60000));
+                QCOMPARE(saved.readAll(), scan.readAllStandardOutput());
+            }
+        }
     }
 
 private:
