@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -163,7 +164,8 @@ private:
     SaveNameFunction m_askSaveName;
     ReportPrinter m_printer;
     QString m_lastSaveName;
-    SavedReports m_savedReports; // the reports of the search, for Save Report As
+    ReportSaver m_saver;
+    std::optional<SearchRequest> m_lastRequest; // of the search whose results are shown
     qint64 m_scannedCount = 0;
     QElapsedTimer m_searchEnded;      // since the last search ended
     QTimer* m_takeProgress = nullptr; // while a search runs

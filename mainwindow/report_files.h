@@ -1,12 +1,17 @@
 #pragma once
 
-#include <string_view>
+#include <memory>
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
-#include "line_buffer.h"
+#include "search_worker.h"
 
-class QIODevice;
+class QProgressDialog;
+class QSaveFile;
 class QWidget;
 
 namespace kestrel {
@@ -25,19 +30,42 @@ struct SaveChoice {
 // suffix takes the type's.
 SaveChoice AskReportFileName(QWidget* parent, const QString& suggested);
 
-// The reports of a search as JSON Lines, a record a line, as they came.
-class SavedReports {
+// Says that the report could not be saved as `name`, and why.
+void WarnNotSaved(QWidget* parent, const QString& name, const QString& error);
+
+// Saves a search's reports as kestrel-scan writes them with --csv or --json:
+// the search runs again over the same folder with the same options, on a
+// thread of its own, and the reports go to the file as they come, so the
+// result list needs no second copy of them. A progress dialog that leaves the
+// window free counts the files and offers Cancel, which leaves no file. What
+// could not be read, and a failed write, are said once the save has ended.
+class ReportSaver : public QObject {
+    Q_OBJECT
+
 public:
-    // False, and nothing kept, when the memory cannot be had.
-    bool Append(std::string_view jsonLines);
-    void Clear() { m_bytes.Release(); }
-    // False when the device refused a write.
-    bool WriteJsonLines(QIODevice& device) const;
-    // The header row, then a row a report, each ended by CR LF.
-    bool WriteCsv(QIODevice& device) const;
+    ReportSaver();
+    ~ReportSaver() override; // stops a save running; its file is not written
+
+    // False when nothing is begun: a save runs already, or the file cannot
+    // be opened (said).
+    bool Save(QWidget* parent, SearchRequest request, ReportFileFormat format, const QString& name);
+
+Q_SIGNALS:
+    void Finished(bool saved);
 
 private:
-    GrowingArray<char> m_bytes;
+    void TakeProgress();
+    void Finish();
+    void Say(const QString& text);
+
+    SearchWorker* m_worker;
+    std::unique_ptr<QSaveFile> m_file;
+    QPointer<QWidget> m_parent;
+    QPointer<QProgressDialog> m_progress;
+    QTimer m_takeProgress;
+    bool m_cancelled = false;
+    QStringList m_problems; // "path: reason", the first kept
+    qint64 m_problemCount = 0;
 };
 
 } // namespace kestrel

@@ -1,10 +1,12 @@
 #include "search_worker.h"
 
 #include <functional>
+#include <memory>
 
 #include <QLocale>
 
 #include "look_inside_step.h"
+#include "output_sinks.h"
 #include "quill_scan.h"
 #include "read_progress.h"
 #include "records.h"
@@ -99,23 +101,6 @@ private:
     std::chrono::steady_clock::time_point m_lastShown;
 };
 
-// The report lines go to the list, the reports also to the JSON records that
-// Save Report As writes.
-class ListAndRecordSink : public ReportSink {
-public:
-    ListAndRecordSink(ReportLineSink& lines, JsonSink& records)
-        : m_lines(lines), m_records(records) {}
-    void AddLine(const std::string& line) override { m_lines.AddLine(line); }
-    void AddReport(const ReportInfo& report) override {
-        m_lines.AddReport(report);
-        m_records.AddReport(report);
-    }
-
-private:
-    ReportLineSink& m_lines;
-    JsonSink& m_records;
-};
-
 } // namespace
 
 SearchWorker::SearchWorker(QObject* parent) : QObject(parent) {}
@@ -161,22 +146,30 @@ SearchProgress SearchWorker::TakeProgress() {
 void SearchWorker::Run(SearchRequest request) {
     LineBuffer lines; // since the last hand-over
     ReportRecords records;
-    std::string jsonRecords; // the same, as kestrel-scan --json writes them
+    std::string written; // the same, as kestrel-scan writes them
     bool lost = false;
     DirectoryLineSink directoryLines(lines, lost);
     ReportLineSink reportLines(lines, records, lost);
-    // A fact cut at a limit is said as kestrel-scan --json says it.
-    JsonSink json(
-        jsonRecords, nullptr,
-        [this](const std::string& path, const std::string& text) {
-            AddProblem({path, text});
-        },
-        MadeBy(RecordShape{{}, request.lookInside, request.patterns, {}}));
-    ListAndRecordSink reports(reportLines, json);
-    QuillScan scanner(reports, request.layout, std::move(request.locale));
+    // The reports as kestrel-scan writes them: its writer, with the facts read.
+    // A fact cut at a limit is said as kestrel-scan says it.
+    std::unique_ptr<ReportSink> writer;
+    const ReportProblem factProblem = [this](const std::string& path, const std::string& text) {
+        AddProblem({path, text});
+    };
+    if (request.output == SearchOutput::JsonLines) {
+        writer = std::make_unique<JsonSink>(
+            written, nullptr, factProblem,
+            MadeBy(RecordShape{{}, request.lookInside, request.patterns, {}}));
+    } else if (request.output == SearchOutput::Csv) {
+        auto csv = std::make_unique<CsvSink>(written, nullptr, factProblem);
+        written = csv->HeaderRow() + "\r\n";
+        writer = std::move(csv);
+    }
+    QuillScan scanner(writer ? *writer : reportLines, request.layout, std::move(request.locale));
     scanner.SetStopFlag(&m_stop);
-    // Save Report As writes every report's facts, as kestrel-scan does.
-    scanner.SetReadFacts(true);
+    // The facts of members, whose records are kept for the Details window,
+    // and every fact the writers write.
+    scanner.SetReadFacts(writer != nullptr || request.lookInside);
     std::int64_t scannedCount = 0;
     std::optional<std::string> caption;
     const auto handOver = [&] {
@@ -185,7 +178,7 @@ void SearchWorker::Run(SearchRequest request) {
             const std::lock_guard lock(m_mutex);
             m_progress.listFull = true;
         }
-        HandOver(lines, records, jsonRecords, scannedCount, caption, false);
+        HandOver(lines, records, written, scannedCount, caption, false);
     };
 
     // The walk's caption, shown again after a file that showed its progress.
@@ -212,7 +205,9 @@ void SearchWorker::Run(SearchRequest request) {
     WalkOptions options;
     options.patterns = request.lookInside ? std::vector<std::string>{} : request.patterns;
     options.recursive = request.recursive;
-    DirectoryWalk walk(scanner, directoryLines, std::move(options), std::move(hooks));
+    // The writers take no directory lines.
+    DirectoryWalk walk(scanner, writer ? *writer : directoryLines, std::move(options),
+                       std::move(hooks));
     std::string stoppedIn;
     ScanStep step = ScanFileStep;
     if (request.lookInside) {
@@ -223,19 +218,23 @@ void SearchWorker::Run(SearchRequest request) {
                                    handOver();
                                }});
     }
-    walk.SetScanStep(
-        [&, step = RecordStep(std::move(step), [&json](ReportSink&) -> JsonSink& { return json; })](
-            QuillScan& fileScanner, ReportSink& sink, const FileToScan& file,
-            std::vector<ReadProblem>& problems, StepLines& stepLines) {
-            reading.Start(file.directoryPath + file.name);
-            step(fileScanner, sink, file, problems, stepLines);
-            if (reading.Shown())
-                caption = walkCaption;
-            // A stop that came while the file was read cut its report short
-            // (a file stopped inside its marker scan gets none).
-            if (m_stop && stoppedIn.empty())
-                stoppedIn = reading.Path();
+    // JSON records end with the file on disk they came from, as --json writes them.
+    if (request.output == SearchOutput::JsonLines)
+        step = RecordStep(std::move(step), [&writer](ReportSink&) -> JsonSink& {
+            return static_cast<JsonSink&>(*writer);
         });
+    walk.SetScanStep([&, step = std::move(step)](
+                         QuillScan& fileScanner, ReportSink& sink, const FileToScan& file,
+                         std::vector<ReadProblem>& problems, StepLines& stepLines) {
+        reading.Start(file.directoryPath + file.name);
+        step(fileScanner, sink, file, problems, stepLines);
+        if (reading.Shown())
+            caption = walkCaption;
+        // A stop that came while the file was read cut its report short
+        // (a file stopped inside its marker scan gets none).
+        if (m_stop && stoppedIn.empty())
+            stoppedIn = reading.Path();
+    });
     const bool stopped = request.selected.empty()
                              ? walk.WalkDirectory(request.root)
                              : walk.ScanSelectedFiles(request.root, request.selected);
@@ -244,7 +243,7 @@ void SearchWorker::Run(SearchRequest request) {
         m_progress.stopped = stopped || !stoppedIn.empty();
         m_progress.stoppedIn = stoppedIn;
     }
-    HandOver(lines, records, jsonRecords, scannedCount, caption, true);
+    HandOver(lines, records, written, scannedCount, caption, true);
 }
 
 void SearchWorker::AddProblem(const ReadProblem& problem) {
@@ -254,7 +253,7 @@ void SearchWorker::AddProblem(const ReadProblem& problem) {
     ++m_progress.problemCount;
 }
 
-void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::string& jsonRecords,
+void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::string& written,
                             std::int64_t scannedCount, std::optional<std::string>& caption,
                             bool finished) {
     bool send = false;
@@ -270,11 +269,11 @@ void SearchWorker::HandOver(LineBuffer& lines, ReportRecords& records, std::stri
         }
         lines.Clear();
         records.Clear();
-        if (m_progress.jsonRecords.empty())
-            std::swap(m_progress.jsonRecords, jsonRecords);
+        if (m_progress.written.empty())
+            std::swap(m_progress.written, written);
         else
-            m_progress.jsonRecords += jsonRecords;
-        jsonRecords.clear();
+            m_progress.written += written;
+        written.clear();
         m_progress.scannedCount = scannedCount;
         if (caption)
             m_progress.caption = std::move(caption);

@@ -18,6 +18,10 @@
 
 namespace kestrel {
 
+// What a search makes: the lines of the result list, or its reports as
+// kestrel-scan writes them with --json or --csv (and no lines).
+enum class SearchOutput { Lines, JsonLines, Csv };
+
 // What a search is to do, copied from the window when it starts.
 struct SearchRequest {
     std::string root;                  // the directory the search starts in
@@ -27,13 +31,14 @@ struct SearchRequest {
     bool lookInside = false; // every file tested for being a container, members reported
     ReportLayout layout;
     ReportLocale locale;
+    SearchOutput output = SearchOutput::Lines;
 };
 
 // What the walk has done since the window last took its progress.
 struct SearchProgress {
     LineBuffer lines;                   // new lines of the result list, with their kinds
     ReportRecords records;              // their reports, by the line of `lines` each starts on
-    std::string jsonRecords;            // their reports as kestrel-scan --json writes them
+    std::string written;                // the reports as kestrel-scan writes them, in order
     std::int64_t scannedCount = 0;      // files handed to the scanner in all
     std::optional<std::string> caption; // the latest status caption, when a new one came
     bool listFull = false;              // lines were lost for want of memory; the walk stopped
@@ -85,7 +90,7 @@ Q_SIGNALS:
 
 private:
     void Run(SearchRequest request);
-    void HandOver(LineBuffer& lines, ReportRecords& records, std::string& jsonRecords,
+    void HandOver(LineBuffer& lines, ReportRecords& records, std::string& written,
                   std::int64_t scannedCount, std::optional<std::string>& caption, bool finished);
     void AddProblem(const ReadProblem& problem);
 

@@ -77,6 +77,7 @@ void MainWindow::RunSearch() {
     request.lookInside = chkArchives->checkState() == Qt::Checked;
     request.layout = SearchLayout();
     request.locale = SystemReportLocale();
+    m_lastRequest = request;
     m_worker->Start(std::move(request));
     m_takeProgress->start();
 }
@@ -158,8 +159,7 @@ void MainWindow::TakeSearchProgress() {
     if (m_state != SearchState::Searching)
         return;
     SearchProgress progress = m_worker->TakeProgress();
-    if (progress.listFull || !m_results->Append(progress.lines, progress.records) ||
-        !m_savedReports.Append(progress.jsonRecords)) {
+    if (progress.listFull || !m_results->Append(progress.lines, progress.records)) {
         m_listFull = true;
         m_worker->Stop();
     }
@@ -239,7 +239,7 @@ void MainWindow::ResetForNewSearch() {
          {chkSubdirs, chkBrief, chkVersion, chkImport, chkCompany, chkDebug, chkArchives})
         box->show();
     m_results->Clear();
-    m_savedReports.Clear();
+    m_lastRequest.reset();
     m_copyAction->setEnabled(false);
     // The list is empty again, so the next snap starts from its top.
     LastTopIndex = 0;
@@ -305,8 +305,8 @@ void MainWindow::CopySelectedLines() {
     QGuiApplication::clipboard()->setText(QString::fromUtf8(text.data()));
 }
 
-// The whole list as a UTF-8 text file, one line per list line; or its
-// reports as kestrel-scan writes them in CSV or JSON Lines.
+// The whole list as a UTF-8 text file, one line per list line; or the
+// search's reports as kestrel-scan writes them in CSV or JSON Lines.
 void MainWindow::SaveReportAs() {
     if (m_state != SearchState::Finished)
         return;
@@ -316,20 +316,19 @@ void MainWindow::SaveReportAs() {
     const SaveChoice choice = m_askSaveName(this, suggested);
     if (choice.name.isEmpty())
         return;
+    if (choice.format != ReportFileFormat::Text) {
+        // Save is offered only after a search, which leaves its request.
+        if (m_lastRequest && m_saver.Save(this, *m_lastRequest, choice.format, choice.name))
+            m_lastSaveName = choice.name;
+        return;
+    }
     // QSaveFile's commit drops an error of its last flush (a full disk, a
     // file size limit) and keeps the short file: flushed first, it is seen.
     QSaveFile file(choice.name);
-    bool written = file.open(QIODevice::WriteOnly);
-    if (written && choice.format == ReportFileFormat::Csv)
-        written = m_savedReports.WriteCsv(file);
-    else if (written && choice.format == ReportFileFormat::JsonLines)
-        written = m_savedReports.WriteJsonLines(file);
-    else if (written)
-        written = m_results->WriteLines(file, 0, m_results->LineCount() - 1);
-    if (!written || !file.flush() || !file.commit()) {
-        QMessageBox::warning(this, QStringLiteral("Save Report As"),
-                             QStringLiteral("The report could not be saved as %1: %2.")
-                                 .arg(QDir::toNativeSeparators(choice.name), file.errorString()));
+    if (!file.open(QIODevice::WriteOnly) ||
+        !m_results->WriteLines(file, 0, m_results->LineCount() - 1) || !file.flush() ||
+        !file.commit()) {
+        WarnNotSaved(this, choice.name, file.errorString());
         return;
     }
     m_lastSaveName = choice.name;

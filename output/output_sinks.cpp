@@ -387,10 +387,7 @@ std::string CsvSink::HeaderRow() const {
 }
 
 void CsvSink::AddReport(const ReportInfo& report) {
-    WriteLine(m_out, Row(ReportObject(report, m_digests, m_problem)), "\r\n");
-}
-
-std::string CsvSink::Row(const Json& object) const {
+    const Json object = ReportObject(report, m_digests, m_problem);
     std::string row;
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         const Json::json_pointer pointer(m_columns[i]);
@@ -400,7 +397,7 @@ std::string CsvSink::Row(const Json& object) const {
         if (object.contains(pointer))
             row += CsvField(ReplaceControlCharacters(CsvText(object.at(pointer))));
     }
-    return row;
+    WriteLine(m_out, row, "\r\n");
 }
 
 } // namespace kestrel

@@ -96,9 +96,6 @@ public:
     void AddReport(const ReportInfo& report) override;
     // The header row, written once before the first report.
     std::string HeaderRow() const;
-    // The row of a report object (ReportObject's, or one read back from its
-    // JSON Lines), without its line end.
-    std::string Row(const nlohmann::ordered_json& object) const;
 
 private:
     std::string& m_out;

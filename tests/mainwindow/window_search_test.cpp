@@ -378,17 +378,16 @@ private Q_SLOTS:
 
         // Ctrl+S saves the whole list in UTF-8; a file that cannot be opened,
         // or written past a file size limit, is said, and the report saved
-        // before stays as it was.
+        // before stays as it was. So for CSV, whose save runs beside the
+        // window and says it in a box that leaves the window free.
         QTemporaryDir folder;
         const QString first = folder.filePath(u"report.txt"_s);
         const auto savedText = [&first] {
             QFile saved(first);
             return saved.open(QIODevice::ReadOnly) ? QString::fromUtf8(saved.readAll()) : QString();
         };
-        QString answer = first;
-        open.window.SetSaveNameFunction([&](QWidget*, const QString&) {
-            return SaveChoice{answer, ReportFileFormat::Text};
-        });
+        SaveChoice answer{first, ReportFileFormat::Text};
+        open.window.SetSaveNameFunction([&](QWidget*, const QString&) { return answer; });
         QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(savedText(), lines.join(QString()));
         ::signal(SIGXFSZ, SIG_IGN);
@@ -396,18 +395,28 @@ private Q_SLOTS:
         ::getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit unlimited = limit;
         limit.rlim_cur = 100;
-        for (const QString& name : {folder.filePath(u"missing/report.txt"_s), first}) {
-            answer = name;
-            QString warning;
-            WhenShown([&](QWidget* box) {
-                warning = static_cast<QMessageBox*>(box)->text();
-                box->close();
-            });
-            QApplication::setActiveWindow(&open.window); // as the closed box leaves it
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
-            ::setrlimit(RLIMIT_FSIZE, &unlimited);
-            QVERIFY2(warning.contains(QDir::toNativeSeparators(name)), qPrintable(warning));
+        QString warning;
+        QTimer closeBoxes;
+        connect(&closeBoxes, &QTimer::timeout, [&warning] {
+            for (QWidget* shown : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(shown); box && box->isVisible()) {
+                    warning = box->text();
+                    box->close();
+                }
+            }
+        });
+        closeBoxes.start(10);
+        for (const auto format : {ReportFileFormat::Text, ReportFileFormat::Csv}) {
+            for (const QString& name : {folder.filePath(u"missing/report.txt"_s), first}) {
+                answer = {name, format};
+                warning.clear();
+                QApplication::setActiveWindow(&open.window); // as the closed box leaves it
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+                QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
+                QTRY_VERIFY(!warning.isEmpty());
+                ::setrlimit(RLIMIT_FSIZE, &unlimited);
+                QVERIFY2(warning.contains(QDir::toNativeSeparators(name)), qPrintable(warning));
+            }
         }
         QCOMPARE(savedText(), lines.join(QString()));
     }
@@ -570,8 +579,8 @@ private Q_SLOTS:
         QVERIFY(results->focusChild() == results->child(2));
         QVERIFY(!results->child(1)->state().selected && results->child(2)->state().selected);
 
-        // Saved as CSV or JSON Lines, the reports are the bytes kestrel-scan
-        // writes over the same folder with the same options.
+        // Saved as CSV or JSON Lines, beside the window, the reports are the
+        // bytes kestrel-scan writes over the same folder with the same options.
         QTemporaryDir folder;
         SaveChoice choice;
         open.window.SetSaveNameFunction([&](QWidget*, const QString&) { return choice; });
@@ -584,8 +593,10 @@ private Q_SLOTS:
             }
             for (const auto& [format, option] : {std::pair{ReportFileFormat::Csv, u"--csv"_s},
                                                  {ReportFileFormat::JsonLines, u"--json"_s}}) {
-                choice = {folder.filePath(option), format};
+                choice = {folder.filePath(options.join(QString()) + option), format};
                 QTest::keyClick(&open.window, Qt::Key_S, Qt::ControlModifier);
+                QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(choice.name), 30000);
+                QApplication::setActiveWindow(&open.window); // as the progress leaves it
                 QFile saved(choice.name);
                 QVERIFY(saved.open(QIODevice::ReadOnly));
                 QProcess scan;
