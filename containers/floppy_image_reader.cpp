@@ -14,6 +14,7 @@
 
 #include "container_readers.h"
 #include "member_store.h"
+#include "source_window.h"
 
 namespace kestrel {
 
@@ -27,22 +28,6 @@ constexpr std::int64_t kCopyBlockSize = 64 * 1024;
 // An image holds its sectors and a few bytes for each: one larger than
 // twice the largest floppy is none.
 constexpr std::int64_t kMaxImageBytes = 2 * kMaxFloppyBytes;
-
-class RawImage : public ScanSource {
-public:
-    explicit RawImage(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) {}
-    std::int64_t Length() const override { return std::ssize(m_bytes); }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        if (offset < 0 || count < 0)
-            return -1;
-        const std::int64_t n = std::clamp<std::int64_t>(Length() - offset, 0, count);
-        std::copy_n(m_bytes.begin() + offset, n, into);
-        return n;
-    }
-
-private:
-    const std::vector<std::uint8_t>& m_bytes;
-};
 
 struct DriveClose {
     void operator()(DSK_PDRIVER drive) const { dsk_close(&drive); }
@@ -274,7 +259,7 @@ void ReadFloppyImage(ScanSource& container, ContainerKind kind, MemberVisitor& v
     }
     if (unread > 0)
         visitor.Problem(std::to_string(unread) + " sectors cannot be read; read as zeros");
-    RawImage image(raw);
+    BytesSource image(raw);
     ReadDiskImage(image, ContainerKind::kDiskImage, visitor);
 }
 

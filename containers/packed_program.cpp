@@ -6,28 +6,9 @@
 
 #include "container_readers.h"
 #include "packer.h"
+#include "source_window.h"
 
 namespace kestrel {
-
-namespace {
-
-class UnpackedSource : public ScanSource {
-public:
-    explicit UnpackedSource(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) {}
-    std::int64_t Length() const override { return std::ssize(m_bytes); }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        if (offset < 0 || count < 0)
-            return -1;
-        const std::int64_t n = std::clamp<std::int64_t>(Length() - offset, 0, count);
-        std::copy_n(m_bytes.begin() + offset, n, into);
-        return n;
-    }
-
-private:
-    const std::vector<std::uint8_t>& m_bytes;
-};
-
-} // namespace
 
 bool IsUnpackableProgram(ScanSource& program) {
     const std::optional<Packer> packer = RecognisePacker(program);
@@ -45,7 +26,7 @@ bool ReadPackedProgram(ScanSource& program, MemberVisitor& visitor) {
     }
     if (!visitor.Charge(std::ssize(unpacked.program)))
         return true;
-    UnpackedSource member(unpacked.program);
+    BytesSource member(unpacked.program);
     visitor.Visit(visitor.ContainerName(), visitor.ContainerTime(), member);
     return true;
 }

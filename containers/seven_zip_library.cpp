@@ -9,6 +9,8 @@
 #include <string_view>
 #include <zlib.h>
 
+#include "source_window.h"
+
 namespace kestrel {
 
 using namespace sevenzip;
@@ -29,25 +31,6 @@ bool SameLetters(std::string_view a, std::string_view b) {
     }
     return true;
 }
-
-// The bytes of a source made in memory.
-class BytesSource : public ScanSource {
-public:
-    explicit BytesSource(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {}
-    std::int64_t Length() const override { return std::ssize(m_bytes); }
-    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
-        if (offset < 0 || count < 0)
-            return -1;
-        if (offset >= Length())
-            return 0;
-        count = std::min(count, Length() - offset);
-        std::memcpy(into, m_bytes.data() + offset, static_cast<std::size_t>(count));
-        return count;
-    }
-
-private:
-    std::vector<std::uint8_t> m_bytes;
-};
 
 constexpr std::string_view kTestName = "KESTREL.TXT";
 constexpr std::string_view kTestText = "7-Zip's library reads this zip";
@@ -307,7 +290,8 @@ void SevenZipLibrary::Clear(PROPVARIANT& value) const {
 // not on a user's file.
 bool SevenZipLibrary::SelfTest() {
     m_error = "failed its self-test";
-    BytesSource zip(TestZip());
+    const std::vector<std::uint8_t> zipBytes = TestZip();
+    BytesSource zip(zipBytes);
     SourceInStream input(zip);
     IInArchive* handler = NewHandler(SevenZipFormat::kZip);
     if (handler == nullptr)

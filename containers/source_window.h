@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <span>
 
 #include "scan_source.h"
 
@@ -30,6 +32,25 @@ private:
     ScanSource& m_source;
     std::int64_t m_start;
     std::int64_t m_length;
+};
+
+// Bytes made in memory (an unpacked program, a floppy's sectors), read as a
+// file; the bytes stay the caller's.
+class BytesSource : public ScanSource {
+public:
+    explicit BytesSource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    std::int64_t Length() const override { return std::ssize(m_bytes); }
+    std::int64_t ReadAt(std::int64_t offset, std::uint8_t* into, std::int64_t count) override {
+        if (offset < 0 || count < 0)
+            return -1;
+        const std::int64_t n = std::clamp<std::int64_t>(Length() - offset, 0, count);
+        if (n > 0)
+            std::memcpy(into, m_bytes.data() + offset, static_cast<std::size_t>(n));
+        return n;
+    }
+
+private:
+    std::span<const std::uint8_t> m_bytes;
 };
 
 } // namespace kestrel
