@@ -36,15 +36,30 @@ SaveChoice AskReportFileName(QWidget* parent, const QString& suggested) {
     QStringList filters;
     for (const FileType& type : kFileTypes)
         filters << QString::fromLatin1(type.filter);
-    QString chosen = filters.first();
-    SaveChoice choice;
-    choice.name = QFileDialog::getSaveFileName(parent, kSaveTitle, suggested,
-                                               filters.join(QStringLiteral(";;")), &chosen);
-    const FileType& type = kFileTypes[std::max<qsizetype>(filters.indexOf(chosen), 0)];
-    choice.format = type.format;
-    if (!choice.name.isEmpty() && QFileInfo(choice.name).suffix().isEmpty())
-        choice.name += u'.' + QString::fromLatin1(type.suffix);
-    return choice;
+    const auto typeOf = [&filters](const QString& filter) -> const FileType& {
+        return kFileTypes[std::max<qsizetype>(filters.indexOf(filter), 0)];
+    };
+    QFileDialog dialog(parent, kSaveTitle);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(filters);
+    // The type of the name suggested (the last one saved) comes first.
+    for (const FileType& type : kFileTypes) {
+        if (QFileInfo(suggested).suffix() == QLatin1String(type.suffix))
+            dialog.selectNameFilter(QString::fromLatin1(type.filter));
+    }
+    dialog.selectFile(suggested);
+    // The name follows the type chosen.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+        const QString suffix = QString::fromLatin1(typeOf(filter).suffix);
+        dialog.setDefaultSuffix(suffix);
+        const QFileInfo name(dialog.selectedFiles().value(0));
+        if (!name.fileName().isEmpty())
+            dialog.selectFile(name.completeBaseName() + u'.' + suffix);
+    });
+    dialog.setDefaultSuffix(QString::fromLatin1(typeOf(dialog.selectedNameFilter()).suffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return {dialog.selectedFiles().first(), typeOf(dialog.selectedNameFilter()).format};
 }
 
 void WarnNotSaved(QWidget* parent, const QString& name, const QString& error) {
@@ -133,7 +148,6 @@ void ReportSaver::Finish() {
     const std::unique_ptr<QSaveFile> file = std::move(m_file);
     if (m_cancelled) {
         file->cancelWriting();
-        Q_EMIT Finished(false);
         return;
     }
     const bool written = !file->error() && file->flush() && file->commit();
@@ -145,7 +159,6 @@ void ReportSaver::Finish() {
                 .arg(QDir::toNativeSeparators(file->fileName()))
                 .arg(m_problemCount)
                 .arg(m_problems.join(u'\n')));
-    Q_EMIT Finished(written);
 }
 
 // A box that leaves the window free, as the save did.

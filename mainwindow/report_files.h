@@ -26,8 +26,8 @@ struct SaveChoice {
     ReportFileFormat format = ReportFileFormat::Text;
 };
 
-// The save dialog, with a file type for each format. A name given without a
-// suffix takes the type's.
+// The save dialog, with a file type for each format; the name takes the
+// suffix of the type chosen.
 SaveChoice AskReportFileName(QWidget* parent, const QString& suggested);
 
 // Says that the report could not be saved as `name`, and why.
@@ -49,9 +49,6 @@ public:
     // False when nothing is begun: a save runs already, or the file cannot
     // be opened (said).
     bool Save(QWidget* parent, SearchRequest request, ReportFileFormat format, const QString& name);
-
-Q_SIGNALS:
-    void Finished(bool saved);
 
 private:
     void TakeProgress();
