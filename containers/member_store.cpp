@@ -217,6 +217,8 @@ void MemberStore::RewindWindow() {
 
 std::int64_t MemberStore::ReadKept(std::int64_t offset, std::uint8_t* into,
                                    std::int64_t count) const {
+    if (count <= 0) // a read of nothing may come with no buffer at all
+        return 0;
     if (m_file < 0) {
         std::memcpy(into, m_memory.data() + offset, static_cast<std::size_t>(count));
         return count;

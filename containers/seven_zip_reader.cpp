@@ -376,11 +376,6 @@ bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisito
         library.MarkNeeded();
         return false;
     }
-    Handler handler(library.NewHandler(format));
-    if (!handler) {
-        visitor.Problem(std::string(FormatName(format)) + ": 7-Zip's library has no handler");
-        return true;
-    }
     // 7-Zip is told where the archive starts, rather than left to search
     // the program for it.
     std::optional<SourceWindow> window;
@@ -389,8 +384,15 @@ bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisito
         if (start > 0)
             window.emplace(container, start);
     }
+    // The handler lets go of the stream and the callback only when it is
+    // closed: they are made first, so that they outlive it.
     SourceInStream input(window ? *window : container);
     OpenCallback opening(visitor);
+    Handler handler(library.NewHandler(format));
+    if (!handler) {
+        visitor.Problem(std::string(FormatName(format)) + ": 7-Zip's library has no handler");
+        return true;
+    }
     // A zip behind a self-extractor's stub is found from its end records,
     // which 7-Zip looks for only when it may search the whole file.
     const std::uint64_t searchLength = 0;
@@ -417,6 +419,7 @@ bool ReadWithSevenZip(ScanSource& container, SevenZipFormat format, MemberVisito
     ExtractCallback extracting(items, visitor);
     const HRESULT done = handler->Extract(
         indices.data(), static_cast<std::uint32_t>(indices.size()), 0, &extracting);
+    handler.reset(); // closed while the callback still stands
     if (done != S_OK && !extracting.Stopped() && !visitor.Stopping())
         visitor.Problem(input.ReadFailed() ? "the bytes cannot be read" : "damaged archive");
     return true;
