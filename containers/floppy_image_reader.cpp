@@ -187,6 +187,9 @@ std::string TeleDiskFault(ScanSource& source) {
             return {};
         if (sectors < 0 || !walk.Skip(3))
             return "a track header cut short";
+        // libdsk divides by a track's sector count.
+        if (sectors == 0)
+            return "a track without sectors";
         for (int i = 0; i < sectors; ++i) {
             walk.Skip(3);
             const int sizeCode = walk.Byte(), flags = walk.Byte();
