@@ -12,7 +12,8 @@ JOBS           ?= $(shell nproc)
 BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
                  libbenchmark-dev libcli11-dev nlohmann-json3-dev libssl-dev pkgconf \
                  libarchive-dev libmspack-dev libtsk-dev zlib1g-dev libsimdjson-dev \
-                 libvmdk-dev libvhdi-dev libbfio-dev p7zip-full liblhasa-dev libdsk4-dev libewf-dev
+                 libvmdk-dev libvhdi-dev libbfio-dev p7zip-full liblhasa-dev libdsk4-dev libewf-dev \
+                 libucl-dev liblzma-dev
 # The tools that make containers at test time and for the fuzz seeds.
 CONTAINER_TOOLS = libarchive-tools gcab mtools dosfstools xorriso fdisk e2fsprogs bzip2 xz-utils \
                   ntfs-3g qemu-utils arj nsis msitools arc python3 ewf-tools libdsk-utils

@@ -53,6 +53,7 @@ constexpr std::uint8_t kPushAx = 0x50;
 // and the format, 1 for a DOS COM, 3 for a DOS EXE.
 constexpr std::string_view kUpxMagic = "UPX!";
 constexpr std::uint8_t kUpxDosCom = 1;
+constexpr std::uint8_t kUpxDosSys = 2;
 constexpr std::uint8_t kUpxDosExe = 3;
 constexpr std::uint8_t kUpxNewestLayout = 14;
 // UPX's COM loader first checks that the stack lies above what it unpacks
@@ -60,6 +61,9 @@ constexpr std::uint8_t kUpxNewestLayout = 14;
 // 128 bytes.
 constexpr std::array<int, 8> kUpxComLoaderStart = {0x81, 0xFC, kAny, kAny, 0x77, 0x02, 0xCD, 0x20};
 constexpr std::int64_t kUpxComHeaderWindow = 128;
+// A device driver (SYS) keeps its header, which starts with the link to the
+// next driver, FFFF:FFFF in the file; UPX's loader and header follow it.
+constexpr std::array<int, 4> kDeviceHeaderStart = {0xFF, 0xFF, 0xFF, 0xFF};
 
 // DJGPP's stub is a small DOS program whose load module ends where the
 // 32-bit program it loads begins: a COFF file for the i386.
@@ -151,16 +155,17 @@ bool HasUpxHeader(const std::vector<std::uint8_t>& loader, std::uint8_t format) 
     return false;
 }
 
-// The packer of a COM program, from the loader at its start.
+// The packer of a COM program or a device driver, from the loader at its
+// start.
 std::optional<Packer> RecogniseComPacker(ScanSource& program) {
     if (program.Length() > kMaxComProgram)
         return std::nullopt;
     const std::vector<std::uint8_t> start = ReadUpTo(program, 0, kStubWindow);
-    if (StartsWith(start, 0, kUpxComLoaderStart) &&
-        HasUpxHeader(
-            {start.begin(), start.begin() + std::min(std::ssize(start), kUpxComHeaderWindow)},
-            kUpxDosCom))
-        return Packer{PackerKind::kUpx, "UPX"};
+    const std::vector<std::uint8_t> upxWindow(
+        start.begin(), start.begin() + std::min(std::ssize(start), kUpxComHeaderWindow));
+    if ((StartsWith(start, 0, kUpxComLoaderStart) && HasUpxHeader(upxWindow, kUpxDosCom)) ||
+        (StartsWith(start, 0, kDeviceHeaderStart) && HasUpxHeader(upxWindow, kUpxDosSys)))
+        return Packer{PackerKind::kUpxDos, "UPX"};
     return std::nullopt;
 }
 
@@ -227,7 +232,7 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
     if (std::optional<Packer> pklite = RecognisePklite(moduleStart, header))
         return pklite;
     if (HasUpxHeader(entry, kUpxDosExe) || HasUpxHeader(moduleStart, kUpxDosExe))
-        return Packer{PackerKind::kUpx, "UPX"};
+        return Packer{PackerKind::kUpxDos, "UPX"};
     if (WordAt(ReadUpTo(program, mz->imageStart + mz->imageLength, 2), 0) == kCoffI386)
         return Packer{PackerKind::kDjgpp, "DJGPP"};
     return std::nullopt;
@@ -238,6 +243,7 @@ bool CanUnpack(const Packer& packer) {
     case PackerKind::kLzexe090:
     case PackerKind::kLzexe091:
     case PackerKind::kExepack:
+    case PackerKind::kUpxDos:
         return true;
     case PackerKind::kPklite:
         // The small model codes its match lengths with a table of its own,
@@ -249,6 +255,9 @@ bool CanUnpack(const Packer& packer) {
 }
 
 Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
+    // UPX's COM programs have no MZ header.
+    if (packer.kind == PackerKind::kUpxDos)
+        return UnpackUpx(program);
     const std::optional<MzHeader> header = ReadMzHeader(program);
     if (!header || !CanUnpack(packer))
         return {{}, "not unpacked"};

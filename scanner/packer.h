@@ -29,6 +29,7 @@ enum class PackerKind {
     kLzexe091,
     kExepack,
     kPklite,
+    kUpxDos, // COM and EXE
     // Named, not unpacked: DJGPP's stub loads a 32-bit program that follows
     // it; PE files keep their version resource readable.
     kDjgpp,
@@ -180,5 +181,6 @@ std::optional<Packer> RecognisePePacker(ScanSource& program);
 Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& packer);
 Unpacked UnpackExepack(ScanSource& program, const MzHeader& header);
 Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer);
+Unpacked UnpackUpx(ScanSource& program);
 
 } // namespace kestrel
