@@ -35,6 +35,8 @@ Json PackedDescription(const std::string& format, const Json& program = Program(
     // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others.
     if (format == "lzexe090")
         return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
+    if (format.starts_with("upx") && format.size() > 3)
+        return {{"format", "upx"}, {"method", std::stoi(format.substr(3))}, {"member", program}};
     if (format.starts_with("pklite") && format.size() > 6)
         return {{"format", "pklite"},
                 {"version", std::stoi(format.substr(6), nullptr, 16)},
@@ -87,15 +89,17 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
     EXPECT_FALSE(testing::ScanRecordOf(Program()).Facts.packer);
 }
 
-INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
-                         ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
-                                           PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
-                                           PackerRow{"exepack", "exepack", "EXEPACK"},
-                                           PackerRow{"pklite", "pklite", "PKLITE 1.15"},
-                                           PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
-                                           PackerRow{"pklite_extra_201", "pklite3201",
-                                                     "PKLITE 2.01"}),
-                         testing::RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Packers, PackerTest,
+    ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
+                      PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
+                      PackerRow{"exepack", "exepack", "EXEPACK"},
+                      PackerRow{"pklite", "pklite", "PKLITE 1.15"},
+                      PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
+                      PackerRow{"pklite_extra_201", "pklite3201", "PKLITE 2.01"},
+                      PackerRow{"upx_nrv2b", "upx", "UPX"}, PackerRow{"upx_nrv2d", "upx6", "UPX"},
+                      PackerRow{"upx_nrv2e", "upx9", "UPX"}, PackerRow{"upx_lzma", "upx14", "UPX"}),
+    testing::RowName());
 
 // Packers named and not unpacked: PKLITE's small model by its loader (the
 // version word alone names nothing), PE packers by the section that holds
@@ -247,6 +251,103 @@ TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
                   extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
             << format << extra;
     }
+}
+
+// UPX's COM programs and drivers: the image back as it was, its CALL and
+// JMP targets made relative again by each filter.
+TEST(UpxCom, UnpacksTheImageAsItWas) {
+    Json program = {{"path", "TOOL.COM"},
+                    {"size", 1024},
+                    {"put",
+                     {{{"at", 0}, {"u32", 0xE9E80412}},
+                      {{"at", 4}, {"u32", 0x00E812E8}},
+                      {{"at", 1021}, {"u16", 0x34E8}},
+                      {{"at", 512}, {"lines", {"Packed Tool V1.00"}}}}}};
+    for (const int filter : {0, 1, 2, 3, 4, 5, 6}) {
+        fixtures::MemorySource packed(
+            fixtures::BuildSample({{"format", "upx"}, {"filter", filter}, {"member", program}}));
+        const std::optional<Packer> packer = RecognisePacker(packed);
+        ASSERT_TRUE(packer);
+        const Unpacked unpacked = UnpackProgram(packed, *packer);
+        EXPECT_EQ(unpacked.problem, "") << filter;
+        EXPECT_EQ(unpacked.program, fixtures::BuildSample(program)) << filter;
+    }
+    // A driver's image is loaded at 0.
+    Json driver = program;
+    driver["put"].push_back({{"at", 0}, {"u32", 0xFFFFFFFF}});
+    fixtures::MemorySource sys(
+        fixtures::BuildSample({{"format", "upx"}, {"filter", 6}, {"member", driver}}));
+    EXPECT_EQ(UnpackProgram(sys, *RecognisePacker(sys)).program, fixtures::BuildSample(driver));
+}
+
+// A damaged UPX program, `change` (JSON) merged into the EXE's or the COM's
+// description ("header" overrides its fields), and the limits at their edge:
+// 1 MiB for an EXE, 65,280 bytes for a COM.
+struct UpxDamageRow {
+    const char* name;
+    bool com;
+    const char* change;
+    const char* problem; // "" for none
+};
+
+class UpxDamageTest : public ::testing::TestWithParam<UpxDamageRow> {};
+
+TEST_P(UpxDamageTest, NamesThePackerAndSaysWhy) {
+    Json description = GetParam().com ? Json{{"format", "upx"}, {"member", {{"size", 2000}}}}
+                                      : PackedDescription("upx");
+    description.merge_patch(Json::parse(GetParam().change));
+    fixtures::MemorySource packed(fixtures::BuildSample(description));
+    const std::optional<Packer> packer = RecognisePacker(packed);
+    ASSERT_TRUE(packer);
+    EXPECT_EQ(packer->name, "UPX");
+    const Unpacked unpacked = UnpackProgram(packed, *packer);
+    EXPECT_EQ(unpacked.problem, GetParam().problem);
+    EXPECT_EQ(unpacked.program.empty(), *GetParam().problem != 0);
+}
+
+// The EXE's header lies at 48, its packed data at 75; the COM's at 16.
+INSTANTIATE_TEST_SUITE_P(
+    Damaged, UpxDamageTest,
+    ::testing::ValuesIn(std::vector<UpxDamageRow>{
+        {"header_checksum", false, R"({"put": [{"at": 68, "u8": 7}]})",
+         "UPX's header fails its checksum"},
+        {"header_cut", true, R"({"cut": 30})", "UPX's header is cut short"},
+        {"packed_adler", false, R"({"put": [{"at": 80, "u8": 7}]})",
+         "the packed data fails its checksum"},
+        {"unpacked_adler", true, R"({"header": {"u_adler": 1}})",
+         "the unpacked data fails its checksum"},
+        {"c_len_past_the_file", true, R"({"header": {"c_len": 65520}})",
+         "the packed data runs past the end of the program"},
+        {"u_len_short", false, R"({"header": {"u_len": 100}})",
+         "the unpacked data grows past the length in UPX's header"},
+        {"u_len_long", true, R"({"header": {"u_len": 3000}})",
+         "the unpacked data is shorter than UPX's header says"},
+        {"program_cut", false, R"({"cut": "end-1"})", "the packed program is cut short"},
+        {"exe_at_limit", false, R"({"member": {"size": 1048640, "put": []}})", ""},
+        {"exe_past_limit", false, R"({"member": {"size": 1048641, "put": []}})",
+         "the unpacked program grows past what DOS can hold"},
+        {"com_at_limit", true, R"({"member": {"size": 65280}})", ""},
+        {"com_past_limit", true, R"({"member": {"size": 65281}})",
+         "the unpacked program is longer than a COM program"}}),
+    testing::RowName());
+
+// UPX's relocation coding: a word found as the next FAR CALL's (9A at
+// 0x3D), and a run in a new segment after 1 codes past the first's end.
+TEST(UpxRelocations, FarCallsAndNewSegments) {
+    Json program = Program(0x20000);
+    program["put"].push_back({{"at", 6}, {"u16", 3}});
+    program["put"].push_back({{"at", 32}, {"u32", 0x18000006}});
+    program["put"].push_back({{"at", 36}, {"u32", 0x00000040}});
+    program["put"].push_back({{"at", 64 + 0x3D}, {"u8", 0x9A}});
+    program["put"].push_back({{"at", 64 + 0x40}, {"u16", 0x20}});
+    fixtures::MemorySource packed(Packed("upx", program));
+    const Unpacked unpacked = UnpackProgram(packed, *RecognisePacker(packed));
+    ASSERT_EQ(unpacked.problem, "");
+    const Bytes& p = unpacked.program;
+    std::set<std::int64_t> relocated;
+    for (int i = 0; i < WordAt(p, 6); ++i)
+        relocated.insert(WordAt(p, 28 + 4 * i + 2) * 16 + WordAt(p, 28 + 4 * i));
+    EXPECT_EQ(relocated, (std::set<std::int64_t>{0x14, 0x40, 0x18006}));
 }
 
 } // namespace
