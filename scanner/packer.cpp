@@ -219,11 +219,8 @@ bool CanUnpack(const Packer& packer) {
     case PackerKind::kLzexe090:
     case PackerKind::kLzexe091:
     case PackerKind::kExepack:
-        return true;
     case PackerKind::kPklite:
-        // The small model codes its match lengths with a table of its own,
-        // which is not unpacked yet.
-        return (packer.versionWord & kPkliteLarge) != 0;
+        return true;
     default:
         return false;
     }

@@ -87,20 +87,22 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
     EXPECT_FALSE(testing::ScanRecordOf(Program()).Facts.packer);
 }
 
-INSTANTIATE_TEST_SUITE_P(Packers, PackerTest,
-                         ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
-                                           PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
-                                           PackerRow{"exepack", "exepack", "EXEPACK"},
-                                           PackerRow{"pklite", "pklite", "PKLITE 1.15"},
-                                           PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
-                                           PackerRow{"pklite_extra_201", "pklite3201",
-                                                     "PKLITE 2.01"}),
-                         testing::RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Packers, PackerTest,
+    ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
+                      PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
+                      PackerRow{"exepack", "exepack", "EXEPACK"},
+                      PackerRow{"pklite", "pklite", "PKLITE 1.15"},
+                      PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
+                      PackerRow{"pklite_extra_201", "pklite3201", "PKLITE 2.01"},
+                      PackerRow{"pklite_small", "pklite010F", "PKLITE 1.15"},
+                      PackerRow{"pklite_small_extra", "pklite110C", "PKLITE 1.12"}),
+    testing::RowName());
 
-// Packers named and not unpacked: PKLITE's small model by its loader (the
-// version word alone names nothing), PE packers by the section that holds
-// the entry point (UPX with the version before its header), DJGPP's stub by
-// the COFF program after its load module.
+// Packers named and not unpacked (PKLITE's version word alone names
+// nothing): PE packers by the section that holds the entry point (UPX with
+// the version before its header), DJGPP's stub by the COFF program after its
+// load module.
 struct NameRow {
     const char* name;
     Json file;
@@ -127,7 +129,6 @@ TEST_P(PackerNameTest, NamedNotUnpacked) {
 INSTANTIATE_TEST_SUITE_P(
     Named, PackerNameTest,
     ::testing::ValuesIn(std::vector<NameRow>{
-        {"pklite_small", PackedDescription("pklite010F"), "PKLITE 1.15"},
         {"pklite_header_only",
          {{"format", "mz"},
           {"put", {{{"at", 28}, {"u16", 0x210F}}, {{"at", 30}, {"text", "PKLITE"}}}}},
@@ -226,7 +227,8 @@ TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
                                                      {"lzexe", 1, false},
                                                      {"pklite", 0, true},
                                                      {"pklite", 1, true},
-                                                     {"pklite", 1, false}}) {
+                                                     {"pklite", 1, false},
+                                                     {"pklite010F", 1, false}}) {
         const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
         Json program = Program(size);
         if (literalLast)
