@@ -205,6 +205,8 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
     if (IsExepack(program, *mz))
         return Packer{PackerKind::kExepack, "EXEPACK"};
     const std::vector<std::uint8_t> moduleStart = ReadUpTo(program, mz->imageStart, kStubWindow);
+    if (std::optional<Packer> diet = RecogniseDiet(moduleStart))
+        return diet;
     if (std::optional<Packer> pklite = RecognisePklite(moduleStart, header))
         return pklite;
     if (HasUpxHeader(entry) || HasUpxHeader(moduleStart))
@@ -221,6 +223,8 @@ bool CanUnpack(const Packer& packer) {
     case PackerKind::kExepack:
     case PackerKind::kPklite:
         return true;
+    case PackerKind::kDiet:
+        return CanUnpackDiet(packer);
     default:
         return false;
     }
@@ -238,6 +242,8 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
         return UnpackExepack(program, *header);
     case PackerKind::kPklite:
         return UnpackPklite(program, *header, packer);
+    case PackerKind::kDiet:
+        return UnpackDiet(program, *header, packer);
     default:
         return {{}, "not unpacked"};
     }

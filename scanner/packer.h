@@ -25,6 +25,7 @@ enum class PackerKind {
     kLzexe091,
     kExepack,
     kPklite,
+    kDiet, // DIET 1.00 named only
     // Named, not unpacked: DJGPP's stub loads a 32-bit program that follows
     // it; PE files keep their version resource readable.
     kDjgpp,
@@ -174,5 +175,11 @@ std::optional<Packer> RecognisePePacker(ScanSource& program);
 Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& packer);
 Unpacked UnpackExepack(ScanSource& program, const MzHeader& header);
 Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer);
+Unpacked UnpackDiet(ScanSource& program, const MzHeader& header, const Packer& packer);
+
+// DIET's loader, told by the load module's first bytes, and whether its era
+// is one unpacked (unpack_diet.cpp).
+std::optional<Packer> RecogniseDiet(const std::vector<std::uint8_t>& moduleStart);
+bool CanUnpackDiet(const Packer& packer);
 
 } // namespace kestrel

@@ -32,9 +32,12 @@ Json Program(std::size_t size = 1024) {
 }
 
 Json PackedDescription(const std::string& format, const Json& program = Program()) {
-    // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others.
+    // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others, as
+    // "diet" and a version.
     if (format == "lzexe090")
         return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
+    if (format.starts_with("diet") && format.size() > 4)
+        return {{"format", "diet"}, {"version", format.substr(4)}, {"member", program}};
     if (format.starts_with("pklite") && format.size() > 6)
         return {{"format", "pklite"},
                 {"version", std::stoi(format.substr(6), nullptr, 16)},
@@ -89,14 +92,15 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
 
 INSTANTIATE_TEST_SUITE_P(
     Packers, PackerTest,
-    ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
-                      PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
-                      PackerRow{"exepack", "exepack", "EXEPACK"},
-                      PackerRow{"pklite", "pklite", "PKLITE 1.15"},
-                      PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
-                      PackerRow{"pklite_extra_201", "pklite3201", "PKLITE 2.01"},
-                      PackerRow{"pklite_small", "pklite010F", "PKLITE 1.15"},
-                      PackerRow{"pklite_small_extra", "pklite110C", "PKLITE 1.12"}),
+    ::testing::Values(
+        PackerRow{"lzexe", "lzexe", "LZEXE 0.91"}, PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
+        PackerRow{"exepack", "exepack", "EXEPACK"}, PackerRow{"pklite", "pklite", "PKLITE 1.15"},
+        PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
+        PackerRow{"pklite_extra_201", "pklite3201", "PKLITE 2.01"},
+        PackerRow{"pklite_small", "pklite010F", "PKLITE 1.15"},
+        PackerRow{"pklite_small_extra", "pklite110C", "PKLITE 1.12"},
+        PackerRow{"diet", "diet", "DIET 1.45f"}, PackerRow{"diet_144", "diet1.44", "DIET 1.44"},
+        PackerRow{"diet_120", "diet1.20", "DIET 1.02b-1.20"}),
     testing::RowName());
 
 // Packers named and not unpacked (PKLITE's version word alone names
@@ -138,6 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  {{"at", "pe+305"}, {"text", "UPX!"}}}),
          "UPX 3.96"},
         {"upx", PeWithLoaderIn("UPX0"), "UPX"},
+        {"diet_100", PackedDescription("diet1.00"), "DIET 1.00"},
         {"aspack", PeWithLoaderIn(".aspack"), "ASPack"},
         {"pecompact", PeWithLoaderIn("PEC2TO"), "PECompact"},
         {"petite", PeWithLoaderIn(".petite"), "Petite"},
@@ -216,20 +221,31 @@ INSTANTIATE_TEST_SUITE_P(
          "the loader's packed data lies outside the program"},
         {"pklite_match_before_start", "pklite", 0x100, "\1\0"sv, 0,
          "a match reaches before the start of the program"},
-        {"pklite_footer_cut", "pklite", 0, "", 1, "the packed program is cut short"}}),
+        {"pklite_footer_cut", "pklite", 0, "", 1, "the packed program is cut short"},
+        {"diet_header_damaged", "diet", 76, "dlZ", 0, "the loader's header is damaged"},
+        {"diet_crc", "diet", 87, "\x55", 0, "the packed data fails its CRC check"},
+        {"diet_no_mz_header", "diet", 26, "\xFF\x0F", 0,
+         "the unpacked program has no MZ header where its loader puts it"},
+        {"diet_cut", "diet", 0, "", 1, "the packed program is cut short"}}),
     testing::RowName());
 
 // A program grows to 1 MiB and no further, however much room its loader's
-// fields claim: the byte past it may come as a literal or in a match.
+// fields claim: the byte past it may come as a literal or in a match. DIET's
+// loader addresses one byte less, and its stream holds the MZ header and
+// relocation table after the program: the stream stops 4 bytes into the
+// largest table.
 TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
-    for (const auto& [format, extra, literalLast] : {std::tuple{"lzexe", 0, true},
-                                                     {"lzexe", 1, true},
-                                                     {"lzexe", 1, false},
-                                                     {"pklite", 0, true},
-                                                     {"pklite", 1, true},
-                                                     {"pklite", 1, false},
-                                                     {"pklite010F", 1, false}}) {
-        const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
+    constexpr std::int64_t kMax = kMaxUnpackedProgram, kDietTable = 4 * 0xFFFF;
+    for (const auto& [format, length, literalLast] : {std::tuple{"lzexe", kMax, true},
+                                                      {"lzexe", kMax + 1, true},
+                                                      {"lzexe", kMax + 1, false},
+                                                      {"pklite", kMax, true},
+                                                      {"pklite", kMax + 1, true},
+                                                      {"pklite", kMax + 1, false},
+                                                      {"pklite010F", kMax + 1, false},
+                                                      {"diet", kMax - 1, true},
+                                                      {"diet", kMax + kDietTable, false}}) {
+        const std::int64_t size = 64 + length;
         Json program = Program(size);
         if (literalLast)
             program["put"].push_back({{"at", size - 1}, {"u8", 0x55}});
@@ -237,8 +253,8 @@ TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
         const std::optional<Packer> packer = RecognisePacker(packed);
         ASSERT_TRUE(packer);
         EXPECT_EQ(UnpackProgram(packed, *packer).problem,
-                  extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
-            << format << extra;
+                  length <= kMax ? "" : "the unpacked program grows past what its loader can hold")
+            << format << length;
     }
 }
 
