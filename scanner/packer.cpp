@@ -55,6 +55,10 @@ constexpr std::string_view kUpxMagic = "UPX!";
 constexpr std::uint8_t kUpxDosExe = 3;
 constexpr std::uint8_t kUpxNewestLayout = 14;
 
+// WWPACK marks the MZ header where LZEXE and PKLITE put theirs, in the
+// bytes a relocation table would take; its loader itself is not described.
+constexpr std::string_view kWwpackMark = "WWP";
+
 // DJGPP's stub is a small DOS program whose load module ends where the
 // 32-bit program it loads begins: a COFF file for the i386.
 constexpr std::uint16_t kCoffI386 = 0x014C;
@@ -134,6 +138,13 @@ std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& stub,
     return Packer{PackerKind::kPklite, name + std::to_string(minor), shift, versionWord};
 }
 
+// The mark counts only where no relocation is: the table is empty or lies
+// further on.
+bool HasWwpackMark(const std::vector<std::uint8_t>& header) {
+    return HasAt(header, kMzHeaderSize, kWwpackMark) &&
+           (WordAt(header, 6) == 0 || WordAt(header, 24) >= kMzHeaderSize + 4);
+}
+
 bool HasUpxHeader(const std::vector<std::uint8_t>& loader) {
     for (auto at = FindText(loader, loader.begin(), kUpxMagic); at != loader.end();
          at = FindText(loader, at + 1, kUpxMagic)) {
@@ -211,6 +222,8 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
         return pklite;
     if (HasUpxHeader(entry) || HasUpxHeader(moduleStart))
         return Packer{PackerKind::kUpx, "UPX"};
+    if (HasWwpackMark(header))
+        return Packer{PackerKind::kWwpack, "WWPACK"};
     if (WordAt(ReadUpTo(program, mz->imageStart + mz->imageLength, 2), 0) == kCoffI386)
         return Packer{PackerKind::kDjgpp, "DJGPP"};
     return std::nullopt;

@@ -29,6 +29,7 @@ enum class PackerKind {
     // Named, not unpacked: DJGPP's stub loads a 32-bit program that follows
     // it; PE files keep their version resource readable.
     kDjgpp,
+    kWwpack,
     kUpx,
     kAspack,
     kPecompact,
