@@ -68,6 +68,18 @@ void QuillScan::ReadNwProcHeader(std::int64_t hit) {
         Record.HdrDescription = BufZString(description + 1);
 }
 
+// The program's packer, among the facts when they are read.
+void QuillScan::ReadPacker() {
+    if (!m_readFacts)
+        return;
+    ScanFileBytes bytes(ScanFileLength(),
+                        [this](std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+                            return ReadAt(offset, into, count);
+                        });
+    if (const std::optional<Packer> packer = RecognisePacker(bytes))
+        Record.Facts.packer = packer->name;
+}
+
 void QuillScan::ScanFile(const std::string& directoryPath, const std::string& fileName) {
     ClearScanRecord();
     if (OpenScanFile(directoryPath + fileName) != 0)
@@ -117,13 +129,7 @@ void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::st
         Record.HdrDescription = BufCountedString(q + BufByte(q));
         ComposeReport(directoryPath, fileName, ScanFileLength());
     } else if (BufMatchAt(1, "MZ") != 0) {
-        if (m_readFacts) {
-            ScanFileBytes bytes(ScanFileLength(),
-                                [this](std::int64_t offset, std::uint8_t* into,
-                                       std::int64_t count) { return ReadAt(offset, into, count); });
-            if (const std::optional<Packer> packer = RecognisePacker(bytes))
-                Record.Facts.packer = packer->name;
-        }
+        ReadPacker();
         const std::int32_t relocations = BufWord(kMzRelocationTableOffset);
         if (relocations % 16 == 0 && relocations >= 64) {
             // The new-executable header. A pointer outside the file leaves the
@@ -148,6 +154,8 @@ void QuillScan::ClassifyAndParse(const std::string& directoryPath, const std::st
             ScanMarkers(directoryPath, fileName);
         }
     } else {
+        // A COM program has no header: its packer's loader starts the file.
+        ReadPacker();
         bool markerScan = false;
         for (const std::string_view part : kMarkerScanNames)
             markerScan = markerScan || NameContains(upperName, part);

@@ -50,10 +50,16 @@ constexpr std::array<int, 14> kPkliteLoaderStart = {0xB8, kAny, kAny, 0xBA, kAny
 constexpr std::uint8_t kPushAx = 0x50;
 
 // UPX keeps its header in the loader: "UPX!", the version of its layout
-// and the format, 3 for a DOS EXE.
+// and the format, 1 for a DOS COM, 3 for a DOS EXE.
 constexpr std::string_view kUpxMagic = "UPX!";
+constexpr std::uint8_t kUpxDosCom = 1;
 constexpr std::uint8_t kUpxDosExe = 3;
 constexpr std::uint8_t kUpxNewestLayout = 14;
+// UPX's COM loader first checks that the stack lies above what it unpacks
+// (CMP SP, imm16; JA over; INT 20h), and keeps its header within its first
+// 128 bytes.
+constexpr std::array<int, 8> kUpxComLoaderStart = {0x81, 0xFC, kAny, kAny, 0x77, 0x02, 0xCD, 0x20};
+constexpr std::int64_t kUpxComHeaderWindow = 128;
 
 // WWPACK marks the MZ header where LZEXE and PKLITE put theirs, in the
 // bytes a relocation table would take; its loader itself is not described.
@@ -145,15 +151,28 @@ bool HasWwpackMark(const std::vector<std::uint8_t>& header) {
            (WordAt(header, 6) == 0 || WordAt(header, 24) >= kMzHeaderSize + 4);
 }
 
-bool HasUpxHeader(const std::vector<std::uint8_t>& loader) {
+bool HasUpxHeader(const std::vector<std::uint8_t>& loader, std::uint8_t format) {
     for (auto at = FindText(loader, loader.begin(), kUpxMagic); at != loader.end();
          at = FindText(loader, at + 1, kUpxMagic)) {
         const std::int64_t next = at - loader.begin() + std::ssize(kUpxMagic);
         if (next + 2 <= std::ssize(loader) && loader[next] != 0 &&
-            loader[next] <= kUpxNewestLayout && loader[next + 1] == kUpxDosExe)
+            loader[next] <= kUpxNewestLayout && loader[next + 1] == format)
             return true;
     }
     return false;
+}
+
+// The packer of a COM program, from the loader at its start.
+std::optional<Packer> RecogniseComPacker(ScanSource& program) {
+    if (program.Length() > kMaxComProgram)
+        return std::nullopt;
+    const std::vector<std::uint8_t> start = ReadUpTo(program, 0, kStubWindow);
+    if (StartsWith(start, 0, kUpxComLoaderStart) &&
+        HasUpxHeader(
+            {start.begin(), start.begin() + std::min(std::ssize(start), kUpxComHeaderWindow)},
+            kUpxDosCom))
+        return Packer{PackerKind::kUpx, "UPX"};
+    return std::nullopt;
 }
 
 } // namespace
@@ -205,7 +224,7 @@ std::optional<MzHeader> ReadMzHeader(ScanSource& program) {
 std::optional<Packer> RecognisePacker(ScanSource& program) {
     const std::optional<MzHeader> mz = ReadMzHeader(program);
     if (!mz)
-        return std::nullopt;
+        return HasAt(ReadUpTo(program, 0, 2), 0, "MZ") ? std::nullopt : RecogniseComPacker(program);
     if (IsPeProgram(program))
         return RecognisePePacker(program);
     const std::vector<std::uint8_t> header = ReadUpTo(program, 0, kMzHeaderSize + 4);
@@ -220,7 +239,7 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
         return diet;
     if (std::optional<Packer> pklite = RecognisePklite(moduleStart, header))
         return pklite;
-    if (HasUpxHeader(entry) || HasUpxHeader(moduleStart))
+    if (HasUpxHeader(entry, kUpxDosExe) || HasUpxHeader(moduleStart, kUpxDosExe))
         return Packer{PackerKind::kUpx, "UPX"};
     if (HasWwpackMark(header))
         return Packer{PackerKind::kWwpack, "WWPACK"};

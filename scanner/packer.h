@@ -20,6 +20,10 @@ inline constexpr std::int64_t kParagraph = 16;
 // unpacked image is ever allowed to grow past it, whatever a stub's fields say.
 inline constexpr std::int64_t kMaxUnpackedProgram = std::int64_t{1} << 20;
 
+// A COM program is loaded 256 bytes into its one segment of 64 KiB and needs
+// room for a stack above it: DOS loads no COM image longer than 65,280 bytes.
+inline constexpr std::int64_t kMaxComProgram = 0xFF00;
+
 enum class PackerKind {
     kLzexe090,
     kLzexe091,
@@ -48,7 +52,9 @@ struct Packer {
 };
 
 // The packer of a DOS MZ program, from the header's fields and the loader's
-// bytes at the entry point; nullopt for a program no packer we know made.
+// bytes at the entry point, or of a COM program (a file without "MZ", at most
+// kMaxComProgram bytes), from the loader at its start; nullopt for a program
+// no packer we know made.
 std::optional<Packer> RecognisePacker(ScanSource& program);
 
 // PKLITE's flags in its version word: literals XORed with the flag bits left

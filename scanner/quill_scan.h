@@ -101,6 +101,7 @@ private:
     // --- classification (classify.cpp) ---
     void ClassifyAndParse(const std::string& directoryPath, const std::string& fileName);
     void ReadNwProcHeader(std::int64_t hit);
+    void ReadPacker();
 
     // --- NetWare Loadable Modules (nlm.cpp) ---
     void ParseNlm(const std::string& directoryPath, const std::string& fileName);

@@ -128,6 +128,17 @@ TEST_P(PackerNameTest, NamedNotUnpacked) {
     const std::optional<Packer> packer = RecognisePacker(file);
     EXPECT_EQ(packer ? packer->name : "", GetParam().packer);
     EXPECT_FALSE(packer && CanUnpack(*packer));
+    EXPECT_EQ(testing::ScanRecordOf(GetParam().file).Facts.packer.value_or(""), GetParam().packer);
+}
+
+// A COM file: UPX's loader at its start, its header 40 bytes on.
+Json UpxCom(std::size_t size) {
+    return {{"path", "TOOL.COM"},
+            {"size", size},
+            {"put",
+             {{{"at", 0}, {"u32", 0xFF00FC81}},
+              {{"at", 4}, {"u32", 0x20CD0277}},
+              {{"at", 40}, {"text", "UPX!\r\1"}}}}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"upx_dos",
          {{"format", "mz"}, {"size", 1200}, {"put", {{{"at", 100}, {"text", "UPX!\r\3"}}}}},
          "UPX"},
+        {"upx_com", UpxCom(1200), "UPX"},
+        {"upx_com_longer_than_dos_loads", UpxCom(kMaxComProgram + 1), ""},
         {"djgpp",
          {{"format", "mz"}, {"size", 1200}, {"put", {{{"at", 0x490}, {"u16", 0x14C}}}}},
          "DJGPP"}}),
