@@ -172,7 +172,9 @@ std::optional<Packer> RecogniseComPacker(ScanSource& program) {
             {start.begin(), start.begin() + std::min(std::ssize(start), kUpxComHeaderWindow)},
             kUpxDosCom))
         return Packer{PackerKind::kUpx, "UPX"};
-    return std::nullopt;
+    if (std::optional<Packer> pklite = RecognisePkliteCom(start))
+        return pklite;
+    return RecogniseDietCom(start);
 }
 
 } // namespace
@@ -263,6 +265,11 @@ bool CanUnpack(const Packer& packer) {
 }
 
 Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
+    if (packer.comDataAt != 0 && packer.kind == PackerKind::kPklite)
+        return UnpackPkliteCom(program, packer);
+    if (packer.comDataAt != 0 && packer.kind == PackerKind::kDiet)
+        return CanUnpackDiet(packer) ? UnpackDietCom(program, packer)
+                                     : Unpacked{{}, "not unpacked"};
     const std::optional<MzHeader> header = ReadMzHeader(program);
     if (!header || !CanUnpack(packer))
         return {{}, "not unpacked"};

@@ -14,6 +14,8 @@ namespace kestrel {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 // Each era of DIET moved its loader: where the loader's first copy loop
 // (MOV DS,BX; MOV ES,AX; XOR SI,SI; XOR DI,DI; MOV CX,8; REP MOVSW; DEC BX;
 // DEC AX; DEC DX) lies in the load module, where its "dlz" header lies, and
@@ -33,6 +35,24 @@ constexpr std::array<DietEra, 4> kEras = {{
     {0x144, "DIET 1.44", 40, 75, 73},
     {0x120, "DIET 1.02b-1.20", 20, 55, 53},
     {0x100, "DIET 1.00", 23, 0, 0},
+}};
+
+// The COM loaders of each era: the first byte, a mark of the loader at a
+// fixed place (1.44 on: DIET's 9D 89; before: its copy loop's STD; REP
+// MOVSW; CLD; MOV SI,DI; MOV DI,0100), and where the "dlz" header lies
+// (1.00 has none: named, not unpacked).
+struct DietComEra {
+    std::uint16_t version;
+    const char* name;
+    std::uint8_t firstByte;
+    std::int64_t markAt;
+    std::string_view mark;
+    std::int64_t dataAt;
+};
+constexpr std::array<DietComEra, 3> kComEras = {{
+    {0x144, "DIET 1.44-1.45f", 0xF9, 10, "\x9D\x89", 65},
+    {0x120, "DIET 1.02b-1.20", 0xBE, 17, "\xFD\xF3\xA5\xFC\x8B\xF7\xBF\x00"sv, 35},
+    {0x100, "DIET 1.00", 0xBF, 17, "\xFD\xF3\xA5\xFC\x8B\xF7\xBF\x00"sv, 37},
 }};
 
 constexpr std::string_view kHeaderMagic = "dlz";
@@ -100,7 +120,8 @@ int ReadLength(FlagWordStream& in) {
 
 // Decodes the stream into at most `limit` bytes; the problem, or "" when the
 // end mark was reached.
-std::string Decode(FlagWordStream& in, std::int64_t limit, std::vector<std::uint8_t>& out) {
+std::string Decode(FlagWordStream& in, bool exe, std::int64_t limit,
+                   std::vector<std::uint8_t>& out) {
     while (!in.Failed()) {
         if (in.Bit() != 0) {
             if (std::ssize(out) >= limit)
@@ -121,9 +142,11 @@ std::string Decode(FlagWordStream& in, std::int64_t limit, std::vector<std::uint
             distance = 0x100 - low;
         } else if (in.Bit() == 0) {
             return in.Failed() ? "the packed data ends early" : "";
-        } else {
+        } else if (exe) {
             // The loader moves on to its next segment here; nothing is unpacked.
             continue;
+        } else {
+            return "the packed data holds a segment change, which a COM program has not";
         }
         if (in.Failed())
             break;
@@ -184,6 +207,31 @@ Unpacked BuildProgram(const std::vector<std::uint8_t>& bytes, std::int64_t mzAt,
     return BuildMzProgram(loaded, packed);
 }
 
+// The packed data after the "dlz" header at `at`, checked against its CRC,
+// and the unpacked length the header gives.
+struct PackedData {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t unpackedLength = 0;
+    std::string problem;
+};
+PackedData ReadPackedData(ScanSource& program, std::int64_t at, bool exe) {
+    const auto dlz = ReadExactly(program, at, kHeaderSize);
+    if (!dlz)
+        return {{}, 0, "the packed program is cut short"};
+    if (!std::equal(kHeaderMagic.begin(), kHeaderMagic.end(), dlz->begin()))
+        return {{}, 0, "the loader's header is damaged"};
+    const std::uint8_t flags = (*dlz)[3] & 0xF0;
+    if ((flags & kFurtherBlock) != 0 || (exe && (flags & kMzAfterModule) == 0))
+        return {{}, 0, "a layout of the packed data that is not unpacked"};
+    const std::int64_t packedLength = ((*dlz)[3] & 0x0F) << 16 | WordAt(*dlz, 4);
+    auto packed = ReadExactly(program, at + kHeaderSize, packedLength);
+    if (!packed)
+        return {{}, 0, "the packed program is cut short"};
+    if (Crc16(*packed) != WordAt(*dlz, 6))
+        return {{}, 0, "the packed data fails its CRC check"};
+    return {std::move(*packed), ((*dlz)[8] & 0xFC) << 14 | WordAt(*dlz, 9), ""};
+}
+
 const DietEra* EraOf(const Packer& packer) {
     for (const DietEra& era : kEras)
         if (era.version == packer.versionWord)
@@ -203,8 +251,7 @@ std::optional<Packer> RecogniseDiet(const std::vector<std::uint8_t>& moduleStart
 }
 
 bool CanUnpackDiet(const Packer& packer) {
-    const DietEra* era = EraOf(packer);
-    return era != nullptr && era->headerAt != 0;
+    return packer.versionWord != 0x100;
 }
 
 Unpacked UnpackDiet(ScanSource& program, const MzHeader& header, const Packer& packer) {
@@ -212,34 +259,52 @@ Unpacked UnpackDiet(ScanSource& program, const MzHeader& header, const Packer& p
     if (era == nullptr || era->headerAt == 0)
         return {{}, "not unpacked"};
     const std::int64_t entry = header.imageStart + header.cs * kParagraph + header.ip;
-    const auto dlz = ReadExactly(program, header.imageStart + era->headerAt, kHeaderSize);
     const auto paragraph = ReadExactly(program, entry + era->headerParagraphAt, 2);
-    if (!dlz || !paragraph)
+    if (!paragraph)
         return {{}, "the packed program is cut short"};
-    if (!std::equal(kHeaderMagic.begin(), kHeaderMagic.end(), dlz->begin()))
-        return {{}, "the loader's header is damaged"};
-    const std::uint8_t flags = (*dlz)[3] & 0xF0;
-    if ((flags & kFurtherBlock) != 0 || (flags & kMzAfterModule) == 0)
-        return {{}, "a layout of the packed data that is not unpacked"};
-    const std::int64_t packedLength = ((*dlz)[3] & 0x0F) << 16 | WordAt(*dlz, 4);
-    const std::int64_t unpackedLength = ((*dlz)[8] & 0xFC) << 14 | WordAt(*dlz, 9);
-    const auto packed =
-        ReadExactly(program, header.imageStart + era->headerAt + kHeaderSize, packedLength);
-    if (!packed)
-        return {{}, "the packed program is cut short"};
-    if (Crc16(*packed) != WordAt(*dlz, 6))
-        return {{}, "the packed data fails its CRC check"};
+    const PackedData packed = ReadPackedData(program, header.imageStart + era->headerAt, true);
+    if (!packed.problem.empty())
+        return {{}, packed.problem};
 
-    FlagWordStream in(*packed);
+    FlagWordStream in(packed.bytes);
     std::vector<std::uint8_t> bytes;
-    if (std::string problem = Decode(in, kMaxStream, bytes); !problem.empty())
+    if (std::string problem = Decode(in, true, kMaxStream, bytes); !problem.empty())
         return {{}, problem};
     // The load module ends at the paragraph the loader keeps, moved on by
     // the part of a paragraph the unpacked length has over.
-    const std::int64_t mzAt = WordAt(*paragraph, 0) * kParagraph + unpackedLength % kParagraph;
+    const std::int64_t mzAt =
+        WordAt(*paragraph, 0) * kParagraph + packed.unpackedLength % kParagraph;
     if (mzAt + 2 > std::ssize(bytes) || bytes[mzAt] != 'M' || bytes[mzAt + 1] != 'Z')
         return {{}, "the unpacked program has no MZ header where its loader puts it"};
     return BuildProgram(bytes, mzAt, header);
+}
+
+std::optional<Packer> RecogniseDietCom(const std::vector<std::uint8_t>& start) {
+    for (const DietComEra& era : kComEras) {
+        if (start.empty() || start[0] != era.firstByte ||
+            std::ssize(start) < era.markAt + std::ssize(era.mark) ||
+            !std::equal(era.mark.begin(), era.mark.end(), start.begin() + era.markAt,
+                        [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; }))
+            continue;
+        if (era.version != 0x100 &&
+            (std::ssize(start) < era.dataAt + std::ssize(kHeaderMagic) ||
+             !std::equal(kHeaderMagic.begin(), kHeaderMagic.end(), start.begin() + era.dataAt)))
+            continue;
+        return Packer{PackerKind::kDiet, era.name, 0, era.version, era.dataAt};
+    }
+    return std::nullopt;
+}
+
+Unpacked UnpackDietCom(ScanSource& program, const Packer& packer) {
+    const PackedData packed = ReadPackedData(program, packer.comDataAt, false);
+    if (!packed.problem.empty())
+        return {{}, packed.problem};
+    FlagWordStream in(packed.bytes);
+    Unpacked result;
+    result.problem = Decode(in, false, kMaxComProgram, result.program);
+    if (!result.problem.empty())
+        result.program.clear();
+    return result;
 }
 
 } // namespace kestrel

@@ -5,7 +5,9 @@
 // After the stream come the relocation table and the program's SS, SP, CS
 // and IP.
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <string_view>
 
 #include "packer.h"
@@ -156,7 +158,63 @@ void ReadRelocations(FlagWordStream& in, bool longForm, std::vector<std::uint32_
     }
 }
 
+// The COM loader's forms: its first instructions (kAnyByte for an
+// operand), where it keeps its version word, followed by PKLITE's name, and
+// where the packed data starts. COM programs are packed in the small model,
+// without extra compression, and need no relocations.
+constexpr int kAnyByte = -1;
+struct ComLoader {
+    std::array<int, 10> start;
+    std::int64_t versionAt;
+    std::int64_t dataAt;
+};
+constexpr std::array<ComLoader, 4> kComLoaders = {{
+    {{0xB8, kAnyByte, kAnyByte, 0xBA, kAnyByte, kAnyByte, 0x3B, 0xC4, kAnyByte, 0x67}, 44, 448},
+    {{0xB8, kAnyByte, kAnyByte, 0xBA, kAnyByte, kAnyByte, 0x3B, 0xC4, kAnyByte, 0x69}, 46, 450},
+    {{0x50, 0xB8, kAnyByte, kAnyByte, 0xBA, kAnyByte, kAnyByte, 0x3B, kAnyByte, kAnyByte}, 46, 464},
+    {{0xBA, kAnyByte, kAnyByte, 0xA1, kAnyByte, kAnyByte, 0x2D, 0x20, kAnyByte, kAnyByte}, 36, 500},
+}};
+
+bool HasPkliteName(const std::vector<std::uint8_t>& bytes, std::int64_t at) {
+    static constexpr std::string_view kName = "PKLI";
+    if (at + std::ssize(kName) > std::ssize(bytes))
+        return false;
+    for (std::size_t i = 0; i < kName.size(); ++i)
+        if (std::toupper(bytes[static_cast<std::size_t>(at) + i]) != kName[i])
+            return false;
+    return true;
+}
+
 } // namespace
+
+std::optional<Packer> RecognisePkliteCom(const std::vector<std::uint8_t>& start) {
+    for (const ComLoader& loader : kComLoaders) {
+        if (std::ssize(start) < std::ssize(loader.start) ||
+            !std::equal(loader.start.begin(), loader.start.end(), start.begin(),
+                        [](int p, std::uint8_t b) { return p == kAnyByte || p == b; }) ||
+            !HasPkliteName(start, loader.versionAt + 2))
+            continue;
+        const std::uint16_t version = WordAt(start, loader.versionAt) & 0x0FFF;
+        const int minor = version & 0xFF;
+        return Packer{PackerKind::kPklite,
+                      "PKLITE " + std::to_string(version >> 8) + (minor < 10 ? ".0" : ".") +
+                          std::to_string(minor),
+                      0, version, loader.dataAt};
+    }
+    return std::nullopt;
+}
+
+Unpacked UnpackPkliteCom(ScanSource& program, const Packer& packer) {
+    const auto packed = ReadExactly(program, packer.comDataAt, program.Length() - packer.comDataAt);
+    if (!packed)
+        return {{}, "the packed program is cut short"};
+    FlagWordStream in(*packed);
+    Unpacked result;
+    result.problem = Decode(in, false, false, kMaxComProgram, result.program);
+    if (!result.problem.empty())
+        result.program.clear();
+    return result;
+}
 
 Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer) {
     const auto loader = ReadExactly(program, header.imageStart, kDataParagraphAt + 2);

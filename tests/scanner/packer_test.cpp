@@ -103,6 +103,73 @@ INSTANTIATE_TEST_SUITE_P(
         PackerRow{"diet_120", "diet1.20", "DIET 1.02b-1.20"}),
     testing::RowName());
 
+// A COM program unpacks to its image as it was, up to the 65,280 bytes DOS
+// loads; cut short, it is refused.
+struct ComRow {
+    const char* name;
+    Json packed; // the description, less its member
+    const char* packer;
+    const char* cut; // the problem with 4 bytes cut off
+};
+
+class PackedComTest : public ::testing::TestWithParam<ComRow> {};
+
+TEST_P(PackedComTest, UnpacksTheImage) {
+    for (const std::int64_t size : {std::int64_t{3000}, kMaxComProgram, kMaxComProgram + 1}) {
+        const Json member = {{"path", "TOOL.COM"},
+                             {"size", size},
+                             {"put", {{{"at", 300}, {"lines", {"Packed Tool V2.05"}}}}}};
+        Json description = GetParam().packed;
+        description["member"] = member;
+        Bytes bytes = fixtures::BuildSample(description);
+        for (const bool cut : {false, true}) {
+            if (cut)
+                bytes.resize(bytes.size() - 4);
+            fixtures::MemorySource packed(bytes);
+            const std::optional<Packer> packer = RecognisePacker(packed);
+            ASSERT_TRUE(packer);
+            EXPECT_EQ(packer->name, GetParam().packer);
+            const Unpacked unpacked = UnpackProgram(packed, *packer);
+            if (cut) {
+                EXPECT_EQ(unpacked.problem, GetParam().cut);
+            } else if (size > kMaxComProgram) {
+                EXPECT_EQ(unpacked.problem,
+                          "the unpacked program grows past what its loader can hold");
+            } else {
+                EXPECT_EQ(unpacked.problem, "");
+                EXPECT_EQ(unpacked.program, fixtures::BuildSample(member));
+            }
+            if (!unpacked.problem.empty()) {
+                EXPECT_TRUE(unpacked.program.empty());
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Com, PackedComTest,
+                         ::testing::ValuesIn(std::vector<ComRow>{
+                             {"pklite",
+                              {{"format", "pklite"}, {"com", true}},
+                              "PKLITE 1.15",
+                              "the packed data ends early"},
+                             {"pklite_103",
+                              {{"format", "pklite"}, {"com", true}, {"version", 0x103}},
+                              "PKLITE 1.03",
+                              "the packed data ends early"},
+                             {"pklite_201",
+                              {{"format", "pklite"}, {"com", true}, {"version", 0x201}},
+                              "PKLITE 2.01",
+                              "the packed data ends early"},
+                             {"diet",
+                              {{"format", "diet"}, {"com", true}},
+                              "DIET 1.44-1.45f",
+                              "the packed program is cut short"},
+                             {"diet_120",
+                              {{"format", "diet"}, {"com", true}, {"version", "1.20"}},
+                              "DIET 1.02b-1.20",
+                              "the packed program is cut short"}}),
+                         testing::RowName());
+
 // Packers named and not unpacked (PKLITE's version word alone names
 // nothing): PE packers by the section that holds the entry point (UPX with
 // the version before its header), DJGPP's stub by the COFF program after its
@@ -154,6 +221,9 @@ INSTANTIATE_TEST_SUITE_P(
          "UPX 3.96"},
         {"upx", PeWithLoaderIn("UPX0"), "UPX"},
         {"diet_100", PackedDescription("diet1.00"), "DIET 1.00"},
+        {"diet_com_100",
+         {{"format", "diet"}, {"com", true}, {"version", "1.00"}, {"member", {{"size", 100}}}},
+         "DIET 1.00"},
         {"wwpack", {{"format", "mz"}, {"put", {{{"at", 28}, {"text", "WWP"}}}}}, "WWPACK"},
         {"wwpack_mark_in_relocations",
          {{"format", "mz"}, {"put", {{{"at", 6}, {"u16", 1}}, {{"at", 28}, {"text", "WWP"}}}}},
