@@ -1,9 +1,10 @@
-// DIET 1.x (EXE): the loader starts the load module, and a header of its own
-// ("dlz", the packed and unpacked lengths, a CRC-16 of the packed data) sits
-// at a fixed place in it, the packed data right after. The stream's flag bits
-// choose a literal (1) or a match (0), whose distance and length follow in
-// bit fields. It unpacks to the load module followed by the program's own
-// MZ header, whose relocation table DIET writes in a shorter form.
+// DIET 1.x: the loader starts the load module (EXE) or the file (COM), and a
+// header of its own ("dlz", the packed and unpacked lengths, a CRC-16 of the
+// packed data) sits at a fixed place in it, the packed data right after. The
+// stream's flag bits choose a literal (1) or a match (0), whose distance and
+// length follow in bit fields. An EXE unpacks to the load module followed by
+// the program's own MZ header, whose relocation table DIET writes in a
+// shorter form; a COM program to its image alone.
 
 #include <algorithm>
 #include <array>
