@@ -115,10 +115,13 @@ struct ComRow {
 class PackedComTest : public ::testing::TestWithParam<ComRow> {};
 
 TEST_P(PackedComTest, UnpacksTheImage) {
-    for (const std::int64_t size : {std::int64_t{3000}, kMaxComProgram, kMaxComProgram + 1}) {
-        const Json member = {{"path", "TOOL.COM"},
-                             {"size", size},
-                             {"put", {{{"at", 300}, {"lines", {"Packed Tool V2.05"}}}}}};
+    // The text comes again 400 to 6400 bytes on, and two bytes 1,000 on: a
+    // match from every range of distances.
+    Json put = {{{"at", 9000}, {"text", "aQZb"}}, {{"at", 10000}, {"text", "cQZd"}}};
+    for (const int at : {300, 700, 1500, 3000, 6000, 12400})
+        put.push_back({{"at", at}, {"lines", {"Packed Tool V2.05"}}});
+    for (const std::int64_t size : {std::int64_t{13000}, kMaxComProgram, kMaxComProgram + 1}) {
+        const Json member = {{"path", "TOOL.COM"}, {"size", size}, {"put", put}};
         Json description = GetParam().packed;
         description["member"] = member;
         Bytes bytes = fixtures::BuildSample(description);
