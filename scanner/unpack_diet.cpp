@@ -147,7 +147,7 @@ std::string Decode(FlagWordStream& in, bool exe, std::int64_t limit,
             // The loader moves on to its next segment here; nothing is unpacked.
             continue;
         } else {
-            return "the packed data holds a segment change, which a COM program has not";
+            return "the packed data changes segment, which a COM program cannot";
         }
         if (in.Failed())
             break;
