@@ -65,6 +65,10 @@ constexpr std::int64_t kUpxComHeaderWindow = 128;
 // next driver, FFFF:FFFF in the file; UPX's loader and header follow it.
 constexpr std::array<int, 4> kDeviceHeaderStart = {0xFF, 0xFF, 0xFF, 0xFF};
 
+// WWPACK marks the MZ header where LZEXE and PKLITE put theirs, in the
+// bytes a relocation table would take; its loader itself is not described.
+constexpr std::string_view kWwpackMark = "WWP";
+
 // DJGPP's stub is a small DOS program whose load module ends where the
 // 32-bit program it loads begins: a COFF file for the i386.
 constexpr std::uint16_t kCoffI386 = 0x014C;
@@ -144,6 +148,13 @@ std::optional<Packer> RecognisePklite(const std::vector<std::uint8_t>& stub,
     return Packer{PackerKind::kPklite, name + std::to_string(minor), shift, versionWord};
 }
 
+// The mark counts only where no relocation is: the table is empty or lies
+// further on.
+bool HasWwpackMark(const std::vector<std::uint8_t>& header) {
+    return HasAt(header, kMzHeaderSize, kWwpackMark) &&
+           (WordAt(header, 6) == 0 || WordAt(header, 24) >= kMzHeaderSize + 4);
+}
+
 bool HasUpxHeader(const std::vector<std::uint8_t>& loader, std::uint8_t format) {
     for (auto at = FindText(loader, loader.begin(), kUpxMagic); at != loader.end();
          at = FindText(loader, at + 1, kUpxMagic)) {
@@ -166,7 +177,9 @@ std::optional<Packer> RecogniseComPacker(ScanSource& program) {
     if ((StartsWith(start, 0, kUpxComLoaderStart) && HasUpxHeader(upxWindow, kUpxDosCom)) ||
         (StartsWith(start, 0, kDeviceHeaderStart) && HasUpxHeader(upxWindow, kUpxDosSys)))
         return Packer{PackerKind::kUpxDos, "UPX"};
-    return std::nullopt;
+    if (std::optional<Packer> pklite = RecognisePkliteCom(start))
+        return pklite;
+    return RecogniseDietCom(start);
 }
 
 } // namespace
@@ -229,10 +242,14 @@ std::optional<Packer> RecognisePacker(ScanSource& program) {
     if (IsExepack(program, *mz))
         return Packer{PackerKind::kExepack, "EXEPACK"};
     const std::vector<std::uint8_t> moduleStart = ReadUpTo(program, mz->imageStart, kStubWindow);
+    if (std::optional<Packer> diet = RecogniseDiet(moduleStart))
+        return diet;
     if (std::optional<Packer> pklite = RecognisePklite(moduleStart, header))
         return pklite;
     if (HasUpxHeader(entry, kUpxDosExe) || HasUpxHeader(moduleStart, kUpxDosExe))
         return Packer{PackerKind::kUpxDos, "UPX"};
+    if (HasWwpackMark(header))
+        return Packer{PackerKind::kWwpack, "WWPACK"};
     if (WordAt(ReadUpTo(program, mz->imageStart + mz->imageLength, 2), 0) == kCoffI386)
         return Packer{PackerKind::kDjgpp, "DJGPP"};
     return std::nullopt;
@@ -244,11 +261,10 @@ bool CanUnpack(const Packer& packer) {
     case PackerKind::kLzexe091:
     case PackerKind::kExepack:
     case PackerKind::kUpxDos:
-        return true;
     case PackerKind::kPklite:
-        // The small model codes its match lengths with a table of its own,
-        // which is not unpacked yet.
-        return (packer.versionWord & kPkliteLarge) != 0;
+        return true;
+    case PackerKind::kDiet:
+        return CanUnpackDiet(packer);
     default:
         return false;
     }
@@ -258,6 +274,11 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
     // UPX's COM programs have no MZ header.
     if (packer.kind == PackerKind::kUpxDos)
         return UnpackUpx(program);
+    if (packer.comDataAt != 0 && packer.kind == PackerKind::kPklite)
+        return UnpackPkliteCom(program, packer);
+    if (packer.comDataAt != 0 && packer.kind == PackerKind::kDiet)
+        return CanUnpackDiet(packer) ? UnpackDietCom(program, packer)
+                                     : Unpacked{{}, "not unpacked"};
     const std::optional<MzHeader> header = ReadMzHeader(program);
     if (!header || !CanUnpack(packer))
         return {{}, "not unpacked"};
@@ -269,6 +290,8 @@ Unpacked UnpackProgram(ScanSource& program, const Packer& packer) {
         return UnpackExepack(program, *header);
     case PackerKind::kPklite:
         return UnpackPklite(program, *header, packer);
+    case PackerKind::kDiet:
+        return UnpackDiet(program, *header, packer);
     default:
         return {{}, "not unpacked"};
     }

@@ -30,9 +30,11 @@ enum class PackerKind {
     kExepack,
     kPklite,
     kUpxDos, // COM and EXE
+    kDiet,   // DIET 1.00 named only
     // Named, not unpacked: DJGPP's stub loads a 32-bit program that follows
     // it; PE files keep their version resource readable.
     kDjgpp,
+    kWwpack,
     kUpx,
     kAspack,
     kPecompact,
@@ -48,6 +50,10 @@ struct Packer {
     // The version word a packer keeps in the header (PKLITE: the version in
     // its low 12 bits, its flags above).
     std::uint16_t versionWord = 0;
+    // Where a COM program's packer keeps its data (PKLITE: the packed
+    // stream; DIET: its "dlz" header); 0 for an MZ program. A COM program
+    // unpacks to a COM image.
+    std::int64_t comDataAt = 0;
 };
 
 // The packer of a DOS MZ program, from the header's fields and the loader's
@@ -182,5 +188,18 @@ Unpacked UnpackLzexe(ScanSource& program, const MzHeader& header, const Packer& 
 Unpacked UnpackExepack(ScanSource& program, const MzHeader& header);
 Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer);
 Unpacked UnpackUpx(ScanSource& program);
+Unpacked UnpackDiet(ScanSource& program, const MzHeader& header, const Packer& packer);
+
+// DIET's loader, told by the load module's first bytes, and whether its era
+// is one unpacked (unpack_diet.cpp).
+std::optional<Packer> RecogniseDiet(const std::vector<std::uint8_t>& moduleStart);
+bool CanUnpackDiet(const Packer& packer);
+
+// PKLITE's and DIET's COM loaders, told by the program's first bytes, and
+// the COM image they unpack.
+std::optional<Packer> RecognisePkliteCom(const std::vector<std::uint8_t>& start);
+std::optional<Packer> RecogniseDietCom(const std::vector<std::uint8_t>& start);
+Unpacked UnpackPkliteCom(ScanSource& program, const Packer& packer);
+Unpacked UnpackDietCom(ScanSource& program, const Packer& packer);
 
 } // namespace kestrel

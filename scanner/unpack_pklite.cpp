@@ -1,10 +1,13 @@
-// PKLITE (EXE, large model): the loader starts the load module; its packed
-// data follows, an LZ77 stream whose flag bits choose a literal (0) or a
-// match (1), the match's length and the high byte of its distance coded with
-// fixed prefix codes. After the stream come the relocation table and the
-// program's SS, SP, CS and IP.
+// PKLITE (EXE): the loader starts the load module; its packed data follows,
+// an LZ77 stream whose flag bits choose a literal (0) or a match (1), the
+// match's length and the high byte of its distance coded with fixed prefix
+// codes. The small and the large model differ only in the code of lengths.
+// After the stream come the relocation table and the program's SS, SP, CS
+// and IP.
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <string_view>
 
 #include "packer.h"
@@ -30,11 +33,24 @@ struct CodeWord {
     int value;
 };
 
-// The large model's match lengths; kSpecial is followed by a byte: FE (no
-// match here), FF (the end of the stream) or a length less 25.
+// The match lengths; kSpecial is followed by a byte: FF (the end of the
+// stream), FE in the large model (no match here) or a length less the
+// model's base (10 small, 25 large).
 constexpr int kSpecial = -1;
-constexpr int kSpecialBase = 25;
+constexpr int kSmallSpecialBase = 10;
+constexpr int kLargeSpecialBase = 25;
 constexpr std::uint8_t kSkip = 0xFE;
+constexpr std::array<CodeWord, 9> kSmallLengths = {{
+    {"00", 3},
+    {"010", 2},
+    {"011", kSpecial},
+    {"100", 4},
+    {"101", 5},
+    {"1100", 6},
+    {"1101", 7},
+    {"1110", 8},
+    {"1111", 9},
+}};
 constexpr std::uint8_t kEnd = 0xFF;
 constexpr std::array<CodeWord, 24> kLargeLengths = {{
     {"10", 2},         {"11", 3},         {"000", 4},        {"0010", 5},
@@ -69,9 +85,27 @@ std::optional<int> ReadCode(FlagWordStream& in, const std::array<CodeWord, N>& c
     return std::nullopt;
 }
 
+// The match's length, 0 for no match here, kEndOfStream, or nullopt when the
+// stream ends early.
+constexpr int kEndOfStream = -2;
+std::optional<int> ReadLength(FlagWordStream& in, bool large) {
+    const std::optional<int> length =
+        large ? ReadCode(in, kLargeLengths) : ReadCode(in, kSmallLengths);
+    if (length != kSpecial)
+        return length;
+    const int next = in.Byte();
+    if (in.Failed())
+        return std::nullopt;
+    if (next == kEnd)
+        return kEndOfStream;
+    if (next == kSkip && large)
+        return 0;
+    return next + (large ? kLargeSpecialBase : kSmallSpecialBase);
+}
+
 // Decodes the stream into at most `limit` bytes; the problem, or "" when the
 // end mark was reached.
-std::string Decode(FlagWordStream& in, bool extra, std::int64_t limit,
+std::string Decode(FlagWordStream& in, bool extra, bool large, std::int64_t limit,
                    std::vector<std::uint8_t>& out) {
     while (!in.Failed()) {
         if (in.Bit() == 0) {
@@ -82,19 +116,13 @@ std::string Decode(FlagWordStream& in, bool extra, std::int64_t limit,
             out.push_back(static_cast<std::uint8_t>(in.Byte() ^ key));
             continue;
         }
-        std::optional<int> length = ReadCode(in, kLargeLengths);
+        const std::optional<int> length = ReadLength(in, large);
         if (!length)
             break;
-        if (*length == kSpecial) {
-            const int next = in.Byte();
-            if (in.Failed())
-                break;
-            if (next == kEnd)
-                return "";
-            if (next == kSkip)
-                continue;
-            length = next + kSpecialBase;
-        }
+        if (*length == kEndOfStream)
+            return "";
+        if (*length == 0)
+            continue;
         const std::optional<int> high = *length == 2 ? 0 : ReadCode(in, kDistanceHigh);
         const int low = in.Byte();
         if (!high || in.Failed())
@@ -130,7 +158,63 @@ void ReadRelocations(FlagWordStream& in, bool longForm, std::vector<std::uint32_
     }
 }
 
+// The COM loader's forms: its first instructions (kAnyByte for an
+// operand), where it keeps its version word, followed by PKLITE's name, and
+// where the packed data starts. COM programs are packed in the small model,
+// without extra compression, and need no relocations.
+constexpr int kAnyByte = -1;
+struct ComLoader {
+    std::array<int, 10> start;
+    std::int64_t versionAt;
+    std::int64_t dataAt;
+};
+constexpr std::array<ComLoader, 4> kComLoaders = {{
+    {{0xB8, kAnyByte, kAnyByte, 0xBA, kAnyByte, kAnyByte, 0x3B, 0xC4, kAnyByte, 0x67}, 44, 448},
+    {{0xB8, kAnyByte, kAnyByte, 0xBA, kAnyByte, kAnyByte, 0x3B, 0xC4, kAnyByte, 0x69}, 46, 450},
+    {{0x50, 0xB8, kAnyByte, kAnyByte, 0xBA, kAnyByte, kAnyByte, 0x3B, kAnyByte, kAnyByte}, 46, 464},
+    {{0xBA, kAnyByte, kAnyByte, 0xA1, kAnyByte, kAnyByte, 0x2D, 0x20, kAnyByte, kAnyByte}, 36, 500},
+}};
+
+bool HasPkliteName(const std::vector<std::uint8_t>& bytes, std::int64_t at) {
+    static constexpr std::string_view kName = "PKLI";
+    if (at + std::ssize(kName) > std::ssize(bytes))
+        return false;
+    for (std::size_t i = 0; i < kName.size(); ++i)
+        if (std::toupper(bytes[static_cast<std::size_t>(at) + i]) != kName[i])
+            return false;
+    return true;
+}
+
 } // namespace
+
+std::optional<Packer> RecognisePkliteCom(const std::vector<std::uint8_t>& start) {
+    for (const ComLoader& loader : kComLoaders) {
+        if (std::ssize(start) < std::ssize(loader.start) ||
+            !std::equal(loader.start.begin(), loader.start.end(), start.begin(),
+                        [](int p, std::uint8_t b) { return p == kAnyByte || p == b; }) ||
+            !HasPkliteName(start, loader.versionAt + 2))
+            continue;
+        const std::uint16_t version = WordAt(start, loader.versionAt) & 0x0FFF;
+        const int minor = version & 0xFF;
+        return Packer{PackerKind::kPklite,
+                      "PKLITE " + std::to_string(version >> 8) + (minor < 10 ? ".0" : ".") +
+                          std::to_string(minor),
+                      0, version, loader.dataAt};
+    }
+    return std::nullopt;
+}
+
+Unpacked UnpackPkliteCom(ScanSource& program, const Packer& packer) {
+    const auto packed = ReadExactly(program, packer.comDataAt, program.Length() - packer.comDataAt);
+    if (!packed)
+        return {{}, "the packed program is cut short"};
+    FlagWordStream in(*packed);
+    Unpacked result;
+    result.problem = Decode(in, false, false, kMaxComProgram, result.program);
+    if (!result.problem.empty())
+        result.program.clear();
+    return result;
+}
 
 Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer& packer) {
     const auto loader = ReadExactly(program, header.imageStart, kDataParagraphAt + 2);
@@ -149,7 +233,8 @@ Unpacked UnpackPklite(ScanSource& program, const MzHeader& header, const Packer&
     FlagWordStream in(*packed);
     LoadedProgram loaded;
     const bool extra = (packer.versionWord & kPkliteExtra) != 0;
-    if (std::string problem = Decode(in, extra, kMaxUnpackedProgram, loaded.image);
+    const bool large = (packer.versionWord & kPkliteLarge) != 0;
+    if (std::string problem = Decode(in, extra, large, kMaxUnpackedProgram, loaded.image);
         !problem.empty())
         return {{}, problem};
     const bool longForm = extra && (packer.versionWord & 0x0FFF) >= kLongRelocationsFrom;

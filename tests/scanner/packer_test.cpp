@@ -32,11 +32,14 @@ Json Program(std::size_t size = 1024) {
 }
 
 Json PackedDescription(const std::string& format, const Json& program = Program()) {
-    // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others.
+    // "lzexe090" is LZEXE 0.90; "pklite" and a version word the others, as
+    // "diet" and a version.
     if (format == "lzexe090")
         return {{"format", "lzexe"}, {"version", "0.90"}, {"member", program}};
     if (format.starts_with("upx") && format.size() > 3)
         return {{"format", "upx"}, {"method", std::stoi(format.substr(3))}, {"member", program}};
+    if (format.starts_with("diet") && format.size() > 4)
+        return {{"format", "diet"}, {"version", format.substr(4)}, {"member", program}};
     if (format.starts_with("pklite") && format.size() > 6)
         return {{"format", "pklite"},
                 {"version", std::stoi(format.substr(6), nullptr, 16)},
@@ -91,20 +94,93 @@ TEST_P(PackerTest, UnpacksTheProgramAsLinked) {
 
 INSTANTIATE_TEST_SUITE_P(
     Packers, PackerTest,
-    ::testing::Values(PackerRow{"lzexe", "lzexe", "LZEXE 0.91"},
-                      PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
-                      PackerRow{"exepack", "exepack", "EXEPACK"},
-                      PackerRow{"pklite", "pklite", "PKLITE 1.15"},
-                      PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
-                      PackerRow{"pklite_extra_201", "pklite3201", "PKLITE 2.01"},
-                      PackerRow{"upx_nrv2b", "upx", "UPX"}, PackerRow{"upx_nrv2d", "upx6", "UPX"},
-                      PackerRow{"upx_nrv2e", "upx9", "UPX"}, PackerRow{"upx_lzma", "upx14", "UPX"}),
+    ::testing::Values(
+        PackerRow{"lzexe", "lzexe", "LZEXE 0.91"}, PackerRow{"lzexe_090", "lzexe090", "LZEXE 0.90"},
+        PackerRow{"exepack", "exepack", "EXEPACK"}, PackerRow{"pklite", "pklite", "PKLITE 1.15"},
+        PackerRow{"pklite_103", "pklite2103", "PKLITE 1.03"},
+        PackerRow{"pklite_extra_201", "pklite3201", "PKLITE 2.01"},
+        PackerRow{"pklite_small", "pklite010F", "PKLITE 1.15"},
+        PackerRow{"pklite_small_extra", "pklite110C", "PKLITE 1.12"},
+        PackerRow{"diet", "diet", "DIET 1.45f"}, PackerRow{"diet_144", "diet1.44", "DIET 1.44"},
+        PackerRow{"diet_120", "diet1.20", "DIET 1.02b-1.20"}, PackerRow{"upx_nrv2b", "upx", "UPX"},
+        PackerRow{"upx_nrv2d", "upx6", "UPX"}, PackerRow{"upx_nrv2e", "upx9", "UPX"},
+        PackerRow{"upx_lzma", "upx14", "UPX"}),
     testing::RowName());
 
-// Packers named and not unpacked: PKLITE's small model by its loader (the
-// version word alone names nothing), PE packers by the section that holds
-// the entry point (UPX with the version before its header), DJGPP's stub by
-// the COFF program after its load module.
+// A COM program unpacks to its image as it was, up to the 65,280 bytes DOS
+// loads; cut short, it is refused.
+struct ComRow {
+    const char* name;
+    Json packed; // the description, less its member
+    const char* packer;
+    const char* cut; // the problem with 4 bytes cut off
+};
+
+class PackedComTest : public ::testing::TestWithParam<ComRow> {};
+
+TEST_P(PackedComTest, UnpacksTheImage) {
+    // The text comes again 400 to 6400 bytes on, and two bytes 1,000 on: a
+    // match from every range of distances.
+    Json put = {{{"at", 9000}, {"text", "aQZb"}}, {{"at", 10000}, {"text", "cQZd"}}};
+    for (const int at : {300, 700, 1500, 3000, 6000, 12400})
+        put.push_back({{"at", at}, {"lines", {"Packed Tool V2.05"}}});
+    for (const std::int64_t size : {std::int64_t{13000}, kMaxComProgram, kMaxComProgram + 1}) {
+        const Json member = {{"path", "TOOL.COM"}, {"size", size}, {"put", put}};
+        Json description = GetParam().packed;
+        description["member"] = member;
+        Bytes bytes = fixtures::BuildSample(description);
+        for (const bool cut : {false, true}) {
+            if (cut)
+                bytes.resize(bytes.size() - 4);
+            fixtures::MemorySource packed(bytes);
+            const std::optional<Packer> packer = RecognisePacker(packed);
+            ASSERT_TRUE(packer);
+            EXPECT_EQ(packer->name, GetParam().packer);
+            const Unpacked unpacked = UnpackProgram(packed, *packer);
+            if (cut) {
+                EXPECT_EQ(unpacked.problem, GetParam().cut);
+            } else if (size > kMaxComProgram) {
+                EXPECT_EQ(unpacked.problem,
+                          "the unpacked program grows past what its loader can hold");
+            } else {
+                EXPECT_EQ(unpacked.problem, "");
+                EXPECT_EQ(unpacked.program, fixtures::BuildSample(member));
+            }
+            if (!unpacked.problem.empty()) {
+                EXPECT_TRUE(unpacked.program.empty());
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Com, PackedComTest,
+                         ::testing::ValuesIn(std::vector<ComRow>{
+                             {"pklite",
+                              {{"format", "pklite"}, {"com", true}},
+                              "PKLITE 1.15",
+                              "the packed data ends early"},
+                             {"pklite_103",
+                              {{"format", "pklite"}, {"com", true}, {"version", 0x103}},
+                              "PKLITE 1.03",
+                              "the packed data ends early"},
+                             {"pklite_201",
+                              {{"format", "pklite"}, {"com", true}, {"version", 0x201}},
+                              "PKLITE 2.01",
+                              "the packed data ends early"},
+                             {"diet",
+                              {{"format", "diet"}, {"com", true}},
+                              "DIET 1.44-1.45f",
+                              "the packed program is cut short"},
+                             {"diet_120",
+                              {{"format", "diet"}, {"com", true}, {"version", "1.20"}},
+                              "DIET 1.02b-1.20",
+                              "the packed program is cut short"}}),
+                         testing::RowName());
+
+// Packers named and not unpacked (PKLITE's version word alone names
+// nothing): PE packers by the section that holds the entry point (UPX with
+// the version before its header), DJGPP's stub by the COFF program after its
+// load module.
 struct NameRow {
     const char* name;
     Json file;
@@ -142,7 +218,6 @@ Json UpxCom(std::size_t size) {
 INSTANTIATE_TEST_SUITE_P(
     Named, PackerNameTest,
     ::testing::ValuesIn(std::vector<NameRow>{
-        {"pklite_small", PackedDescription("pklite010F"), "PKLITE 1.15"},
         {"pklite_header_only",
          {{"format", "mz"},
           {"put", {{{"at", 28}, {"u16", 0x210F}}, {{"at", 30}, {"text", "PKLITE"}}}}},
@@ -152,6 +227,14 @@ INSTANTIATE_TEST_SUITE_P(
                                  {{"at", "pe+305"}, {"text", "UPX!"}}}),
          "UPX 3.96"},
         {"upx", PeWithLoaderIn("UPX0"), "UPX"},
+        {"diet_100", PackedDescription("diet1.00"), "DIET 1.00"},
+        {"diet_com_100",
+         {{"format", "diet"}, {"com", true}, {"version", "1.00"}, {"member", {{"size", 100}}}},
+         "DIET 1.00"},
+        {"wwpack", {{"format", "mz"}, {"put", {{{"at", 28}, {"text", "WWP"}}}}}, "WWPACK"},
+        {"wwpack_mark_in_relocations",
+         {{"format", "mz"}, {"put", {{{"at", 6}, {"u16", 1}}, {{"at", 28}, {"text", "WWP"}}}}},
+         ""},
         {"aspack", PeWithLoaderIn(".aspack"), "ASPack"},
         {"pecompact", PeWithLoaderIn("PEC2TO"), "PECompact"},
         {"petite", PeWithLoaderIn(".petite"), "Petite"},
@@ -228,19 +311,31 @@ INSTANTIATE_TEST_SUITE_P(
          "the loader's packed data lies outside the program"},
         {"pklite_match_before_start", "pklite", 0x100, "\1\0"sv, 0,
          "a match reaches before the start of the program"},
-        {"pklite_footer_cut", "pklite", 0, "", 1, "the packed program is cut short"}}),
+        {"pklite_footer_cut", "pklite", 0, "", 1, "the packed program is cut short"},
+        {"diet_header_damaged", "diet", 76, "dlZ", 0, "the loader's header is damaged"},
+        {"diet_crc", "diet", 87, "\x55", 0, "the packed data fails its CRC check"},
+        {"diet_no_mz_header", "diet", 26, "\xFF\x0F", 0,
+         "the unpacked program has no MZ header where its loader puts it"},
+        {"diet_cut", "diet", 0, "", 1, "the packed program is cut short"}}),
     testing::RowName());
 
 // A program grows to 1 MiB and no further, however much room its loader's
-// fields claim: the byte past it may come as a literal or in a match.
+// fields claim: the byte past it may come as a literal or in a match. DIET's
+// loader addresses one byte less, and its stream holds the MZ header and
+// relocation table after the program: the stream stops 4 bytes into the
+// largest table.
 TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
-    for (const auto& [format, extra, literalLast] : {std::tuple{"lzexe", 0, true},
-                                                     {"lzexe", 1, true},
-                                                     {"lzexe", 1, false},
-                                                     {"pklite", 0, true},
-                                                     {"pklite", 1, true},
-                                                     {"pklite", 1, false}}) {
-        const std::int64_t size = 64 + kMaxUnpackedProgram + extra;
+    constexpr std::int64_t kMax = kMaxUnpackedProgram, kDietTable = 4 * 0xFFFF;
+    for (const auto& [format, length, literalLast] : {std::tuple{"lzexe", kMax, true},
+                                                      {"lzexe", kMax + 1, true},
+                                                      {"lzexe", kMax + 1, false},
+                                                      {"pklite", kMax, true},
+                                                      {"pklite", kMax + 1, true},
+                                                      {"pklite", kMax + 1, false},
+                                                      {"pklite010F", kMax + 1, false},
+                                                      {"diet", kMax - 1, true},
+                                                      {"diet", kMax + kDietTable, false}}) {
+        const std::int64_t size = 64 + length;
         Json program = Program(size);
         if (literalLast)
             program["put"].push_back({{"at", size - 1}, {"u8", 0x55}});
@@ -248,8 +343,8 @@ TEST(PackerLimit, UnpacksAtMostOneMebibyte) {
         const std::optional<Packer> packer = RecognisePacker(packed);
         ASSERT_TRUE(packer);
         EXPECT_EQ(UnpackProgram(packed, *packer).problem,
-                  extra == 0 ? "" : "the unpacked program grows past what its loader can hold")
-            << format << extra;
+                  length <= kMax ? "" : "the unpacked program grows past what its loader can hold")
+            << format << length;
     }
 }
 
