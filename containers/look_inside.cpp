@@ -83,7 +83,8 @@ MemberPath SplitMemberPath(const std::string& path) {
 
 // What is counted under one file on disk.
 struct ContainerExplorer::Session {
-    std::string outermost; // the file on disk
+    std::string outermost;    // the file on disk
+    std::string folderOnDisk; // its folder, when it is a file on disk
     std::int64_t expanded = 0;
     std::int64_t members = 0;
     std::string limitReason; // set once a limit under the file on disk is reached
@@ -166,6 +167,9 @@ public:
         case ContainerKind::kArc:
             ReadArc(source, *this);
             return true;
+        case ContainerKind::kInstallShield:
+            ReadInstallShield(source, *this);
+            return true;
         case ContainerKind::kNone:
             break;
         }
@@ -199,6 +203,10 @@ public:
     TemporaryBudget& TemporaryFiles() override { return m_session.temporaryFiles; }
     std::int64_t ContainerTime() const override { return m_modified; }
     const std::string& ContainerName() const override { return m_name; }
+    const std::string& FolderOnDisk() const override {
+        static const std::string kNone;
+        return m_depth == 1 ? m_session.folderOnDisk : kNone;
+    }
 
 private:
     void SayDirectory(const std::string& directoryPath) {
@@ -285,16 +293,24 @@ bool ContainerExplorer::LookInsideFile(int descriptor, const std::string& path) 
     if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     FileSource source(descriptor, info.st_size);
-    return LookInside(source, path, static_cast<std::int64_t>(info.st_mtime));
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    return Look(source, path, static_cast<std::int64_t>(info.st_mtime), folder);
 }
 
 bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
                                    std::int64_t modified) {
+    return Look(source, path, modified, {});
+}
+
+bool ContainerExplorer::Look(ScanSource& source, const std::string& path, std::int64_t modified,
+                             const std::string& folderOnDisk) {
     const ContainerKind kind = KindOf(source);
     if (kind == ContainerKind::kNone)
         return false;
     Session session;
     session.outermost = path;
+    session.folderOnDisk = folderOnDisk;
     session.temporaryFiles.limit = m_limits.maxTemp;
     ContainerVisit visit(*this, session, path, modified, 1);
     if (!visit.Read(source, kind))

@@ -68,6 +68,10 @@ private:
     struct Session;
     class ContainerVisit;
 
+    // `folderOnDisk`: the file's folder when it is a file on disk, else "".
+    bool Look(ScanSource& source, const std::string& path, std::int64_t modified,
+              const std::string& folderOnDisk);
+
     QuillScan& m_scanner;
     ContainerHooks m_hooks;
     ContainerLimits m_limits;
