@@ -1,9 +1,8 @@
 // InstallShield 5 and later sets: a header (data1.hdr) listing the files of
 // each file group, and cabinets (data1.cab, data2.cab...) beside it holding
 // their bytes. The header is parsed and checked whole first
-// (installshield_header.cpp); the cabinets are opened here, read-only, from
-// the folder of the header on disk, their names matched without regard to
-// case as on a DOS CD.
+// (installshield_header.cpp); the cabinets are the files the visitor finds
+// beside the header, on disk or in the container that holds the set.
 // A cabinet: the common header of 20 bytes, then its volume header (40
 // bytes up to version 5, 64 from version 6): data_offset, an unknown field,
 // first_file_index, last_file_index, then for the first and the last file
@@ -15,15 +14,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <memory>
 #include <openssl/evp.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -71,44 +63,10 @@ std::string VolumeName(const std::string& headerName, std::uint32_t number,
     return SetPrefix(headerName) + std::to_string(number) + "." + suffix;
 }
 
-// The regular file `name` in `folder`, its name matched without regard to
-// case; -1 when there is none. `found` is its name as it is on disk.
-int OpenSibling(const std::string& folder, const std::string& name, std::string& found) {
-    DIR* directory = ::opendir(folder.c_str());
-    if (directory == nullptr)
-        return -1;
-    found.clear();
-    while (const dirent* entry = ::readdir(directory)) {
-        if (::strcasecmp(entry->d_name, name.c_str()) == 0 &&
-            (found.empty() || name == entry->d_name))
-            found = entry->d_name;
-    }
-    ::closedir(directory);
-    if (found.empty())
-        return -1;
-    const int descriptor =
-        ::open((folder + "/" + found).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info {};
-    if (descriptor >= 0 && (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(descriptor);
-        return -1;
-    }
-    return descriptor;
-}
-
-bool SiblingExists(const std::string& folder, const std::string& name) {
-    std::string found;
-    const int descriptor = OpenSibling(folder, name, found);
-    if (descriptor >= 0)
-        ::close(descriptor);
-    return descriptor >= 0;
-}
-
 // One cabinet of the set and its volume header.
 struct Volume {
     std::string name;
-    int descriptor = -1;
-    std::unique_ptr<FileSource> source;
+    std::unique_ptr<ScanSource> source;
     std::uint64_t first_file_index = 0;
     std::uint64_t last_file_index = 0;
     std::uint64_t first_file_offset = 0;
@@ -117,11 +75,6 @@ struct Volume {
     std::uint64_t last_file_offset = 0; // 0: no file goes on in the next cabinet
     std::uint64_t last_file_size_expanded = 0;
     std::uint64_t last_file_size_compressed = 0;
-
-    ~Volume() {
-        if (descriptor >= 0)
-            ::close(descriptor);
-    }
 };
 
 std::uint64_t Le(const std::uint8_t* p, int count) {
@@ -134,8 +87,7 @@ std::uint64_t Le(const std::uint8_t* p, int count) {
 // The cabinets of a set, opened as they are first needed.
 class Cabinets {
 public:
-    Cabinets(std::string folder, std::string headerName, int major)
-        : m_folder(std::move(folder)), m_headerName(std::move(headerName)), m_major(major) {}
+    Cabinets(MemberVisitor& visitor, int major) : m_visitor(visitor), m_major(major) {}
 
     // Cabinet `number`; null when it cannot be read, Failure() saying why.
     Volume* Open(std::uint32_t number) {
@@ -155,15 +107,12 @@ public:
 private:
     std::unique_ptr<Volume> Load(std::uint32_t number) {
         auto volume = std::make_unique<Volume>();
-        const std::string wanted = VolumeName(m_headerName, number, "cab");
-        volume->descriptor = OpenSibling(m_folder, wanted, volume->name);
-        if (volume->descriptor < 0) {
-            m_failure = "its cabinet " + wanted + " is missing";
+        volume->name = VolumeName(m_visitor.ContainerName(), number, "cab");
+        volume->source = m_visitor.OpenBeside(volume->name);
+        if (!volume->source) {
+            m_failure = "its cabinet " + volume->name + " is missing";
             return nullptr;
         }
-        struct stat info {};
-        ::fstat(volume->descriptor, &info);
-        volume->source = std::make_unique<FileSource>(volume->descriptor, info.st_size);
         const bool v5 = m_major <= 5;
         const std::int64_t length =
             kInstallShieldCommonLength + (v5 ? kVolumeHeaderLengthV5 : kVolumeHeaderLengthV6);
@@ -189,8 +138,7 @@ private:
         return volume;
     }
 
-    std::string m_folder;
-    std::string m_headerName;
+    MemberVisitor& m_visitor;
     int m_major;
     std::vector<std::unique_ptr<Volume>> m_volumes;
     std::string m_failure;
@@ -399,16 +347,12 @@ bool ReadFile(Cabinets& cabinets, const InstallShieldFile& file, MemberVisitor& 
 // there is none beside it.
 void ReadDataCabinet(MemberVisitor& visitor) {
     const std::string& name = visitor.ContainerName();
-    if (visitor.FolderOnDisk().empty()) {
-        visitor.Problem("InstallShield cabinet inside another container; not read");
-        return;
-    }
     const std::string header = VolumeName(name, 1, "hdr");
-    if (SiblingExists(visitor.FolderOnDisk(), header))
+    if (visitor.OpenBeside(header))
         return;
     // A set without a header file keeps its descriptor in its first cabinet.
     const std::string first = VolumeName(name, 1, "cab");
-    if (Lower(first) != Lower(name) && SiblingExists(visitor.FolderOnDisk(), first))
+    if (Lower(first) != Lower(name) && visitor.OpenBeside(first))
         return;
     visitor.Problem("InstallShield cabinet without its header " + header + "; not read");
 }
@@ -427,11 +371,9 @@ void ReadInstallShield(ScanSource& container, MemberVisitor& visitor) {
         ReadDataCabinet(visitor);
         return;
     }
-    const std::string& folder = visitor.FolderOnDisk();
     const std::string& name = visitor.ContainerName();
     // A first cabinet that holds the descriptor too is read through the header.
-    if (!folder.empty() && Lower(name).ends_with(".cab") &&
-        SiblingExists(folder, VolumeName(name, 1, "hdr")))
+    if (Lower(name).ends_with(".cab") && visitor.OpenBeside(VolumeName(name, 1, "hdr")))
         return;
     if (container.Length() > kMaxHeaderLength) {
         visitor.Problem("InstallShield header larger than " + SizeText(kMaxHeaderLength) +
@@ -448,11 +390,7 @@ void ReadInstallShield(ScanSource& container, MemberVisitor& visitor) {
         visitor.Problem("InstallShield header " + fault + "; not read");
         return;
     }
-    if (folder.empty()) {
-        visitor.Problem("InstallShield set inside another container: its cabinets are not read");
-        return;
-    }
-    Cabinets cabinets(folder, name, set.common.major);
+    Cabinets cabinets(visitor, set.common.major);
     if (!set.files.empty() && cabinets.Open(1) == nullptr) {
         visitor.Problem("InstallShield set not read: " + cabinets.Failure());
         return;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "quill_scan.h"
@@ -66,6 +67,7 @@ public:
 
 private:
     struct Session;
+    struct KeptMember;
     class ContainerVisit;
 
     // `folderOnDisk`: the file's folder when it is a file on disk, else "".
