@@ -172,8 +172,6 @@ public:
         }
         return true;
     }
-    // Bytes that remain of the file's stored bytes.
-    std::uint64_t Left() const { return m_left + static_cast<std::uint64_t>(m_pieceLeft); }
     const std::string& Failure() const { return m_failure; }
 
 private:
@@ -181,7 +179,7 @@ private:
 
     bool NextPiece() {
         if (m_left == 0) {
-            m_failure = "longer than its header says";
+            m_failure = "shorter than its header says";
             return false;
         }
         if (m_volume == nullptr ? !FirstVolume() : !NextVolume())
@@ -263,28 +261,45 @@ private:
     std::string m_failure;
 };
 
-// Inflates one chunk into `output`; false when it is damaged or gives more
-// than `room` bytes.
-bool InflateChunk(std::vector<std::uint8_t>& chunk, std::size_t room,
+// Raw deflate, reset for each chunk.
+class Inflater {
+public:
+    Inflater() { m_ready = inflateInit2(&m_stream, -MAX_WBITS) == Z_OK; }
+    ~Inflater() {
+        if (m_ready)
+            inflateEnd(&m_stream);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    z_stream* Stream() { return m_ready && inflateReset(&m_stream) == Z_OK ? &m_stream : nullptr; }
+
+private:
+    z_stream m_stream{};
+    bool m_ready = false;
+};
+
+// Inflates one chunk into `output`; false when it is damaged, gives
+// nothing (each costs a read, and a crafted file of empty chunks would
+// take long for nothing) or more than `room` bytes.
+bool InflateChunk(Inflater& inflater, std::vector<std::uint8_t>& chunk, std::size_t room,
                   std::vector<std::uint8_t>& output) {
-    z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+    z_stream* stream = inflater.Stream();
+    if (stream == nullptr || chunk.empty())
         return false;
     output.resize(room + 1);
-    stream.next_in = chunk.data();
-    stream.avail_in = static_cast<uInt>(chunk.size());
-    stream.next_out = output.data();
-    stream.avail_out = static_cast<uInt>(output.size());
+    stream->next_in = chunk.data();
+    stream->avail_in = static_cast<uInt>(chunk.size());
+    stream->next_out = output.data();
+    stream->avail_out = static_cast<uInt>(output.size());
     // A chunk ends with a final block, or (as InstallShield writes them)
     // with an empty stored block and no final one.
     int result = Z_OK;
-    while (result == Z_OK && stream.avail_in > 0 && stream.avail_out > 0)
-        result = inflate(&stream, Z_SYNC_FLUSH);
-    const bool whole = result == Z_STREAM_END || (result == Z_OK && stream.avail_in == 0) ||
-                       (result == Z_BUF_ERROR && stream.avail_in == 0);
-    output.resize(stream.total_out);
-    inflateEnd(&stream);
-    return whole && output.size() <= room;
+    while (result == Z_OK && stream->avail_in > 0 && stream->avail_out > 0)
+        result = inflate(stream, Z_SYNC_FLUSH);
+    const bool whole = result == Z_STREAM_END || (result == Z_OK && stream->avail_in == 0) ||
+                       (result == Z_BUF_ERROR && stream->avail_in == 0);
+    output.resize(stream->total_out);
+    return whole && !output.empty() && output.size() <= room;
 }
 
 // The bytes of a file, decoded, into `store`; "" or what went wrong.
@@ -294,6 +309,7 @@ std::string Decode(FileData& data, const InstallShieldFile& file, MemberStore& s
     const bool compressed = (file.flags & kInstallShieldCompressed) != 0;
     std::vector<std::uint8_t> input;
     std::vector<std::uint8_t> output;
+    Inflater inflater;
     while (store.Size() < length) {
         const std::int64_t room = length - store.Size();
         if (compressed) {
@@ -303,7 +319,8 @@ std::string Decode(FileData& data, const InstallShieldFile& file, MemberStore& s
             input.resize(size[0] | std::size_t{size[1]} << 8);
             if (!data.Read(input.data(), std::ssize(input)))
                 return data.Failure();
-            if (!InflateChunk(input, std::min<std::size_t>(kMaxChunkOutput, room), output))
+            if (!InflateChunk(inflater, input, std::min<std::size_t>(kMaxChunkOutput, room),
+                              output))
                 return "damaged data";
         } else {
             output.resize(static_cast<std::size_t>(std::min(room, kBlockSize)));

@@ -359,7 +359,7 @@ void ContainerExplorer::ContainerVisit::Keep(ScanSource& bytes, const std::strin
                                              const MemberPath& split, std::int64_t modified) {
     auto store = std::make_unique<MemberStore>(&m_session.temporaryFiles);
     std::vector<std::uint8_t> block(kCopyBlockSize);
-    for (std::int64_t at = 0; at < bytes.Length();) {
+    for (std::int64_t at = 0; at < bytes.Length() && !Stopping();) {
         const std::int64_t got = bytes.ReadAt(at, block.data(), kCopyBlockSize);
         if (got <= 0)
             return;
