@@ -32,6 +32,7 @@ enum class ContainerKind {
     kEwf,              // E01 evidence file, EnCase's format (The Sleuth Kit through libewf)
     kRawCdImage,       // raw 2352-byte CD sectors, a BIN file (ISO 9660 through libarchive)
     kPackedProgram,    // a DOS program packed by LZEXE or EXEPACK (packed_program.cpp)
+    kInstallShield,    // an InstallShield 5+ header or cabinet (installshield_reader.cpp)
 };
 
 // Reads the signatures that tell a container: the first 2 KiB, ISO 9660's

@@ -5,6 +5,7 @@
 // holds to a MemberVisitor; folders, links and devices are passed over.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,12 @@ public:
     // The container's own time and file name, for members that have none.
     virtual std::int64_t ContainerTime() const = 0;
     virtual const std::string& ContainerName() const = 0;
+    // The file `name` beside the container, for a format whose volumes lie
+    // beside it, its name matched without regard to case as on a DOS CD: on
+    // disk, in the container's folder (opened read-only); inside another
+    // container, a member of the same folder that is kept until that
+    // container was read whole. Null when there is none.
+    virtual std::unique_ptr<ScanSource> OpenBeside(const std::string& name) = 0;
 };
 
 // libarchive: zip, 7z, RAR, LHA, ISO 9660, tar, cpio and single compressed
@@ -75,6 +82,11 @@ void ReadFloppyImage(ScanSource& container, ContainerKind kind, MemberVisitor& v
 // A raw CD image of 2352-byte sectors (MODE1 or MODE2 form 1): the user
 // data of its sectors read as ISO 9660 through libarchive.
 void ReadRawCdImage(ScanSource& image, MemberVisitor& visitor);
+
+// InstallShield 5 and later: a header (data1.hdr) whose files are members
+// under their file group's folder, read from the cabinets beside it; a
+// cabinet is read through its header and said when it has none.
+void ReadInstallShield(ScanSource& container, MemberVisitor& visitor);
 
 // A DOS program packed by a packer we unpack: its one member is the unpacked
 // program, named as the file. False when the program is not one.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "container_kind.h"
+#include "installshield_header.h"
 
 namespace kestrel {
 
@@ -545,6 +546,8 @@ ContainerKind DetectContainer(ScanSource& source) {
         return ContainerKind::kImd;
     if (IsTeleDiskHeader(head))
         return ContainerKind::kTeleDisk;
+    if (InstallShieldCommon common; ParseInstallShieldCommon({head.Data(), head.Length()}, common))
+        return ContainerKind::kInstallShield;
     if (head.Has(0, "vhdxfile"sv))
         return ContainerKind::kVhdx;
     if (head.Has(0, "EVF\x09\x0D\x0A\xFF\x00"sv))

@@ -50,6 +50,8 @@ constexpr std::array kFormats = {
     FormatRow{"IMD and TeleDisk floppy images", kLibdskThenSleuthKit, nullptr},
     FormatRow{"qcow2", kSevenZipThenSleuthKit, &SevenZipAvailable},
     FormatRow{"VDI", kSevenZipThenSleuthKit, &SevenZipAvailable},
+    FormatRow{"InstallShield 5 and later (data1.hdr with the cabinets beside it)", "Kestrel (zlib)",
+              nullptr},
     FormatRow{"DOS program packed by LZEXE, EXEPACK or PKLITE (large model)", "Kestrel", nullptr},
 };
 

@@ -4,7 +4,11 @@
 
 #include "look_inside.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "container_kind.h"
@@ -79,11 +83,62 @@ MemberPath SplitMemberPath(const std::string& path) {
     return result;
 }
 
+// A file opened beside the one on disk, closed with it.
+class FileBeside : public FileSource {
+public:
+    FileBeside(int descriptor, std::int64_t length) : FileSource(descriptor, length) {}
+    ~FileBeside() override { ::close(Descriptor()); }
+    FileBeside(const FileBeside&) = delete;
+    FileBeside& operator=(const FileBeside&) = delete;
+};
+
+// The regular file `name` in `folder`, its name matched without regard to
+// case (the exact name first); null when there is none.
+std::unique_ptr<ScanSource> OpenOnDisk(const std::string& folder, const std::string& name) {
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr)
+        return nullptr;
+    std::string found;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (::strcasecmp(entry->d_name, name.c_str()) == 0 &&
+            (found.empty() || name == entry->d_name))
+            found = entry->d_name;
+    }
+    ::closedir(directory);
+    if (found.empty())
+        return nullptr;
+    const int descriptor =
+        ::open((folder + found).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info {};
+    if (descriptor >= 0 && ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode))
+        return std::make_unique<FileBeside>(descriptor, info.st_size);
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return nullptr;
+}
+
+// Copied in blocks of this many bytes.
+constexpr std::int64_t kCopyBlockSize = 64 * 1024;
+
 } // namespace
+
+// A member whose format keeps volumes beside it (InstallShield's header and
+// cabinets), met inside a container: kept, in memory or a temporary file
+// under the budget, until the container was read whole, as the volumes of
+// its set may come after it; then entered, its volumes found among the
+// members kept beside it.
+struct ContainerExplorer::KeptMember {
+    std::string path;   // its whole path
+    std::string folder; // its folder inside the container
+    std::string name;
+    std::int64_t modified = 0;
+    std::unique_ptr<MemberStore> store;
+};
 
 // What is counted under one file on disk.
 struct ContainerExplorer::Session {
-    std::string outermost; // the file on disk
+    std::string outermost;    // the file on disk
+    std::string folderOnDisk; // its folder, when it is a file on disk
     std::int64_t expanded = 0;
     std::int64_t members = 0;
     std::string limitReason; // set once a limit under the file on disk is reached
@@ -115,8 +170,21 @@ public:
         : m_explorer(explorer), m_session(session), m_path(path), m_name(LastPathPart(path)),
           m_modified(modified), m_depth(depth) {}
 
-    // Reads the container; false when it turned out to be none.
+    // Reads the container, and then the members kept until it was read;
+    // false when it turned out to be none.
     bool Read(ScanSource& source, ContainerKind kind) {
+        const bool container = ReadContainer(source, kind);
+        for (const KeptMember& kept : m_kept) {
+            if (Stopping())
+                break;
+            StoredMember member(*kept.store);
+            Enter(member, ContainerKind::kInstallShield, kept.path, kept.modified, &kept);
+        }
+        m_kept.clear();
+        return container;
+    }
+
+    bool ReadContainer(ScanSource& source, ContainerKind kind) {
         switch (kind) {
         case ContainerKind::kArchive:
         case ContainerKind::kCompressedStream:
@@ -166,6 +234,9 @@ public:
         case ContainerKind::kArc:
             ReadArc(source, *this);
             return true;
+        case ContainerKind::kInstallShield:
+            ReadInstallShield(source, *this);
+            return true;
         case ContainerKind::kNone:
             break;
         }
@@ -199,6 +270,19 @@ public:
     TemporaryBudget& TemporaryFiles() override { return m_session.temporaryFiles; }
     std::int64_t ContainerTime() const override { return m_modified; }
     const std::string& ContainerName() const override { return m_name; }
+    std::unique_ptr<ScanSource> OpenBeside(const std::string& name) override {
+        if (m_beside != nullptr) {
+            for (const KeptMember& kept : m_beside->m_kept) {
+                if (kept.folder == m_folderInside &&
+                    ::strcasecmp(kept.name.c_str(), name.c_str()) == 0)
+                    return std::make_unique<StoredMember>(*kept.store);
+            }
+            return nullptr;
+        }
+        if (m_depth == 1 && !m_session.folderOnDisk.empty())
+            return OpenOnDisk(m_session.folderOnDisk, name);
+        return nullptr;
+    }
 
 private:
     void SayDirectory(const std::string& directoryPath) {
@@ -210,7 +294,9 @@ private:
     }
 
     void Enter(ScanSource& bytes, ContainerKind kind, const std::string& memberPath,
-               std::int64_t modified);
+               std::int64_t modified, const KeptMember* kept = nullptr);
+    void Keep(ScanSource& bytes, const std::string& memberPath, const MemberPath& split,
+              std::int64_t modified);
 
     ContainerExplorer& m_explorer;
     Session& m_session;
@@ -218,6 +304,10 @@ private:
     std::string m_name;
     std::int64_t m_modified;
     int m_depth;
+    std::vector<KeptMember> m_kept;
+    // For a kept member: the container that kept it, and its folder there.
+    const ContainerVisit* m_beside = nullptr;
+    std::string m_folderInside;
 };
 
 bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std::int64_t modified,
@@ -256,14 +346,35 @@ bool ContainerExplorer::ContainerVisit::Visit(const std::string& pathInside, std
     if (Stopping())
         return false;
     const ContainerKind kind = KindOf(bytes);
-    if (kind != ContainerKind::kNone)
+    if (kind == ContainerKind::kInstallShield)
+        Keep(bytes, memberPath, split, modified);
+    else if (kind != ContainerKind::kNone)
         Enter(bytes, kind, memberPath, modified);
     return !Stopping();
 }
 
+// A member that cannot be copied whole is not kept: its reader says why
+// its bytes cannot be read, the store why it cannot keep them.
+void ContainerExplorer::ContainerVisit::Keep(ScanSource& bytes, const std::string& memberPath,
+                                             const MemberPath& split, std::int64_t modified) {
+    auto store = std::make_unique<MemberStore>(&m_session.temporaryFiles);
+    std::vector<std::uint8_t> block(kCopyBlockSize);
+    for (std::int64_t at = 0; at < bytes.Length() && !Stopping();) {
+        const std::int64_t got = bytes.ReadAt(at, block.data(), kCopyBlockSize);
+        if (got <= 0)
+            return;
+        if (!store->Append(block.data(), got)) {
+            m_session.AddProblem(memberPath, store->Error());
+            return;
+        }
+        at += got;
+    }
+    m_kept.push_back({memberPath, split.folder, split.name, modified, std::move(store)});
+}
+
 void ContainerExplorer::ContainerVisit::Enter(ScanSource& bytes, ContainerKind kind,
-                                              const std::string& memberPath,
-                                              std::int64_t modified) {
+                                              const std::string& memberPath, std::int64_t modified,
+                                              const KeptMember* kept) {
     if (m_depth >= kMaxContainerDepth) {
         // A program may or may not carry an archive: only a sure container is said.
         if (kind != ContainerKind::kExecutable)
@@ -273,6 +384,10 @@ void ContainerExplorer::ContainerVisit::Enter(ScanSource& bytes, ContainerKind k
         return;
     }
     ContainerVisit inner(m_explorer, m_session, memberPath, modified, m_depth + 1);
+    if (kept != nullptr) {
+        inner.m_beside = this;
+        inner.m_folderInside = kept->folder;
+    }
     inner.Read(bytes, kind);
 }
 
@@ -285,16 +400,24 @@ bool ContainerExplorer::LookInsideFile(int descriptor, const std::string& path) 
     if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     FileSource source(descriptor, info.st_size);
-    return LookInside(source, path, static_cast<std::int64_t>(info.st_mtime));
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    return Look(source, path, static_cast<std::int64_t>(info.st_mtime), folder);
 }
 
 bool ContainerExplorer::LookInside(ScanSource& source, const std::string& path,
                                    std::int64_t modified) {
+    return Look(source, path, modified, {});
+}
+
+bool ContainerExplorer::Look(ScanSource& source, const std::string& path, std::int64_t modified,
+                             const std::string& folderOnDisk) {
     const ContainerKind kind = KindOf(source);
     if (kind == ContainerKind::kNone)
         return false;
     Session session;
     session.outermost = path;
+    session.folderOnDisk = folderOnDisk;
     session.temporaryFiles.limit = m_limits.maxTemp;
     ContainerVisit visit(*this, session, path, modified, 1);
     if (!visit.Read(source, kind))

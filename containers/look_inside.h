@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "quill_scan.h"
@@ -66,7 +67,12 @@ public:
 
 private:
     struct Session;
+    struct KeptMember;
     class ContainerVisit;
+
+    // `folderOnDisk`: the file's folder when it is a file on disk, else "".
+    bool Look(ScanSource& source, const std::string& path, std::int64_t modified,
+              const std::string& folderOnDisk);
 
     QuillScan& m_scanner;
     ContainerHooks m_hooks;

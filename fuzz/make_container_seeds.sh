@@ -185,6 +185,8 @@ with open(sys.argv[1], "wb") as o:
         a = [(i + 150) // 4500, (i + 150) // 75 % 60, (i + 150) % 75]
         o.write(b"\0" + b"\xff" * 10 + b"\0" + bytes(v // 10 * 16 + v % 10 for v in a) + b"\2" +
                 b"\0\0\x08\0" * 2 + d[i * 2048:i * 2048 + 2048] + bytes(280))' "$seeds/seed-mode2.bin"
+# An InstallShield set of the samples in a zip, its cabinet read beside its header.
+bsdtar --format zip -cf "$seeds/seed-installshield.zip" -C "$samples" INSTALL
 # IMD and TeleDisk floppy images of a FAT floppy, written by libdsk's dsktrans.
 mkfs.fat -C floppy.raw 360 >/dev/null
 mcopy -i floppy.raw "$tree"/* ::/ 2>/dev/null || true

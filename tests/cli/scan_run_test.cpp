@@ -222,6 +222,92 @@ INSTANTIATE_TEST_SUITE_P(
          "kestrel-scan: ~/RUN.JSONL: line 4: not a JSON record ("}}),
     RowName);
 
+// An InstallShield set in SET/ (or the zip SET.ZIP) beside A.TXT: data1.hdr
+// and DATA1.CAB (the names matched without regard to case), each with
+// `header` or `cabinet` merged over its description, or absent when null. Its program is reported
+// with its version under its group's folder, or the damage is said in one
+// line, exit status 1, and the rest of the tree reported.
+struct SetCase {
+    const char* name;
+    const char* header = "{}";
+    const char* cabinet = "{}";
+    const char* err = ""; // standard error's one line holds "kestrel-scan: ~/" and it
+    bool program = false; // the program reported with its version all the same
+    bool zipped = false;
+};
+
+class InstallShieldTest : public ScanRunTest, public ::testing::WithParamInterface<SetCase> {};
+
+TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
+    const std::string set = R"({"format": "installshield", "groups": [
+      {"name": "Program Files", "members": [{"path": "BIN/SETUPX.EXE", "format": "pe",
+        "version": {"fixed": [3, 2, 0, 7], "strings": [["FileVersion", "3.20.007"]]}}]},
+      {"name": "Help", "members": [{"path": "README.TXT", "stored": true,
+        "put": [{"at": 0, "text": "Widget 3.2"}]}]}]})";
+    const SetCase& row = GetParam();
+    tree.Add("A.TXT", "x");
+    fixtures::Json files = fixtures::Json::array();
+    if (row.header != nullptr)
+        files.push_back(fixtures::Describe(
+            fixtures::Describe(set, R"({"path": "data1.hdr"})").dump(), row.header));
+    if (row.cabinet != nullptr)
+        files.push_back(fixtures::Describe(
+            fixtures::Describe(set, R"({"path": "DATA1.CAB", "part": "cabinet"})").dump(),
+            row.cabinet));
+    if (row.zipped)
+        tree.Add("SET.ZIP", fixtures::BuildSample({{"format", "zip"}, {"members", files}}));
+    for (const fixtures::Json& file : row.zipped ? fixtures::Json::array() : files)
+        tree.Add("SET/" + file["path"].get<std::string>(), fixtures::BuildSample(file));
+    const Result result = Run("-z -r --json ~");
+    const bool whole = *row.err == '\0';
+    EXPECT_EQ(result.status, whole ? 0 : 1);
+    EXPECT_EQ(SplitLines(result.err).size(), whole ? 0u : 1u) << result.err;
+    if (!whole) {
+        EXPECT_NE(result.err.find("kestrel-scan: " + Root() + "/" + row.err), std::string::npos)
+            << result.err;
+    }
+    EXPECT_NE(result.out.find("\"path\":\"" + Root() + "/A.TXT\""), std::string::npos);
+    const std::string program = "\"path\":\"" + Root() + (row.zipped ? "/SET.ZIP" : "/SET") +
+                                "/data1.hdr/Program Files/BIN/SETUPX.EXE\"";
+    const Lines lines = SplitLines(result.out);
+    const auto record = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find(program) != std::string::npos;
+    });
+    EXPECT_EQ(record != lines.end() &&
+                  record->find("\"FileVersion\":\"3.20.007\"") != std::string::npos,
+              whole || row.program)
+        << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, InstallShieldTest,
+    ::testing::ValuesIn(std::vector<SetCase>{
+        {"Whole"},
+        {"WholeInTheLayoutOfVersion5", R"({"layout": 5})", R"({"layout": 5})"},
+        {"HeaderCutInItsDescriptor", R"({"cut": 1024})", "{}",
+         "SET/data1.hdr: InstallShield header cut short: its cabinet descriptor lies past its end"},
+        {"FileCountFarTooLarge", R"({"put": [{"at": 552, "u32": 100000}]})", "{}",
+         "SET/data1.hdr: InstallShield header damaged: the descriptors of its 100000 files lie "
+         "past"},
+        {"FileNameOutside", R"({"put": [{"at": "file0+58", "u32": 2147483632}]})", "{}",
+         "SET/data1.hdr: InstallShield header damaged: the name of file 0 lies past its end"},
+        {"CabinetMissing", "{}", nullptr,
+         "SET/data1.hdr: InstallShield set not read: its cabinet data1.cab is missing"},
+        {"CabinetWithoutHeader", nullptr, "{}",
+         "SET/DATA1.CAB: InstallShield cabinet without its header DATA1.HDR; not read"},
+        // Both files' bytes lie past its end: one line for both.
+        {"CabinetCut", "{}", R"({"cut": 520})",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie past the "
+         "end"},
+        {"Md5NotMatching", R"({"put": [{"at": "file0+26", "u8": 0}]})", "{}",
+         "SET/data1.hdr: Program Files/BIN/SETUPX.EXE: MD5 does not match", true},
+        // Its files kept until the zip was read, then the header entered.
+        {"WholeInsideAZip", "{}", "{}", "", false, true},
+        {"CabinetMissingInsideAZip", "{}", nullptr,
+         "SET.ZIP/data1.hdr: InstallShield set not read: its cabinet data1.cab is missing", false,
+         true}}),
+    RowName);
+
 struct Interrupt {
     const char* name;
     // A small file, then a 1 TiB sparse overlay the marker scan reads whole; or
