@@ -33,24 +33,60 @@ std::uint64_t KeyHash(std::string_view key) {
     return std::hash<std::string_view>{}(key);
 }
 
-bool IsNull(simdjson::dom::object record, const char* key) {
-    simdjson::dom::element value;
-    return record[key].get(value) == simdjson::SUCCESS && value.is_null();
+// The keys a record is read for, found in one pass over its members: a
+// record has some thirty, and looking each key up on its own goes through
+// them again every time.
+struct RecordFields {
+    std::optional<simdjson::dom::element> container;
+    std::optional<simdjson::dom::element> embeddedIn;
+    std::optional<simdjson::dom::element> path;
+    std::optional<simdjson::dom::element> nameBytes;
+    std::optional<simdjson::dom::element> madeBy;
+    std::optional<simdjson::dom::element> diskFile;
+};
+
+RecordFields ReadFields(simdjson::dom::object record) {
+    RecordFields fields;
+    for (const auto [key, value] : record) {
+        if (key == "container")
+            fields.container = value;
+        else if (key == "embedded_in")
+            fields.embeddedIn = value;
+        else if (key == "path")
+            fields.path = value;
+        else if (key == "name_bytes")
+            fields.nameBytes = value;
+        else if (key == "made_by")
+            fields.madeBy = value;
+        else if (key == "disk_file")
+            fields.diskFile = value;
+    }
+    return fields;
 }
 
-// The key of the file on disk whose records start with `record`, or "" for
-// a record that cannot start them.
-std::string KeyOfFirstRecord(simdjson::dom::object record) {
+bool IsNull(const std::optional<simdjson::dom::element>& value) {
+    return value && value->is_null();
+}
+
+std::string_view TextOf(const std::optional<simdjson::dom::element>& value) {
     std::string_view text;
-    if (record["container"].get(text) == simdjson::SUCCESS)
-        return RecordsKey(false, text, "");
-    if (!IsNull(record, "container") || !IsNull(record, "embedded_in") ||
-        record["path"].get(text) != simdjson::SUCCESS)
+    if (!value || value->get(text) != simdjson::SUCCESS)
+        return {};
+    return text;
+}
+
+bool IsText(const std::optional<simdjson::dom::element>& value) {
+    return value && value->is_string();
+}
+
+// The key of the file on disk whose records start with a record of these
+// fields, or "" for a record that cannot start them.
+std::string KeyOfFirstRecord(const RecordFields& record) {
+    if (IsText(record.container))
+        return RecordsKey(false, TextOf(record.container), "");
+    if (!IsNull(record.container) || !IsNull(record.embeddedIn) || !IsText(record.path))
         return "";
-    std::string_view nameBytes;
-    if (record["name_bytes"].get(nameBytes) != simdjson::SUCCESS)
-        nameBytes = {};
-    return RecordsKey(true, text, nameBytes);
+    return RecordsKey(true, TextOf(record.path), TextOf(record.nameBytes));
 }
 
 } // namespace
@@ -210,17 +246,16 @@ void PreviousRun::ReadStretch(Stretch& stretch, const std::string& madeBy,
             parser.parse(data.data() + lineStart, lineEnd - lineStart, false).get(record);
         if (error != simdjson::SUCCESS)
             return fail(std::string("not a JSON record (") + simdjson::error_message(error) + ")");
+        const RecordFields fields = ReadFields(record);
         if (!group.open && !skipping) {
-            std::string key = KeyOfFirstRecord(record);
+            std::string key = KeyOfFirstRecord(fields);
             group = {true, !key.empty(), base + lineStart, std::move(key)};
         }
-        std::string_view recordMadeBy;
-        if (record["made_by"].get(recordMadeBy) != simdjson::SUCCESS || recordMadeBy != madeBy)
+        if (!IsText(fields.madeBy) || TextOf(fields.madeBy) != madeBy)
             group.reusable = false;
-        simdjson::dom::element diskFile;
-        if (record["disk_file"].get(diskFile) == simdjson::SUCCESS) {
+        if (fields.diskFile) {
             const std::uint64_t end = base + lineEnd + 1;
-            if (!skipping && group.reusable && diskFile.is_object())
+            if (!skipping && group.reusable && fields.diskFile->is_object())
                 stretch.entries.push_back({KeyHash(group.key), group.start, end - group.start});
             group.open = skipping = false;
             closedPastEnd = base + lineStart >= stretch.end;
