@@ -6,6 +6,15 @@
 
 namespace kestrel {
 
+namespace {
+
+// Idle workers are woken once this many files wait, or when the walk is done
+// with a listing or waits itself: a wake for every file would cost more than
+// copying an earlier run's records for it.
+constexpr std::size_t kFilesPerWake = 16;
+
+} // namespace
+
 OrderedScan::Scanner::Scanner(OrderedScan& scan, const Setup& setup)
     : owner(scan), sink(setup.format->MakeSink(bytes, problems)), scanner(*this, setup.layout) {
     setup.format->PrepareScanner(scanner, *sink);
@@ -177,6 +186,7 @@ void OrderedScan::Write(Job& job, const std::string& bytes,
 // When the jobs in flight fill the window, the walk waits until no more than
 // `jobsLeft` are, so that it wakes once per many files, not per file.
 void OrderedScan::WaitForRoom(std::size_t jobsLeft) {
+    WakeWorkers();
     std::unique_lock lock(m_mutex);
     m_walkWaitsFor = jobsLeft;
     m_roomForWalk.wait(lock, [&] { return m_inFlight.size() <= jobsLeft; });
@@ -216,20 +226,33 @@ void OrderedScan::AddFile(FileToScan file) {
     job->isFile = true;
     Job& added = *job;
     std::size_t inFlight = 0;
+    std::size_t waiting = 0;
     {
         const std::lock_guard lock(m_mutex);
         m_inFlight.push_back(std::move(job));
         if (!m_ownScanner)
             m_waiting.push_back(&added);
         inFlight = m_inFlight.size();
+        waiting = m_waiting.size();
     }
     if (m_ownScanner) {
         Scan(*m_ownScanner, added);
         return;
     }
-    m_workReady.notify_one();
+    if (waiting >= kFilesPerWake)
+        WakeWorkers();
     if (inFlight >= m_setup.jobsInFlight)
         WaitForRoom(m_setup.jobsInFlight / 2);
+}
+
+void OrderedScan::ListingHandedOn() {
+    WakeWorkers();
+}
+
+// A worker that is not asleep takes the next waiting file by itself.
+void OrderedScan::WakeWorkers() {
+    if (!m_ownScanner)
+        m_workReady.notify_all();
 }
 
 void OrderedScan::Finish() {

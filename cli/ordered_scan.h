@@ -84,6 +84,7 @@ public:
     void AddDirectoryLine(const std::string& directoryPath) override;
     void AddFile(FileToScan file) override;
     void AddProblem(ReadProblem problem) override;
+    void ListingHandedOn() override;
     // Waits for the files in flight and their output; the workers end.
     void Finish();
 
@@ -132,6 +133,7 @@ private:
                bool finished);
     void AddFinishedJob(std::unique_ptr<Job> job);
     void WaitForRoom(std::size_t jobsLeft);
+    void WakeWorkers();
 
     Setup m_setup;
     ScanOutput& m_output;

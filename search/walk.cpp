@@ -202,6 +202,7 @@ bool TreeWalk::VisitTop() {
         if (FileHandedOn())
             return true;
     }
+    m_consumer.ListingHandedOn();
     return false;
 }
 
@@ -301,6 +302,7 @@ bool TreeWalk::ScanSelectedFiles(const std::string& directory,
         if (FileHandedOn())
             return true;
     }
+    m_consumer.ListingHandedOn();
     return false;
 }
 

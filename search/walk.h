@@ -68,6 +68,9 @@ public:
     virtual void AddDirectoryLine(const std::string& directoryPath) = 0;
     virtual void AddFile(FileToScan file) = 0;
     virtual void AddProblem(ReadProblem problem) = 0;
+    // The files of one listing are all handed on; the walk lists another
+    // directory next, which may take a while.
+    virtual void ListingHandedOn() {}
 };
 
 // When the walk's directory lines are written: right before the first
