@@ -17,7 +17,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <tsk/libtsk.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "container_readers.h"
 #include "fat_entries.h"
 #include "member_store.h"
+#include "sleuth_kit_library.h"
 
 namespace kestrel {
 
@@ -220,7 +220,7 @@ TSK_IMG_INFO* OpenExternalImage(ImageReads& reads, std::int64_t length) {
         return nullptr;
     image->reads = &reads;
     TSK_IMG_INFO* info =
-        tsk_img_open_external(image, length, kSectorSize, ReadImage, CloseImage, DescribeImage);
+        Tsk().img_open_external(image, length, kSectorSize, ReadImage, CloseImage, DescribeImage);
     if (info == nullptr)
         std::free(image);
     return info;
@@ -229,7 +229,7 @@ TSK_IMG_INFO* OpenExternalImage(ImageReads& reads, std::int64_t length) {
 // Where the blocks an ext2/3/4 folder really has end: a folder has no holes,
 // and TSK reads one to the end of its claim, parsing every hole as entries.
 TSK_OFF_T EndOfBlocks(TSK_FS_FILE* file) {
-    const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
+    const TSK_FS_ATTR* attr = Tsk().fs_file_attr_get(file);
     if (attr == nullptr || (attr->flags & TSK_FS_ATTR_NONRES) == 0)
         return file->meta->size;
     TSK_OFF_T end = 0;
@@ -467,8 +467,8 @@ public:
         m_reads.forMember = true;
         const std::int64_t got =
             m_file != nullptr
-                ? tsk_fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
-                                   static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE)
+                ? Tsk().fs_file_read(m_file, offset, reinterpret_cast<char*>(into),
+                                     static_cast<std::size_t>(count), TSK_FS_FILE_READ_FLAG_NONE)
                 : ReadClusters(offset, into, count);
         m_reads.forMember = false;
         // TSK gives fewer bytes than the file holds when its run list ends
@@ -487,9 +487,9 @@ private:
             const auto cluster = static_cast<std::size_t>((offset + done) / m_clusterSize);
             const std::int64_t within = (offset + done) % m_clusterSize;
             const std::int64_t part = std::min(count - done, m_clusterSize - within);
-            if (tsk_img_read(m_image, m_clusters[cluster] + within,
-                             reinterpret_cast<char*>(into + done),
-                             static_cast<std::size_t>(part)) != part)
+            if (Tsk().img_read(m_image, m_clusters[cluster] + within,
+                               reinterpret_cast<char*>(into + done),
+                               static_cast<std::size_t>(part)) != part)
                 break;
             done += part;
         }
@@ -548,9 +548,9 @@ public:
         std::vector<FatEntry> entries = m_fat ? FatEntries(directory) : std::vector<FatEntry>{};
         std::vector<std::pair<TSK_INUM_T, std::string>> folders;
         bool goOn = true;
-        const std::size_t count = tsk_fs_dir_getsize(directory);
+        const std::size_t count = Tsk().fs_dir_getsize(directory);
         for (std::size_t i = 0; i < count && goOn; ++i) {
-            TSK_FS_FILE* file = tsk_fs_dir_get(directory, i);
+            TSK_FS_FILE* file = Tsk().fs_dir_get(directory, i);
             if (file == nullptr)
                 continue;
             const std::string path = folder + (file->name != nullptr ? file->name->name : "");
@@ -572,9 +572,9 @@ public:
             case EntryKind::kSkipped:
                 break;
             }
-            tsk_fs_file_close(file);
+            Tsk().fs_file_close(file);
         }
-        tsk_fs_dir_close(directory);
+        Tsk().fs_dir_close(directory);
         // What is left of the folder's own entries TSK passed over.
         for (const FatEntry& entry : entries) {
             if (!goOn)
@@ -634,8 +634,8 @@ private:
         std::vector<std::uint8_t> bytes(
             static_cast<std::size_t>(std::max<TSK_OFF_T>(directory->fs_file->meta->size, 0)));
         const ssize_t got =
-            tsk_fs_file_read(directory->fs_file, 0, reinterpret_cast<char*>(bytes.data()),
-                             bytes.size(), TSK_FS_FILE_READ_FLAG_NONE);
+            Tsk().fs_file_read(directory->fs_file, 0, reinterpret_cast<char*>(bytes.data()),
+                               bytes.size(), TSK_FS_FILE_READ_FLAG_NONE);
         bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         return ParseFatFolder(bytes);
     }
@@ -662,10 +662,10 @@ private:
     // nothing can be read; the reason is said.
     TSK_FS_DIR* OpenFolder(TSK_INUM_T address, const std::string& label) {
         m_reads.claimCut = false;
-        TSK_FS_FILE* self = tsk_fs_file_open_meta(m_fs, nullptr, address);
+        TSK_FS_FILE* self = Tsk().fs_file_open_meta(m_fs, nullptr, address);
         const bool isFolder =
             self != nullptr && self->meta != nullptr && TSK_FS_IS_DIR_META(self->meta->type);
-        tsk_fs_file_close(self);
+        Tsk().fs_file_close(self);
         if (!isFolder) {
             m_visitor.Problem(label + ": damaged record; not a folder");
             return nullptr;
@@ -674,9 +674,9 @@ private:
             m_visitor.Problem(label + ": claims more bytes than it holds");
         TSK_FS_DIR* directory = nullptr;
         const TSK_RETVAL_ENUM read = m_fs->dir_open_meta(m_fs, &directory, address, 0);
-        tsk_error_reset();
+        Tsk().error_reset();
         if (read != TSK_OK || directory == nullptr)
-            m_visitor.Problem(label + (directory == nullptr || tsk_fs_dir_getsize(directory) == 0
+            m_visitor.Problem(label + (directory == nullptr || Tsk().fs_dir_getsize(directory) == 0
                                            ? ": cannot be read"
                                            : ": damaged; read in part"));
         else if (TSK_FS_TYPE_ISEXT(m_fs->ftype) && !HoldsItself(directory))
@@ -687,8 +687,8 @@ private:
     // Every folder of ext2/3/4 holds "." first. TSK reads a folder whose
     // size is damaged (a claim of 16 GiB reads as 0) as empty, successfully.
     static bool HoldsItself(const TSK_FS_DIR* directory) {
-        for (std::size_t i = 0; i < tsk_fs_dir_getsize(directory); ++i) {
-            const TSK_FS_NAME* name = tsk_fs_dir_get_name(directory, i);
+        for (std::size_t i = 0; i < Tsk().fs_dir_getsize(directory); ++i) {
+            const TSK_FS_NAME* name = Tsk().fs_dir_get_name(directory, i);
             if (name != nullptr && name->name != nullptr && std::strcmp(name->name, ".") == 0)
                 return true;
         }
@@ -742,7 +742,7 @@ bool WalkFileSystem(TSK_FS_INFO* fs, const std::string& prefix, ImageReads& read
     fs->file_add_meta = LoadRecord;
     FileSystemWalk walk(fs, reads);
     const bool goOn = walk.WalkFolder(fs->root_inum, prefix, 0);
-    tsk_fs_close(fs);
+    Tsk().fs_close(fs);
     return goOn;
 }
 
@@ -760,7 +760,7 @@ std::string ExtendedChainFault(TSK_IMG_INFO* image) {
                std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
     };
     std::uint8_t sector[kSectorSize];
-    if (tsk_img_read(image, 0, reinterpret_cast<char*>(sector), kSectorSize) != kSectorSize)
+    if (Tsk().img_read(image, 0, reinterpret_cast<char*>(sector), kSectorSize) != kSectorSize)
         return {};
     for (int i = 0; i < 4; ++i) {
         const std::uint8_t* entry = sector + kEntries + i * kEntryLength;
@@ -772,8 +772,8 @@ std::string ExtendedChainFault(TSK_IMG_INFO* image) {
             std::uint8_t ebr[kSectorSize];
             if (!seen.insert(table).second)
                 return "extended partition tables loop; the rest is cut";
-            if (tsk_img_read(image, static_cast<TSK_OFF_T>(table * kSectorSize),
-                             reinterpret_cast<char*>(ebr), kSectorSize) != kSectorSize ||
+            if (Tsk().img_read(image, static_cast<TSK_OFF_T>(table * kSectorSize),
+                               reinterpret_cast<char*>(ebr), kSectorSize) != kSectorSize ||
                 ebr[510] != 0x55 || ebr[511] != 0xAA)
                 return "damaged extended partition table; the rest is cut";
             const std::uint8_t* link = ebr + kEntries + kEntryLength;
@@ -803,6 +803,10 @@ TSK_IMG_INFO* OpenImage(ScanSource& container, ContainerKind kind, ImageReads& r
 } // namespace
 
 void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& visitor) {
+    if (const std::string& error = LoadSleuthKit(); !error.empty()) {
+        visitor.Problem("The Sleuth Kit " + error);
+        return;
+    }
     MemberStore copy(&visitor.TemporaryFiles());
     std::string refusal;
     ImageReads reads{visitor};
@@ -812,7 +816,7 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
         if (refusal.empty())
             refusal = copy.Error().empty() ? "not a readable disk image" : copy.Error();
         visitor.Problem(refusal);
-    } else if (TSK_VS_INFO* volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
+    } else if (TSK_VS_INFO* volumes = Tsk().vs_open(image, 0, TSK_VS_TYPE_DETECT)) {
         // A partitioned disk: each partition is a folder "Partition 1",
         // "Partition 2"... in the order of their start on the disk, as mmls
         // lists them, whatever their slots in the table.
@@ -823,11 +827,11 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
         }
         int number = 0;
         for (TSK_PNUM_T i = 0; i < volumes->part_count; ++i) {
-            const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes, i);
+            const TSK_VS_PART_INFO* part = Tsk().vs_part_get(volumes, i);
             if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0)
                 continue;
             const std::string folder = "Partition " + std::to_string(++number);
-            TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT);
+            TSK_FS_INFO* fs = Tsk().fs_open_vol(part, TSK_FS_TYPE_DETECT);
             if (fs == nullptr) {
                 visitor.Problem(folder + ": no file system found");
                 continue;
@@ -835,8 +839,8 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
             if (!WalkFileSystem(fs, folder + "/", reads))
                 break;
         }
-        tsk_vs_close(volumes);
-    } else if (TSK_FS_INFO* fs = tsk_fs_open_img(image, 0, TSK_FS_TYPE_DETECT)) {
+        Tsk().vs_close(volumes);
+    } else if (TSK_FS_INFO* fs = Tsk().fs_open_img(image, 0, TSK_FS_TYPE_DETECT)) {
         WalkFileSystem(fs, "", reads);
     } else {
         visitor.Problem("no file system found");
@@ -845,9 +849,9 @@ void ReadDiskImage(ScanSource& container, ContainerKind kind, MemberVisitor& vis
     if (const std::uint32_t failed = disk.ChecksumErrors())
         visitor.Problem(std::to_string(failed) + (failed == 1 ? " chunk" : " chunks") +
                         " of the evidence file missing or failing their checksums");
-    tsk_error_reset();
+    Tsk().error_reset();
     if (image != nullptr)
-        tsk_img_close(image);
+        Tsk().img_close(image);
 }
 
 } // namespace kestrel

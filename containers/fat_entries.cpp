@@ -2,6 +2,8 @@
 
 #include <unordered_set>
 
+#include "sleuth_kit_library.h"
+
 namespace kestrel {
 
 namespace {
@@ -76,7 +78,7 @@ std::vector<FatEntry> ParseFatFolder(const std::vector<std::uint8_t>& bytes) {
 
 bool FatVolume::Open(TSK_IMG_INFO* image, TSK_OFF_T offset, TSK_FS_TYPE_ENUM type) {
     std::uint8_t boot[512];
-    if (tsk_img_read(image, offset, reinterpret_cast<char*>(boot), sizeof boot) != sizeof boot)
+    if (Tsk().img_read(image, offset, reinterpret_cast<char*>(boot), sizeof boot) != sizeof boot)
         return false;
     const std::uint32_t sectorSize = Little(boot + 11, 2), perCluster = boot[13];
     const std::uint32_t reserved = Little(boot + 14, 2), fats = boot[16];
@@ -104,15 +106,15 @@ bool FatVolume::Open(TSK_IMG_INFO* image, TSK_OFF_T offset, TSK_FS_TYPE_ENUM typ
 std::uint32_t FatVolume::Next(std::uint32_t cluster) const {
     std::uint8_t bytes[4] = {};
     if (m_type == TSK_FS_TYPE_FAT12) {
-        if (tsk_img_read(m_image, m_fat + cluster + cluster / 2, reinterpret_cast<char*>(bytes),
-                         2) != 2)
+        if (Tsk().img_read(m_image, m_fat + cluster + cluster / 2, reinterpret_cast<char*>(bytes),
+                           2) != 2)
             return 0;
         const std::uint32_t pair = Little(bytes, 2);
         return cluster % 2 == 0 ? pair & 0xFFF : pair >> 4;
     }
     const int width = m_type == TSK_FS_TYPE_FAT16 ? 2 : 4;
-    if (tsk_img_read(m_image, m_fat + TSK_OFF_T{cluster} * width, reinterpret_cast<char*>(bytes),
-                     width) != width)
+    if (Tsk().img_read(m_image, m_fat + TSK_OFF_T{cluster} * width, reinterpret_cast<char*>(bytes),
+                       width) != width)
         return 0;
     return width == 2 ? Little(bytes, 2) : Little(bytes, 4) & 0x0FFFFFFF;
 }

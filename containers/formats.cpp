@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "container_readers.h"
+#include "sleuth_kit_library.h"
 
 namespace kestrel {
 
@@ -19,6 +20,10 @@ constexpr const char* kSleuthKit = "The Sleuth Kit";
 constexpr const char* kSevenZip = "7-Zip's library (7z.so)";
 constexpr const char* kSevenZipThenSleuthKit = "7-Zip's library (7z.so), then The Sleuth Kit";
 constexpr const char* kLibdskThenSleuthKit = "libdsk, then The Sleuth Kit";
+
+bool SevenZipAndSleuthKitAvailable() {
+    return SevenZipAvailable() && SleuthKitAvailable();
+}
 
 constexpr std::array kFormats = {
     FormatRow{"zip, also behind a self-extracting program", kLibarchive, nullptr},
@@ -43,13 +48,13 @@ constexpr std::array kFormats = {
               kLibmspack, nullptr},
     FormatRow{"CHM (compiled HTML help)", kLibmspack, nullptr},
     FormatRow{"raw disk image: FAT, NTFS, ext2/3/4, with or without partitions", kSleuthKit,
-              nullptr},
-    FormatRow{"VMDK", kSleuthKit, nullptr},
-    FormatRow{"VHD, VHDX", kSleuthKit, nullptr},
-    FormatRow{"E01 evidence file (EnCase)", kSleuthKit, nullptr},
-    FormatRow{"IMD and TeleDisk floppy images", kLibdskThenSleuthKit, nullptr},
-    FormatRow{"qcow2", kSevenZipThenSleuthKit, &SevenZipAvailable},
-    FormatRow{"VDI", kSevenZipThenSleuthKit, &SevenZipAvailable},
+              &SleuthKitAvailable},
+    FormatRow{"VMDK", kSleuthKit, &SleuthKitAvailable},
+    FormatRow{"VHD, VHDX", kSleuthKit, &SleuthKitAvailable},
+    FormatRow{"E01 evidence file (EnCase)", kSleuthKit, &SleuthKitAvailable},
+    FormatRow{"IMD and TeleDisk floppy images", kLibdskThenSleuthKit, &SleuthKitAvailable},
+    FormatRow{"qcow2", kSevenZipThenSleuthKit, &SevenZipAndSleuthKitAvailable},
+    FormatRow{"VDI", kSevenZipThenSleuthKit, &SevenZipAndSleuthKitAvailable},
     FormatRow{"InstallShield 5 and later (data1.hdr with the cabinets beside it)", "Kestrel (zlib)",
               nullptr},
     FormatRow{"DOS program packed by LZEXE, EXEPACK or PKLITE (large model)", "Kestrel", nullptr},

@@ -565,6 +565,37 @@ INSTANTIATE_TEST_SUITE_P(
         {"NotSevenZips", "libz.so.1", "is not 7-Zip's library (its entry points are missing)"}}),
     RowName);
 
+// The Sleuth Kit is loaded at the first disk image: without it (missing, or
+// a library that is not The Sleuth Kit) each image says why, the run exits
+// 1, everything else is read, and --formats marks the formats it reads.
+TEST_F(ScanRunTest, WithoutTheSleuthKitEachImageSaysWhy) {
+    tree.Add("R.TXT", "x");
+    ASSERT_EQ(std::system(("cd " + Quote(Root()) +
+                           " && PATH=$PATH:/sbin:/usr/sbin mkfs.fat -C F.IMG 1440 >/dev/null"
+                           " && mcopy -i F.IMG R.TXT ::R.TXT")
+                              .c_str()),
+              0);
+    AddZip("K.ZIP", 1);
+    EXPECT_EQ(Names(Run("-z -r -b -s '*' ~").out),
+              "/ F.IMG /F.IMG/ R.TXT / K.ZIP /K.ZIP/ M0.TXT / R.TXT");
+    for (const auto& [library, reason] :
+         {std::pair{"/nonexistent/libtsk.so",
+                    "cannot be loaded: /nonexistent/libtsk.so: cannot open shared object file: No "
+                    "such file or directory"},
+          std::pair{"libz.so.1", "cannot be used: "}}) {
+        const std::string shell = std::string("KESTREL_TSK_LIBRARY=") + library + " ";
+        const Result run = Run("-z -r -b -s '*' ~", shell);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(
+            run.err.starts_with("kestrel-scan: " + Root() + "/F.IMG: The Sleuth Kit " + reason))
+            << run.err;
+        EXPECT_EQ(Names(run.out), "/ F.IMG K.ZIP /K.ZIP/ M0.TXT / R.TXT");
+        EXPECT_EQ(Run("--formats", shell).out.find("The Sleuth Kit (not available)") !=
+                      std::string::npos,
+                  true);
+    }
+}
+
 struct ReuseCase {
     const char* name;
     std::string previous;               // the previous run's shell and options
