@@ -57,7 +57,8 @@ constexpr std::array kFormats = {
     FormatRow{"VDI", kSevenZipThenSleuthKit, &SevenZipAndSleuthKitAvailable},
     FormatRow{"InstallShield 5 and later (data1.hdr with the cabinets beside it)", "Kestrel (zlib)",
               nullptr},
-    FormatRow{"DOS program packed by LZEXE, EXEPACK or PKLITE (large model)", "Kestrel", nullptr},
+    FormatRow{"DOS program (EXE or COM) packed by LZEXE, EXEPACK, PKLITE, DIET or UPX",
+              "Kestrel (UPX: libucl, liblzma)", nullptr},
 };
 
 } // namespace
