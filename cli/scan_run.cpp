@@ -133,9 +133,12 @@ private:
 };
 
 // Files waiting or being scanned, per worker: enough that the other workers
-// go on while one scans a large file at the head of the line, few enough that
-// their directories stay open cheaply (the descriptor budget caps them too).
-constexpr std::size_t kJobsInFlightPerWorker = 32;
+// go on while one scans a large file at the head of the line, and that the
+// walk, which waits when they are all taken until half are done, seldom
+// waits when files cost little (records copied with --reuse); few enough
+// that their directories stay open cheaply (the descriptor budget caps them
+// too).
+constexpr std::size_t kJobsInFlightPerWorker = 128;
 
 // Consecutive file PATHs of one directory are scanned as files selected there,
 // in groups of at most this many names, under one directory line.
