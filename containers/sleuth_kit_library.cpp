@@ -1,8 +1,32 @@
 #include "sleuth_kit_library.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <mutex>
+
+// Every block The Sleuth Kit allocates goes through tsk_malloc and
+// tsk_realloc, and some are sized by a field of the image: an ext4 inode with
+// inline data that claims 2 GB is given a zeroed 2 GB block. The program
+// exports these two functions and the library calls them through its PLT,
+// so they take the place of its own and refuse any block larger than one
+// image's metadata can need; TSK then fails that record or folder, which is
+// said, instead of touching gigabytes.
+namespace {
+constexpr std::size_t kMaxSleuthKitBlock = std::size_t{256} << 20;
+} // namespace
+
+extern "C" void* tsk_malloc(std::size_t length) {
+    if (length > kMaxSleuthKitBlock)
+        return nullptr;
+    return std::calloc(1, length);
+}
+
+extern "C" void* tsk_realloc(void* block, std::size_t length) {
+    if (length > kMaxSleuthKitBlock)
+        return nullptr;
+    return std::realloc(block, length);
+}
 
 namespace kestrel {
 
