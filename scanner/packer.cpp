@@ -208,6 +208,17 @@ std::optional<std::vector<std::uint8_t>> ReadExactly(ScanSource& program, std::i
     return bytes;
 }
 
+const char* CopyMatch(std::vector<std::uint8_t>& out, std::int64_t distance, std::int64_t length,
+                      std::int64_t limit) {
+    if (distance < 1 || distance > std::ssize(out))
+        return "a match reaches before the start of the program";
+    if (length > limit - std::ssize(out))
+        return "the unpacked program grows past what its loader can hold";
+    for (std::int64_t i = 0; i < length; ++i)
+        out.push_back(out[out.size() - static_cast<std::size_t>(distance)]);
+    return nullptr;
+}
+
 std::optional<MzHeader> ReadMzHeader(ScanSource& program) {
     const std::vector<std::uint8_t> bytes = ReadUpTo(program, 0, kMzHeaderSize);
     if (std::ssize(bytes) < kMzHeaderSize || !HasAt(bytes, 0, "MZ"))

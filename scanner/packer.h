@@ -125,6 +125,13 @@ bool ReadSegmentRelocations(const std::vector<std::uint8_t>& table,
 // program asks for beyond its image stays what the packed program had in all.
 Unpacked BuildMzProgram(const LoadedProgram& loaded, const MzHeader& packed);
 
+// Appends the `length` bytes that lie `distance` bytes back in `out`, one
+// at a time as the loaders of LZEXE, PKLITE and DIET copy them (a match may
+// overlap what it writes); null when done, else why not: a match reaching
+// before the start, or past `limit` bytes.
+const char* CopyMatch(std::vector<std::uint8_t>& out, std::int64_t distance, std::int64_t length,
+                      std::int64_t limit);
+
 // The packed stream of LZEXE and PKLITE: bytes, with a 16-bit flag word read
 // whenever the last one's bits are used up (read at once, before any byte
 // that follows, as their loaders do); its bits are taken from the lowest.

@@ -60,12 +60,8 @@ std::string Decode(const std::vector<std::uint8_t>& packed, std::int64_t limit,
         }
         if (in.Failed())
             break;
-        if (distance > std::ssize(out))
-            return "a match reaches before the start of the program";
-        if (length > limit - std::ssize(out))
-            return "the unpacked program grows past what its loader can hold";
-        for (std::int64_t i = 0; i < length; ++i)
-            out.push_back(out[out.size() - static_cast<std::size_t>(distance)]);
+        if (const char* problem = CopyMatch(out, distance, length, limit))
+            return problem;
     }
     return "the packed data ends early";
 }

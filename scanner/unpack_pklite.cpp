@@ -128,12 +128,8 @@ std::string Decode(FlagWordStream& in, bool extra, bool large, std::int64_t limi
         if (!high || in.Failed())
             break;
         const std::int64_t distance = *high << 8 | low;
-        if (distance == 0 || distance > std::ssize(out))
-            return "a match reaches before the start of the program";
-        if (*length > limit - std::ssize(out))
-            return "the unpacked program grows past what its loader can hold";
-        for (int i = 0; i < *length; ++i)
-            out.push_back(out[out.size() - static_cast<std::size_t>(distance)]);
+        if (const char* problem = CopyMatch(out, distance, *length, limit))
+            return problem;
     }
     return "the packed data ends early";
 }
