@@ -381,45 +381,86 @@ bool HasZipBehind(ScanSource& source) {
     return false;
 }
 
+// A header an archive behind a program starts with: the signature that
+// marks it, how far into the header that lies, and the check of the rest.
+struct ArchiveHeaderKind {
+    std::string_view signature;
+    std::size_t signatureAt;
+    bool (*checksOut)(const std::uint8_t* header, std::size_t count);
+    bool arj;
+};
+
+constexpr std::array kArchiveHeaderKinds = {
+    ArchiveHeaderKind{"Rar!\x1A\x07"sv, 0, RarHeaderChecksOut, false},
+    ArchiveHeaderKind{"7z\xBC\xAF\x27\x1C"sv, 0, SevenZipHeaderChecksOut, false},
+    ArchiveHeaderKind{"-l"sv, 2, LhaHeaderChecksOut, false}, // "-lh5-" after size and sum
+    ArchiveHeaderKind{"\x60\xEA"sv, 0, ArjHeaderChecksOut, true},
+};
+
+// Whether a header of `kind` checks out at `at` in the window read from
+// `from`; one that may run past the window's end is read again whole.
+bool HeaderChecksOutAt(ScanSource& source, std::int64_t from, const std::string& window,
+                       std::size_t at, const ArchiveHeaderKind& kind) {
+    constexpr std::size_t kLongestHeader = 4096;
+    const auto* header = reinterpret_cast<const std::uint8_t*>(window.data()) + at;
+    std::size_t count = window.size() - at;
+    std::string more;
+    if (count < kLongestHeader) {
+        more = ReadText(source, from + static_cast<std::int64_t>(at), kLongestHeader);
+        header = reinterpret_cast<const std::uint8_t*>(more.data());
+        count = more.size();
+    }
+    return kind.checksOut(header, std::min(count, kLongestHeader));
+}
+
+// Where the first header of `kind` that checks out starts, before `before`;
+// npos when there is none. The signature is found by the library's search,
+// which is many times faster than looking at each byte of a large program.
+std::size_t FirstHeaderOfKind(ScanSource& source, std::int64_t from, const std::string& window,
+                              const ArchiveHeaderKind& kind, std::size_t before) {
+    constexpr std::size_t kShortestHeader = 7;
+    for (std::size_t found = window.find(kind.signature, kind.signatureAt);
+         found != std::string::npos; found = window.find(kind.signature, found + 1)) {
+        const std::size_t at = found - kind.signatureAt;
+        if (at >= before || at + kShortestHeader > window.size())
+            break;
+        if (HeaderChecksOutAt(source, from, window, at, kind))
+            return at;
+    }
+    return std::string::npos;
+}
+
+// NSIS's first header, which lies only at a multiple of 512 bytes into the
+// file: npos when there is none.
+std::size_t FirstNsisHeader(std::int64_t from, const std::string& window) {
+    const std::int64_t firstAligned =
+        ((4 - from) % kNsisAlignment + kNsisAlignment) % kNsisAlignment;
+    for (auto at = static_cast<std::size_t>(firstAligned);
+         at + kNsisSignature.size() <= window.size(); at += kNsisAlignment) {
+        if (window.compare(at, kNsisSignature.size(), kNsisSignature) == 0)
+            return at;
+    }
+    return std::string::npos;
+}
+
 // The first RAR, 7z, LHA or ARJ archive whose header checks out, or NSIS's
 // first header, among the `length` bytes at `from`.
 ArchiveBehindProgram FindArchiveHeader(ScanSource& source, std::int64_t from, std::int64_t length) {
     ArchiveBehindProgram found;
     const std::string window = ReadText(source, from, length);
-    constexpr std::size_t kLongestHeader = 4096;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(window.data());
-    for (std::size_t at = 0; at + 7 <= window.size(); ++at) {
-        const bool rar = window[at] == 'R' && window.compare(at, 6, "Rar!\x1A\x07"sv) == 0;
-        const bool sevenZip =
-            window[at] == '7' && window.compare(at, 6, "7z\xBC\xAF\x27\x1C"sv) == 0;
-        const bool lha = window[at + 2] == '-' && window[at + 3] == 'l' && window[at + 6] == '-';
-        const bool arj = window[at] == '\x60' && window[at + 1] == '\xEA';
-        const std::int64_t offset = from + static_cast<std::int64_t>(at);
-        if (window[at] == '\xEF' && offset % kNsisAlignment == 4 &&
-            window.compare(at, kNsisSignature.size(), kNsisSignature) == 0) {
-            found.start = offset - 4;
-            found.nsis = true;
-            return found;
-        }
-        if (!rar && !sevenZip && !lha && !arj)
+    std::size_t first = FirstNsisHeader(from, window);
+    if (first != std::string::npos) {
+        found.start = from + static_cast<std::int64_t>(first) - 4;
+        found.nsis = true;
+    }
+    for (const ArchiveHeaderKind& kind : kArchiveHeaderKinds) {
+        const std::size_t at = FirstHeaderOfKind(source, from, window, kind, first);
+        if (at == std::string::npos)
             continue;
-        std::string more;
-        const std::uint8_t* header = bytes + at;
-        std::size_t count = window.size() - at;
-        if (count < kLongestHeader) {
-            more = ReadText(source, offset, kLongestHeader);
-            header = reinterpret_cast<const std::uint8_t*>(more.data());
-            count = more.size();
-        }
-        count = std::min(count, kLongestHeader);
-        if ((rar && RarHeaderChecksOut(header, count)) ||
-            (sevenZip && SevenZipHeaderChecksOut(header, count)) ||
-            (lha && LhaHeaderChecksOut(header, count)) ||
-            (arj && ArjHeaderChecksOut(header, count))) {
-            found.start = offset;
-            found.arj = arj;
-            return found;
-        }
+        first = at;
+        found.start = from + static_cast<std::int64_t>(at);
+        found.nsis = false;
+        found.arj = kind.arj;
     }
     return found;
 }
