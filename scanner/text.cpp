@@ -108,13 +108,15 @@ std::string SanitizeUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
-        const std::size_t length = ValidSequenceLength(text);
-        if (length == 0) {
+        // Valid text is copied a whole run at a time: nearly all of it is.
+        std::size_t valid = 0;
+        for (std::size_t length = 1; valid < text.size() && length != 0; valid += length)
+            length = ValidSequenceLength(text.substr(valid));
+        out.append(text.substr(0, valid));
+        text.remove_prefix(valid);
+        if (!text.empty()) {
             AppendUtf8(out, 0xFFFD);
             text.remove_prefix(1);
-        } else {
-            out.append(text.substr(0, length));
-            text.remove_prefix(length);
         }
     }
     return out;
