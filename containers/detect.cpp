@@ -339,6 +339,8 @@ bool IsIso9660(ScanSource& source) {
 }
 
 std::string ReadText(ScanSource& source, std::int64_t offset, std::int64_t length) {
+    // Windows are asked for larger than most programs: only what lies there is made room for.
+    length = std::min(length, source.Length() - offset);
     std::string text(static_cast<std::size_t>(std::max<std::int64_t>(length, 0)), '\0');
     const std::int64_t got =
         source.ReadAt(offset, reinterpret_cast<std::uint8_t*>(text.data()), length);
