@@ -224,9 +224,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 // An InstallShield set in SET/ (or the zip SET.ZIP) beside A.TXT: data1.hdr
 // and DATA1.CAB (the names matched without regard to case), each with
-// `header` or `cabinet` merged over its description, or absent when null. Its program is reported
-// with its version under its group's folder, or the damage is said in one
-// line, exit status 1, and the rest of the tree reported.
+// `header` or `cabinet` merged over its description, or absent when null; when
+// `split`, its program goes on in DATA2.CAB (`second`), which holds the file
+// after it. Its program is reported with its version under its group's
+// folder, or the damage is said in one line, exit status 1, and the rest of
+// the tree reported.
 struct SetCase {
     const char* name;
     const char* header = "{}";
@@ -234,6 +236,8 @@ struct SetCase {
     const char* err = ""; // standard error's one line holds "kestrel-scan: ~/" and it
     bool program = false; // the program reported with its version all the same
     bool zipped = false;
+    bool split = false;
+    const char* second = "{}";
 };
 
 class InstallShieldTest : public ScanRunTest, public ::testing::WithParamInterface<SetCase> {};
@@ -246,14 +250,19 @@ TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
         "put": [{"at": 0, "text": "Widget 3.2"}]}]}]})";
     const SetCase& row = GetParam();
     tree.Add("A.TXT", "x");
+    fixtures::Json base = fixtures::Json::parse(set);
+    base["groups"][0]["members"][0]["split"] = row.split;
+    const auto part = [&](const char* path, const char* change) {
+        return fixtures::Describe(fixtures::Describe(base.dump(), path).dump(), change);
+    };
     fixtures::Json files = fixtures::Json::array();
     if (row.header != nullptr)
-        files.push_back(fixtures::Describe(
-            fixtures::Describe(set, R"({"path": "data1.hdr"})").dump(), row.header));
+        files.push_back(part(R"({"path": "data1.hdr"})", row.header));
     if (row.cabinet != nullptr)
-        files.push_back(fixtures::Describe(
-            fixtures::Describe(set, R"({"path": "DATA1.CAB", "part": "cabinet"})").dump(),
-            row.cabinet));
+        files.push_back(part(R"({"path": "DATA1.CAB", "part": "cabinet"})", row.cabinet));
+    if (row.split && row.second != nullptr)
+        files.push_back(
+            part(R"({"path": "DATA2.CAB", "part": "cabinet", "volume": 2})", row.second));
     if (row.zipped)
         tree.Add("SET.ZIP", fixtures::BuildSample({{"format", "zip"}, {"members", files}}));
     for (const fixtures::Json& file : row.zipped ? fixtures::Json::array() : files)
@@ -305,7 +314,21 @@ INSTANTIATE_TEST_SUITE_P(
         {"WholeInsideAZip", "{}", "{}", "", false, true},
         {"CabinetMissingInsideAZip", "{}", nullptr,
          "SET.ZIP/data1.hdr: InstallShield set not read: its cabinet data1.cab is missing", false,
-         true}}),
+         true},
+        // The program's stored bytes half in each cabinet, cut inside a chunk.
+        {"Split", "{}", "{}", "", false, false, true},
+        {"SplitInTheLayoutOfVersion5", R"({"layout": 5})", R"({"layout": 5})", "", false, false,
+         true, R"({"layout": 5})"},
+        {"SplitInsideAZip", "{}", "{}", "", false, true, true},
+        // Both the program and the file after it in the missing cabinet.
+        {"SplitSecondCabinetMissing", "{}", "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: split, and its cabinet "
+         "data2.cab is missing",
+         false, false, true, nullptr},
+        {"SplitSecondCabinetCut", "{}", "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie past the "
+         "end of data2.cab",
+         false, false, true, R"({"cut": 520})"}}),
     RowName);
 
 struct Interrupt {
