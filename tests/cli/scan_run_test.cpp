@@ -226,7 +226,8 @@ INSTANTIATE_TEST_SUITE_P(
 // and DATA1.CAB (the names matched without regard to case), each with
 // `header` or `cabinet` merged over its description, or absent when null; when
 // `split`, its program goes on in DATA2.CAB (`second`), which holds the file
-// after it. Its program is reported with its version under its group's
+// after it; when `linked`, Help/SETUP.EXE (file 2) is linked to the program's
+// bytes. Its programs are reported with their version under their group's
 // folder, or the damage is said in one line, exit status 1, and the rest of
 // the tree reported.
 struct SetCase {
@@ -238,6 +239,7 @@ struct SetCase {
     bool zipped = false;
     bool split = false;
     const char* second = "{}";
+    bool linked = false;
 };
 
 class InstallShieldTest : public ScanRunTest, public ::testing::WithParamInterface<SetCase> {};
@@ -252,6 +254,8 @@ TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
     tree.Add("A.TXT", "x");
     fixtures::Json base = fixtures::Json::parse(set);
     base["groups"][0]["members"][0]["split"] = row.split;
+    if (row.linked)
+        base["groups"][1]["members"].push_back({{"path", "SETUP.EXE"}, {"link", 0}});
     const auto part = [&](const char* path, const char* change) {
         return fixtures::Describe(fixtures::Describe(base.dump(), path).dump(), change);
     };
@@ -276,16 +280,17 @@ TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
             << result.err;
     }
     EXPECT_NE(result.out.find("\"path\":\"" + Root() + "/A.TXT\""), std::string::npos);
-    const std::string program = "\"path\":\"" + Root() + (row.zipped ? "/SET.ZIP" : "/SET") +
-                                "/data1.hdr/Program Files/BIN/SETUPX.EXE\"";
     const Lines lines = SplitLines(result.out);
-    const auto record = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.find(program) != std::string::npos;
-    });
-    EXPECT_EQ(record != lines.end() &&
-                  record->find("\"FileVersion\":\"3.20.007\"") != std::string::npos,
-              whole || row.program)
-        << result.out;
+    const auto versioned = [&](const std::string& path) {
+        const std::string key = "\"path\":\"" + Root() + (row.zipped ? "/SET.ZIP" : "/SET") +
+                                "/data1.hdr/" + path + "\"";
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(key) != std::string::npos &&
+                   line.find("\"FileVersion\":\"3.20.007\"") != std::string::npos;
+        });
+    };
+    EXPECT_EQ(versioned("Program Files/BIN/SETUPX.EXE"), whole || row.program) << result.out;
+    EXPECT_EQ(versioned("Help/SETUP.EXE"), whole && row.linked) << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -316,19 +321,53 @@ INSTANTIATE_TEST_SUITE_P(
          "SET.ZIP/data1.hdr: InstallShield set not read: its cabinet data1.cab is missing", false,
          true},
         // The program's stored bytes half in each cabinet, cut inside a chunk.
-        {"Split", "{}", "{}", "", false, false, true},
-        {"SplitInTheLayoutOfVersion5", R"({"layout": 5})", R"({"layout": 5})", "", false, false,
-         true, R"({"layout": 5})"},
-        {"SplitInsideAZip", "{}", "{}", "", false, true, true},
+        {.name = "Split", .split = true},
+        {.name = "SplitInTheLayoutOfVersion5",
+         .header = R"({"layout": 5})",
+         .cabinet = R"({"layout": 5})",
+         .split = true,
+         .second = R"({"layout": 5})"},
+        {.name = "SplitInsideAZip", .zipped = true, .split = true},
         // Both the program and the file after it in the missing cabinet.
-        {"SplitSecondCabinetMissing", "{}", "{}",
-         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: split, and its cabinet "
-         "data2.cab is missing",
-         false, false, true, nullptr},
-        {"SplitSecondCabinetCut", "{}", "{}",
-         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie past the "
-         "end of data2.cab",
-         false, false, true, R"({"cut": 520})"}}),
+        {.name = "SplitSecondCabinetMissing",
+         .err = "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: split, and its "
+                "cabinet data2.cab is missing",
+         .split = true,
+         .second = nullptr},
+        {.name = "SplitSecondCabinetCut",
+         .err = "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie "
+                "past the end of data2.cab",
+         .split = true,
+         .second = R"({"cut": 520})"},
+        // The cabinets count the bytes as the program's: read as file 2's,
+        // they would lie past the end of data1.cab.
+        {.name = "LinkedToASplitFile", .split = true, .linked = true},
+        // File 2's link_previous at file0+250, its link_flags at file0+258.
+        {.name = "LinkedToItself",
+         .header = R"({"put": [{"at": "file0+250", "u32": 2}]})",
+         .err = "SET/data1.hdr: Help/SETUP.EXE: linked to itself; not read",
+         .program = true,
+         .linked = true},
+        {.name = "LinkedPastTheFiles",
+         .header = R"({"put": [{"at": "file0+250", "u32": 3}]})",
+         .err = "SET/data1.hdr: Help/SETUP.EXE: linked to file 3 of 3; not read",
+         .program = true,
+         .linked = true},
+        // The program linked back to file 2.
+        {.name = "LinksLooping",
+         .header = R"({"put": [{"at": "file0+76", "u32": 2}, {"at": "file0+84", "u8": 3}]})",
+         .err = "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its links loop; "
+                "not read",
+         .linked = true},
+        // README.TXT's flags at file0+87, its data_offset at file0+105.
+        {.name = "ListedAsInNoCabinet",
+         .header = R"({"put": [{"at": "file0+87", "u16": 8}]})",
+         .err = "SET/data1.hdr: Help/README.TXT: marked as in no cabinet; not read",
+         .program = true},
+        {.name = "WithoutADataOffset",
+         .header = R"({"put": [{"at": "file0+105", "u32": 0}]})",
+         .err = "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read",
+         .program = true}}),
     RowName);
 
 struct Interrupt {
