@@ -321,53 +321,40 @@ INSTANTIATE_TEST_SUITE_P(
          "SET.ZIP/data1.hdr: InstallShield set not read: its cabinet data1.cab is missing", false,
          true},
         // The program's stored bytes half in each cabinet, cut inside a chunk.
-        {.name = "Split", .split = true},
-        {.name = "SplitInTheLayoutOfVersion5",
-         .header = R"({"layout": 5})",
-         .cabinet = R"({"layout": 5})",
-         .split = true,
-         .second = R"({"layout": 5})"},
-        {.name = "SplitInsideAZip", .zipped = true, .split = true},
+        {"Split", "{}", "{}", "", false, false, true},
+        {"SplitInTheLayoutOfVersion5", R"({"layout": 5})", R"({"layout": 5})", "", false, false,
+         true, R"({"layout": 5})"},
+        {"SplitInsideAZip", "{}", "{}", "", false, true, true},
         // Both the program and the file after it in the missing cabinet.
-        {.name = "SplitSecondCabinetMissing",
-         .err = "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: split, and its "
-                "cabinet data2.cab is missing",
-         .split = true,
-         .second = nullptr},
-        {.name = "SplitSecondCabinetCut",
-         .err = "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie "
-                "past the end of data2.cab",
-         .split = true,
-         .second = R"({"cut": 520})"},
+        {"SplitSecondCabinetMissing", "{}", "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: split, and its cabinet "
+         "data2.cab is missing",
+         false, false, true, nullptr},
+        {"SplitSecondCabinetCut", "{}", "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie past the "
+         "end of data2.cab",
+         false, false, true, R"({"cut": 520})"},
         // The cabinets count the bytes as the program's: read as file 2's,
         // they would lie past the end of data1.cab.
-        {.name = "LinkedToASplitFile", .split = true, .linked = true},
-        // File 2's link_previous at file0+250, its link_flags at file0+258.
-        {.name = "LinkedToItself",
-         .header = R"({"put": [{"at": "file0+250", "u32": 2}]})",
-         .err = "SET/data1.hdr: Help/SETUP.EXE: linked to itself; not read",
-         .program = true,
-         .linked = true},
-        {.name = "LinkedPastTheFiles",
-         .header = R"({"put": [{"at": "file0+250", "u32": 3}]})",
-         .err = "SET/data1.hdr: Help/SETUP.EXE: linked to file 3 of 3; not read",
-         .program = true,
-         .linked = true},
-        // The program linked back to file 2.
-        {.name = "LinksLooping",
-         .header = R"({"put": [{"at": "file0+76", "u32": 2}, {"at": "file0+84", "u8": 3}]})",
-         .err = "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its links loop; "
-                "not read",
-         .linked = true},
-        // README.TXT's flags at file0+87, its data_offset at file0+105.
-        {.name = "ListedAsInNoCabinet",
-         .header = R"({"put": [{"at": "file0+87", "u16": 8}]})",
-         .err = "SET/data1.hdr: Help/README.TXT: marked as in no cabinet; not read",
-         .program = true},
-        {.name = "WithoutADataOffset",
-         .header = R"({"put": [{"at": "file0+105", "u32": 0}]})",
-         .err = "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read",
-         .program = true}}),
+        {"LinkedToASplitFile", "{}", "{}", "", false, false, true, "{}", true},
+        // File 2's link_previous at file0+250; the program's at file0+76, its
+        // link_flags at file0+84; README.TXT's flags at file0+87, its
+        // data_offset at file0+105.
+        {"LinkedToItself", R"({"put": [{"at": "file0+250", "u32": 2}]})", "{}",
+         "SET/data1.hdr: Help/SETUP.EXE: linked to itself; not read", true, false, false, "{}",
+         true},
+        {"LinkedPastTheFiles", R"({"put": [{"at": "file0+250", "u32": 3}]})", "{}",
+         "SET/data1.hdr: Help/SETUP.EXE: linked to file 3 of 3; not read", true, false, false, "{}",
+         true},
+        {"LinksLooping", R"({"put": [{"at": "file0+76", "u32": 2}, {"at": "file0+84", "u8": 3}]})",
+         "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its links loop; not "
+         "read",
+         false, false, false, "{}", true},
+        {"ListedAsInNoCabinet", R"({"put": [{"at": "file0+87", "u16": 8}]})", "{}",
+         "SET/data1.hdr: Help/README.TXT: marked as in no cabinet; not read", true},
+        {"WithoutADataOffset", R"({"put": [{"at": "file0+105", "u32": 0}]})", "{}",
+         "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read", true}}),
     RowName);
 
 struct Interrupt {
