@@ -10,9 +10,15 @@
 // file_table_offset2 from the table's start.
 // A file group: name_offset, then (0x48 bytes on in version 5, 0x12 in the
 // others) the first and last index of its files.
+// A version 6 file descriptor: flags, expanded_size, compressed_size,
+// data_offset, md5, 16 bytes, name_offset, directory_index, 12 bytes,
+// link_previous, link_next, link_flags, volume. A file stored once under
+// several names has the later names linked to the first: link_flags 1, and
+// link_previous the first one's index.
 
 #include "installshield_header.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kestrel {
@@ -32,6 +38,10 @@ constexpr std::uint64_t kDescriptorLengthV6 = 0x57;
 constexpr std::uint64_t kDescriptorLengthV5 = 0x3A;
 // A Windows path is at most 260 characters; a longer name is damage.
 constexpr std::uint64_t kMaxNameUnits = 1024;
+constexpr std::uint8_t kLinkPrevious = 1;
+// Every copy links to the first, so a link leads to a file that links no
+// further; a crafted header's chains could run through every file.
+constexpr int kMaxLinkHops = 16;
 
 // The header's bytes, every read checked against their end.
 class HeaderBytes {
@@ -162,45 +172,6 @@ std::string ReadGroups(const HeaderBytes& bytes, const InstallShieldCommon& comm
     return {};
 }
 
-// The descriptor of file `index`; "" when it is read (or listed invalid:
-// then its path stays empty), else what is wrong.
-std::string ReadFile(const HeaderBytes& bytes, const Descriptor& d, std::uint32_t index,
-                     InstallShieldFile& file, std::uint32_t& directory) {
-    file.index = index;
-    std::uint32_t name_offset = 0;
-    if (d.v5) {
-        const std::uint64_t at = d.table + bytes.U32(d.table + 4 * (d.directory_count + index));
-        if (!bytes.Has(at, kDescriptorLengthV5))
-            return "damaged: the descriptor of file " + std::to_string(index) +
-                   " lies past its end";
-        name_offset = bytes.U32(at);
-        directory = bytes.U32(at + 4);
-        file.flags = static_cast<std::uint16_t>(bytes.U16(at + 8));
-        file.expanded_size = bytes.U32(at + 10);
-        file.compressed_size = bytes.U32(at + 14);
-        file.data_offset = bytes.U32(at + 0x26);
-        std::copy(bytes.At(at + 0x2A), bytes.At(at + 0x3A), file.md5.begin());
-    } else {
-        const std::uint64_t at = d.table + d.file_table_offset2 + kDescriptorLengthV6 * index;
-        file.flags = static_cast<std::uint16_t>(bytes.U16(at));
-        file.expanded_size = bytes.U64(at + 2);
-        file.compressed_size = bytes.U64(at + 10);
-        file.data_offset = bytes.U64(at + 18);
-        std::copy(bytes.At(at + 26), bytes.At(at + 42), file.md5.begin());
-        name_offset = bytes.U32(at + 0x3A);
-        directory = bytes.U16(at + 0x3E);
-        file.volume = bytes.U16(at + 0x55);
-    }
-    if ((file.flags & kInstallShieldInvalid) != 0 || name_offset == 0 || file.data_offset == 0)
-        return {};
-    if (!bytes.Name(d.table + name_offset, d.wide, file.path) || file.path.empty())
-        return "damaged: the name of file " + std::to_string(index) + " lies past its end";
-    if (directory >= d.directory_count)
-        return "damaged: file " + std::to_string(index) + " in folder " +
-               std::to_string(directory) + " of " + std::to_string(d.directory_count);
-    return {};
-}
-
 // A folder's name as a path inside the set: Windows's "\" become "/".
 std::string FolderPath(std::string name) {
     for (char& c : name) {
@@ -208,6 +179,108 @@ std::string FolderPath(std::string name) {
             c = '/';
     }
     return name.empty() ? name : name + "/";
+}
+
+// A file's descriptor as it is written.
+struct Entry {
+    InstallShieldFile file; // its index and data
+    std::uint32_t name_offset = 0;
+    std::uint32_t directory = 0;
+    std::uint32_t link_previous = 0;
+    std::uint8_t link_flags = 0;
+};
+
+// The descriptor of file `index`; false when it lies past the header's end.
+bool ReadEntry(const HeaderBytes& bytes, const Descriptor& d, std::uint32_t index, Entry& e) {
+    e = {};
+    InstallShieldFile& file = e.file;
+    file.index = index;
+    if (d.v5) {
+        const std::uint64_t at = d.table + bytes.U32(d.table + 4 * (d.directory_count + index));
+        if (!bytes.Has(at, kDescriptorLengthV5))
+            return false;
+        e.name_offset = bytes.U32(at);
+        e.directory = bytes.U32(at + 4);
+        file.flags = static_cast<std::uint16_t>(bytes.U16(at + 8));
+        file.expanded_size = bytes.U32(at + 10);
+        file.compressed_size = bytes.U32(at + 14);
+        file.data_offset = bytes.U32(at + 0x26);
+        std::copy(bytes.At(at + 0x2A), bytes.At(at + 0x3A), file.md5.begin());
+        return true;
+    }
+    // Every descriptor of version 6 on was found inside the header whole.
+    const std::uint64_t at = d.table + d.file_table_offset2 + kDescriptorLengthV6 * index;
+    file.flags = static_cast<std::uint16_t>(bytes.U16(at));
+    file.expanded_size = bytes.U64(at + 2);
+    file.compressed_size = bytes.U64(at + 10);
+    file.data_offset = bytes.U64(at + 18);
+    std::copy(bytes.At(at + 26), bytes.At(at + 42), file.md5.begin());
+    e.name_offset = bytes.U32(at + 0x3A);
+    e.directory = bytes.U16(at + 0x3E);
+    e.link_previous = bytes.U32(at + 0x4C);
+    e.link_flags = bytes.At(at + 0x54)[0];
+    file.volume = bytes.U16(at + 0x55);
+    return true;
+}
+
+// Gives `e` the index and data of the file whose bytes it shares; "" or why
+// its links are not followed.
+std::string FollowLinks(const HeaderBytes& bytes, const Descriptor& d, Entry& e) {
+    std::vector<std::uint32_t> seen = {e.file.index};
+    Entry at = e;
+    for (int hop = 0; (at.link_flags & kLinkPrevious) != 0; ++hop) {
+        const std::uint32_t target = at.link_previous;
+        if (target == at.file.index)
+            return "linked to itself";
+        if (std::find(seen.begin(), seen.end(), target) != seen.end())
+            return "its links loop";
+        if (hop == kMaxLinkHops)
+            return "linked through more than " + std::to_string(kMaxLinkHops) + " files";
+        if (target >= d.file_count || !ReadEntry(bytes, d, target, at))
+            return "linked to file " + std::to_string(target) + " of " +
+                   std::to_string(d.file_count);
+        seen.push_back(target);
+    }
+    e.file = at.file;
+    return {};
+}
+
+// Why the listed file `e` is not read, or "".
+std::string FileFault(const HeaderBytes& bytes, const Descriptor& d, Entry& e) {
+    if ((e.file.flags & kInstallShieldInvalid) != 0)
+        return "marked as in no cabinet";
+    if (std::string fault = FollowLinks(bytes, d, e); !fault.empty())
+        return fault;
+    if ((e.file.flags & kInstallShieldInvalid) != 0)
+        return "linked to a file marked as in no cabinet";
+    if (e.file.data_offset == 0 && e.file.expanded_size != 0)
+        return "without the offset of its bytes";
+    if (e.name_offset == 0)
+        return "without a name";
+    return {};
+}
+
+// The path of file `e` under `group`: a file to be read must have a name
+// and folder inside the header; one that is not read is named all the same.
+std::string FilePath(const HeaderBytes& bytes, const Descriptor& d, const std::string& group,
+                     std::uint32_t number, Entry& e) {
+    const std::string index = std::to_string(number);
+    std::string name;
+    const bool named =
+        e.name_offset != 0 && bytes.Name(d.table + e.name_offset, d.wide, name) && !name.empty();
+    if (!named && e.file.fault.empty())
+        return "damaged: the name of file " + index + " lies past its end";
+    if (e.directory >= d.directory_count && e.file.fault.empty())
+        return "damaged: file " + index + " in folder " + std::to_string(e.directory) + " of " +
+               std::to_string(d.directory_count);
+    std::string folder;
+    const bool placed =
+        e.directory < d.directory_count &&
+        bytes.Name(d.table + bytes.U32(d.table + 4 * std::uint64_t{e.directory}), d.wide, folder);
+    if (!placed && e.file.fault.empty())
+        return "damaged: the name of folder " + std::to_string(e.directory) + " lies past its end";
+    e.file.path = group + "/" + FolderPath(folder) + (named ? name : "file " + index);
+    return {};
 }
 
 } // namespace
@@ -253,23 +326,18 @@ std::string ParseInstallShieldHeader(std::span<const std::uint8_t> header, Insta
             if (listed[index])
                 continue;
             listed[index] = true;
-            InstallShieldFile file;
-            std::uint32_t directory = 0;
-            if (std::string fault = ReadFile(bytes, d, index, file, directory); !fault.empty()) {
+            Entry entry;
+            if (!ReadEntry(bytes, d, index, entry)) {
+                set = {};
+                return "damaged: the descriptor of file " + std::to_string(index) +
+                       " lies past its end";
+            }
+            entry.file.fault = FileFault(bytes, d, entry);
+            if (std::string fault = FilePath(bytes, d, group.name, index, entry); !fault.empty()) {
                 set = {};
                 return fault;
             }
-            if (file.path.empty())
-                continue;
-            std::string folder;
-            if (!bytes.Name(d.table + bytes.U32(d.table + 4 * std::uint64_t{directory}), d.wide,
-                            folder)) {
-                set = {};
-                return "damaged: the name of folder " + std::to_string(directory) +
-                       " lies past its end";
-            }
-            file.path = group.name + "/" + FolderPath(folder) + file.path;
-            set.files.push_back(std::move(file));
+            set.files.push_back(std::move(entry.file));
         }
     }
     return {};

@@ -39,6 +39,9 @@ inline constexpr std::uint16_t kInstallShieldInvalid = 8;    // listed but not i
 struct InstallShieldFile {
     std::uint32_t index = 0; // in the file table, as the cabinets count files
     std::string path;        // "group/folder/name"
+    // Why its bytes are not read: listed as in no cabinet, or a link to
+    // another file's bytes that cannot be followed; "" when they are.
+    std::string fault;
     std::uint16_t flags = 0;
     std::uint64_t expanded_size = 0;
     std::uint64_t compressed_size = 0;
@@ -50,7 +53,9 @@ struct InstallShieldFile {
 struct InstallShieldSet {
     InstallShieldCommon common;
     std::uint32_t file_count = 0;
-    std::vector<InstallShieldFile> files; // group by group, the set's invalid files left out
+    // Group by group; a file linked to an earlier one's bytes has that file's
+    // index and data under its own path.
+    std::vector<InstallShieldFile> files;
 };
 
 // Parses the whole header; "" or what is wrong with it, the set then empty.

@@ -413,7 +413,11 @@ void ReadInstallShield(ScanSource& container, MemberVisitor& visitor) {
         return;
     }
     for (const InstallShieldFile& file : set.files) {
-        if (!ReadFile(cabinets, file, visitor))
+        if (visitor.Stopping())
+            return;
+        if (!file.fault.empty())
+            visitor.Problem(file.path + ": " + file.fault + "; not read");
+        else if (!ReadFile(cabinets, file, visitor))
             return;
     }
 }

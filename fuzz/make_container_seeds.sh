@@ -187,6 +187,9 @@ with open(sys.argv[1], "wb") as o:
                 b"\0\0\x08\0" * 2 + d[i * 2048:i * 2048 + 2048] + bytes(280))' "$seeds/seed-mode2.bin"
 # An InstallShield set of the samples in a zip, its cabinet read beside its header.
 bsdtar --format zip -cf "$seeds/seed-installshield.zip" -C "$samples" INSTALL
+# Sets of both layouts whose program goes on in DATA2.CAB, one with a linked file.
+bsdtar --format zip -cf "$seeds/seed-installshield-split.zip" -C "$samples" ISSPLIT
+bsdtar --format zip -cf "$seeds/seed-installshield-split5.zip" -C "$samples" ISSPLIT5
 # IMD and TeleDisk floppy images of a FAT floppy, written by libdsk's dsktrans.
 mkfs.fat -C floppy.raw 360 >/dev/null
 mcopy -i floppy.raw "$tree"/* ::/ 2>/dev/null || true

@@ -224,9 +224,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // An InstallShield set in SET/ (or the zip SET.ZIP) beside A.TXT: data1.hdr
 // and DATA1.CAB (the names matched without regard to case), each with
-// `header` or `cabinet` merged over its description, or absent when null. Its program is reported
-// with its version under its group's folder, or the damage is said in one
-// line, exit status 1, and the rest of the tree reported.
+// `header` or `cabinet` merged over its description, or absent when null; when
+// `split`, its program goes on in DATA2.CAB (`second`), which holds the file
+// after it; when `linked`, Help/SETUP.EXE (file 2) is linked to the program's
+// bytes. Its programs are reported with their version under their group's
+// folder, or the damage is said in one line, exit status 1, and the rest of
+// the tree reported.
 struct SetCase {
     const char* name;
     const char* header = "{}";
@@ -234,6 +237,9 @@ struct SetCase {
     const char* err = ""; // standard error's one line holds "kestrel-scan: ~/" and it
     bool program = false; // the program reported with its version all the same
     bool zipped = false;
+    bool split = false;
+    const char* second = "{}";
+    bool linked = false;
 };
 
 class InstallShieldTest : public ScanRunTest, public ::testing::WithParamInterface<SetCase> {};
@@ -246,14 +252,21 @@ TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
         "put": [{"at": 0, "text": "Widget 3.2"}]}]}]})";
     const SetCase& row = GetParam();
     tree.Add("A.TXT", "x");
+    fixtures::Json base = fixtures::Json::parse(set);
+    base["groups"][0]["members"][0]["split"] = row.split;
+    if (row.linked)
+        base["groups"][1]["members"].push_back({{"path", "SETUP.EXE"}, {"link", 0}});
+    const auto part = [&](const char* path, const char* change) {
+        return fixtures::Describe(fixtures::Describe(base.dump(), path).dump(), change);
+    };
     fixtures::Json files = fixtures::Json::array();
     if (row.header != nullptr)
-        files.push_back(fixtures::Describe(
-            fixtures::Describe(set, R"({"path": "data1.hdr"})").dump(), row.header));
+        files.push_back(part(R"({"path": "data1.hdr"})", row.header));
     if (row.cabinet != nullptr)
-        files.push_back(fixtures::Describe(
-            fixtures::Describe(set, R"({"path": "DATA1.CAB", "part": "cabinet"})").dump(),
-            row.cabinet));
+        files.push_back(part(R"({"path": "DATA1.CAB", "part": "cabinet"})", row.cabinet));
+    if (row.split && row.second != nullptr)
+        files.push_back(
+            part(R"({"path": "DATA2.CAB", "part": "cabinet", "volume": 2})", row.second));
     if (row.zipped)
         tree.Add("SET.ZIP", fixtures::BuildSample({{"format", "zip"}, {"members", files}}));
     for (const fixtures::Json& file : row.zipped ? fixtures::Json::array() : files)
@@ -267,16 +280,17 @@ TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
             << result.err;
     }
     EXPECT_NE(result.out.find("\"path\":\"" + Root() + "/A.TXT\""), std::string::npos);
-    const std::string program = "\"path\":\"" + Root() + (row.zipped ? "/SET.ZIP" : "/SET") +
-                                "/data1.hdr/Program Files/BIN/SETUPX.EXE\"";
     const Lines lines = SplitLines(result.out);
-    const auto record = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.find(program) != std::string::npos;
-    });
-    EXPECT_EQ(record != lines.end() &&
-                  record->find("\"FileVersion\":\"3.20.007\"") != std::string::npos,
-              whole || row.program)
-        << result.out;
+    const auto versioned = [&](const std::string& path) {
+        const std::string key = "\"path\":\"" + Root() + (row.zipped ? "/SET.ZIP" : "/SET") +
+                                "/data1.hdr/" + path + "\"";
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(key) != std::string::npos &&
+                   line.find("\"FileVersion\":\"3.20.007\"") != std::string::npos;
+        });
+    };
+    EXPECT_EQ(versioned("Program Files/BIN/SETUPX.EXE"), whole || row.program) << result.out;
+    EXPECT_EQ(versioned("Help/SETUP.EXE"), whole && row.linked) << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -305,7 +319,42 @@ INSTANTIATE_TEST_SUITE_P(
         {"WholeInsideAZip", "{}", "{}", "", false, true},
         {"CabinetMissingInsideAZip", "{}", nullptr,
          "SET.ZIP/data1.hdr: InstallShield set not read: its cabinet data1.cab is missing", false,
-         true}}),
+         true},
+        // The program's stored bytes half in each cabinet, cut inside a chunk.
+        {"Split", "{}", "{}", "", false, false, true},
+        {"SplitInTheLayoutOfVersion5", R"({"layout": 5})", R"({"layout": 5})", "", false, false,
+         true, R"({"layout": 5})"},
+        {"SplitInsideAZip", "{}", "{}", "", false, true, true},
+        // Both the program and the file after it in the missing cabinet.
+        {"SplitSecondCabinetMissing", "{}", "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: split, and its cabinet "
+         "data2.cab is missing",
+         false, false, true, nullptr},
+        {"SplitSecondCabinetCut", "{}", "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its bytes lie past the "
+         "end of data2.cab",
+         false, false, true, R"({"cut": 520})"},
+        // The cabinets count the bytes as the program's: read as file 2's,
+        // they would lie past the end of data1.cab.
+        {"LinkedToASplitFile", "{}", "{}", "", false, false, true, "{}", true},
+        // File 2's link_previous at file0+250; the program's at file0+76, its
+        // link_flags at file0+84; README.TXT's flags at file0+87, its
+        // data_offset at file0+105.
+        {"LinkedToItself", R"({"put": [{"at": "file0+250", "u32": 2}]})", "{}",
+         "SET/data1.hdr: Help/SETUP.EXE: linked to itself; not read", true, false, false, "{}",
+         true},
+        {"LinkedPastTheFiles", R"({"put": [{"at": "file0+250", "u32": 3}]})", "{}",
+         "SET/data1.hdr: Help/SETUP.EXE: linked to file 3 of 3; not read", true, false, false, "{}",
+         true},
+        {"LinksLooping", R"({"put": [{"at": "file0+76", "u32": 2}, {"at": "file0+84", "u8": 3}]})",
+         "{}",
+         "SET/data1.hdr: 2 problems; first: Program Files/BIN/SETUPX.EXE: its links loop; not "
+         "read",
+         false, false, false, "{}", true},
+        {"ListedAsInNoCabinet", R"({"put": [{"at": "file0+87", "u16": 8}]})", "{}",
+         "SET/data1.hdr: Help/README.TXT: marked as in no cabinet; not read", true},
+        {"WithoutADataOffset", R"({"put": [{"at": "file0+105", "u32": 0}]})", "{}",
+         "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read", true}}),
     RowName);
 
 struct Interrupt {
