@@ -4,6 +4,7 @@
 #include "arc_decoders.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace kestrel {
@@ -82,6 +83,92 @@ private:
     int m_offset = 0;
     int m_size = 0;
     bool m_clear = false;
+};
+
+// The first crunching's string table: 4096 slots, each string at the slot a
+// hash of (its prefix's code, its last byte) picks; a slot taken sends it
+// 101 past the last slot of those that hashed alike, then on to the first
+// free one, and links it behind them. The single bytes come first, with no
+// prefix, so even their codes are slots, not the bytes.
+class FirstCrunchTable {
+public:
+    static constexpr int kSize = 4096;
+    static constexpr std::uint16_t kNoPrefix = 0xFFFF;
+    struct Entry {
+        bool used = false;
+        std::uint8_t byte = 0;
+        std::uint16_t next = 0; // the next slot that hashed alike; 0 for none
+        std::uint16_t prefix = kNoPrefix;
+    };
+
+    explicit FirstCrunchTable(CrunchHash hash) : m_hash(hash) {
+        for (int byte = 0; byte < 256; ++byte)
+            Add(kNoPrefix, static_cast<std::uint8_t>(byte));
+    }
+    const Entry& At(int code) const { return m_slots[static_cast<std::size_t>(code)]; }
+    // ARC stops adding when the table holds 4096 strings.
+    bool Full() const { return m_count == kSize; }
+
+    // The slot Add(prefix, byte) takes; the table is not full.
+    int SlotFor(std::uint16_t prefix, std::uint8_t byte) const {
+        const int home = Hash(prefix, byte);
+        if (!At(home).used)
+            return home;
+        int slot = (ChainEnd(home) + 101) % kSize;
+        while (At(slot).used)
+            slot = (slot + 1) % kSize;
+        return slot;
+    }
+    void Add(std::uint16_t prefix, std::uint8_t byte) {
+        const int slot = SlotFor(prefix, byte);
+        const int home = Hash(prefix, byte);
+        if (slot != home)
+            m_slots[static_cast<std::size_t>(ChainEnd(home))].next =
+                static_cast<std::uint16_t>(slot);
+        m_slots[static_cast<std::size_t>(slot)] = {true, byte, 0, prefix};
+        ++m_count;
+    }
+
+private:
+    // The key is 16 bits; ARC squares it in 32 and keeps bits 6 to 17.
+    int Hash(std::uint16_t prefix, std::uint8_t byte) const {
+        const std::uint32_t key = (prefix + byte) & 0xFFFFu;
+        if (m_hash == CrunchHash::kFast)
+            return static_cast<int>(key * 15073u & 0xFFFu);
+        const std::uint32_t square = (key | 0x800u) * (key | 0x800u);
+        return static_cast<int>(square >> 6 & 0xFFFu);
+    }
+    // Each link goes to a slot free until then, so a chain ends within the table.
+    int ChainEnd(int slot) const {
+        for (int steps = 0; At(slot).next != 0 && steps < kSize; ++steps)
+            slot = At(slot).next;
+        return slot;
+    }
+
+    CrunchHash m_hash;
+    std::array<Entry, kSize> m_slots{};
+    int m_count = 0;
+};
+
+// Two 12-bit codes in three bytes, high bits first; a code needs all its bits.
+class FirstCrunchCodes {
+public:
+    explicit FirstCrunchCodes(ArcInput& input) : m_input(input) {}
+    int Next() {
+        m_second = !m_second;
+        if (!m_second) {
+            const int low = m_input.Next();
+            return low < 0 ? -1 : (m_shared & 0x0F) << 8 | low;
+        }
+        const int high = m_input.Next();
+        m_shared = m_input.Next();
+        return high < 0 || m_shared < 0 ? -1 : high << 4 | m_shared >> 4;
+    }
+
+private:
+    ArcInput& m_input;
+    int m_shared = 0;
+    bool m_second = false;
 };
 
 constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
@@ -237,6 +324,51 @@ std::string Uncrunch(ArcInput& input, ArcOutput& output, int maxBits) {
             ++freeEntry;
         }
         oldCode = inCode;
+    }
+    return EndOfInput(input);
+}
+
+std::string UncrunchFirst(ArcInput& input, ArcOutput& output, CrunchHash hash) {
+    const auto table = std::make_unique<FirstCrunchTable>(hash);
+    FirstCrunchCodes codes(input);
+    int code = codes.Next();
+    if (code < 0)
+        return EndOfInput(input);
+    if (!table->At(code).used || table->At(code).prefix != FirstCrunchTable::kNoPrefix)
+        return "damaged data (a first code of " + std::to_string(code) + ")";
+    int oldCode = code;
+    std::uint8_t first = table->At(code).byte;
+    if (!output.Put(first))
+        return {};
+    // A string is decoded last byte first onto this stack; a string longer
+    // than the table can hold means a damaged one.
+    std::array<std::uint8_t, FirstCrunchTable::kSize> stack{};
+    while ((code = codes.Next()) >= 0) {
+        std::size_t depth = 0;
+        int walk = code;
+        // A code not in the table yet can only be the one this step adds:
+        // the string before and its first byte again.
+        if (!table->At(code).used) {
+            if (table->Full() || code != table->SlotFor(static_cast<std::uint16_t>(oldCode), first))
+                return "damaged data (code " + std::to_string(code) + " not yet defined)";
+            stack[depth++] = first;
+            walk = oldCode;
+        }
+        while (table->At(walk).prefix != FirstCrunchTable::kNoPrefix) {
+            if (depth == stack.size() - 1)
+                return "damaged data (a string that loops)";
+            stack[depth++] = table->At(walk).byte;
+            walk = table->At(walk).prefix;
+        }
+        first = table->At(walk).byte;
+        stack[depth++] = first;
+        while (depth > 0) {
+            if (!output.Put(stack[--depth]))
+                return {};
+        }
+        if (!table->Full())
+            table->Add(static_cast<std::uint16_t>(oldCode), first);
+        oldCode = code;
     }
     return EndOfInput(input);
 }

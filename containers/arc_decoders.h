@@ -1,9 +1,10 @@
 #pragma once
 
 // The decoders of SEA's ARC and its PAK extension: run-length coding with
-// 0x90, squeezing (Huffman coding over a tree stored in front of the data)
-// and crunching and squashing (LZW as Unix compress writes it, 12 and 13
-// bits). Each reads only the member's compressed bytes and hands each byte it
+// 0x90, squeezing (Huffman coding over a tree stored in front of the data),
+// the first crunching of ARC 1 to 4 (LZW of fixed 12-bit codes placed by a
+// hash) and crunching and squashing (LZW as Unix compress writes it, 12 and
+// 13 bits). Each reads only the member's compressed bytes and hands each byte it
 // decodes to an output, which can stop it: nothing here is sized by a number
 // from the archive.
 
@@ -71,5 +72,12 @@ std::string CopyStored(ArcInput& input, ArcOutput& output);
 std::string Unsqueeze(ArcInput& input, ArcOutput& output);
 // LZW with codes of 9 up to `maxBits` bits, 256 the clear code.
 std::string Uncrunch(ArcInput& input, ArcOutput& output, int maxBits);
+
+// Which hash placed the strings of the first crunching: the middle bits of
+// a square (methods 5 and 6) or ARC 4's faster product (method 7).
+enum class CrunchHash { kMidSquare, kFast };
+// Fixed 12-bit codes, each the slot of a table of 4096 where a hash of its
+// string's prefix code and last byte put it; no clear code.
+std::string UncrunchFirst(ArcInput& input, ArcOutput& output, CrunchHash hash);
 
 } // namespace kestrel

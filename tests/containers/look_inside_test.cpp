@@ -220,6 +220,11 @@ std::string FloppyAs(const std::string& type) {
 
 // Fails the maker unless the ARC archive made holds a member in this method.
 const std::string kArcHas = "; arc v \"$OUT\" | grep -q ";
+// Fails the maker unless ARC itself extracts SERVER.NLM as it is.
+const std::string kArcExtracts =
+    "mkdir X && cd X && arc x \"$OUT\" >/dev/null && cmp SERVER.NLM \"$TREE/SERVER.NLM\"";
+// Fails the maker unless nomarch extracts SERVER.NLM as it is.
+const std::string kNomarchReads = "nomarch -p \"$OUT\" | cmp - \"$TREE/SERVER.NLM\"";
 // The raw image made in $OUT acquired as an evidence file of one segment.
 const std::string kAcquire =
     " && mv \"$OUT\" RAW.IMG && ewfacquire -u -q -t \"${OUT%.E01}\" RAW.IMG >/dev/null";
@@ -351,6 +356,16 @@ INSTANTIATE_TEST_SUITE_P(
         {"arc_crunched_and_stored",
          {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM README.TXT >/dev/null" + kArcHas + "Crunched"},
          {"SERVER.NLM", "README.TXT"}},
+        // ARC 1 to 4's first crunching, each read by nomarch as well.
+        {"arc_first_crunch_method_5",
+         {"T.ARC", kNomarchReads, Wrapped("arc", fixtures::Json::array(), "5")},
+         {"SERVER.NLM"}},
+        {"arc_first_crunch_method_6_packed",
+         {"T.ARC", kNomarchReads, Wrapped("arc", fixtures::Json::array(), "6")},
+         {"SERVER.NLM"}},
+        {"arc_first_crunch_method_7_fast_hash",
+         {"T.ARC", kArcExtracts, Wrapped("arc", fixtures::Json::array(), "7")},
+         {"SERVER.NLM"}},
         {"chm_first_guid_twice_as_free_pascal_writes",
          {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
          {"SERVER.NLM"}}}),
@@ -436,6 +451,21 @@ Bytes HundredAsAndMark() {
 // Awk's numbers from seed 1 as 4000 letters a to d: squeezing them beats crunching.
 const std::string kFourLetters =
     "awk 'BEGIN{srand(1); for(i=0;i<4000;i++) printf \"%c\", 97+int(rand()*4)}' > SQ.BIN; ";
+
+// A program of 60 KiB whose version line comes before 2000 lines of numbers,
+// in ARC's first crunching by `method`.
+Bytes BigArcMember(const std::string& method) {
+    fixtures::Json lines = {"Big Tool V3.10"};
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back("line " + std::to_string(i * 7919 % 10007));
+    return fixtures::BuildSample({{"format", "arc"},
+                                  {"method", method},
+                                  {"member",
+                                   {{"path", "BIG.EXE"},
+                                    {"format", "mz"},
+                                    {"size", 61440},
+                                    {"put", {{{"at", 512}, {"lines", lines}}}}}}});
+}
 
 struct LimitRow {
     const char* name;
@@ -886,6 +916,24 @@ INSTANTIATE_TEST_SUITE_P(
          {"T.ARC", "", Joined({ArcMember(9, "BAD.TXT", {0x41, 0x58, 0x02}, {'A', 'A'}), kArcEnd})},
          "T.ARC: BAD.TXT: damaged data (code 300 not yet defined)",
          {"BAD.TXT"}},
+        // Lines enough to fill the first crunching's table long before the end.
+        {.name = "arc_first_crunch_table_filled",
+         .maker = {"T.ARC", "nomarch -t \"$OUT\" | grep -qw ok", BigArcMember("6")},
+         .reports = {"BIG.EXE"},
+         .reportHolds = "Big Tool V3.10"},
+        // 'A' (at slot 165 in the midsquare hash), then code 4095 the table lacks.
+        {"arc_first_crunch_undefined_code_said",
+         {"T.ARC", "", Joined({ArcMember(5, "BAD.TXT", {0x0A, 0x5F, 0xFF}, {'A', 'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (code 4095 not yet defined)",
+         {"BAD.TXT"}},
+        {"arc_first_crunch_crc_mismatch_said",
+         {"T.ARC", "", Wrapped("arc", {{{"at", 23}, {"u16", 0}}}, "7")},
+         "T.ARC: SERVER.NLM: CRC does not match",
+         {"SERVER.NLM"}},
+        {"arc_first_crunch_truncated_said",
+         {"T.ARC", "truncate -s -40 \"$OUT\"", Wrapped("arc", fixtures::Json::array(), "5")},
+         "T.ARC: SERVER.NLM: truncated",
+         {"SERVER.NLM"}},
         {"arc_expansion_refused",
          {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM >/dev/null"},
          "T.ARC: more than 1000 bytes decompressed",
