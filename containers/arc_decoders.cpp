@@ -171,6 +171,133 @@ private:
     bool m_second = false;
 };
 
+// Bits read low bit first from each byte.
+class LowBitsFirst {
+public:
+    explicit LowBitsFirst(ArcInput& input) : m_input(input) {}
+    // The next `count` bits (at most 16), the first read the lowest; -1 at the end.
+    int Next(int count) {
+        while (m_count < count) {
+            const int byte = m_input.Next();
+            if (byte < 0)
+                return -1;
+            m_bits |= static_cast<std::uint32_t>(byte) << m_count;
+            m_count += 8;
+        }
+        const auto value = static_cast<int>(m_bits & ((1u << count) - 1));
+        m_bits >>= count;
+        m_count -= count;
+        return value;
+    }
+
+private:
+    ArcInput& m_input;
+    std::uint32_t m_bits = 0;
+    int m_count = 0;
+};
+
+// PAK's crushing. Every code read, but the first, defines a string: the one
+// before and the first byte of this one. The table holds 8192 strings (the
+// 256 bytes, 256 the end code, then the strings); once full, the string
+// whose use count runs out first, counting down around the table from where
+// the last search stopped, is redefined instead. A string read and those it
+// extends count 4 uses, a new one 2.
+class CrushTable {
+public:
+    static constexpr int kSize = 8192;
+    static constexpr int kEnd = 256;
+    static constexpr int kFirstString = 257;
+
+    CrushTable() {
+        for (int i = 0; i < 256; ++i)
+            m_nodes[static_cast<std::size_t>(i)] = {-1, static_cast<std::uint8_t>(i)};
+    }
+    int Count() const { return m_count; }
+    bool Full() const { return m_count == kSize; }
+
+    // Takes in `code`; what is wrong with it, or "".
+    std::string Define(int code) {
+        if (code > m_count || (code == m_count && (Full() || m_previous < 0)))
+            return m_previous < 0
+                       ? "damaged data (a first code of " + std::to_string(code) + ")"
+                       : "damaged data (code " + std::to_string(code) + " not yet defined)";
+        if (code < m_count)
+            MarkUsed(code);
+        const int previous = m_previous;
+        m_previous = code;
+        if (previous < 0)
+            return {};
+        // The code being defined right now begins as the one before.
+        const int defined = Full() ? LeastUsed() : m_count++;
+        CrushNode& node = m_nodes[static_cast<std::size_t>(defined)];
+        // The prefix first, then the first byte of the code read, which may
+        // be this very string or run through the one redefined.
+        node.parent = previous;
+        const int first = FirstByte(code);
+        if (first < 0)
+            return "damaged data (a string that loops)";
+        node.byte = static_cast<std::uint8_t>(first);
+        m_uses[static_cast<std::size_t>(defined)] = 2;
+        return {};
+    }
+
+    // The last code's string, last byte first; false when it loops (a
+    // redefinition can make a string its own prefix).
+    bool LastString(std::vector<std::uint8_t>& reversed) const {
+        reversed.clear();
+        for (int code = m_previous; code >= 0; code = Node(code).parent) {
+            if (std::ssize(reversed) == kSize)
+                return false;
+            reversed.push_back(Node(code).byte);
+        }
+        return true;
+    }
+
+private:
+    struct CrushNode {
+        int parent = -1;
+        std::uint8_t byte = 0;
+    };
+    const CrushNode& Node(int code) const { return m_nodes[static_cast<std::size_t>(code)]; }
+
+    void MarkUsed(int code) {
+        for (int steps = 0; code >= 0 && steps < kSize; ++steps, code = Node(code).parent)
+            m_uses[static_cast<std::size_t>(code)] = 4;
+    }
+    int FirstByte(int code) const {
+        for (int steps = 0; steps < kSize; ++steps, code = Node(code).parent) {
+            if (Node(code).parent < 0)
+                return Node(code).byte;
+        }
+        return -1;
+    }
+    // Counts each string down from the one after the last search's stop;
+    // stops at the first whose count reaches 0, or once around.
+    int LeastUsed() {
+        int least = m_searchedTo;
+        int leastUses = 256;
+        int index = m_searchedTo;
+        do {
+            index = index + 1 == kSize ? kFirstString : index + 1;
+            std::uint8_t& uses = m_uses[static_cast<std::size_t>(index)];
+            if (uses < leastUses) {
+                least = index;
+                leastUses = uses;
+            }
+            if (--uses == 0)
+                break;
+        } while (index != m_searchedTo);
+        m_searchedTo = index;
+        return least;
+    }
+
+    std::array<CrushNode, kSize> m_nodes{};
+    std::array<std::uint8_t, kSize> m_uses{};
+    int m_count = kFirstString;
+    int m_previous = -1;
+    int m_searchedTo = kFirstString;
+};
+
 constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
     std::array<std::uint16_t, 256> table{};
     for (std::uint32_t i = 0; i < 256; ++i) {
@@ -371,6 +498,57 @@ std::string UncrunchFirst(ArcInput& input, ArcOutput& output, CrunchHash hash) {
         oldCode = code;
     }
     return EndOfInput(input);
+}
+
+std::string Uncrush(ArcInput& input, ArcOutput& output) {
+    // How many of the last 500 codes were strings: with 375 or more, bytes
+    // and strings share one width of code, the bytes' bits inverted.
+    constexpr int kWindow = 500;
+    constexpr int kManyStrings = 375;
+    const auto table = std::make_unique<CrushTable>();
+    std::array<bool, kWindow> wasString{};
+    int strings = 0;
+    int windowAt = 0;
+    bool flagged = true;
+    int bits = 1;
+    int widenAt = 2; // strings defined past which codes widen
+    LowBitsFirst codes(input);
+    std::vector<std::uint8_t> string;
+    for (;;) {
+        int code = 0;
+        if (flagged) {
+            const int flag = codes.Next(1);
+            code = flag < 0 ? -1 : flag == 1 ? codes.Next(bits) : codes.Next(8);
+            if (flag == 1 && code >= 0)
+                code += CrushTable::kEnd;
+        } else if ((code = codes.Next(bits)) >= 0 && code < CrushTable::kEnd) {
+            code ^= 0xFF;
+        }
+        if (code < 0)
+            return EndOfInput(input);
+        if (code == CrushTable::kEnd)
+            return {};
+        const bool isString = code > CrushTable::kEnd;
+        strings += (isString ? 1 : 0) - (wasString[static_cast<std::size_t>(windowAt)] ? 1 : 0);
+        wasString[static_cast<std::size_t>(windowAt)] = isString;
+        windowAt = (windowAt + 1) % kWindow;
+        if ((strings < kManyStrings) != flagged) {
+            flagged = !flagged;
+            widenAt = (1 << bits) - (flagged ? 0 : 256);
+        }
+        if (std::string damage = table->Define(code); !damage.empty())
+            return damage;
+        if (!table->LastString(string))
+            return "damaged data (a string that loops)";
+        for (auto byte = string.rbegin(); byte != string.rend(); ++byte) {
+            if (!output.Put(*byte))
+                return {};
+        }
+        if (table->Count() - CrushTable::kFirstString >= widenAt) {
+            ++bits;
+            widenAt = (1 << bits) - (flagged ? 0 : 256);
+        }
+    }
 }
 
 } // namespace kestrel

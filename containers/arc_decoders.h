@@ -4,9 +4,10 @@
 // 0x90, squeezing (Huffman coding over a tree stored in front of the data),
 // the first crunching of ARC 1 to 4 (LZW of fixed 12-bit codes placed by a
 // hash) and crunching and squashing (LZW as Unix compress writes it, 12 and
-// 13 bits). Each reads only the member's compressed bytes and hands each byte it
-// decodes to an output, which can stop it: nothing here is sized by a number
-// from the archive.
+// 13 bits), and PAK's crushing (LZW of up to 8192 strings whose least used
+// string makes way once the table is full). Each reads only the member's compressed bytes and hands
+// each byte it decodes to an output, which can stop it: nothing here is sized by a number from the
+// archive.
 
 #include <array>
 #include <cstdint>
@@ -79,5 +80,8 @@ enum class CrunchHash { kMidSquare, kFast };
 // Fixed 12-bit codes, each the slot of a table of 4096 where a hash of its
 // string's prefix code and last byte put it; no clear code.
 std::string UncrunchFirst(ArcInput& input, ArcOutput& output, CrunchHash hash);
+// Codes of 1 to 13 bits, low bits first, behind a bit telling a byte from a
+// string while strings are rare; 256 ends the data.
+std::string Uncrush(ArcInput& input, ArcOutput& output);
 
 } // namespace kestrel

@@ -121,8 +121,6 @@ private:
 // What a method is called, for a member in one not read.
 std::string MethodName(int method) {
     switch (method) {
-    case 10:
-        return "crushed";
     case 11:
         return "distilled";
     default:
@@ -157,6 +155,8 @@ std::string Decode(const ArcHeader& header, ArcInput& input, ArcOutput& output) 
     }
     case 9: // squashed
         return Uncrunch(input, output, 13);
+    case 10: // packed, then crushed
+        return Uncrush(input, runs);
     default:
         return "method " + std::to_string(header.method) + " (" + MethodName(header.method) +
                ") not read";
@@ -171,7 +171,7 @@ bool ReadMember(ScanSource& container, std::int64_t dataStart, const ArcHeader& 
     ArcInput input(container, dataStart, available);
     MemberOutput output(visitor, header.length);
     std::string failure = Decode(header, input, output);
-    const bool decoded = header.method <= 9;
+    const bool decoded = header.method <= 10;
     if (!decoded) {
         visitor.Problem(header.name + ": " + failure);
         return true;

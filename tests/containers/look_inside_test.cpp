@@ -223,6 +223,13 @@ const std::string kArcHas = "; arc v \"$OUT\" | grep -q ";
 // Fails the maker unless ARC itself extracts SERVER.NLM as it is.
 const std::string kArcExtracts =
     "mkdir X && cd X && arc x \"$OUT\" >/dev/null && cmp SERVER.NLM \"$TREE/SERVER.NLM\"";
+// unar takes no archive whose first member grew, as bytes alone crushed do:
+// U.ARC is $OUT behind an empty stored member (of 1980-01-01), for unar.
+const std::string kForUnar =
+    "{ printf '\\032\\002E'; head -c 16 /dev/zero; printf '\\041'; head -c 9 /dev/zero; cat "
+    "\"$OUT\"; } > U.ARC && unar -q -o - U.ARC";
+// Fails the maker unless unar extracts SERVER.NLM as it is.
+const std::string kUnarReads = kForUnar + " | cmp - \"$TREE/SERVER.NLM\"";
 // Fails the maker unless nomarch extracts SERVER.NLM as it is.
 const std::string kNomarchReads = "nomarch -p \"$OUT\" | cmp - \"$TREE/SERVER.NLM\"";
 // The raw image made in $OUT acquired as an evidence file of one segment.
@@ -366,6 +373,10 @@ INSTANTIATE_TEST_SUITE_P(
         {"arc_first_crunch_method_7_fast_hash",
          {"T.ARC", kArcExtracts, Wrapped("arc", fixtures::Json::array(), "7")},
          {"SERVER.NLM"}},
+        // PAK's crushing, which unar reads.
+        {"arc_crushed",
+         {"T.ARC", kUnarReads, Wrapped("arc", fixtures::Json::array(), "10")},
+         {"SERVER.NLM"}},
         {"chm_first_guid_twice_as_free_pascal_writes",
          {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
          {"SERVER.NLM"}}}),
@@ -453,7 +464,7 @@ const std::string kFourLetters =
     "awk 'BEGIN{srand(1); for(i=0;i<4000;i++) printf \"%c\", 97+int(rand()*4)}' > SQ.BIN; ";
 
 // A program of 60 KiB whose version line comes before 2000 lines of numbers,
-// in ARC's first crunching by `method`.
+// in ARC's `method`.
 Bytes BigArcMember(const std::string& method) {
     fixtures::Json lines = {"Big Tool V3.10"};
     for (int i = 0; i < 2000; ++i)
@@ -883,13 +894,27 @@ INSTANTIATE_TEST_SUITE_P(
         {"teledisk_cut_short_refused",
          {"T.TD0", FloppyAs("tele") + "; truncate -s 3000 \"$OUT\""},
          "T.TD0: floppy image not read: sector data cut short"},
-        {"arc_packed_then_crushed_said_and_passed",
+        // AB.TXT crushed (as unar reads it): 'A' and 'B' (a 0 bit, then 8
+        // bits), string 257 "AB" (a 1 bit, then 1 bit), strings then 2 bits
+        // wide: 259 "ABA", the one being defined, and the end code 256.
+        {"arc_packed_crushed_then_distilled_said_and_passed",
          {"T.ARC", "",
           Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
-                  ArcMember(10, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
+                  ArcMember(10, "AB.TXT", {0x82, 0x08, 0xFD, 0}, {'A', 'B', 'A', 'B', 'A', 'B', 'A'}),
+                  ArcMember(11, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
                   ArcMember(2, "LAST.TXT", {'x'}, {'x'}), kArcEnd})},
-         "T.ARC: X.PAK: method 10 (crushed) not read",
-         {"PACK.TXT", "LAST.TXT"}},
+         "T.ARC: X.PAK: method 11 (distilled) not read",
+         {"PACK.TXT", "AB.TXT", "LAST.TXT"}},
+        // A string (a 1 bit, then 1 bit) where only a byte can come first.
+        {"arc_crushed_first_code_a_string_said",
+         {"T.ARC", "", Joined({ArcMember(10, "BAD.TXT", {0x03}, {'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (a first code of 257)",
+         {"BAD.TXT"}},
+        // More bytes than strings the table holds: the least used make way.
+        {.name = "arc_crushed_table_filled",
+         .maker = {"T.ARC", kForUnar + " >/dev/null", BigArcMember("10")},
+         .reports = {"BIG.EXE"},
+         .reportHolds = "Big Tool V3.10"},
         // Long enough for the table to fill and be cleared.
         {"arc_squashed",
          {"T.ARC", "seq 100000 | sed \"s/$/ Kestrel/\" > N.TXT; arc aq \"$OUT\" N.TXT >/dev/null" +
