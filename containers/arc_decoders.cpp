@@ -1,5 +1,7 @@
 // ARC's decoders, written from SEA's description of the format and of the
-// Unix compress program its crunching and squashing follow.
+// Unix compress program its crunching and squashing follow, ARC 5's sources
+// for the first crunching, and the layout The Unarchiver's XADMaster reads
+// for PAK's crushing and distilling.
 
 #include "arc_decoders.h"
 
@@ -547,6 +549,112 @@ std::string Uncrush(ArcInput& input, ArcOutput& output) {
         if (table->Count() - CrushTable::kFirstString >= widenAt) {
             ++bits;
             widenAt = (1 << bits) - (flagged ? 0 : 256);
+        }
+    }
+}
+
+namespace {
+
+// Distilling's distance codes, as PKPAK has them: for each high part of a
+// distance (0 to 63), its code's bits in the order read, from the low end,
+// and how many there are.
+struct DistanceCode {
+    std::uint8_t bits;
+    std::uint8_t length;
+};
+constexpr std::array<DistanceCode, 64> kDistanceCodes = {{
+    {0x00, 3}, {0x02, 4}, {0x04, 4}, {0x0C, 4}, {0x01, 5}, {0x06, 5}, {0x0A, 5}, {0x0E, 5},
+    {0x11, 5}, {0x16, 5}, {0x1A, 5}, {0x1E, 5}, {0x05, 6}, {0x09, 6}, {0x0D, 6}, {0x15, 6},
+    {0x19, 6}, {0x1D, 6}, {0x25, 6}, {0x29, 6}, {0x2D, 6}, {0x35, 6}, {0x39, 6}, {0x3D, 6},
+    {0x03, 7}, {0x07, 7}, {0x0B, 7}, {0x13, 7}, {0x17, 7}, {0x1B, 7}, {0x23, 7}, {0x27, 7},
+    {0x2B, 7}, {0x33, 7}, {0x37, 7}, {0x3B, 7}, {0x43, 7}, {0x47, 7}, {0x4B, 7}, {0x53, 7},
+    {0x57, 7}, {0x5B, 7}, {0x63, 7}, {0x67, 7}, {0x6B, 7}, {0x73, 7}, {0x77, 7}, {0x7B, 7},
+    {0x0F, 8}, {0x1F, 8}, {0x2F, 8}, {0x3F, 8}, {0x4F, 8}, {0x5F, 8}, {0x6F, 8}, {0x7F, 8},
+    {0x8F, 8}, {0x9F, 8}, {0xAF, 8}, {0xBF, 8}, {0xCF, 8}, {0xDF, 8}, {0xEF, 8}, {0xFF, 8},
+}};
+
+// The high part of the next distance, or -1 at the end of the data; the
+// codes are complete, so 8 bits always name one.
+int NextDistanceCode(LowBitsFirst& bits) {
+    int read = 0;
+    for (int length = 1; length <= 8; ++length) {
+        const int bit = bits.Next(1);
+        if (bit < 0)
+            return -1;
+        read |= bit << (length - 1);
+        for (std::size_t high = 0; high < kDistanceCodes.size(); ++high) {
+            if (kDistanceCodes[high].length == length && kDistanceCodes[high].bits == read)
+                return static_cast<int>(high);
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+std::string Undistill(ArcInput& input, ArcOutput& output) {
+    constexpr int kMaxNodes = 0x274;
+    constexpr int kEndCode = 256;
+    constexpr std::int64_t kWindowSize = 8192;
+    const int low = input.Next();
+    const int high = input.Next();
+    const int nodeBits = input.Next();
+    if (nodeBits < 0)
+        return EndOfInput(input);
+    const int nodeCount = low | high << 8;
+    if (nodeCount < 2 || nodeCount > kMaxNodes || nodeBits > 16)
+        return "damaged data (a tree of " + std::to_string(nodeCount) + " nodes of " +
+               std::to_string(nodeBits) + " bits)";
+    LowBitsFirst bits(input);
+    // Pairs of children: a node below nodeCount is a pair's first child,
+    // one from nodeCount on a leaf. The root is the last pair.
+    std::vector<int> nodes(static_cast<std::size_t>(nodeCount));
+    for (int& node : nodes) {
+        if ((node = bits.Next(nodeBits)) < 0)
+            return EndOfInput(input);
+    }
+    std::vector<std::uint8_t> window(static_cast<std::size_t>(kWindowSize));
+    std::int64_t position = 0;
+    const auto put = [&](std::uint8_t byte) {
+        window[static_cast<std::size_t>(position++ % kWindowSize)] = byte;
+        return output.Put(byte);
+    };
+    for (;;) {
+        int node = nodeCount - 2;
+        for (;;) {
+            const int bit = bits.Next(1);
+            if (bit < 0)
+                return EndOfInput(input);
+            node = nodes[static_cast<std::size_t>(node + bit)];
+            if (node >= nodeCount)
+                break;
+            if (node + 1 >= nodeCount)
+                return "damaged data (a node out of the tree)";
+        }
+        const int symbol = node - nodeCount;
+        if (symbol == kEndCode)
+            return {};
+        if (symbol < kEndCode) {
+            if (!put(static_cast<std::uint8_t>(symbol)))
+                return {};
+            continue;
+        }
+        const int length = symbol - kEndCode + 2;
+        const int distanceCode = NextDistanceCode(bits);
+        // The distance's low bits: as many as reach back to the start, with
+        // 60 to spare, up to 7.
+        int extra = 0;
+        while (extra < 7 && position >= (std::int64_t{0x40} << extra) - 0x3C)
+            ++extra;
+        const int extraBits = distanceCode < 0 ? -1 : bits.Next(extra);
+        if (extraBits < 0)
+            return EndOfInput(input);
+        const std::int64_t distance = (std::int64_t{distanceCode} << extra) + extraBits + 1;
+        if (distance > position)
+            return "damaged data (a match reaches before the start)";
+        for (int i = 0; i < length; ++i) {
+            if (!put(window[static_cast<std::size_t>((position - distance) % kWindowSize)]))
+                return {};
         }
     }
 }

@@ -5,9 +5,10 @@
 // the first crunching of ARC 1 to 4 (LZW of fixed 12-bit codes placed by a
 // hash) and crunching and squashing (LZW as Unix compress writes it, 12 and
 // 13 bits), and PAK's crushing (LZW of up to 8192 strings whose least used
-// string makes way once the table is full). Each reads only the member's compressed bytes and hands
-// each byte it decodes to an output, which can stop it: nothing here is sized by a number from the
-// archive.
+// string makes way once the table is full) and distilling (LZ77 over 8 KiB
+// coded by a tree stored in front of the data). Each reads only the member's compressed bytes and
+// hands each byte it decodes to an output, which can stop it: nothing here is sized by a number
+// from the archive.
 
 #include <array>
 #include <cstdint>
@@ -83,5 +84,9 @@ std::string UncrunchFirst(ArcInput& input, ArcOutput& output, CrunchHash hash);
 // Codes of 1 to 13 bits, low bits first, behind a bit telling a byte from a
 // string while strings are rare; 256 ends the data.
 std::string Uncrush(ArcInput& input, ArcOutput& output);
+// A tree of bytes, the end code and match lengths, then its codes; a match's
+// distance is a fixed prefix code and as many more bits as the output
+// reached so far needs.
+std::string Undistill(ArcInput& input, ArcOutput& output);
 
 } // namespace kestrel

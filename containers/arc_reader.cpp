@@ -118,16 +118,6 @@ private:
     std::string m_failure;
 };
 
-// What a method is called, for a member in one not read.
-std::string MethodName(int method) {
-    switch (method) {
-    case 11:
-        return "distilled";
-    default:
-        return "unknown";
-    }
-}
-
 // Decodes the member's bytes by its method; "" or what went wrong.
 std::string Decode(const ArcHeader& header, ArcInput& input, ArcOutput& output) {
     RunLengthOutput runs(output);
@@ -157,9 +147,10 @@ std::string Decode(const ArcHeader& header, ArcInput& input, ArcOutput& output) 
         return Uncrunch(input, output, 13);
     case 10: // packed, then crushed
         return Uncrush(input, runs);
+    case 11: // distilled
+        return Undistill(input, output);
     default:
-        return "method " + std::to_string(header.method) + " (" + MethodName(header.method) +
-               ") not read";
+        return "method " + std::to_string(header.method) + " not read";
     }
 }
 
@@ -171,7 +162,7 @@ bool ReadMember(ScanSource& container, std::int64_t dataStart, const ArcHeader& 
     ArcInput input(container, dataStart, available);
     MemberOutput output(visitor, header.length);
     std::string failure = Decode(header, input, output);
-    const bool decoded = header.method <= 10;
+    const bool decoded = header.method <= 11;
     if (!decoded) {
         visitor.Problem(header.name + ": " + failure);
         return true;

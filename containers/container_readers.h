@@ -74,7 +74,7 @@ bool SevenZipWasNeeded();
 std::string SevenZipMissingNote();
 
 // ARC and PAK archives: stored, packed, squeezed, crunched (ARC 1 to 4's first
-// LZW and the later one), squashed and crushed members.
+// LZW and the later one), squashed, crushed and distilled members.
 void ReadArc(ScanSource& container, MemberVisitor& visitor);
 
 // libdsk: IMD and TeleDisk floppy images, read as the raw image they hold.

@@ -377,6 +377,9 @@ INSTANTIATE_TEST_SUITE_P(
         {"arc_crushed",
          {"T.ARC", kUnarReads, Wrapped("arc", fixtures::Json::array(), "10")},
          {"SERVER.NLM"}},
+        {"arc_distilled",
+         {"T.ARC", kUnarReads, Wrapped("arc", fixtures::Json::array(), "11")},
+         {"SERVER.NLM"}},
         {"chm_first_guid_twice_as_free_pascal_writes",
          {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
          {"SERVER.NLM"}}}),
@@ -897,18 +900,27 @@ INSTANTIATE_TEST_SUITE_P(
         // AB.TXT crushed (as unar reads it): 'A' and 'B' (a 0 bit, then 8
         // bits), string 257 "AB" (a 1 bit, then 1 bit), strings then 2 bits
         // wide: 259 "ABA", the one being defined, and the end code 256.
-        {"arc_packed_crushed_then_distilled_said_and_passed",
+        {"arc_packed_crushed_then_unknown_said_and_passed",
          {"T.ARC", "",
           Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
                   ArcMember(10, "AB.TXT", {0x82, 0x08, 0xFD, 0}, {'A', 'B', 'A', 'B', 'A', 'B', 'A'}),
-                  ArcMember(11, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
+                  ArcMember(12, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
                   ArcMember(2, "LAST.TXT", {'x'}, {'x'}), kArcEnd})},
-         "T.ARC: X.PAK: method 11 (distilled) not read",
+         "T.ARC: X.PAK: method 12 not read",
          {"PACK.TXT", "AB.TXT", "LAST.TXT"}},
         // A string (a 1 bit, then 1 bit) where only a byte can come first.
         {"arc_crushed_first_code_a_string_said",
          {"T.ARC", "", Joined({ArcMember(10, "BAD.TXT", {0x03}, {'A'}), kArcEnd})},
          "T.ARC: BAD.TXT: damaged data (a first code of 257)",
+         {"BAD.TXT"}},
+        // Runs far enough into the data for distances of 7 more bits.
+        {.name = "arc_distilled_far_matches",
+         .maker = {"T.ARC", kForUnar + " >/dev/null", BigArcMember("11")},
+         .reports = {"BIG.EXE"},
+         .reportHolds = "Big Tool V3.10"},
+        {"arc_distilled_tree_too_large_said",
+         {"T.ARC", "", Joined({ArcMember(11, "BAD.TXT", {0xE8, 0x03, 10}, {'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (a tree of 1000 nodes of 10 bits)",
          {"BAD.TXT"}},
         // More bytes than strings the table holds: the least used make way.
         {.name = "arc_crushed_table_filled",
