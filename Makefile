@@ -16,7 +16,7 @@ BUILD_PACKAGES = cmake ninja-build g++ make qt6-base-dev libgl-dev libgtest-dev 
                  libucl-dev liblzma-dev
 # The tools that make containers at test time and for the fuzz seeds.
 CONTAINER_TOOLS = libarchive-tools gcab mtools dosfstools xorriso fdisk e2fsprogs bzip2 xz-utils \
-                  ntfs-3g qemu-utils arj nsis msitools arc python3 ewf-tools libdsk-utils
+                  ntfs-3g qemu-utils arj nsis msitools arc nomarch unar python3 ewf-tools libdsk-utils
 TEST_PACKAGES  = $(BUILD_PACKAGES) clang-format util-linux poppler-utils desktop-file-utils appstream \
                  groff-base parallel $(CONTAINER_TOOLS)
 RUN_PACKAGES   = $(BUILD_PACKAGES)

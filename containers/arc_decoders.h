@@ -1,10 +1,13 @@
 #pragma once
 
 // The decoders of SEA's ARC and its PAK extension: run-length coding with
-// 0x90, squeezing (Huffman coding over a tree stored in front of the data)
-// and crunching and squashing (LZW as Unix compress writes it, 12 and 13
-// bits). Each reads only the member's compressed bytes and hands each byte it
-// decodes to an output, which can stop it: nothing here is sized by a number
+// 0x90, squeezing (Huffman coding over a tree stored in front of the data),
+// the first crunching of ARC 1 to 4 (LZW of fixed 12-bit codes placed by a
+// hash) and crunching and squashing (LZW as Unix compress writes it, 12 and
+// 13 bits), and PAK's crushing (LZW of up to 8192 strings whose least used
+// string makes way once the table is full) and distilling (LZ77 over 8 KiB
+// coded by a tree stored in front of the data). Each reads only the member's compressed bytes and
+// hands each byte it decodes to an output, which can stop it: nothing here is sized by a number
 // from the archive.
 
 #include <array>
@@ -71,5 +74,19 @@ std::string CopyStored(ArcInput& input, ArcOutput& output);
 std::string Unsqueeze(ArcInput& input, ArcOutput& output);
 // LZW with codes of 9 up to `maxBits` bits, 256 the clear code.
 std::string Uncrunch(ArcInput& input, ArcOutput& output, int maxBits);
+
+// Which hash placed the strings of the first crunching: the middle bits of
+// a square (methods 5 and 6) or ARC 4's faster product (method 7).
+enum class CrunchHash { kMidSquare, kFast };
+// Fixed 12-bit codes, each the slot of a table of 4096 where a hash of its
+// string's prefix code and last byte put it; no clear code.
+std::string UncrunchFirst(ArcInput& input, ArcOutput& output, CrunchHash hash);
+// Codes of 1 to 13 bits, low bits first, behind a bit telling a byte from a
+// string while strings are rare; 256 ends the data.
+std::string Uncrush(ArcInput& input, ArcOutput& output);
+// A tree of bytes, the end code and match lengths, then its codes; a match's
+// distance is a fixed prefix code and as many more bits as the output
+// reached so far needs.
+std::string Undistill(ArcInput& input, ArcOutput& output);
 
 } // namespace kestrel

@@ -118,22 +118,6 @@ private:
     std::string m_failure;
 };
 
-// What a method is called, for a member in one not read.
-std::string MethodName(int method) {
-    switch (method) {
-    case 5:
-    case 6:
-    case 7:
-        return "crunched with the first LZW";
-    case 10:
-        return "crushed";
-    case 11:
-        return "distilled";
-    default:
-        return "unknown";
-    }
-}
-
 // Decodes the member's bytes by its method; "" or what went wrong.
 std::string Decode(const ArcHeader& header, ArcInput& input, ArcOutput& output) {
     RunLengthOutput runs(output);
@@ -145,6 +129,12 @@ std::string Decode(const ArcHeader& header, ArcInput& input, ArcOutput& output) 
         return CopyStored(input, runs);
     case 4: // squeezed
         return Unsqueeze(input, runs);
+    case 5: // crunched with the first LZW
+        return UncrunchFirst(input, output, CrunchHash::kMidSquare);
+    case 6: // packed, then crunched with the first LZW
+        return UncrunchFirst(input, runs, CrunchHash::kMidSquare);
+    case 7: // the same with ARC 4's faster hash
+        return UncrunchFirst(input, runs, CrunchHash::kFast);
     case 8: { // crunched: its width of codes first, 12 bits in every ARC
         constexpr int kCrunchBits = 12;
         const int bits = input.Next();
@@ -155,9 +145,12 @@ std::string Decode(const ArcHeader& header, ArcInput& input, ArcOutput& output) 
     }
     case 9: // squashed
         return Uncrunch(input, output, 13);
+    case 10: // packed, then crushed
+        return Uncrush(input, runs);
+    case 11: // distilled
+        return Undistill(input, output);
     default:
-        return "method " + std::to_string(header.method) + " (" + MethodName(header.method) +
-               ") not read";
+        return "method " + std::to_string(header.method) + " not read";
     }
 }
 
@@ -169,7 +162,7 @@ bool ReadMember(ScanSource& container, std::int64_t dataStart, const ArcHeader& 
     ArcInput input(container, dataStart, available);
     MemberOutput output(visitor, header.length);
     std::string failure = Decode(header, input, output);
-    const bool decoded = header.method <= 4 || header.method == 8 || header.method == 9;
+    const bool decoded = header.method <= 11;
     if (!decoded) {
         visitor.Problem(header.name + ": " + failure);
         return true;

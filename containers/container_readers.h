@@ -73,7 +73,8 @@ bool SevenZipWasNeeded();
 // What a front end says once when the library is not available.
 std::string SevenZipMissingNote();
 
-// ARC and PAK archives: stored, packed, squeezed, crunched and squashed members.
+// ARC and PAK archives: stored, packed, squeezed, crunched (ARC 1 to 4's first
+// LZW and the later one), squashed, crushed and distilled members.
 void ReadArc(ScanSource& container, MemberVisitor& visitor);
 
 // libdsk: IMD and TeleDisk floppy images, read as the raw image they hold.

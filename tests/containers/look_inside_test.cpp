@@ -220,6 +220,18 @@ std::string FloppyAs(const std::string& type) {
 
 // Fails the maker unless the ARC archive made holds a member in this method.
 const std::string kArcHas = "; arc v \"$OUT\" | grep -q ";
+// Fails the maker unless ARC itself extracts SERVER.NLM as it is.
+const std::string kArcExtracts =
+    "mkdir X && cd X && arc x \"$OUT\" >/dev/null && cmp SERVER.NLM \"$TREE/SERVER.NLM\"";
+// unar takes no archive whose first member grew, as bytes alone crushed do:
+// U.ARC is $OUT behind an empty stored member (of 1980-01-01), for unar.
+const std::string kForUnar =
+    "{ printf '\\032\\002E'; head -c 16 /dev/zero; printf '\\041'; head -c 9 /dev/zero; cat "
+    "\"$OUT\"; } > U.ARC && unar -q -o - U.ARC";
+// Fails the maker unless unar extracts SERVER.NLM as it is.
+const std::string kUnarReads = kForUnar + " | cmp - \"$TREE/SERVER.NLM\"";
+// Fails the maker unless nomarch extracts SERVER.NLM as it is.
+const std::string kNomarchReads = "nomarch -p \"$OUT\" | cmp - \"$TREE/SERVER.NLM\"";
 // The raw image made in $OUT acquired as an evidence file of one segment.
 const std::string kAcquire =
     " && mv \"$OUT\" RAW.IMG && ewfacquire -u -q -t \"${OUT%.E01}\" RAW.IMG >/dev/null";
@@ -351,6 +363,23 @@ INSTANTIATE_TEST_SUITE_P(
         {"arc_crunched_and_stored",
          {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM README.TXT >/dev/null" + kArcHas + "Crunched"},
          {"SERVER.NLM", "README.TXT"}},
+        // ARC 1 to 4's first crunching, each read by nomarch as well.
+        {"arc_first_crunch_method_5",
+         {"T.ARC", kNomarchReads, Wrapped("arc", fixtures::Json::array(), "5")},
+         {"SERVER.NLM"}},
+        {"arc_first_crunch_method_6_packed",
+         {"T.ARC", kNomarchReads, Wrapped("arc", fixtures::Json::array(), "6")},
+         {"SERVER.NLM"}},
+        {"arc_first_crunch_method_7_fast_hash",
+         {"T.ARC", kArcExtracts, Wrapped("arc", fixtures::Json::array(), "7")},
+         {"SERVER.NLM"}},
+        // PAK's crushing, which unar reads.
+        {"arc_crushed",
+         {"T.ARC", kUnarReads, Wrapped("arc", fixtures::Json::array(), "10")},
+         {"SERVER.NLM"}},
+        {"arc_distilled",
+         {"T.ARC", kUnarReads, Wrapped("arc", fixtures::Json::array(), "11")},
+         {"SERVER.NLM"}},
         {"chm_first_guid_twice_as_free_pascal_writes",
          {"T.CHM", "", Wrapped("chm", {{{"at", 0x28}, {"u8", 0x10}}})},
          {"SERVER.NLM"}}}),
@@ -436,6 +465,21 @@ Bytes HundredAsAndMark() {
 // Awk's numbers from seed 1 as 4000 letters a to d: squeezing them beats crunching.
 const std::string kFourLetters =
     "awk 'BEGIN{srand(1); for(i=0;i<4000;i++) printf \"%c\", 97+int(rand()*4)}' > SQ.BIN; ";
+
+// A program of 60 KiB whose version line comes before 2000 lines of numbers,
+// in ARC's `method`.
+Bytes BigArcMember(const std::string& method) {
+    fixtures::Json lines = {"Big Tool V3.10"};
+    for (int i = 0; i < 2000; ++i)
+        lines.push_back("line " + std::to_string(i * 7919 % 10007));
+    return fixtures::BuildSample({{"format", "arc"},
+                                  {"method", method},
+                                  {"member",
+                                   {{"path", "BIG.EXE"},
+                                    {"format", "mz"},
+                                    {"size", 61440},
+                                    {"put", {{{"at", 512}, {"lines", lines}}}}}}});
+}
 
 struct LimitRow {
     const char* name;
@@ -853,13 +897,36 @@ INSTANTIATE_TEST_SUITE_P(
         {"teledisk_cut_short_refused",
          {"T.TD0", FloppyAs("tele") + "; truncate -s 3000 \"$OUT\""},
          "T.TD0: floppy image not read: sector data cut short"},
-        {"arc_packed_then_crushed_said_and_passed",
+        // AB.TXT crushed (as unar reads it): 'A' and 'B' (a 0 bit, then 8
+        // bits), string 257 "AB" (a 1 bit, then 1 bit), strings then 2 bits
+        // wide: 259 "ABA", the one being defined, and the end code 256.
+        {"arc_packed_crushed_then_unknown_said_and_passed",
          {"T.ARC", "",
           Joined({ArcMember(3, "PACK.TXT", kPacked, HundredAsAndMark()),
-                  ArcMember(10, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
+                  ArcMember(10, "AB.TXT", {0x82, 0x08, 0xFD, 0}, {'A', 'B', 'A', 'B', 'A', 'B', 'A'}),
+                  ArcMember(12, "X.PAK", {1, 2, 3}, {1, 2, 3, 4}),
                   ArcMember(2, "LAST.TXT", {'x'}, {'x'}), kArcEnd})},
-         "T.ARC: X.PAK: method 10 (crushed) not read",
-         {"PACK.TXT", "LAST.TXT"}},
+         "T.ARC: X.PAK: method 12 not read",
+         {"PACK.TXT", "AB.TXT", "LAST.TXT"}},
+        // A string (a 1 bit, then 1 bit) where only a byte can come first.
+        {"arc_crushed_first_code_a_string_said",
+         {"T.ARC", "", Joined({ArcMember(10, "BAD.TXT", {0x03}, {'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (a first code of 257)",
+         {"BAD.TXT"}},
+        // Runs far enough into the data for distances of 7 more bits.
+        {.name = "arc_distilled_far_matches",
+         .maker = {"T.ARC", kForUnar + " >/dev/null", BigArcMember("11")},
+         .reports = {"BIG.EXE"},
+         .reportHolds = "Big Tool V3.10"},
+        {"arc_distilled_tree_too_large_said",
+         {"T.ARC", "", Joined({ArcMember(11, "BAD.TXT", {0xE8, 0x03, 10}, {'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (a tree of 1000 nodes of 10 bits)",
+         {"BAD.TXT"}},
+        // More bytes than strings the table holds: the least used make way.
+        {.name = "arc_crushed_table_filled",
+         .maker = {"T.ARC", kForUnar + " >/dev/null", BigArcMember("10")},
+         .reports = {"BIG.EXE"},
+         .reportHolds = "Big Tool V3.10"},
         // Long enough for the table to fill and be cleared.
         {"arc_squashed",
          {"T.ARC", "seq 100000 | sed \"s/$/ Kestrel/\" > N.TXT; arc aq \"$OUT\" N.TXT >/dev/null" +
@@ -886,6 +953,24 @@ INSTANTIATE_TEST_SUITE_P(
          {"T.ARC", "", Joined({ArcMember(9, "BAD.TXT", {0x41, 0x58, 0x02}, {'A', 'A'}), kArcEnd})},
          "T.ARC: BAD.TXT: damaged data (code 300 not yet defined)",
          {"BAD.TXT"}},
+        // Lines enough to fill the first crunching's table long before the end.
+        {.name = "arc_first_crunch_table_filled",
+         .maker = {"T.ARC", "nomarch -t \"$OUT\" | grep -qw ok", BigArcMember("6")},
+         .reports = {"BIG.EXE"},
+         .reportHolds = "Big Tool V3.10"},
+        // 'A' (at slot 165 in the midsquare hash), then code 4095 the table lacks.
+        {"arc_first_crunch_undefined_code_said",
+         {"T.ARC", "", Joined({ArcMember(5, "BAD.TXT", {0x0A, 0x5F, 0xFF}, {'A', 'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (code 4095 not yet defined)",
+         {"BAD.TXT"}},
+        {"arc_first_crunch_crc_mismatch_said",
+         {"T.ARC", "", Wrapped("arc", {{{"at", 23}, {"u16", 0}}}, "7")},
+         "T.ARC: SERVER.NLM: CRC does not match",
+         {"SERVER.NLM"}},
+        {"arc_first_crunch_truncated_said",
+         {"T.ARC", "truncate -s -40 \"$OUT\"", Wrapped("arc", fixtures::Json::array(), "5")},
+         "T.ARC: SERVER.NLM: truncated",
+         {"SERVER.NLM"}},
         {"arc_expansion_refused",
          {"T.ARC", kAll + "arc a \"$OUT\" SERVER.NLM >/dev/null"},
          "T.ARC: more than 1000 bytes decompressed",
