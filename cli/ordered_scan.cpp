@@ -121,10 +121,17 @@ void OrderedScan::HandOver(Scanner& scanner, bool done) {
 }
 
 // Writes what the front job holds and, while the front job is done, goes on
-// with the next. One thread writes at a time and takes what it writes under
-// the same lock, so the output keeps walk order.
+// with the next. One thread writes at a time, so the output keeps walk order.
+// A thread that finds another writing does not wait for it: the writer looks
+// at the front again after every write, under the lock that a job is marked
+// done under, and stops only when the front holds nothing to write.
 void OrderedScan::WriteFromFront() {
-    const std::lock_guard writing(m_writeMutex);
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_writing)
+            return;
+        m_writing = true;
+    }
     while (true) {
         std::string bytes;
         std::vector<ReadProblem> problems;
@@ -132,9 +139,13 @@ void OrderedScan::WriteFromFront() {
         Job* front = nullptr;
         {
             const std::lock_guard lock(m_mutex);
-            if (m_inFlight.empty())
+            front = m_inFlight.empty() ? nullptr : m_inFlight.front().get();
+            if (front == nullptr ||
+                (!front->done && front->bytes.empty() && front->problems.empty())) {
+                m_writing = false;
+                m_writingEnded.notify_all();
                 return;
-            front = m_inFlight.front().get();
+            }
             bytes.swap(front->bytes);
             problems.swap(front->problems);
             m_heldBytes -= bytes.size();
@@ -147,10 +158,7 @@ void OrderedScan::WriteFromFront() {
             if (m_jobsHeldBack > 0 && (finished || m_heldBytes <= m_heldLimit))
                 m_frontMoved.notify_all();
         }
-        if (finished || !bytes.empty() || !problems.empty())
-            Write(*front, bytes, problems, finished != nullptr);
-        if (!finished)
-            return;
+        Write(*front, bytes, problems, finished != nullptr);
     }
 }
 
@@ -257,7 +265,8 @@ void OrderedScan::WakeWorkers() {
 
 void OrderedScan::Finish() {
     WaitForRoom(0);
-    const std::lock_guard writing(m_writeMutex); // until the last is written
+    std::unique_lock lock(m_mutex); // until the last is written
+    m_writingEnded.wait(lock, [this] { return !m_writing; });
 }
 
 } // namespace kestrel

@@ -140,8 +140,8 @@ private:
     std::size_t m_heldLimit;
     std::unique_ptr<Scanner> m_ownScanner; // one job: the walk's thread scans
 
-    // Held by the thread that writes; the state of what is written.
-    std::mutex m_writeMutex;
+    // The state of what is written, used by the one thread that writes
+    // (m_writing).
     std::string m_lineBytes;
     std::vector<ReadProblem> m_lineProblems;
     std::unique_ptr<ReportSink> m_lineSink; // formats the directory lines
@@ -157,6 +157,8 @@ private:
     std::size_t m_heldBytes = 0;                 // in the jobs' buffers
     int m_jobsHeldBack = 0;                      // waiting for the front to move
     std::optional<std::size_t> m_walkWaitsFor;   // for at most this many jobs in flight
+    bool m_writing = false;                      // a thread writes from the front
+    std::condition_variable m_writingEnded;
     bool m_closing = false;
     std::vector<std::unique_ptr<Scanner>> m_scanners;
     std::vector<std::thread> m_workers;
