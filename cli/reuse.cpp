@@ -24,6 +24,12 @@ namespace {
 // below it, and it bounds what a damaged file makes the parser allocate.
 constexpr std::size_t kMaxRecordBytes = std::size_t{16} << 20;
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
+// PREVIOUS is parsed in smaller blocks: each thread's buffer is memory
+// touched for the first time, and every page of it costs a fault.
+constexpr std::size_t kParseBlock = std::size_t{256} << 10;
+// Where the file is split for two threads, a line's end is looked for in
+// this many bytes.
+constexpr std::size_t kSplitProbe = std::size_t{64} << 10;
 
 std::string ErrorText(int error) {
     return std::generic_category().message(error);
@@ -173,7 +179,7 @@ std::string PreviousRun::ReadAllRecords(std::uint64_t size, const std::string& m
     second.begin = second.end = size;
     second.follows = true;
     if (threads > 1) {
-        std::string probe(kReadBlock, '\0');
+        std::string probe(kSplitProbe, '\0');
         const ssize_t got =
             ::pread(m_descriptor, probe.data(), probe.size(), static_cast<off_t>(size / 2));
         const std::size_t lineEnd = got > 0 ? probe.find('\n') : std::string::npos;
@@ -203,6 +209,7 @@ void PreviousRun::ReadStretch(Stretch& stretch, const std::string& madeBy,
     bool skipping = stretch.follows;
     bool closedPastEnd = false;
     std::string data; // bytes read and not yet parsed, from file offset `base`
+    data.reserve(2 * kParseBlock + simdjson::SIMDJSON_PADDING);
     std::uint64_t base = stretch.begin;
     std::size_t lineStart = 0;
     std::size_t searched = 0; // no line end before this
@@ -223,10 +230,10 @@ void PreviousRun::ReadStretch(Stretch& stretch, const std::string& madeBy,
             if (data.size() > kMaxRecordBytes)
                 return fail("a record longer than 16 MiB");
             // The parser reads up to SIMDJSON_PADDING bytes past a record's end.
-            data.resize(searched + kReadBlock + simdjson::SIMDJSON_PADDING);
+            data.resize(searched + kParseBlock + simdjson::SIMDJSON_PADDING);
             ssize_t got = 0;
             do {
-                got = ::pread(m_descriptor, data.data() + searched, kReadBlock,
+                got = ::pread(m_descriptor, data.data() + searched, kParseBlock,
                               static_cast<off_t>(base + searched));
             } while (got < 0 && errno == EINTR);
             data.resize(searched + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
