@@ -274,44 +274,56 @@ void PreviousRun::ReadStretch(Stretch& stretch, const std::string& madeBy,
     }
 }
 
+// Reads up to `size` bytes at `offset` into `to`: how many there were, or
+// -1 with errno set.
+ssize_t PreviousRun::ReadFully(std::uint64_t offset, char* to, std::size_t size) const {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const ssize_t got =
+            ::pread(m_descriptor, to + filled, size - filled, static_cast<off_t>(offset + filled));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(filled);
+}
+
+namespace {
+
+// Whether `got` bytes read are the `length` asked for; `error` says why not.
+bool ReadWhole(ssize_t got, std::uint64_t length, std::string& error) {
+    if (got < 0)
+        error = ErrorText(errno);
+    else if (static_cast<std::uint64_t>(got) < length)
+        error = "shorter than when it was read first";
+    return error.empty();
+}
+
+} // namespace
+
 // Reads from the window, which is moved to `offset` when the bytes are not
-// all in it; a range larger than the window is read on its own.
+// all in it; a range larger than the window is read on its own. The window's
+// room is made once: moving it only reads.
 bool PreviousRun::ReadAt(std::uint64_t offset, std::uint64_t length, std::string& into,
                          std::string& error) {
-    const std::lock_guard lock(m_windowMutex);
-    const bool inWindow =
-        offset >= m_windowStart && offset + length <= m_windowStart + m_window.size();
-    std::string& buffer = length > kReadBlock ? into : m_window;
-    if (!inWindow) {
-        buffer.resize(std::max<std::uint64_t>(length, kReadBlock));
-        std::size_t filled = 0;
-        while (filled < buffer.size()) {
-            const ssize_t got =
-                ::pread(m_descriptor, buffer.data() + filled, buffer.size() - filled,
-                        static_cast<off_t>(offset + filled));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                m_window.clear();
-                error = ErrorText(errno);
-                return false;
-            }
-            if (got == 0)
-                break;
-            filled += static_cast<std::size_t>(got);
-        }
-        buffer.resize(filled);
-        if (&buffer == &m_window)
-            m_windowStart = offset;
-        if (filled < length) {
-            error = "shorter than when it was read first";
-            return false;
-        }
-    }
-    if (&buffer == &m_window)
-        into.assign(m_window, offset - m_windowStart, length);
-    else
+    if (length > kReadBlock) {
         into.resize(length);
+        return ReadWhole(ReadFully(offset, into.data(), length), length, error);
+    }
+    const std::lock_guard lock(m_windowMutex);
+    if (offset < m_windowStart || offset + length > m_windowStart + m_windowLength) {
+        m_window.resize(kReadBlock);
+        const ssize_t got = ReadFully(offset, m_window.data(), kReadBlock);
+        m_windowStart = offset;
+        m_windowLength = got < 0 ? 0 : static_cast<std::uint64_t>(got);
+        if (!ReadWhole(got, length, error))
+            return false;
+    }
+    into.assign(m_window, offset - m_windowStart, length);
     return true;
 }
 

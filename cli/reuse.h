@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "output_sinks.h"
@@ -61,14 +62,16 @@ private:
                                const std::atomic<bool>* stop, int threads);
     void ReadStretch(Stretch& stretch, const std::string& madeBy,
                      const std::atomic<bool>* stop) const;
+    ssize_t ReadFully(std::uint64_t offset, char* to, std::size_t size) const;
     bool ReadAt(std::uint64_t offset, std::uint64_t length, std::string& into, std::string& error);
 
     std::string m_path;
     int m_descriptor = -1;
     std::vector<Entry> m_entries; // by key hash, then by place
     std::mutex m_windowMutex;
-    std::string m_window; // bytes of the file from m_windowStart on
+    std::string m_window; // room for a block of the file
     std::uint64_t m_windowStart = 0;
+    std::uint64_t m_windowLength = 0; // the bytes of the file it holds from m_windowStart on
 };
 
 // The key a file's records are found by: "f", its path as the records name
