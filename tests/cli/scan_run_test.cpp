@@ -339,7 +339,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"LinkedToASplitFile", "{}", "{}", "", false, false, true, "{}", true},
         // File 2's link_previous at file0+250; the program's at file0+76, its
         // link_flags at file0+84; README.TXT's flags at file0+87, its
-        // data_offset at file0+105.
+        // data_offset at file0+105, its name_offset at file0+145.
         {"LinkedToItself", R"({"put": [{"at": "file0+250", "u32": 2}]})", "{}",
          "SET/data1.hdr: Help/SETUP.EXE: linked to itself; not read", true, false, false, "{}",
          true},
@@ -354,7 +354,9 @@ INSTANTIATE_TEST_SUITE_P(
         {"ListedAsInNoCabinet", R"({"put": [{"at": "file0+87", "u16": 8}]})", "{}",
          "SET/data1.hdr: Help/README.TXT: marked as in no cabinet; not read", true},
         {"WithoutADataOffset", R"({"put": [{"at": "file0+105", "u32": 0}]})", "{}",
-         "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read", true}}),
+         "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read", true},
+        {"WithoutAName", R"({"put": [{"at": "file0+145", "u32": 0}]})", "{}",
+         "SET/data1.hdr: Help/file 1: without a name; not read", true}}),
     RowName);
 
 struct Interrupt {
