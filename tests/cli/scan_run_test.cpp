@@ -240,6 +240,7 @@ struct SetCase {
     bool split = false;
     const char* second = "{}";
     bool linked = false;
+    int chain = 0; // Help/S0.EXE linked to the program, each S<n>.EXE after to the one before
 };
 
 class InstallShieldTest : public ScanRunTest, public ::testing::WithParamInterface<SetCase> {};
@@ -256,6 +257,9 @@ TEST_P(InstallShieldTest, ProgramUnderItsGroupOrOneMessage) {
     base["groups"][0]["members"][0]["split"] = row.split;
     if (row.linked)
         base["groups"][1]["members"].push_back({{"path", "SETUP.EXE"}, {"link", 0}});
+    for (int i = 0; i < row.chain; ++i) // file 2 + i, after the program and README.TXT
+        base["groups"][1]["members"].push_back(
+            {{"path", "S" + std::to_string(i) + ".EXE"}, {"link", i == 0 ? 0 : 1 + i}});
     const auto part = [&](const char* path, const char* change) {
         return fixtures::Describe(fixtures::Describe(base.dump(), path).dump(), change);
     };
@@ -356,7 +360,11 @@ INSTANTIATE_TEST_SUITE_P(
         {"WithoutADataOffset", R"({"put": [{"at": "file0+105", "u32": 0}]})", "{}",
          "SET/data1.hdr: Help/README.TXT: without the offset of its bytes; not read", true},
         {"WithoutAName", R"({"put": [{"at": "file0+145", "u32": 0}]})", "{}",
-         "SET/data1.hdr: Help/file 1: without a name; not read", true}}),
+         "SET/data1.hdr: Help/file 1: without a name; not read", true},
+        // S15.EXE reaches the program in 16 links; S16.EXE would need 17.
+        {"LinkedThroughTooManyFiles", "{}", "{}",
+         "SET/data1.hdr: Help/S16.EXE: linked through more than 16 files; not read", true, false,
+         false, "{}", false, 17}}),
     RowName);
 
 struct Interrupt {
