@@ -922,6 +922,12 @@ INSTANTIATE_TEST_SUITE_P(
          {"T.ARC", "", Joined({ArcMember(11, "BAD.TXT", {0xE8, 0x03, 10}, {'A'}), kArcEnd})},
          "T.ARC: BAD.TXT: damaged data (a tree of 1000 nodes of 10 bits)",
          {"BAD.TXT"}},
+        // Two nodes of 2 bits, both 1: the root's first child leads to a
+        // pair whose second child lies past the tree.
+        {"arc_distilled_node_out_of_the_tree_said",
+         {"T.ARC", "", Joined({ArcMember(11, "BAD.TXT", {0x02, 0x00, 2, 0x05}, {'A'}), kArcEnd})},
+         "T.ARC: BAD.TXT: damaged data (a node out of the tree)",
+         {"BAD.TXT"}},
         // More bytes than strings the table holds: the least used make way.
         {.name = "arc_crushed_table_filled",
          .maker = {"T.ARC", kForUnar + " >/dev/null", BigArcMember("10")},
